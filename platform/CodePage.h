@@ -1,0 +1,37 @@
+// Conversions between the text encodings the component meets: the ANSI code
+// page (Windows-1252), the OEM code page (CP850), UTF-8 and UTF-16LE.
+// Characters without a mapping in the target become '?', so a conversion
+// never fails and never drops the rest of a string.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Code page numbers as stored in archives and options.
+inline constexpr unsigned kCodePageAnsi = 1252;
+inline constexpr unsigned kCodePageOem = 850;
+inline constexpr unsigned kCodePageUtf8 = 65001;
+
+// Converts 8-bit text in code page `from` to 8-bit text in code page `to`;
+// 0 means the ANSI code page.
+std::string ConvertCodePage(std::string_view text, unsigned from, unsigned to);
+
+std::string AnsiToUtf8(std::string_view ansi);
+std::string Utf8ToAnsi(std::string_view utf8);
+std::string OemToUtf8(std::string_view oem);
+std::string Utf8ToOem(std::string_view utf8);
+
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+std::string Utf16ToAnsi(std::u16string_view utf16);
+std::u16string AnsiToUtf16(std::string_view ansi);
+
+// True when `text` is well-formed UTF-8 (no overlongs, no surrogates).
+bool IsValidUtf8(std::string_view text);
+// True when every byte is below 0x80.
+bool IsAscii(std::string_view text);
+
+}  // namespace platform
