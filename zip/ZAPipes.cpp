@@ -1,30 +1,12 @@
 #include "zip/ZAPipes.h"
 
-#include <ctime>
+#include <climits>
 
+#include "platform/DosTime.h"
 #include "zip/ZAXcpt.h"
 
-namespace {
 
-// The current local date-time as a DOS date-time (date in the high half).
-std::uint32_t dosNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    const int year = tm.tm_year + 1900;
-    if (year < 1980) return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00
-    const std::uint32_t date = (static_cast<std::uint32_t>(year - 1980) << 9) |
-                               (static_cast<std::uint32_t>(tm.tm_mon + 1) << 5) |
-                               static_cast<std::uint32_t>(tm.tm_mday);
-    const std::uint32_t time = (static_cast<std::uint32_t>(tm.tm_hour) << 11) |
-                               (static_cast<std::uint32_t>(tm.tm_min) << 5) |
-                               static_cast<std::uint32_t>(tm.tm_sec / 2);
-    return date << 16 | time;
-}
-
-}  // namespace
-
-TZAPipeImp::TZAPipeImp() : dosDate_(dosNow()) {}
+TZAPipeImp::TZAPipeImp() : dosDate_(platform::CurrentDosDateTime()) {}
 
 TZAPipeImp::~TZAPipeImp() { dropStream(); }
 
