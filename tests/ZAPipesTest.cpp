@@ -42,7 +42,8 @@ TEST(ZAPipesTest, PipesAreCreatedOnDemandAndGrowNeverShrinks) {
     TZAPipe& p3 = list.Pipe(3);
     EXPECT_EQ(list.Count(), 4);
     EXPECT_EQ(&list.Pipe(3), &p3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(list.Find(i), nullptr);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(list.Find(i), nullptr);
     list.Pipe(9);
     EXPECT_EQ(list.Count(), 10);
     TZAPipeListImp other;
@@ -76,7 +77,8 @@ TEST(ZAPipesTest, PutAddClearAndMoveTo) {
     EXPECT_EQ(borrowed.Size(), 3);  // a borrowed stream survives its pipe
 
     TZAPipeListImp full;
-    for (int i = 0; i < 10; ++i) full.Add(nullptr, "p", false);
+    for (int i = 0; i < 10; ++i)
+        full.Add(nullptr, "p", false);
     EXPECT_THROW(full.Add(nullptr, "p", false), EZipArchiver);
 }
 

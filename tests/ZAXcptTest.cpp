@@ -19,7 +19,7 @@ TEST(ZAXcptTest, PackedCodeFieldsRoundTrip) {
     struct Case {
         int unit, line, id;
     };
-    const Case cases[] = {{1, 1, 0},     {2, 123, 199},  {255, 16383, 511},
+    const Case cases[] = {{1, 1, 0},     {2, 123, 199},   {255, 16383, 511},
                           {100, 800, 1}, {22, 4096, 237}, {0, 0, 17}};
     for (const auto& c : cases) {
         const std::int32_t code = ZAPackCode(c.unit, c.line, c.id);
@@ -48,9 +48,10 @@ TEST(ZAXcptTest, EachRaisingSiteHasItsOwnCode) {
 }
 
 TEST(ZAXcptTest, EngineErrorNumbersMapToMessageIds) {
-    const std::pair<int, int> cases[] = {{0, 0},   {1, 232},  {2, 233},  {35, 266},
+    const std::pair<int, int> cases[] = {{0, 0},    {1, 232},  {2, 233}, {35, 266},
                                          {36, 237}, {99, 237}, {-1, 237}};
-    for (const auto& [engine, id] : cases) EXPECT_EQ(EngineErrorToMessageId(engine), id) << engine;
+    for (const auto& [engine, id] : cases)
+        EXPECT_EQ(EngineErrorToMessageId(engine), id) << engine;
 }
 
 TEST(ZAXcptTest, ConstructorsSetFieldsAndMessage) {
@@ -91,14 +92,15 @@ TEST(ZAXcptTest, ConstructorsSetFieldsAndMessage) {
 }
 
 TEST(ZAXcptTest, DisplayTextKeepsUtf8ArgumentsIntact) {
-    const std::string name = "Gr\xC3\xB6\xC3\x9F" "e.txt";  // UTF-8 "Größe.txt"
+    const std::string name =
+        "Gr\xC3\xB6\xC3\x9F"
+        "e.txt";  // UTF-8 "Größe.txt"
     const std::int32_t copying = ZAPackCode(4, 2, 5);
     {
         Utf8Mode on(true);
         EXPECT_EQ(EZipArchiver(copying, name).DisplayText(), "Copying: " + name);
         EXPECT_EQ(EZAException(copying, {name}).DisplayText(), "Copying: " + name);
-        EXPECT_EQ(EZAException(ZAPackCode(4, 2, 2), true).DisplayText(),
-                  "User canceled operation");
+        EXPECT_EQ(EZAException(ZAPackCode(4, 2, 2), true).DisplayText(), "User canceled operation");
     }
     Utf8Mode off(false);
     EXPECT_EQ(EZipArchiver(copying, std::string("abc")).DisplayText(), "Copying: abc");

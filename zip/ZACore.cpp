@@ -26,7 +26,8 @@ void SetMessagePump(std::function<void()> pump) {
 
 bool IsApplicationThread() {
     std::lock_guard lock(gPumpMutex);
-    if (gAppThread == std::thread::id{}) gAppThread = std::this_thread::get_id();
+    if (gAppThread == std::thread::id{})
+        gAppThread = std::this_thread::get_id();
     return gAppThread == std::this_thread::get_id();
 }
 
@@ -36,14 +37,17 @@ void PumpMessages() {
         std::lock_guard lock(gPumpMutex);
         pump = gPump;
     }
-    if (pump) pump();
+    if (pump)
+        pump();
 }
 
 // --- TZAWorkBin ----------------------------------------------------------------
 
 TZAWorkBin::TZAWorkBin(TZAWorkBin* owner) : owner_(owner) {
-    if (owner_ == nullptr) return;
-    if (!owner_->owned_) owner_->owned_ = std::make_unique<std::vector<TZAWorkBin*>>();
+    if (owner_ == nullptr)
+        return;
+    if (!owner_->owned_)
+        owner_->owned_ = std::make_unique<std::vector<TZAWorkBin*>>();
     owner_->owned_->push_back(this);
 }
 
@@ -57,13 +61,16 @@ TZAWorkBin::~TZAWorkBin() {
         }
         owned_.reset();
     }
-    if (owner_ != nullptr) owner_->unlink(this);
+    if (owner_ != nullptr)
+        owner_->unlink(this);
 }
 
 void TZAWorkBin::unlink(TZAWorkBin* child) {
-    if (!owned_) return;
+    if (!owned_)
+        return;
     std::erase(*owned_, child);
-    if (owned_->empty()) owned_.reset();
+    if (owned_->empty())
+        owned_.reset();
 }
 
 // --- TZAWorkBase ---------------------------------------------------------------
@@ -73,10 +80,13 @@ TZAWorkBase::TZAWorkBase(TCustomZipArchiver& component, TZAWorkBin* owner)
 
 void TZAWorkBase::SetCancel(std::int32_t) {}
 
-int TZAWorkBase::NextStamp() { return component_.NextStamp(); }
+int TZAWorkBase::NextStamp() {
+    return component_.NextStamp();
+}
 
 void TZAWorkBase::RangeCheck(std::int64_t index, std::int64_t count) const {
-    if (index < 0 || index >= count) throw EZipArchiver(ZA_CODE(199), {index, count - 1});
+    if (index < 0 || index >= count)
+        throw EZipArchiver(ZA_CODE(199), {index, count - 1});
 }
 
 // --- TZACore -------------------------------------------------------------------
@@ -84,15 +94,25 @@ void TZAWorkBase::RangeCheck(std::int64_t index, std::int64_t count) const {
 TZACore::TZACore(TCustomZipArchiver& component, TZAWorkBin* owner)
     : TZAWorkBase(component, owner), details_(std::make_unique<TProgDetails>()) {}
 
-TZACore::~TZACore() { CancelCode = 2; }
+TZACore::~TZACore() {
+    CancelCode = 2;
+}
 
-void TZACore::SetCancel(std::int32_t code) { CancelCode = code; }
+void TZACore::SetCancel(std::int32_t code) {
+    CancelCode = code;
+}
 
-void TZACore::Finish(bool success) { removeTemporaries(success); }
+void TZACore::Finish(bool success) {
+    removeTemporaries(success);
+}
 
-void TZACore::ClearCancel() { CancelCode = 0; }
+void TZACore::ClearCancel() {
+    CancelCode = 0;
+}
 
-void TZACore::Abort() { CancelCode = 2; }
+void TZACore::Abort() {
+    CancelCode = 2;
+}
 
 void TZACore::SetCancelRequest(std::int32_t v) {
     Internal().CancelRequest = v;
@@ -102,14 +122,16 @@ void TZACore::SetCancelRequest(std::int32_t v) {
 bool TZACore::CheckCancel() {
     auto& comp = Component();
     const bool pending = Internal().CancelRequest != 0;
-    if (comp.OnTick) comp.OnTick(comp);
+    if (comp.OnTick)
+        comp.OnTick(comp);
     if (comp.OnCheckTerminate) {
         bool abort = pending;
         comp.OnCheckTerminate(comp, abort);
         if (abort) {
             comp.SetCancel(true);
             // A work object below the current operation must see it as well.
-            if (comp.CurrentOperation() != this) SetCancel(2);
+            if (comp.CurrentOperation() != this)
+                SetCancel(2);
         }
     } else if (IsApplicationThread()) {
         PumpMessages();
@@ -119,7 +141,8 @@ bool TZACore::CheckCancel() {
 
 void TZACore::CheckCancelAndRaise() {
     CheckCancel();
-    if (CancelCode != 0) throw EZipArchiver(CancelCode);
+    if (CancelCode != 0)
+        throw EZipArchiver(CancelCode);
 }
 
 void TZACore::ReportMessage(std::int32_t code, const std::string& text) {
@@ -137,12 +160,14 @@ void TZACore::reportMessage(std::int32_t code, const std::string& text, bool may
         in.LastFullCode = full;
         in.ErrMessage = text;
     }
-    if (comp.OnMessage) comp.OnMessage(comp, low, text);
+    if (comp.OnMessage)
+        comp.OnMessage(comp, low, text);
     CheckCancel();
 }
 
 void TZACore::ReportTrace(const std::string& text) {
-    if (Verbose()) ReportMessage(0, "Trace: " + text);
+    if (Verbose())
+        ReportMessage(0, "Trace: " + text);
 }
 
 void TZACore::ReportMessageId(int id, std::initializer_list<TZAFmtArg> args) {
@@ -173,8 +198,7 @@ void TZACore::ShowError(std::int32_t code, bool display) {
     ShowZipMessage(MessageText(ZAMessageIdOf(code)), code, display);
 }
 
-void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args,
-                           bool display) {
+void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
 }
 
@@ -190,9 +214,11 @@ bool TZACore::ReportSkipping(const std::string& forFile, std::int32_t errCode,
                              TZASkipTypes skipType) {
     auto& comp = Component();
     const bool mustAbort = NoSkipping().contains(skipType);
-    if (mustAbort && errCode == 0) errCode = 17;
+    if (mustAbort && errCode == 0)
+        errCode = 17;
     int extError = ZAAbsCode(errCode);
-    if (extError != 0 && mustAbort) extError = -extError;
+    if (extError != 0 && mustAbort)
+        extError = -extError;
     if (comp.OnSkipped) {
         comp.OnSkipped(comp, forFile, skipType, extError);
     } else if (Verbose() && comp.OnMessage) {
@@ -209,14 +235,17 @@ bool TZACore::ReportSkipping(const std::string& forFile, std::int32_t errCode,
 
 bool TZACore::ReportSkippedSpec(const std::string& spec, std::int32_t errCode,
                                 TZASkipTypes skipType, std::vector<std::string>* list) {
-    if (Verbose()) ReportTrace("Skipped filespec " + spec);
-    if (list != nullptr) list->push_back(std::string(SkipTypeName(skipType)) + "<<" + spec);
+    if (Verbose())
+        ReportTrace("Skipped filespec " + spec);
+    if (list != nullptr)
+        list->push_back(std::string(SkipTypeName(skipType)) + "<<" + spec);
     return ReportSkipping(spec, errCode, skipType);
 }
 
 void TZACore::ReportProgress(int kind, std::int32_t number, std::int64_t amount,
                              const std::string& text) {
-    if (Closing) return;
+    if (Closing)
+        return;
     if (kind >= 0 && kind <= 7) {
         auto& d = *details_;
         bool raise = true;
@@ -255,7 +284,8 @@ void TZACore::ReportProgress(int kind, std::int32_t number, std::int64_t amount,
                 break;
         }
         auto& comp = Component();
-        if (raise && comp.OnProgress) comp.OnProgress(comp, d);
+        if (raise && comp.OnProgress)
+            comp.OnProgress(comp, d);
     }
     CheckCancel();
 }
@@ -265,10 +295,12 @@ void TZACore::AddTemporary(const std::string& path, bool alwaysRemove) {
     if (!path.empty()) {
         std::error_code ec;
         fs::path p = fs::absolute(fs::path(path), ec);
-        if (ec) p = fs::path(path);
+        if (ec)
+            p = fs::path(path);
         stored = p.lexically_normal().string();
         const bool folder = path.back() == '/' || fs::is_directory(fs::symlink_status(p, ec));
-        if (folder && (stored.empty() || stored.back() != '/')) stored += '/';
+        if (folder && (stored.empty() || stored.back() != '/'))
+            stored += '/';
     }
     Temporaries.push_back({std::move(stored), alwaysRemove});
 }
@@ -276,12 +308,15 @@ void TZACore::AddTemporary(const std::string& path, bool alwaysRemove) {
 void TZACore::removeTemporaries(bool success) {
     for (auto it = Temporaries.rbegin(); it != Temporaries.rend(); ++it) {
         const std::string& path = it->Path;
-        if (path.size() <= 1) continue;
-        if (success && !it->AlwaysRemove) continue;
+        if (path.size() <= 1)
+            continue;
+        if (success && !it->AlwaysRemove)
+            continue;
         std::error_code ec;
         if (path.back() == '/') {
             const fs::path dir(path.substr(0, path.size() - 1));
-            if (fs::is_directory(fs::symlink_status(dir, ec))) fs::remove(dir, ec);
+            if (fs::is_directory(fs::symlink_status(dir, ec)))
+                fs::remove(dir, ec);
         } else {
             const fs::path file(path);
             if (fs::exists(fs::symlink_status(file, ec)) &&

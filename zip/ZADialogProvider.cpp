@@ -14,23 +14,38 @@ std::string& titleStore() {
 
 int ModalResultOf(TMsgDlgBtn b) {
     switch (b) {
-        case mbYes: return mrYes;
-        case mbNo: return mrNo;
-        case mbOK: return mrOk;
-        case mbCancel: return mrCancel;
-        case mbAbort: return mrAbort;
-        case mbRetry: return mrRetry;
-        case mbIgnore: return mrIgnore;
-        case mbAll: return mrAll;
-        case mbNoToAll: return mrNoToAll;
-        case mbYesToAll: return mrYesToAll;
-        case mbHelp: break;
+        case mbYes:
+            return mrYes;
+        case mbNo:
+            return mrNo;
+        case mbOK:
+            return mrOk;
+        case mbCancel:
+            return mrCancel;
+        case mbAbort:
+            return mrAbort;
+        case mbRetry:
+            return mrRetry;
+        case mbIgnore:
+            return mrIgnore;
+        case mbAll:
+            return mrAll;
+        case mbNoToAll:
+            return mrNoToAll;
+        case mbYesToAll:
+            return mrYesToAll;
+        case mbHelp:
+            break;
     }
     return mrNone;
 }
 
-void SetDefaultDialogProvider(TZADialogProvider* provider) { gProvider = provider; }
-TZADialogProvider* DefaultDialogProvider() { return gProvider; }
+void SetDefaultDialogProvider(TZADialogProvider* provider) {
+    gProvider = provider;
+}
+TZADialogProvider* DefaultDialogProvider() {
+    return gProvider;
+}
 
 void SetApplicationTitle(std::string title) {
     std::lock_guard lock(gTitleMutex);

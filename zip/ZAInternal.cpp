@@ -5,6 +5,7 @@ void TZAInternal::SetSFXIcon(const TZAIcon* icon) {
         sfxIcon_.reset();
         return;
     }
-    if (icon == sfxIcon_.get()) return;
+    if (icon == sfxIcon_.get())
+        return;
     sfxIcon_ = std::make_unique<TZAIcon>(*icon);
 }

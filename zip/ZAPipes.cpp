@@ -5,10 +5,11 @@
 #include "platform/DosTime.h"
 #include "zip/ZAXcpt.h"
 
-
 TZAPipeImp::TZAPipeImp() : dosDate_(platform::CurrentDosDateTime()) {}
 
-TZAPipeImp::~TZAPipeImp() { dropStream(); }
+TZAPipeImp::~TZAPipeImp() {
+    dropStream();
+}
 
 void TZAPipeImp::dropStream() {
     if (stream_ != nullptr && ownsStream_) {
@@ -27,10 +28,12 @@ void TZAPipeImp::SetSize(std::int32_t value) {
 }
 
 void TZAPipeImp::SetStream(TZAStream* value) {
-    if (value == stream_) return;
+    if (value == stream_)
+        return;
     dropStream();
     stream_ = value;
-    if (stream_ == nullptr) return;
+    if (stream_ == nullptr)
+        return;
     const std::int64_t have = stream_->Size();
     size_ = have > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(have);
     stream_->Rewind();
@@ -55,18 +58,22 @@ TZAPipe& TZAPipeListImp::Pipe(int index) {
     checkIndex(index);
     Grow(index + 1);
     auto& slot = pipes_[static_cast<std::size_t>(index)];
-    if (!slot) slot = std::make_unique<TZAPipeImp>();
+    if (!slot)
+        slot = std::make_unique<TZAPipeImp>();
     return *slot;
 }
 
 TZAPipe* TZAPipeListImp::Find(int index) const {
-    if (index < 0 || index >= Count()) return nullptr;
+    if (index < 0 || index >= Count())
+        return nullptr;
     return pipes_[static_cast<std::size_t>(index)].get();
 }
 
 void TZAPipeListImp::Grow(int n) {
-    if (n < 0 || n > kMaxPipes) checkIndex(n);
-    if (n > Count()) pipes_.resize(static_cast<std::size_t>(n));
+    if (n < 0 || n > kMaxPipes)
+        checkIndex(n);
+    if (n > Count())
+        pipes_.resize(static_cast<std::size_t>(n));
 }
 
 void TZAPipeListImp::Put(int index, std::unique_ptr<TZAPipe> pipe) {
@@ -92,10 +99,13 @@ int TZAPipeListImp::Add(std::unique_ptr<TZAStream> stream, const std::string& na
     return Add(stream.release(), name, true);
 }
 
-void TZAPipeListImp::Clear() { pipes_.clear(); }
+void TZAPipeListImp::Clear() {
+    pipes_.clear();
+}
 
 void TZAPipeListImp::MoveTo(TZAPipeListImp& other) {
-    if (&other == this) return;
+    if (&other == this)
+        return;
     other.Clear();
     other.pipes_ = std::move(pipes_);
     pipes_.clear();

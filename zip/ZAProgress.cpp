@@ -15,7 +15,9 @@ void TProgDetails::Advance(std::int64_t n) {
     totalPosition_ += n;
 }
 
-void TProgDetails::EndItem() { progressKind_ = pkEndOfItem; }
+void TProgDetails::EndItem() {
+    progressKind_ = pkEndOfItem;
+}
 
 void TProgDetails::EndBatch() {
     progressKind_ = pkEndOfBatch;

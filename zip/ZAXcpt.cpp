@@ -23,11 +23,13 @@ void EZAException::SetCode(std::int32_t code) {
 
 void EZAException::Format(std::span<const TZAFmtArg> args) {
     args_.assign(args.begin(), args.end());
-    if (!args_.empty()) Message = FormatText(Message, args_);
+    if (!args_.empty())
+        Message = FormatText(Message, args_);
 }
 
 std::string EZAException::DisplayText() const {
-    if (!GetUseUTF8()) return Message;
+    if (!GetUseUTF8())
+        return Message;
     switch (ArgKind) {
         case 1:
             return MessageTextFmt(MessageId, {Arg1});
@@ -40,7 +42,8 @@ std::string EZAException::DisplayText() const {
     // converting the whole formatted message would garble them, so such a
     // message is built again from the converted text and the kept arguments.
     for (const auto& a : args_)
-        if (std::holds_alternative<std::string>(a)) return MessageTextFmt(MessageId, args_);
+        if (std::holds_alternative<std::string>(a))
+            return MessageTextFmt(MessageId, args_);
     return platform::AnsiToUtf8(Message);
 }
 

@@ -15,7 +15,8 @@ void showBusyCursor(bool busy) {
         std::lock_guard lock(gCursorMutex);
         hook = gBusyCursor;
     }
-    if (hook) hook(busy);
+    if (hook)
+        hook(busy);
 }
 }  // namespace
 
@@ -28,7 +29,8 @@ TCustomZipArchiver::TCustomZipArchiver()
     : internal_(std::make_unique<TZAInternal>()), notMainThread_(!IsApplicationThread()) {}
 
 TCustomZipArchiver::~TCustomZipArchiver() {
-    if (operation_) operation_->SetCancel(2);
+    if (operation_)
+        operation_->SetCancel(2);
     active_ = 0;
     OnMessage = nullptr;
     OnStateChange = nullptr;
@@ -41,7 +43,8 @@ TCustomZipArchiver::~TCustomZipArchiver() {
 
 void TCustomZipArchiver::notify(int code, const std::string& text) {
     SendToTraceWindow(code, text);
-    if (OnMessage) OnMessage(*this, code, text);
+    if (OnMessage)
+        OnMessage(*this, code, text);
 }
 
 void TCustomZipArchiver::SetActive(bool value) {
@@ -49,13 +52,15 @@ void TCustomZipArchiver::SetActive(bool value) {
         if (active_ == 0) {
             active_ = 1;
             ChangeState(zsIdle);
-            if (deferred_ != 0 && busyCount_ == 0) ApplyDeferredSettings();
+            if (deferred_ != 0 && busyCount_ == 0)
+                ApplyDeferredSettings();
         } else if (active_ == -3) {
             active_ = 1;  // the pending deactivation is withdrawn
         }
         return;
     }
-    if (active_ == 0) return;
+    if (active_ == 0)
+        return;
     if (busyCount_ > 0) {
         active_ = -3;
         return;
@@ -67,35 +72,43 @@ void TCustomZipArchiver::SetActive(bool value) {
 void TCustomZipArchiver::ApplyDeferredSettings() {}
 
 void TCustomZipArchiver::ChangeState(TZAStates newState) {
-    if (newState == state_) return;
+    if (newState == state_)
+        return;
     bool noCursor = notMainThread_;
-    if (OnStateChange) OnStateChange(*this, newState, noCursor);
+    if (OnStateChange)
+        OnStateChange(*this, newState, noCursor);
     const bool wasBusy = IsBusyState(state_);
     const bool willBeBusy = IsBusyState(newState);
     state_ = newState;
-    if (noCursor || wasBusy == willBeBusy) return;
+    if (noCursor || wasBusy == willBeBusy)
+        return;
     if (willBeBusy) {
-        if (cursorNesting_ == 0) showBusyCursor(true);
+        if (cursorNesting_ == 0)
+            showBusyCursor(true);
         ++cursorNesting_;
     } else if (cursorNesting_ > 0) {
-        if (--cursorNesting_ == 0) showBusyCursor(false);
+        if (--cursorNesting_ == 0)
+            showBusyCursor(false);
     }
 }
 
 void TCustomZipArchiver::CountReentry() {
     ++reentryCount_;
     ChangeState(zsReentry);
-    if (Verbose()) notify(0, "Trace: Re-entry");
+    if (Verbose())
+        notify(0, "Trace: Re-entry");
 }
 
 bool TCustomZipArchiver::RefuseWhileBusy() {
-    if (!IsBusy()) return false;
+    if (!IsBusy())
+        return false;
     CountReentry();
     return true;
 }
 
 bool TCustomZipArchiver::StartOperation() {
-    if (active_ == 0) return false;
+    if (active_ == 0)
+        return false;
     if (busyCount_ != 0) {
         CountReentry();
         return false;
@@ -115,11 +128,13 @@ void TCustomZipArchiver::PrepareOperation() {
     internal_->SuccessCount = 0;
     // A request left from an earlier operation must not cancel this one.
     internal_->CancelRequest = 0;
-    if (operation_) operation_->ClearCancel();
+    if (operation_)
+        operation_->ClearCancel();
 }
 
 void TCustomZipArchiver::EndOperation(bool success) {
-    if (!inFrame_) return;
+    if (!inFrame_)
+        return;
     inFrame_ = false;
     std::exception_ptr failure;
     if (auto op = std::move(operation_)) {
@@ -130,8 +145,10 @@ void TCustomZipArchiver::EndOperation(bool success) {
         }
     }
     FinishWork(success);
-    if (busyCount_ > 0) --busyCount_;
-    if (Trace()) notify(0, "Trace: done = " + std::to_string(busyCount_));
+    if (busyCount_ > 0)
+        --busyCount_;
+    if (Trace())
+        notify(0, "Trace: done = " + std::to_string(busyCount_));
     if (busyCount_ == 0) {
         ChangeState(state_ == zsReentry ? zsReentered : zsIdle);
         if (active_ == -3) {
@@ -139,13 +156,15 @@ void TCustomZipArchiver::EndOperation(bool success) {
             ChangeState(zsDisabled);
         }
     }
-    if (failure) std::rethrow_exception(failure);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TCustomZipArchiver::FinishWork(bool) {}
 
 bool TCustomZipArchiver::RunOperation(const std::function<void()>& body, bool quiet) {
-    if (!StartOperation()) return false;
+    if (!StartOperation())
+        return false;
     std::exception_ptr failure;
     try {
         PrepareOperation();
@@ -161,12 +180,14 @@ bool TCustomZipArchiver::RunOperation(const std::function<void()>& body, bool qu
         // The first failure is the one reported.
     }
     pipes_.Clear();
-    if (!quiet) ReportFailure(failure);
+    if (!quiet)
+        ReportFailure(failure);
     return false;
 }
 
 void TCustomZipArchiver::ReportFailure(std::exception_ptr failure) {
-    if (!failure) return;
+    if (!failure)
+        return;
     TZACore reporter(*this);
     try {
         std::rethrow_exception(failure);
@@ -207,11 +228,13 @@ int TCustomZipArchiver::ZipDialog(const std::string& title, std::string& msg,
     const bool password = (value & kDialogKindMask) == zdPassword;
     TZADialogProvider* provider = DialogProvider();
     if (provider == nullptr) {
-        if (password) msg.clear();
+        if (password)
+            msg.clear();
         return mrNone;
     }
     const TZADialogAnswer answer = provider->ShowDialog({t, msg, buttons, value});
-    if (password) msg = answer.ModalResult == mrOk ? answer.Password : std::string();
+    if (password)
+        msg = answer.ModalResult == mrOk ? answer.Password : std::string();
     return answer.ModalResult;
 }
 
@@ -220,7 +243,8 @@ void TCustomZipArchiver::SetCancel(bool value) {
         internal_->CancelRequest = 0;
         return;
     }
-    if (operation_) operation_->SetCancel(2);
+    if (operation_)
+        operation_->SetCancel(2);
     CancelWork();
     internal_->CancelRequest = 2;
 }
@@ -228,6 +252,8 @@ void TCustomZipArchiver::SetCancel(bool value) {
 void TCustomZipArchiver::CancelWork() {}
 
 void TCustomZipArchiver::SendToTraceWindow(int code, const std::string& text) {
-    if (!TraceWindow) return;
-    if (!TraceWindow(code, text)) TraceWindow = nullptr;
+    if (!TraceWindow)
+        return;
+    if (!TraceWindow(code, text))
+        TraceWindow = nullptr;
 }
