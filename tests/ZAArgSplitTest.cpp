@@ -167,4 +167,12 @@ TEST(ZAArgSplit, LongArgumentIsCut) {
     EXPECT_EQ(splitter.ErrorText(), std::string(2048, 'x'));
 }
 
+TEST(ZAArgSplit, OwnedByAWorkObject) {
+    TZAWorkBin owner;
+    auto* splitter = CreateOwned<TZAArgSplitter>(&owner);
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_EQ(owner.OwnedCount(), 1);
+    EXPECT_EQ(owner.Owned(0), splitter);
+}
+
 }  // namespace

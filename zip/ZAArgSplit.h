@@ -9,7 +9,10 @@
 #include <string_view>
 #include <vector>
 
-class TZAArgSplitter {
+#include "zip/ZACore.h"
+
+// Owned by the work object that reads the lines (the delete operation).
+class TZAArgSplitter : public TZAWorkBin {
 public:
     // Error values.
     enum : std::uint8_t {
@@ -27,7 +30,7 @@ public:
         zasArgList = 0x04,       // the ">>" value may be a "|" list
     };
 
-    TZAArgSplitter() = default;
+    explicit TZAArgSplitter(TZAWorkBin* owner = nullptr) : TZAWorkBin(owner) {}
 
     // The switch characters allowed, from "<>CEFNSX" (case does not matter).
     // Another character sets error 2 and leaves the allowed set as it was.
