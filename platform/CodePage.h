@@ -1,7 +1,8 @@
 // Conversions between the text encodings the component meets: the ANSI code
 // page (Windows-1252), the OEM code page (CP850), UTF-8 and UTF-16LE.
-// Characters without a mapping in the target become '?', so a conversion
-// never fails and never drops the rest of a string.
+// Characters without a mapping in the target become '?', malformed input
+// becomes U+FFFD (or '?' in an 8-bit target), so a conversion never fails and
+// never drops the rest of a string.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,15 @@ inline constexpr unsigned kCodePageOem = 850;
 inline constexpr unsigned kCodePageUtf8 = 65001;
 
 // Converts 8-bit text in code page `from` to 8-bit text in code page `to`;
-// 0 means the ANSI code page.
+// 0 means the ANSI code page, and a number iconv does not know is treated as
+// the ANSI code page too. Invalid input bytes decode to U+FFFD (which becomes
+// '?' in an 8-bit target) and the conversion goes on. Text already in the
+// target code page is returned unchanged.
 std::string ConvertCodePage(std::string_view text, unsigned from, unsigned to);
+
+// True when `cp` is 0, 1252, 850, 65001 or a number iconv knows (as "CP<n>",
+// or ISO-8859-n for 28591..28606).
+bool IsKnownCodePage(unsigned cp);
 
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);

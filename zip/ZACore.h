@@ -133,7 +133,8 @@ public:
     void ShowExceptionError(const std::exception& e);
     // True when the skip aborts the operation.
     bool ReportSkipping(const std::string& forFile, std::int32_t errCode, TZASkipTypes skipType);
-    void ReportSkippedSpec(const std::string& spec, std::int32_t errCode, TZASkipTypes skipType,
+    // Traces, lists "<type name><<spec" in `list` when given, then ReportSkipping.
+    bool ReportSkippedSpec(const std::string& spec, std::int32_t errCode, TZASkipTypes skipType,
                            std::vector<std::string>* list);
     void ReportProgress(int kind, std::int32_t number, std::int64_t amount,
                         const std::string& text);

@@ -89,4 +89,4 @@ TZADialogProvider* DefaultDialogProvider();
 
 // The application title, used for dialogs without a title of their own.
 void SetApplicationTitle(std::string title);
-const std::string& ApplicationTitle();
+std::string ApplicationTitle();

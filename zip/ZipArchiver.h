@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -182,12 +183,29 @@ protected:
     void ChangeState(TZAStates newState);
     // Counts a refused call while busy.
     void CountReentry();
+    // Reports a failure that ended the run frame (message 1 for foreign exceptions).
+    void ReportFailure(std::exception_ptr failure);
+    // Sends a message with `code` to the trace window and OnMessage.
+    void notify(int code, const std::string& text);
+
+    // Extension points for the rest of the façade.
+    // Applies settings stored while inactive (language, archive, comment, engine).
+    virtual void ApplyDeferredSettings();
+    // Runs after the work object finished: the lister's Finish, reloading the
+    // specification lists.
+    virtual void FinishWork(bool success);
+    // Passes a cancel request on to the lister.
+    virtual void CancelWork();
+
+    std::uint8_t& DeferredFlags() { return deferred_; }
+    bool& SFXSettingsChanged() { return sfxChanged_; }
 
 private:
     std::unique_ptr<TZAInternal> internal_;
     int active_ = 2;
     std::uint8_t deferred_ = 0;  // deferred-settings flags
     int busyCount_ = 0;
+    bool inFrame_ = false;
     int cursorNesting_ = 0;
     TZAStates state_ = zsDisabled;
     int reentryCount_ = 0;

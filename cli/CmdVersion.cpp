@@ -1,0 +1,17 @@
+#include "cli/CliCommand.h"
+
+namespace {
+
+// The zip component's version, as its Version property reports it.
+constexpr std::string_view kComponentVersion = "1.9.1.0023";
+
+}  // namespace
+
+int RunVersion(CliContext& ctx, std::span<const std::string> args) {
+    if (!args.empty()) {
+        ctx.err << "tarvik-cli: --version erwartet keine Argumente\n";
+        return kExitUsage;
+    }
+    ctx.out << "tarvik-cli " << TARVIK_VERSION << " (Komponente " << kComponentVersion << ")\n";
+    return kExitOk;
+}
