@@ -84,8 +84,14 @@ TEST(PlatformCodePage, InvalidUtf8IsReplacedAndConversionContinues) {
         {"truncated sequence", "a\xE2\x82z", "a?z", u"a\uFFFDz"},
         {"truncated at end", "ab\xC3", "ab?", u"ab\uFFFD"},
         {"overlong slash", "a\xC0\xAFz", "a??z", u"a\uFFFD\uFFFDz"},
-        {"encoded surrogate", "a\xED\xA0\x80z", "a??" "?z", u"a\uFFFD\uFFFD\uFFFDz"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80!", "????" "!", u"\uFFFD\uFFFD\uFFFD\uFFFD!"},
+        {"encoded surrogate", "a\xED\xA0\x80z",
+         "a??"
+         "?z",
+         u"a\uFFFD\uFFFD\uFFFDz"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80!",
+         "????"
+         "!",
+         u"\uFFFD\uFFFD\uFFFD\uFFFD!"},
         {"latin-1 byte then umlaut", "\xE4\xC3\xA4", "?\xE4", u"\uFFFD\u00E4"},
     };
     for (const auto& c : cases) {
