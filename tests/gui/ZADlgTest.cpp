@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -228,6 +229,22 @@ private slots:
             });
             QCOMPARE(result, key == Qt::Key_Escape ? escape : enter);
         }
+    }
+
+    // Without an answerer the box runs its own modal loop; the click is
+    // queued, so it arrives once that loop runs.
+    void modalLoopReturnsThePressedButton() {
+        TZipDialogBox box(nullptr, 0x132710);
+        box.LayoutDialog("Frage", "Fortsetzen?", {mbYes, mbNo});
+        QWidget* modalDuringLoop = nullptr;
+        QTimer::singleShot(0, &box, [&] {
+            modalDuringLoop = QApplication::activeModalWidget();
+            QCOMPARE(gSounds, std::vector<std::uint32_t>{kSoundQuestion});
+            box.Buttons()[1]->click();
+        });
+        QCOMPARE(box.ShowModal(), 7);
+        QCOMPARE(modalDuringLoop, static_cast<QWidget*>(&box));
+        QVERIFY(!box.isVisible());
     }
 
     void closingTheWindowAnswersCancel() {
