@@ -237,13 +237,19 @@ private slots:
         TZipDialogBox box(nullptr, 0x132710);
         box.LayoutDialog("Frage", "Fortsetzen?", {mbYes, mbNo});
         QWidget* modalDuringLoop = nullptr;
+        Qt::CursorShape cursorDuringLoop = Qt::WaitCursor;
+        QApplication::setOverrideCursor(Qt::WaitCursor);  // as during an operation
         QTimer::singleShot(0, &box, [&] {
             modalDuringLoop = QApplication::activeModalWidget();
+            cursorDuringLoop = QApplication::overrideCursor()->shape();
             QCOMPARE(gSounds, std::vector<std::uint32_t>{kSoundQuestion});
             box.Buttons()[1]->click();
         });
         QCOMPARE(box.ShowModal(), 7);
         QCOMPARE(modalDuringLoop, static_cast<QWidget*>(&box));
+        QCOMPARE(cursorDuringLoop, Qt::ArrowCursor);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QApplication::restoreOverrideCursor();
         QVERIFY(!box.isVisible());
     }
 

@@ -306,8 +306,17 @@ int TZipDialogBox::ShowModal() {
 int TZipDialogBox::exec() {
     if (beepSound_ != 0)
         playSound(beepSound_);
-    if (!answerer())
-        return QDialog::exec();
+    if (!answerer()) {
+        // Questions come in the middle of operations, under the busy
+        // cursor; the box itself wants the ordinary pointer.
+        const bool busyCursor = QApplication::overrideCursor() != nullptr;
+        if (busyCursor)
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        const int result = QDialog::exec();
+        if (busyCursor)
+            QApplication::restoreOverrideCursor();
+        return result;
+    }
     setResult(mrNone);
     show();
     int result = answerer()(*this);
