@@ -8,19 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/FakeDialog.h"
 #include "zip/ZAXcpt.h"
 
 namespace {
-
-class FakeDialog : public TZADialogProvider {
-public:
-    TZADialogAnswer ShowDialog(const TZADialogRequest& r) override {
-        requests.push_back(r);
-        return answer;
-    }
-    std::vector<TZADialogRequest> requests;
-    TZADialogAnswer answer{mrOk, {}};
-};
 
 class ArchiverTest : public ::testing::Test {
 protected:
@@ -52,7 +43,9 @@ TEST_F(ArchiverTest, RunFrameReportsErrorsAndReturnsToIdle) {
     };
     const Case cases[] = {
         {"component error",
-         [] { throw EZipArchiver(ZAPackCode(22, 3, 199), {std::int64_t{10}, std::int64_t{9}}); },
+         [] {
+             throw EZipArchiver(ZAPackCode(22, 3, 199), {std::int64_t{10}, std::int64_t{9}});
+         },
          199, "Index (10) outside range 0..9"},
         {"foreign exception", [] { throw std::runtime_error("disk on fire"); }, 1,
          "Unknown Errordisk on fire"},
@@ -126,7 +119,8 @@ TEST_F(ArchiverTest, FailureRemovesTheOperationsTemporaries) {
         comp.RunOperation([&] {
             TZACore& op = comp.StartWork<TZACore>();
             op.AddTemporary(tmp.string(), false);
-            if (fail) throw EZipArchiver(ZAPackCode(22, 3, 20), false);
+            if (fail)
+                throw EZipArchiver(ZAPackCode(22, 3, 20), false);
         });
         EXPECT_EQ(fs::exists(tmp), !fail);
         EXPECT_EQ(comp.CurrentOperation(), nullptr);
@@ -174,7 +168,8 @@ TEST_F(ArchiverTest, ZipDialogAsksTheHandlerFirstThenTheProvider) {
                                    int& result, TMsgDlgButtons) {
                 EXPECT_EQ(result, static_cast<int>(c.value));
                 msg = "from handler";
-                if (c.handlerResult != 0) result = c.handlerResult;
+                if (c.handlerResult != 0)
+                    result = c.handlerResult;
             };
         } else {
             comp.OnZipDialog = nullptr;
