@@ -354,6 +354,7 @@ private slots:
                         halfScreenWidth() - 2 * QFontMetrics(box.font()).horizontalAdvance(word));
             QVERIFY_RET(label->height() >= 4 * box.CharHeight());
             QVERIFY_RET(box.height() > label->height());
+            saveScreenshot(box, "zadlg-longtext");
             // Every line fits the measured rectangle: the last line is drawn.
             const QImage image = label->grab().toImage();
             const int h = box.CharHeight();
