@@ -225,6 +225,7 @@ void TZipDialogBox::LayoutDialog(const std::string& title, const std::string& te
     int ch = lh + bh;
 
     int editHeight = 0;
+    QRect editRect;
     if (password) {
         cw = std::max(cw, 80 * w);
         passwordEdit_ = new QLineEdit(this);  // owned by the box
@@ -235,7 +236,7 @@ void TZipDialogBox::LayoutDialog(const std::string& title, const std::string& te
         passwordEdit_->setMaxLength(80);
         passwordEdit_->setFocusPolicy(Qt::StrongFocus);
         editHeight = passwordEdit_->sizeHint().height();
-        passwordEdit_->setGeometry(hm + lw - tw, lh + vm + vs, std::max(80 * w, tw), editHeight);
+        editRect = QRect(hm + lw - tw, lh + vm + vs, std::max(80 * w, tw), editHeight);
         ch += editHeight + vm;
     }
 
@@ -247,10 +248,10 @@ void TZipDialogBox::LayoutDialog(const std::string& title, const std::string& te
 
     // Right to left the picture, the text and the edit swap sides, so that
     // the text still reads away from the icon.
-    auto place = [&](QWidget* widget, int x, int y, int width, int height) {
+    auto place = [&](QWidget* widget, QRect r) {
         if (rightToLeft)
-            x = clientWidth - x - width;
-        widget->setGeometry(x, y, width, height);
+            r.moveLeft(clientWidth - r.x() - r.width());
+        widget->setGeometry(r);
     };
 
     if (stockIcon_ != 0) {
@@ -258,17 +259,15 @@ void TZipDialogBox::LayoutDialog(const std::string& title, const std::string& te
         image->setObjectName(QStringLiteral("Image"));
         const auto icon = static_cast<QStyle::StandardPixmap>(stockIcon_);
         image->setPixmap(style()->standardIcon(icon, nullptr, this).pixmap(32, 32));
-        place(image, hm, vm, 32, 32);
+        place(image, QRect(hm, vm, 32, 32));
     }
 
     auto* label = new TZWideLabel(this);  // owned by the box
     label->setObjectName(QStringLiteral("zadText"));
     label->SetUnicodeCaption(wideText);
-    place(label, hm + lw - tw, vm, tw, th);
-    if (passwordEdit_ != nullptr) {
-        const QRect r = passwordEdit_->geometry();
-        place(passwordEdit_, r.x(), r.y(), r.width(), r.height());
-    }
+    place(label, QRect(hm + lw - tw, vm, tw, th));
+    if (passwordEdit_ != nullptr)
+        place(passwordEdit_, editRect);
 
     int x = (clientWidth - br) / 2;
     int y = lh + vm + vs;
