@@ -17,10 +17,11 @@
 #ifndef _UNICODE
 #define _UNICODE
 #endif
+#include <windows.h>
+/* the others need windows.h first */
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <stdlib.h>
 #include <string.h>
