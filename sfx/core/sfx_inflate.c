@@ -24,7 +24,8 @@ typedef struct State {
     SfxWriteFn write;
     void* write_ctx;
     uint64_t limit;
-    uint64_t total; /* bytes produced */
+    uint64_t total;   /* bytes decoded */
+    uint64_t written; /* bytes handed to the output */
     unsigned char in[INBUF];
     size_t in_pos, in_len;
     uint32_t bitbuf;
@@ -98,6 +99,7 @@ static int flush(State* s) {
         if (rc != SFX_OK) {
             return fail(s, rc);
         }
+        s->written += s->wpos;
     }
     return s->error;
 }
@@ -356,7 +358,7 @@ int sfx_inflate(SfxReadFn read, void* read_ctx, SfxWriteFn write, void* write_ct
     flush(s);
     rc = s->error;
     if (produced != NULL) {
-        *produced = s->total;
+        *produced = s->written;
     }
     free(s);
     return rc;
