@@ -166,51 +166,90 @@ struct ZipEntry {
     bool deflate = false;
 };
 
-// A zip archive with offsets counted from `base` (0: from the archive's start).
-inline Bytes makeZip(const std::vector<ZipEntry>& entries, std::uint32_t base = 0) {
+inline void put64(Bytes& b, std::uint64_t v) {
+    put32(b, static_cast<std::uint32_t>(v));
+    put32(b, static_cast<std::uint32_t>(v >> 32));
+}
+
+// A zip archive with offsets counted from `base` (0: from the archive's
+// start). With `zip64`, sizes and offsets live in Zip64 extra blocks and the
+// archive ends with the Zip64 end records.
+inline Bytes makeZip(const std::vector<ZipEntry>& entries, std::uint32_t base = 0,
+                     bool zip64 = false) {
     Bytes out, central;
     for (const auto& e : entries) {
         const Bytes stored = e.deflate ? deflateRaw(e.data) : e.data;
         const std::uint32_t crc = sfx_crc32(0, e.data.data(), e.data.size());
-        const auto offset = static_cast<std::uint32_t>(out.size()) + base;
+        const std::uint64_t offset = out.size() + base;
+        const std::uint32_t mark = 0xFFFFFFFFu;
         put32(out, 0x04034B50u);
-        put16(out, 20);
+        put16(out, zip64 ? 45 : 20);
         put16(out, 0);
         put16(out, e.deflate ? 8 : 0);
         put32(out, 0x5A210000u);  // 2025-01-01 00:00
         put32(out, crc);
-        put32(out, static_cast<std::uint32_t>(stored.size()));
-        put32(out, static_cast<std::uint32_t>(e.data.size()));
+        put32(out, zip64 ? mark : static_cast<std::uint32_t>(stored.size()));
+        put32(out, zip64 ? mark : static_cast<std::uint32_t>(e.data.size()));
         put16(out, static_cast<unsigned>(e.name.size()));
-        put16(out, 0);
+        put16(out, zip64 ? 20 : 0);
         append(out, e.name);
+        if (zip64) {
+            put16(out, 1);
+            put16(out, 16);
+            put64(out, e.data.size());
+            put64(out, stored.size());
+        }
         append(out, stored);
         put32(central, 0x02014B50u);
-        put16(central, 20);
-        put16(central, 20);
+        put16(central, zip64 ? 45 : 20);
+        put16(central, zip64 ? 45 : 20);
         put16(central, 0);
         put16(central, e.deflate ? 8 : 0);
         put32(central, 0x5A210000u);
         put32(central, crc);
-        put32(central, static_cast<std::uint32_t>(stored.size()));
-        put32(central, static_cast<std::uint32_t>(e.data.size()));
+        put32(central, zip64 ? mark : static_cast<std::uint32_t>(stored.size()));
+        put32(central, zip64 ? mark : static_cast<std::uint32_t>(e.data.size()));
         put16(central, static_cast<unsigned>(e.name.size()));
-        put16(central, 0);
+        put16(central, zip64 ? 28 : 0);
         put16(central, 0);
         put16(central, 0);
         put16(central, 0);
         put32(central, 0);
-        put32(central, offset);
+        put32(central, zip64 ? mark : static_cast<std::uint32_t>(offset));
         append(central, e.name);
+        if (zip64) {
+            put16(central, 1);
+            put16(central, 24);
+            put64(central, e.data.size());
+            put64(central, stored.size());
+            put64(central, offset);
+        }
     }
-    const auto cdOffset = static_cast<std::uint32_t>(out.size()) + base;
+    const std::uint64_t cdOffset = out.size() + base;
     append(out, central);
+    if (zip64) {
+        const std::uint64_t end64 = out.size() + base;
+        put32(out, 0x06064B50u);
+        put64(out, 44);
+        put16(out, 45);
+        put16(out, 45);
+        put32(out, 0);
+        put32(out, 0);
+        put64(out, entries.size());
+        put64(out, entries.size());
+        put64(out, central.size());
+        put64(out, cdOffset);
+        put32(out, 0x07064B50u);
+        put32(out, 0);
+        put64(out, end64);
+        put32(out, 1);
+    }
     put32(out, 0x06054B50u);
     put32(out, 0);
-    put16(out, static_cast<unsigned>(entries.size()));
-    put16(out, static_cast<unsigned>(entries.size()));
-    put32(out, static_cast<std::uint32_t>(central.size()));
-    put32(out, cdOffset);
+    put16(out, zip64 ? 0xFFFF : static_cast<unsigned>(entries.size()));
+    put16(out, zip64 ? 0xFFFF : static_cast<unsigned>(entries.size()));
+    put32(out, zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(central.size()));
+    put32(out, zip64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(cdOffset));
     put16(out, 0);
     return out;
 }
