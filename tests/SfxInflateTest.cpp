@@ -31,7 +31,9 @@ struct Source {
 long readSome(void* ctx, unsigned char* buf, std::size_t size) {
     auto* s = static_cast<Source*>(ctx);
     std::size_t n = std::min({size, s->step, s->data->size() - s->pos});
-    std::memcpy(buf, s->data->data() + s->pos, n);
+    if (n > 0) {
+        std::memcpy(buf, s->data->data() + s->pos, n);
+    }
     s->pos += n;
     return static_cast<long>(n);
 }

@@ -380,7 +380,9 @@ static long mem_read(void* ctx, unsigned char* buf, size_t size) {
     if (n > size) {
         n = size;
     }
-    memcpy(buf, in->data + in->pos, n);
+    if (n > 0) {
+        memcpy(buf, in->data + in->pos, n);
+    }
     in->pos += n;
     return (long)n;
 }
