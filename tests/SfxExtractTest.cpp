@@ -5,11 +5,13 @@
 // file system.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "SfxTestSupport.h"
+#include "sfx_crypt.h"
 #include "sfx_extract.h"
 #include "sfx_result.h"
 #include "sfx_zip.h"
@@ -384,6 +386,52 @@ int extractInMemory(const Bytes& zip, FakeHost& fake, SfxRun& runState) {
     return rc;
 }
 
+// The first `count` passwords "wrong0", "wrong1", ... whose check byte fails
+// on the encryption header of every entry of `zip`.
+std::vector<std::string> wrongPasswordsFor(const Bytes& zip, std::size_t count) {
+    SfxSource src;
+    SfxMemorySource mem;
+    sfx_source_memory(&src, &mem, zip.data(), zip.size());
+    SfxArchive archive;
+    if (sfx_archive_open(&archive, &src, 0) != SFX_OK) {
+        return {};
+    }
+    struct Header {
+        unsigned char bytes[SFX_CRYPT_HEADER];
+        SfxEntry entry;
+    };
+    std::vector<Header> headers;
+    SfxEntry e;
+    while (sfx_archive_next(&archive, &e) == SFX_OK) {
+        std::uint64_t pos = 0;
+        if ((e.flags & 1u) != 0 && sfx_archive_data_pos(&archive, &e, &pos) == SFX_OK &&
+            pos + SFX_CRYPT_HEADER <= zip.size()) {
+            Header h{};
+            std::memcpy(h.bytes, zip.data() + pos, SFX_CRYPT_HEADER);
+            h.entry = e;
+            h.entry.name = nullptr;
+            headers.push_back(h);
+        }
+    }
+    sfx_archive_close(&archive);
+    std::vector<std::string> result;
+    for (int i = 0; result.size() < count && i < 10000; ++i) {
+        const std::string candidate = "wrong" + std::to_string(i);
+        bool refused = true;
+        for (const Header& h : headers) {
+            SfxCrypt c;
+            if (sfx_crypt_check(&c, candidate.data(), candidate.size(), h.bytes, h.entry.flags,
+                                h.entry.crc, h.entry.dos_datetime) != 0) {
+                refused = false;
+            }
+        }
+        if (refused) {
+            result.push_back(candidate);
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 TEST(SfxExtract, ConfirmAnswersDecideEachFile) {
@@ -432,6 +480,14 @@ TEST(SfxExtract, PasswordQuestions) {
                   " text.txt sub"),
               0);
     const Bytes zip = sfxtest::readFile(dir / "p.zip");
+    // zip -P writes random encryption headers, so a wrong password passes the
+    // one-byte check now and then (1 in 256). Use wrong passwords that every
+    // entry's header of this archive refuses, so the count of questions is exact.
+    const std::vector<std::string> wrong = wrongPasswordsFor(zip, 3);
+    ASSERT_EQ(wrong.size(), 3u);
+    const std::string& x = wrong[0];
+    const std::string& y = wrong[1];
+    const std::string& z = wrong[2];
     struct Case {
         const char* name;
         std::vector<std::string> answers;
@@ -440,8 +496,8 @@ TEST(SfxExtract, PasswordQuestions) {
     };
     const Case cases[] = {
         {"right at once, kept for the rest", {"richtig"}, 3, 1},
-        {"wrong, then right", {"x", "richtig"}, 3, 2},
-        {"three wrong per entry", {"x", "y", "z", "x", "y", "z", "x", "y", "z"}, 0, 9},
+        {"wrong, then right", {x, "richtig"}, 3, 2},
+        {"three wrong per entry", {x, y, z, x, y, z, x, y, z}, 0, 9},
         {"none given", {}, 0, 3},
     };
     for (const auto& c : cases) {
