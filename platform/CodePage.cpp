@@ -174,7 +174,8 @@ struct ByteTable {
     }
 };
 
-// Builds the table of a code page by decoding each byte on its own. Returns
+// Builds the table of a code page by decoding each byte on its own (bytes
+// are not composed with following combining marks, as on Windows). Returns
 // nullptr when the code page is multi-byte (a lead byte alone is incomplete).
 std::unique_ptr<ByteTable> buildByteTable(unsigned cp, const std::string& name) {
     iconv_t cd = iconv_open("UTF-32LE", name.c_str());
@@ -191,7 +192,12 @@ std::unique_ptr<ByteTable> buildByteTable(unsigned cp, const std::string& name) 
         char* outPtr = reinterpret_cast<char*>(outBuf);
         size_t outLeft = sizeof outBuf;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        if (r != static_cast<size_t>(-1)) {
+            // Some converters (CP1258) hold a letter back waiting for a
+            // combining mark; flushing releases it.
+            r = iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+        }
         char32_t c = kNoChar;
         if (r != static_cast<size_t>(-1) && sizeof outBuf - outLeft == 4) {
             c = outBuf[0] | (outBuf[1] << 8) | (outBuf[2] << 16) | (char32_t(outBuf[3]) << 24);

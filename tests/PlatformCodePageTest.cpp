@@ -72,6 +72,23 @@ TEST(PlatformCodePage, EveryAnsiAndOemByteRoundTrips) {
     }
 }
 
+TEST(PlatformCodePage, OtherSingleByteCodePagesRoundTrip) {
+    for (unsigned cp : {437u, 737u, 852u, 866u, 874u, 1250u, 1251u, 1253u, 1254u, 1257u, 1258u}) {
+        ASSERT_TRUE(IsKnownCodePage(cp)) << cp;
+        int mapped = 0;
+        for (int b = 0; b < 256; ++b) {
+            const std::string one(1, static_cast<char>(b));
+            const std::string utf8 = ConvertCodePage(one, cp, kCodePageUtf8);
+            if (utf8 == "\xEF\xBF\xBD") {
+                continue;  // a byte the code page leaves undefined
+            }
+            ++mapped;
+            EXPECT_EQ(ConvertCodePage(utf8, kCodePageUtf8, cp), one) << cp << " byte " << b;
+        }
+        EXPECT_GT(mapped, 200) << cp;  // Thai (874) leaves the most holes
+    }
+}
+
 TEST(PlatformCodePage, InvalidUtf8IsReplacedAndConversionContinues) {
     struct Case {
         const char* label;
@@ -84,8 +101,14 @@ TEST(PlatformCodePage, InvalidUtf8IsReplacedAndConversionContinues) {
         {"truncated sequence", "a\xE2\x82z", "a?z", u"a\uFFFDz"},
         {"truncated at end", "ab\xC3", "ab?", u"ab\uFFFD"},
         {"overlong slash", "a\xC0\xAFz", "a??z", u"a\uFFFD\uFFFDz"},
-        {"encoded surrogate", "a\xED\xA0\x80z", "a??" "?z", u"a\uFFFD\uFFFD\uFFFDz"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80!", "????" "!", u"\uFFFD\uFFFD\uFFFD\uFFFD!"},
+        {"encoded surrogate", "a\xED\xA0\x80z",
+         "a??"
+         "?z",
+         u"a\uFFFD\uFFFD\uFFFDz"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80!",
+         "????"
+         "!",
+         u"\uFFFD\uFFFD\uFFFD\uFFFD!"},
         {"latin-1 byte then umlaut", "\xE4\xC3\xA4", "?\xE4", u"\uFFFD\u00E4"},
     };
     for (const auto& c : cases) {
@@ -133,6 +156,8 @@ TEST(PlatformCodePage, CodePageNumbers) {
     EXPECT_EQ(ConvertCodePage("\xD0\x90", kCodePageUtf8, 1251), "\xC0");
     EXPECT_EQ(ConvertCodePage("\x84", 437, kCodePageAnsi), "\xE4");
     EXPECT_EQ(ConvertCodePage("\xE4", 28591, kCodePageUtf8), "\xC3\xA4");  // ISO-8859-1
+    // Vietnamese: iconv holds letters back for combining marks.
+    EXPECT_EQ(ConvertCodePage("abc\xE2", 1258, kCodePageUtf8), "abc\xC3\xA2");
     // Multi-byte: Shift-JIS (932), with an invalid byte in the middle.
     if (IsKnownCodePage(932)) {
         EXPECT_EQ(ConvertCodePage("\x82\xA0", 932, kCodePageUtf8), "\xE3\x81\x82");  // あ
