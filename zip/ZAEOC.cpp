@@ -32,8 +32,7 @@ constexpr std::uint32_t kStubTagDetachedEnd = 0x02145A44;
 }  // namespace
 
 bool TZAEOC::ReadAt(std::int64_t offset, void* buffer, std::int32_t length) {
-    return offset >= 0 && Seek(kSeekBegin, offset) == offset &&
-           ReadPlain(buffer, length) == length;
+    return offset >= 0 && Seek(kSeekBegin, offset) == offset && ReadPlain(buffer, length) == length;
 }
 
 std::int64_t TZAEOC::PlausibleEntryCount() const {
@@ -133,10 +132,10 @@ std::int32_t TZAEOC::Search(bool noZip64) {
         const std::int64_t recordOffset = size - (L - i);
         const bool sentinels = rec.centralOffset == kSentinel32 || rec.centralSize == kSentinel32;
         const bool fits =
-            sentinels ? (i >= static_cast<std::int64_t>(zip64loc::kSize) &&
-                         GetU32(p - zip64loc::kSize) == kZip64LocatorSig)
-                      : static_cast<std::int64_t>(rec.centralOffset) + rec.centralSize ==
-                            recordOffset;
+            sentinels
+                ? (i >= static_cast<std::int64_t>(zip64loc::kSize) &&
+                   GetU32(p - zip64loc::kSize) == kZip64LocatorSig)
+                : static_cast<std::int64_t>(rec.centralOffset) + rec.centralSize == recordOffset;
         if (endsAtEof && fits) {
             chosen = i;
             break;
@@ -154,9 +153,8 @@ std::int32_t TZAEOC::Search(bool noZip64) {
     EndRecordOffset = size - (L - chosen);
     const std::int64_t available = L - chosen - static_cast<std::int64_t>(eocd::kSize);
     const std::int64_t commentLength = std::min<std::int64_t>(rec.commentLength, available);
-    ArchiveComment.assign(
-        reinterpret_cast<const char*>(tail.data() + chosen + eocd::kSize),
-        static_cast<std::size_t>(commentLength));
+    ArchiveComment.assign(reinterpret_cast<const char*>(tail.data() + chosen + eocd::kSize),
+                          static_cast<std::size_t>(commentLength));
     if (rec.commentLength != available) {
         // Comment cut by the end of the file, or bytes after the comment.
         if (rec.commentLength < available) {

@@ -30,7 +30,8 @@ inline std::uint32_t GetU32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 inline std::uint64_t GetU64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(GetU32(p)) | (static_cast<std::uint64_t>(GetU32(p + 4)) << 32);
+    return static_cast<std::uint64_t>(GetU32(p)) |
+           (static_cast<std::uint64_t>(GetU32(p + 4)) << 32);
 }
 inline void PutU16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -97,9 +98,9 @@ inline constexpr std::uint8_t kVersionZip64 = 45;  // 4.5: the highest version u
 
 namespace local {
 inline constexpr std::size_t kSize = 30;
-inline constexpr std::size_t kSig = 0, kVersionNeeded = 4, kFlags = 6, kMethod = 8,
-                             kDateTime = 10, kCrc = 14, kCompressedSize = 18,
-                             kUncompressedSize = 22, kNameLength = 26, kExtraLength = 28;
+inline constexpr std::size_t kSig = 0, kVersionNeeded = 4, kFlags = 6, kMethod = 8, kDateTime = 10,
+                             kCrc = 14, kCompressedSize = 18, kUncompressedSize = 22,
+                             kNameLength = 26, kExtraLength = 28;
 // The 26 bytes after the signature, read field by field so that a multi-part
 // read may change parts between fields.
 inline constexpr std::array<int, 10> kFieldWidths = {2, 2, 2, 2, 2, 4, 4, 4, 2, 2};
@@ -174,9 +175,9 @@ struct TZACentralHeader {
 
 namespace eocd {
 inline constexpr std::size_t kSize = 22;
-inline constexpr std::size_t kSig = 0, kThisDisk = 4, kCentralStartDisk = 6,
-                             kEntriesOnDisk = 8, kTotalEntries = 10, kCentralSize = 12,
-                             kCentralOffset = 16, kCommentLength = 20;
+inline constexpr std::size_t kSig = 0, kThisDisk = 4, kCentralStartDisk = 6, kEntriesOnDisk = 8,
+                             kTotalEntries = 10, kCentralSize = 12, kCentralOffset = 16,
+                             kCommentLength = 20;
 inline constexpr std::size_t kMaxComment = 0xFFFF;
 // The farthest an end record can sit from the end of the file.
 inline constexpr std::size_t kMaxSearch = kSize + kMaxComment;  // 65557
@@ -200,10 +201,9 @@ struct TZAEndRecord {
 
 namespace zip64end {
 inline constexpr std::size_t kSize = 56;
-inline constexpr std::size_t kSig = 0, kRecordSize = 4, kVersionMadeBy = 12,
-                             kVersionNeeded = 14, kThisDisk = 16, kCentralStartDisk = 20,
-                             kEntriesOnDisk = 24, kTotalEntries = 32, kCentralSize = 40,
-                             kCentralOffset = 48;
+inline constexpr std::size_t kSig = 0, kRecordSize = 4, kVersionMadeBy = 12, kVersionNeeded = 14,
+                             kThisDisk = 16, kCentralStartDisk = 20, kEntriesOnDisk = 24,
+                             kTotalEntries = 32, kCentralSize = 40, kCentralOffset = 48;
 // The record-size field counts the bytes after itself: 56 - 12.
 inline constexpr std::uint64_t kMinRecordSize = 44;
 }  // namespace zip64end

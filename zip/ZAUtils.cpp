@@ -2,9 +2,10 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/Trash.h"
 
 std::string ExtractFilePath(std::string_view path) {
     const auto slash = path.find_last_of('/');
@@ -31,14 +32,6 @@ std::string ChangeFileExt(std::string_view path, std::string_view ext) {
     return base + std::string(ext);
 }
 
-std::string IncludeTrailingSeparator(std::string_view path) {
-    std::string out(path);
-    if (out.empty() || out.back() != '/') {
-        out.push_back('/');
-    }
-    return out;
-}
-
 std::string UpperCaseAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
@@ -58,12 +51,10 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string SystemTempFolder() {
-    const char* env = std::getenv("TMPDIR");
-    return IncludeTrailingSeparator(env != nullptr && *env != '\0' ? env : "/tmp");
-}
-
-bool DeleteFileOrTrash(const std::string& path, bool /*permanent*/) {
+bool DeleteFileOrTrash(const std::string& path, bool permanent) {
+    if (!permanent && platform::MoveToTrash(path)) {
+        return true;
+    }
     std::error_code ec;
     return std::filesystem::remove(path, ec) && !ec;
 }

@@ -14,16 +14,12 @@ std::string ExtractFileName(std::string_view path);
 std::string ExtractFileExt(std::string_view path);
 // The path with its extension replaced by `ext` (which includes its ".").
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
-// `path` with exactly one "/" at its end.
-std::string IncludeTrailingSeparator(std::string_view path);
 // ASCII upper case (code-page-independent, for extensions and labels).
 std::string UpperCaseAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
 
 // True for an existing regular file.
 bool FileExists(const std::string& path);
-// $TMPDIR, else "/tmp", with a trailing "/".
-std::string SystemTempFolder();
 // Deletes a file, to the desktop trash unless `permanent` (falling back to
 // deleting it when there is no trash to move it to).
 bool DeleteFileOrTrash(const std::string& path, bool permanent);

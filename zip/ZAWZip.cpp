@@ -31,6 +31,10 @@ TZAWorkZip::TZAWorkZip(TCustomZipArchiver& component, TZAWorkBin* owner)
 
 TZAWorkZip::~TZAWorkZip() = default;
 
+std::int32_t TZAWorkZip::FindLiveDuplicate(const std::string& /*name*/, const TZAZRec& /*self*/) {
+    return -1;
+}
+
 // ---- part names ------------------------------------------------------------------
 
 std::string TZAWorkZip::PartName(const std::string& name, int n, bool replace) const {
@@ -60,7 +64,9 @@ std::string TZAWorkZip::CompatibleName(const std::string& name) const {
     return ChangeFileExt(name, newExt);
 }
 
-std::string TZAWorkZip::VolumeLabelName(int n) { return "PKBACK#" + ThreeDigits(n); }
+std::string TZAWorkZip::VolumeLabelName(int n) {
+    return "PKBACK#" + ThreeDigits(n);
+}
 
 std::string TZAWorkZip::CurrentPartName() const {
     const std::string& name = requestedName_.empty() ? FileName() : requestedName_;
@@ -276,8 +282,7 @@ int TZAWorkZip::OpenNextOutputPart() {
         requestedName_ = requested;
     }
     drive_->SetPath(requested);
-    const std::string name =
-        NamingScheme == kSchemeVolumeLabels ? requested : CurrentPartName();
+    const std::string name = NamingScheme == kSchemeVolumeLabels ? requested : CurrentPartName();
     AskForDisk(true, span.contains(spWipeFiles));
     const int partNumber = DiskNumber + 1;
     diskStatus_ = {};
@@ -398,9 +403,8 @@ int TZAWorkZip::FinishParts() {
                 yesToAll_ = yesToAll_ || action == zdaYesToAll;
             } else {
                 const int r = Unattended() ? mrYes
-                                           : AskUser(MessageTextFmt(62, {requested}),
-                                                     {mbYes, mbNo}, zdConfirmation,
-                                                     MessageText(68));
+                                           : AskUser(MessageTextFmt(62, {requested}), {mbYes, mbNo},
+                                                     zdConfirmation, MessageText(68));
                 replace = r == mrYes || r == mrNone;
             }
         }

@@ -20,8 +20,11 @@
 #include <memory>
 #include <string>
 
+#include "zip/ZADialogProvider.h"
 #include "zip/ZADrv.h"
 #include "zip/ZAWorkFile.h"
+
+class TZAZRec;
 
 // Write result: the record did not fit and a new part was started; write the
 // record again (possibly with changed fields).
@@ -92,6 +95,10 @@ public:
     bool SameFile(bool writing);
     void SetLogicalSize(std::int64_t size) { LogicalSize = size; }
     void TakeFileInformation() { fileInfo_ = FileInformation(); }
+    // The index of a live (not deleted) entry other than `self` named
+    // `name`, or -1; entries ask this before taking a new name. There is no
+    // directory at this level: the central-directory layer answers.
+    virtual std::int32_t FindLiveDuplicate(const std::string& name, const TZAZRec& self);
     void ForgetFileInformation() { fileInfo_ = {}; }
 
     TZAWorkDrive& Drive() { return *drive_; }
@@ -108,13 +115,13 @@ public:
     void SetReplaceDigits(bool on) { replaceDigits_ = on; }
 
     // ---- state shared with the end-record and central-directory layers ---------------
-    std::int32_t DiskNumber = 0;    // current part, 0-based; -1 = the last part
-    std::int64_t LogicalSize = 0;   // end of the archive data / size to expect
-    std::uint32_t Info = 0;         // state bits of the archive object
-    std::int64_t SizeAtOpen = 0;    // file size seen by the end-record search
+    std::int32_t DiskNumber = 0;   // current part, 0-based; -1 = the last part
+    std::int64_t LogicalSize = 0;  // end of the archive data / size to expect
+    std::uint32_t Info = 0;        // state bits of the archive object
+    std::int64_t SizeAtOpen = 0;   // file size seen by the end-record search
     std::uint8_t StartKind = kStartUnknown;
     std::int32_t DiskCount = 0;
-    std::uint8_t DiskAction = 0;    // last TZADiskAction answered
+    std::uint8_t DiskAction = 0;  // last TZADiskAction answered
     std::uint8_t NamingScheme = kSchemeUnknown;
 
     // Info bits used by this layer.

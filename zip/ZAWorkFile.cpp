@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/DosTime.h"
+#include "platform/TempFiles.h"
 #include "zip/ZAStream.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
@@ -23,7 +24,9 @@ constexpr std::size_t kReadAhead = 64 * 1024;
 constexpr std::int32_t kCopyChunk = 10240;
 constexpr std::int32_t kStreamChunk = 20480;
 
-std::string SystemErrorText(int err) { return std::strerror(err); }
+std::string SystemErrorText(int err) {
+    return std::strerror(err);
+}
 
 int AccessFlags(int mode) {
     switch (mode & 3) {
@@ -55,9 +58,13 @@ TZAWorkFile::~TZAWorkFile() {
     }
 }
 
-bool TZAWorkFile::TraceFiles() const { return TraceLevel() > 1; }
+bool TZAWorkFile::TraceFiles() const {
+    return TraceLevel() > 1;
+}
 
-std::int64_t TZAWorkFile::Position() { return IsOpen() ? pos_ : -1; }
+std::int64_t TZAWorkFile::Position() {
+    return IsOpen() ? pos_ : -1;
+}
 
 void TZAWorkFile::SetFileName(const std::string& name) {
     if (name != fileName_) {
@@ -66,7 +73,9 @@ void TZAWorkFile::SetFileName(const std::string& name) {
     }
 }
 
-void TZAWorkFile::SetPosition(std::int64_t pos) { Seek(kSeekBegin, pos); }
+void TZAWorkFile::SetPosition(std::int64_t pos) {
+    Seek(kSeekBegin, pos);
+}
 
 void TZAWorkFile::AssignFrom(const TZAWorkFile& other) {
     if (&other == this) {
@@ -187,8 +196,8 @@ std::int32_t TZAWorkFile::ReadPlain(void* buffer, std::int32_t length) {
     if (fd_ < 0) {
         return -ZA_CODE(176);
     }
-    std::size_t want = static_cast<std::size_t>(length < 0 ? -static_cast<std::int64_t>(length)
-                                                           : length);
+    std::size_t want =
+        static_cast<std::size_t>(length < 0 ? -static_cast<std::int64_t>(length) : length);
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::size_t done = 0;
     while (done < want) {
@@ -241,8 +250,8 @@ std::int32_t TZAWorkFile::WritePlain(const void* buffer, std::int32_t length) {
     if (fd_ < 0) {
         return -ZA_CODE(180);
     }
-    const std::size_t want = static_cast<std::size_t>(length < 0 ? (-length) & kRecordSizeMask
-                                                                 : length);
+    const std::size_t want =
+        static_cast<std::size_t>(length < 0 ? (-length) & kRecordSizeMask : length);
     const auto* in = static_cast<const std::uint8_t*>(buffer);
     DropReadBuffer();
     std::size_t done = 0;
@@ -359,24 +368,16 @@ bool TZAWorkFile::CreateTemporary(const std::string& prefix, const std::string& 
             folder = full.parent_path().string();
         }
     }
-    if (folder.empty()) {
-        folder = SystemTempFolder();
-    }
-    folder = IncludeTrailingSeparator(folder);
     Close();
-    std::string pattern = folder + (prefix.empty() ? std::string("zat") : prefix) + "XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    std::string error;
+    const std::string name = platform::CreateTempFile(folder, prefix, ".tmp", &error);
+    if (name.empty()) {
         if (TraceFiles()) {
-            ReportTrace("Creating temporary name failed " + pattern + "  " +
-                        SystemErrorText(errno));
+            ReportTrace("Creating temporary name failed " + folder + prefix + "  " + error);
         }
         return false;
     }
-    ::close(fd);
-    fileName_ = name.data();
+    fileName_ = name;
     isTemporary_ = true;
     if (TraceFiles()) {
         ReportTrace("Created temporary " + fileName_);

@@ -44,7 +44,7 @@ inline constexpr int kSeekEnd = 2;
 // What the component remembers of an open file to notice a change later:
 // the Linux counterpart of the 52-byte file information record.
 struct TZAFileInformation {
-    std::uint32_t attributes = 0;  // st_mode
+    std::uint32_t attributes = 0;   // st_mode
     std::int64_t creationTime = 0;  // ns since 1970 (birth time where known)
     std::int64_t accessTime = 0;
     std::int64_t writeTime = 0;
