@@ -11,6 +11,13 @@
 // ---- TZADirHashList ---------------------------------------------------------------------
 
 namespace {
+// The bucket of a name hash. The hash of similar names (numbered files in
+// numbered folders) clusters badly modulo 65537 = 2^16 + 1; a multiplicative
+// mix first spreads such names over the buckets.
+std::size_t BucketOf(std::uint32_t h, std::size_t buckets) {
+    return static_cast<std::uint32_t>(h * 0x9E3779B1u) % buckets;
+}
+
 constexpr std::array<std::int32_t, 30> kBucketCounts = {
     61,    131,   257,   389,   521,   641,   769,   1031,  1283,  1543,
     2053,  2579,  3593,  4099,  5147,  6151,  7177,  8209,  10243, 12289,
@@ -75,7 +82,7 @@ TZAZRec* TZADirHashList::Insert(std::int32_t index, bool allowDuplicate) {
     }
     TZAZRec& entry = owner_.Entry(index);
     const std::uint32_t h = EntryNameHash(entry);
-    Node** link = &buckets_[h % buckets_.size()];
+    Node** link = &buckets_[BucketOf(h, buckets_.size())];
     TZAZRec* duplicate = nullptr;
     while (*link != nullptr) {
         Node* node = *link;
@@ -99,7 +106,8 @@ std::int32_t TZADirHashList::Find(std::string_view name, bool includeDeleted) co
         return -1;
     }
     const std::uint32_t h = NameHashOf(name);
-    for (const Node* node = buckets_[h % buckets_.size()]; node != nullptr; node = node->next) {
+    for (const Node* node = buckets_[BucketOf(h, buckets_.size())]; node != nullptr;
+         node = node->next) {
         const auto index = static_cast<std::int32_t>(node->indexPlusOne - 1);
         if (index < 0 || index >= owner_.Count()) {
             continue;
