@@ -66,7 +66,10 @@ void TZACentral::SetCapacity(std::int32_t n) {
     const std::int32_t wanted = (std::max(n, 0) | 15) + 1;
     if (wanted > capacity_) {
         capacity_ = wanted;
-        entries_.reserve(static_cast<std::size_t>(capacity_));
+        // Growing one step at a time must not copy the table each time.
+        if (static_cast<std::size_t>(wanted) > entries_.capacity()) {
+            entries_.reserve(std::max(static_cast<std::size_t>(wanted), entries_.capacity() * 2));
+        }
     }
 }
 
@@ -118,7 +121,7 @@ std::int32_t TZACentral::FindDuplicate(TZAZRec& entry) {
     const std::string name = entry.FileName();
     TZAZRec* found = nullptr;
     do {
-        found = FindName(name, index, false);
+        found = TZACentral::FindName(name, index, false);
     } while (found != nullptr && found->TestStatus(esDeleted));
     if (!wasSkipped) {
         entry.ClearStatus(esSearchSkip);
@@ -132,7 +135,7 @@ std::int32_t TZACentral::FindDuplicate(TZAZRec& entry) {
 
 std::int32_t TZACentral::FindLiveDuplicate(const std::string& name, const TZAZRec& self) {
     std::int32_t index = -1;
-    while (TZAZRec* hit = FindName(name, index, false)) {
+    while (TZAZRec* hit = TZACentral::FindName(name, index, false)) {
         if (hit != &self && !hit->TestStatus(esDeleted)) {
             return index;
         }

@@ -201,8 +201,10 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
         throw EZipArchiver(ZA_CODE(158));
     }
     const TZAZip64Locator loc = TZAZip64Locator::Decode(buf);
-    if (loc.signature != kZip64LocatorSig ||
-        (DiskNumber == kSentinel16 && loc.totalDisks < kSentinel16)) {
+    // A valid locator is followed also when the end record's disk number is
+    // itself the 0xFFFF sentinel (streaming and 3MF writers fill every
+    // field of the classic record that way).
+    if (loc.signature != kZip64LocatorSig) {
         return result;
     }
     HasZip64 = true;
@@ -213,6 +215,7 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
     }
     DiskCount = static_cast<std::int32_t>(loc.totalDisks);
     DiskNumber = DiskCount - 1;
+    IsMultiPart = DiskCount > 1;
     // The Zip64 record must lie before the locator.
     if (loc.zip64Offset > static_cast<std::uint64_t>(EndRecordOffset) - zip64loc::kSize) {
         throw EZipArchiver(ZA_CODE(158));

@@ -1,0 +1,257 @@
+// The component as the application uses it: loading through ZipFileName,
+// the directory view behind Count and DirEntry, the setter rules, refusal
+// while busy, deferred settings and the password services.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ZATestZip.h"
+#include "zip/ZACenDir.h"
+#include "zip/ZAIRec.h"
+#include "zip/ZALister.h"
+#include "zip/ZAZipFile.h"
+#include "zip/ZipArchiver.h"
+#include "zip/messages/ZAMsg.h"
+
+namespace {
+
+class ArchiverTest : public ::testing::Test {
+protected:
+    ArchiverTest() {
+        ::SetUseUTF8(true);
+        comp.SetDialogProvider(&dialog);
+        comp.OnDirUpdate = [this](TCustomZipArchiver&) { ++dirUpdates; };
+        comp.OnNewName = [this](TCustomZipArchiver&, int seq) { newNames.push_back(seq); };
+        comp.OnMessage = [this](TCustomZipArchiver&, int code, const std::string&) {
+            if (code != 0) {
+                messages.push_back(code);
+            }
+        };
+    }
+    ~ArchiverTest() override { ::SetUseUTF8(false); }
+
+    std::string Names() {
+        std::string out;
+        for (int i = 0; i < comp.Count(); ++i) {
+            out += comp.DirEntry(i)->FileName() + ";";
+        }
+        return out;
+    }
+
+    ztest::TempDir dir;
+    ztest::RecordingDialog dialog;
+    TZipArchiver comp;
+    int dirUpdates = 0;
+    std::vector<int> newNames;
+    std::vector<int> messages;
+};
+
+TEST_F(ArchiverTest, DirectoryEntriesAreHiddenUnlessAsked) {
+    const std::string path =
+        dir.Write("d.zip", ztest::BuildZip({{"docs/", ""}, {"docs/a.txt", "a"}, {"top.txt", "t"}}));
+    comp.SetZipFileName(path);
+    EXPECT_EQ(comp.ErrCode(), 0);
+    EXPECT_EQ(Names(), "docs/a.txt;top.txt;");
+    EXPECT_EQ(newNames, (std::vector<int>{0, 1}));
+    EXPECT_GE(dirUpdates, 1);
+    EXPECT_EQ(comp.DirEntry(2), nullptr);
+    EXPECT_EQ(comp.DirEntry(-1), nullptr);
+    comp.SetUseDirOnlyEntries(true);
+    EXPECT_EQ(Names(), "docs/;docs/a.txt;top.txt;");
+    comp.SetUseDirOnlyEntries(false);
+    EXPECT_EQ(comp.Count(), 2);
+}
+
+TEST_F(ArchiverTest, HandlesKeptAcrossAReloadReadEmpty) {
+    const std::string path = dir.Write("h.zip", ztest::BuildZip({{"one.txt", "12345"}}));
+    comp.SetZipFileName(path);
+    auto kept = comp.DirEntry(0);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->UncompressedSize(), 5);
+    comp.SetZipFileName(path);  // the same name reloads
+    ASSERT_EQ(comp.Count(), 1);
+    EXPECT_EQ(kept->UncompressedSize(), 0);
+    EXPECT_EQ(kept->FileName(), "");
+    EXPECT_EQ(kept->NameEncoding(), zeoOEM);
+    EXPECT_EQ(comp.DirEntry(0)->FileName(), "one.txt");
+    // A view change within the same archive unbinds handles as well.
+    auto second = comp.DirEntry(0);
+    comp.SetUseDirOnlyEntries(true);
+    EXPECT_EQ(second->FileName(), "one.txt");  // rebound by index: still entry 0
+}
+
+TEST_F(ArchiverTest, MissingAndDamagedFiles) {
+    comp.SetZipFileName(dir.path() + "new.zip");
+    EXPECT_EQ(comp.ErrCode(), 123);
+    EXPECT_TRUE(dialog.requests.empty());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(comp.Count(), 0);
+    EXPECT_EQ(comp.ZipFileName(), dir.path() + "new.zip");
+    EXPECT_GE(dirUpdates, 1);
+
+    comp.SetZipFileName(dir.Write("bad.zip", std::string(100, 'x')));
+    EXPECT_EQ(comp.ErrCode(), 127);
+    EXPECT_EQ(dialog.requests.size(), 1u);
+    EXPECT_EQ(comp.Count(), 0);
+
+    comp.SetUnattended(true);
+    comp.SetZipFileName(dir.path() + "bad.zip");
+    EXPECT_EQ(comp.ErrCode(), 127);
+    EXPECT_EQ(dialog.requests.size(), 1u);
+}
+
+TEST_F(ArchiverTest, SettersRefusedWhileBusyCountReentries) {
+    const std::string path = dir.Write("r.zip", ztest::BuildZip({{"a", "1"}}));
+    comp.OnDirUpdate = [&](TCustomZipArchiver& c) {
+        c.SetExtrBaseDir("/elsewhere");
+        c.SetPasswordReqCount(3);
+        c.SetZipFileName("/other.zip");
+    };
+    comp.SetZipFileName(path);
+    EXPECT_EQ(comp.ExtrBaseDir(), "");
+    EXPECT_EQ(comp.PasswordReqCount(), 1u);
+    EXPECT_EQ(comp.ZipFileName(), path);
+    EXPECT_GT(comp.ReentryCount(), 0);
+    EXPECT_EQ(comp.ReentryCount() % 3, 0);
+    EXPECT_EQ(comp.State(), zsReentered);
+    comp.OnDirUpdate = nullptr;
+    comp.SetExtrBaseDir("/elsewhere");
+    EXPECT_EQ(comp.ExtrBaseDir(), "/elsewhere");
+}
+
+TEST_F(ArchiverTest, ValueRules) {
+    comp.SetPasswordReqCount(20);
+    EXPECT_EQ(comp.PasswordReqCount(), 15u);
+    comp.SetMaxVolumeSizeKb(100);
+    EXPECT_EQ(comp.MaxVolumeSize(), 102400);
+    EXPECT_EQ(comp.MaxVolumeSizeKb(), 100);
+    comp.SetMaxVolumeSizeKb(-5);
+    EXPECT_EQ(comp.MaxVolumeSize(), 0);
+    comp.SetMaxVolumeSizeKb(3000000);
+    EXPECT_EQ(comp.MaxVolumeSize(), 3072000000LL);
+    comp.SetMaxVolumeSize(-1);
+    EXPECT_EQ(comp.MaxVolumeSize(), 0);
+    comp.SetTempDir("/var/tmp");
+    EXPECT_EQ(comp.TempDir(), "/var/tmp/");
+    comp.SetTempDir("");
+    EXPECT_EQ(comp.TempDir(), "");
+    comp.SetTrace(true);
+    comp.SetVerbose(true);
+    EXPECT_EQ(comp.Internal().TraceBits, 3);
+    comp.SetTrace(false);
+    EXPECT_EQ(comp.Internal().TraceBits, 1);
+    EXPECT_EQ(comp.Version(), "1.9.1.0023");
+}
+
+TEST_F(ArchiverTest, ExtAddStoreSuffixesAreNormalised) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {{"txt;DOC", ".txt:.doc:"}, {".Txt", ".txt:"},       {"a,b:c;", ".a:.b:.c:"},
+                 {":a,,b", ".a:.b:"},       {"::", ""},               {".x:", ".x:"}};
+    for (const auto& c : cases) {
+        comp.SetExtAddStoreSuffixes(c.in);
+        EXPECT_EQ(comp.ExtAddStoreSuffixes(), c.out) << c.in;
+        EXPECT_EQ(comp.AddStoreSuffixes().contains(assEXT), *c.out != '\0') << c.in;
+    }
+    comp.SetExtAddStoreSuffixes("");
+    EXPECT_EQ(comp.ExtAddStoreSuffixes(), "");
+    EXPECT_FALSE(comp.AddStoreSuffixes().contains(assEXT));
+}
+
+TEST_F(ArchiverTest, SettingsWaitWhileInactive) {
+    const std::string path = dir.Write("w.zip", ztest::BuildZip({{"a", "1"}, {"b", "2"}}));
+    comp.SetActive(false);
+    EXPECT_EQ(comp.State(), zsDisabled);
+    comp.SetZipFileName(path);
+    EXPECT_EQ(comp.Count(), 0);
+    EXPECT_EQ(comp.ErrCode(), 197);
+    EXPECT_NE(comp.DeferredSettings() & TCustomZipArchiver::kDeferZipFileName, 0);
+    comp.SetActive(true);
+    EXPECT_EQ(comp.Count(), 2);
+    EXPECT_EQ(comp.ErrCode(), 0);
+    EXPECT_EQ(comp.DeferredSettings(), 0);
+}
+
+TEST_F(ArchiverTest, StoredLanguageWinsOverItsId) {
+    comp.BeginLoading();
+    comp.SetLanguageID(1033);
+    comp.SetLanguage("DE");
+    EXPECT_EQ(comp.ErrCode(), 197);
+    comp.EndLoading();
+    EXPECT_EQ(CurrentLanguageId(), 0x0407);
+    SelectLanguage("US");
+    SelectLanguageId(1033);
+}
+
+TEST_F(ArchiverTest, SelfExtractorPropertiesStopTakingOverArchiveSettings) {
+    EXPECT_FALSE(comp.NoReadAux());
+    comp.SetSFXCaption("Mine");
+    EXPECT_TRUE(comp.NoReadAux());
+    comp.SetNoReadAux(true);
+    comp.SetNoReadAux(false);
+    EXPECT_FALSE(comp.NoReadAux());
+    comp.SetSpanOptions(TZASpanOpts{spWipeFiles});
+    EXPECT_FALSE(comp.NoReadAux());
+    comp.SetSpanOptions(TZASpanOpts{spCompatName});
+    EXPECT_TRUE(comp.NoReadAux());
+}
+
+TEST_F(ArchiverTest, AddPasswordIsAskedTwice) {
+    std::vector<std::uint32_t> contexts;
+    std::vector<std::string> entries = {"secret", "secret", "one", "two"};
+    comp.OnZipDialog = [&](TCustomZipArchiver&, const std::string&, std::string& msg, int& result,
+                           TMsgDlgButtons) {
+        contexts.push_back(static_cast<std::uint32_t>(result) & 0xFFFF);
+        msg = entries.front();
+        entries.erase(entries.begin());
+        result = mrOk;
+    };
+    TMsgDlgBtn button = mbAbort;
+    EXPECT_EQ(comp.GetAddPassword(button), "secret");
+    EXPECT_EQ(button, mbOK);
+    EXPECT_EQ(comp.Password(), "secret");
+    EXPECT_EQ(contexts, (std::vector<std::uint32_t>{10004, 10005}));
+    EXPECT_EQ(comp.GetAddPassword(button), "");
+    EXPECT_EQ(comp.ErrCode(), 134);
+
+    comp.OnZipDialog = nullptr;
+    dialog.answers = {{mrAll, "pw"}};
+    EXPECT_EQ(comp.GetExtrPassword(button), "pw");
+    EXPECT_EQ(static_cast<int>(button), 8);
+    EXPECT_TRUE(dialog.requests.back().IsPassword());
+    EXPECT_EQ(dialog.requests.back().Context(), 10003);
+
+    comp.SetUnattended(true);
+    EXPECT_EQ(comp.GetExtrPassword(button), "");
+    EXPECT_EQ(comp.ErrCode(), 22);
+}
+
+TEST_F(ArchiverTest, TemporaryNamesAreFreeAndUseTempDir) {
+    comp.SetTempDir(dir.path());
+    const std::string a = comp.MakeTempFileName();
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(a.rfind(dir.path() + "zip", 0), 0u);
+    EXPECT_EQ(a.substr(a.size() - 4), ".zip");
+    EXPECT_FALSE(std::filesystem::exists(a));
+    const std::string b = comp.MakeTempFileName("tv", ".tmp");
+    EXPECT_NE(b.find("/tv"), std::string::npos);
+}
+
+TEST_F(ArchiverTest, EncodingChangeRedecodesNames) {
+    // "Ä" as CP850 (0x8E) and as Windows-1252 (0xC4); made by NTFS = ANSI.
+    const std::string path = dir.Write(
+        "e.zip", ztest::BuildZip({{"\x8E.txt", "1", 0, 20}, {"\xC4.txt", "2", 0, 0x0B1E}}));
+    comp.SetZipFileName(path);
+    EXPECT_EQ(Names(), "\xC3\x84.txt;\xC3\x84.txt;");
+    const int before = dirUpdates;
+    comp.SetEncoding(zeoOEM);
+    EXPECT_GT(dirUpdates, before);
+    EXPECT_EQ(comp.DirEntry(1)->FileName(), "\xE2\x94\x80.txt");  // 0xC4 in CP850
+    comp.SetEncoding(zeoAuto);
+    EXPECT_EQ(Names(), "\xC3\x84.txt;\xC3\x84.txt;");
+}
+
+}  // namespace
