@@ -18,7 +18,11 @@ namespace ztest {
 struct Entry {
     Entry(std::string n, std::string d, std::uint16_t f = 0, std::uint16_t m = 20,
           std::string x = {}, std::string c = {})
-        : name(std::move(n)), data(std::move(d)), flags(f), madeBy(m), extra(std::move(x)),
+        : name(std::move(n)),
+          data(std::move(d)),
+          flags(f),
+          madeBy(m),
+          extra(std::move(x)),
           comment(std::move(c)) {}
     std::string name;
     std::string data;
@@ -109,14 +113,16 @@ inline std::string BuildZip(const std::vector<Entry>& entries, const Layout& lay
         central += e.comment;
     }
     std::string end;
-    const auto count = static_cast<std::uint32_t>(static_cast<int>(entries.size()) + layout.countDelta);
+    const auto count =
+        static_cast<std::uint32_t>(static_cast<int>(entries.size()) + layout.countDelta);
     Put32(end, 0x06054B50);
     Put16(end, 0);
     Put16(end, 0);
     Put16(end, count & 0xFFFF);
     Put16(end, count & 0xFFFF);
     Put32(end, static_cast<std::uint32_t>(central.size()));
-    Put32(end, static_cast<std::uint32_t>(static_cast<std::int64_t>(body.size()) + layout.offsetDelta));
+    Put32(end,
+          static_cast<std::uint32_t>(static_cast<std::int64_t>(body.size()) + layout.offsetDelta));
     Put16(end, static_cast<std::uint32_t>(layout.comment.size()));
     return layout.prefix + body + central + end + layout.comment;
 }

@@ -48,9 +48,9 @@ protected:
 TEST(DirHashListTest, BucketCountsFollowThePrimeTable) {
     const struct {
         std::int32_t n, buckets;
-    } cases[] = {{0, 61},         {1, 61},          {61, 61},         {62, 131},
-                 {1283, 1283},    {11999, 12289},   {12000, 10243},   {20000, 18433},
-                 {65537, 40961},  {70000, 65537},   {1000000, 65537}};
+    } cases[] = {{0, 61},        {1, 61},        {61, 61},        {62, 131},
+                 {1283, 1283},   {11999, 12289}, {12000, 10243},  {20000, 18433},
+                 {65537, 40961}, {70000, 65537}, {1000000, 65537}};
     for (const auto& c : cases) {
         EXPECT_EQ(TZADirHashList::BucketCountFor(c.n), c.buckets) << c.n;
     }
@@ -89,8 +89,12 @@ TEST_F(ZipFileTest, LoadsAndFindsNamesIgnoringAsciiCaseAndSeparator) {
     const struct {
         const char* name;
         std::int32_t index;
-    } lookups[] = {{"dir\\file.txt", 0},      {"DIR/FILE.txt", 0},           {"OTHER.TXT", 1},
-                   {"\xC3\x84rger.txt", 2},   {"\xC3\xA4rger.txt", kNoIndex}, {"missing", kNoIndex},
+    } lookups[] = {{"dir\\file.txt", 0},
+                   {"DIR/FILE.txt", 0},
+                   {"OTHER.TXT", 1},
+                   {"\xC3\x84rger.txt", 2},
+                   {"\xC3\xA4rger.txt", kNoIndex},
+                   {"missing", kNoIndex},
                    {"", kNoIndex}};
     for (const auto& l : lookups) {
         std::int32_t index = -1;
@@ -114,7 +118,9 @@ TEST_F(ZipFileTest, LoadsAndFindsNamesIgnoringAsciiCaseAndSeparator) {
 
 TEST_F(ZipFileTest, DuplicatesAreFoundInBothDirectionsAndDeletedOnesAreIgnored) {
     TZAZipFile zf(comp);
-    ASSERT_GE(Open(zf, ztest::BuildZip({{"a.txt", "1"}, {"b.txt", "2"}, {"A.TXT", "3"},
+    ASSERT_GE(Open(zf, ztest::BuildZip({{"a.txt", "1"},
+                                        {"b.txt", "2"},
+                                        {"A.TXT", "3"},
                                         {"\xC3\xA4.txt", "4", 0x800},
                                         {"\xC3\x84.txt", "5", 0x800}})),
               0);
@@ -161,7 +167,8 @@ TEST_F(ZipFileTest, DataInFrontWithUnadjustedOffsetsLoadsFromTheComputedPosition
     comp.SetUnattended(true);
     const std::string stub(1000, 'S');
     TZAZipFile zf(comp);
-    ASSERT_GE(Open(zf, ztest::BuildZip({{"x", "data"}, {"y", "more"}}, ztest::WithPrefix(stub))), 0);
+    ASSERT_GE(Open(zf, ztest::BuildZip({{"x", "data"}, {"y", "more"}}, ztest::WithPrefix(stub))),
+              0);
     EXPECT_EQ(zf.Count(), 2);
     EXPECT_EQ(zf.FirstLocalOffset, 1000);
     EXPECT_EQ(comp.ErrCode(), 20);  // warned, not refused
@@ -184,7 +191,8 @@ TEST_F(ZipFileTest, LyingCountsAreRefusedOrExplained) {
     } cases[] = {{0, 3}, {+1, -1}, {+30, -1}, {-1, -1}, {-3, -1}};
     for (const auto& c : cases) {
         TZAZipFile zf(comp);
-        const std::int32_t r = Open(zf, ztest::BuildZip(three, ztest::WithCountDelta(c.countDelta)));
+        const std::int32_t r =
+            Open(zf, ztest::BuildZip(three, ztest::WithCountDelta(c.countDelta)));
         if (c.count < 0) {
             EXPECT_LT(r, 0) << c.countDelta;
             EXPECT_EQ(zf.Count(), 0);
@@ -213,7 +221,8 @@ TEST_F(ZipFileTest, ACountThatWrappedAt65536IsReadByTheDirectorysSize) {
 TEST_F(ZipFileTest, EveryTruncationFailsCleanly) {
     comp.SetUnattended(true);
     const std::string whole =
-        ztest::BuildZip({{"first.txt", "hello", 0, 20, std::string("\x55\x54\x05\x00\x01\x00\x00\x00\x00", 9), "c1"},
+        ztest::BuildZip({{"first.txt", "hello", 0, 20,
+                          std::string("\x55\x54\x05\x00\x01\x00\x00\x00\x00", 9), "c1"},
                          {"second/", ""}},
                         ztest::WithComment("archive"));
     for (std::size_t cut = 0; cut < whole.size(); ++cut) {

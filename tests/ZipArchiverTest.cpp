@@ -149,8 +149,8 @@ TEST_F(ArchiverTest, ExtAddStoreSuffixesAreNormalised) {
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {{"txt;DOC", ".txt:.doc:"}, {".Txt", ".txt:"},       {"a,b:c;", ".a:.b:.c:"},
-                 {":a,,b", ".a:.b:"},       {"::", ""},               {".x:", ".x:"}};
+    } cases[] = {{"txt;DOC", ".txt:.doc:"}, {".Txt", ".txt:"}, {"a,b:c;", ".a:.b:.c:"},
+                 {":a,,b", ".a:.b:"},       {"::", ""},        {".x:", ".x:"}};
     for (const auto& c : cases) {
         comp.SetExtAddStoreSuffixes(c.in);
         EXPECT_EQ(comp.ExtAddStoreSuffixes(), c.out) << c.in;

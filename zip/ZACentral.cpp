@@ -305,7 +305,7 @@ void TZACentral::AssignFrom(const TZAWorkFile& other) {
 
 // ---- loading ----------------------------------------------------------------------------
 
-void TZACentral::ReadHeaders(std::int64_t centralEnd, bool countMayWrap) {
+void TZACentral::ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap) {
     const std::int64_t announced = std::max<std::int32_t>(TotalEntries, 0);
     auto readOne = [&]() {
         auto rec = std::make_unique<TZAZRec>(*this);
@@ -326,22 +326,26 @@ void TZACentral::ReadHeaders(std::int64_t centralEnd, bool countMayWrap) {
     for (std::int64_t i = 0; i < announced; ++i) {
         readOne();
     }
-    // The classic end record counts entries in 16 bits: a directory of
-    // 65536 or more entries wraps. Read on while central headers follow
-    // inside the directory's bytes; the count must then differ from the
-    // announced one by whole multiples of 65536.
-    if (!countMayWrap) {
+    // Central headers left inside the directory's bytes mean the count was
+    // wrong. The classic end record counts entries in 16 bits, so a
+    // directory of 65536 or more entries wraps: read on, and accept when the
+    // count differs from the announced one by whole multiples of 65536. A
+    // Zip64 count cannot wrap: more headers than it says is an error.
+    if (!singlePart) {
         return;
     }
     std::uint8_t sig[4];
     while (Position() >= 0 &&
            Position() + static_cast<std::int64_t>(central::kSize) <= centralEnd) {
         const std::int64_t pos = Position();
-        if (ReadPlain(sig, 4) != 4 || GetU32(sig) != kCentralHeaderSig) {
-            SetPosition(pos);
+        const bool more = ReadPlain(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSig;
+        SetPosition(pos);
+        if (!more) {
             break;
         }
-        SetPosition(pos);
+        if (!countMayWrap) {
+            throw EZipArchiver(ZA_CODE(20));
+        }
         readOne();
     }
     if ((Count() - announced) % 65536 != 0) {
@@ -398,7 +402,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         if (EndRecordOffset > 0) {
             centralEnd = std::min(centralEnd, EndRecordOffset);
         }
-        ReadHeaders(centralEnd, single && !zip64Used);
+        ReadHeaders(centralEnd, single, !zip64Used);
         Info |= ziLoaded;
         ok = true;
     } catch (const EZAException& e) {
@@ -409,6 +413,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         SetFileName({});
         FirstLocalOffset = 0;
         Close();
+        Notify(cnCleared, stamp_);
         Notify(cnLoaded, Count());
         throw;
     }
@@ -428,6 +433,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         SetFileName({});
         FirstLocalOffset = 0;
         Close();
+        Notify(cnCleared, stamp_);  // the view drops what it bound meanwhile
     }
     Notify(cnLoaded, Count());
     return result;
