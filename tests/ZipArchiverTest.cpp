@@ -218,8 +218,10 @@ TEST_F(ArchiverTest, AddPasswordIsAskedTwice) {
     EXPECT_EQ(comp.ErrCode(), 134);
 
     comp.OnZipDialog = nullptr;
-    dialog.answers = {{mrAll, "pw"}};
+    dialog.answers = {{mrOk, "pw"}, {mrAll, "all"}};
     EXPECT_EQ(comp.GetExtrPassword(button), "pw");
+    EXPECT_EQ(button, mbOK);
+    EXPECT_EQ(comp.GetExtrPassword(button), "");  // the entry counts only with OK
     EXPECT_EQ(static_cast<int>(button), 8);
     EXPECT_TRUE(dialog.requests.back().IsPassword());
     EXPECT_EQ(dialog.requests.back().Context(), 10003);
