@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/FakeDialog.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZipArchiver.h"
 
@@ -18,17 +19,6 @@ namespace {
 struct Message {
     int code;
     std::string text;
-};
-
-// A dialog box that records what it was asked and gives a set answer.
-class FakeDialog : public TZADialogProvider {
-public:
-    TZADialogAnswer ShowDialog(const TZADialogRequest& r) override {
-        requests.push_back(r);
-        return answer;
-    }
-    std::vector<TZADialogRequest> requests;
-    TZADialogAnswer answer{mrOk, {}};
 };
 
 class CoreTest : public ::testing::Test {

@@ -59,7 +59,9 @@ private:
 };
 
 // Creates a work object whose constructor names an owner, and hands it to
-// that owner. Returns a borrowed pointer.
+// that owner. Returns a borrowed pointer; without an owner among the
+// arguments nobody would keep the object, so it is destroyed at once and
+// nullptr is returned.
 template <typename T, typename... Args>
 T* CreateOwned(Args&&... args) {
     auto obj = std::make_unique<T>(std::forward<Args>(args)...);
