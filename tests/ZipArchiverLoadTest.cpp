@@ -17,9 +17,9 @@
 
 namespace {
 
-class ArchiverTest : public ::testing::Test {
+class ArchiverLoadTest : public ::testing::Test {
 protected:
-    ArchiverTest() {
+    ArchiverLoadTest() {
         ::SetUseUTF8(true);
         comp.SetDialogProvider(&dialog);
         comp.OnDirUpdate = [this](TCustomZipArchiver&) { ++dirUpdates; };
@@ -30,7 +30,7 @@ protected:
             }
         };
     }
-    ~ArchiverTest() override { ::SetUseUTF8(false); }
+    ~ArchiverLoadTest() override { ::SetUseUTF8(false); }
 
     std::string Names() {
         std::string out;
@@ -48,7 +48,7 @@ protected:
     std::vector<int> messages;
 };
 
-TEST_F(ArchiverTest, DirectoryEntriesAreHiddenUnlessAsked) {
+TEST_F(ArchiverLoadTest, DirectoryEntriesAreHiddenUnlessAsked) {
     const std::string path =
         dir.Write("d.zip", ztest::BuildZip({{"docs/", ""}, {"docs/a.txt", "a"}, {"top.txt", "t"}}));
     comp.SetZipFileName(path);
@@ -64,7 +64,7 @@ TEST_F(ArchiverTest, DirectoryEntriesAreHiddenUnlessAsked) {
     EXPECT_EQ(comp.Count(), 2);
 }
 
-TEST_F(ArchiverTest, HandlesKeptAcrossAReloadReadEmpty) {
+TEST_F(ArchiverLoadTest, HandlesKeptAcrossAReloadReadEmpty) {
     const std::string path = dir.Write("h.zip", ztest::BuildZip({{"one.txt", "12345"}}));
     comp.SetZipFileName(path);
     auto kept = comp.DirEntry(0);
@@ -82,7 +82,7 @@ TEST_F(ArchiverTest, HandlesKeptAcrossAReloadReadEmpty) {
     EXPECT_EQ(second->FileName(), "one.txt");  // rebound by index: still entry 0
 }
 
-TEST_F(ArchiverTest, MissingAndDamagedFiles) {
+TEST_F(ArchiverLoadTest, MissingAndDamagedFiles) {
     comp.SetZipFileName(dir.path() + "new.zip");
     EXPECT_EQ(comp.ErrCode(), 123);
     EXPECT_TRUE(dialog.requests.empty());
@@ -102,7 +102,7 @@ TEST_F(ArchiverTest, MissingAndDamagedFiles) {
     EXPECT_EQ(dialog.requests.size(), 1u);
 }
 
-TEST_F(ArchiverTest, SettersRefusedWhileBusyCountReentries) {
+TEST_F(ArchiverLoadTest, SettersRefusedWhileBusyCountReentries) {
     const std::string path = dir.Write("r.zip", ztest::BuildZip({{"a", "1"}}));
     comp.OnDirUpdate = [&](TCustomZipArchiver& c) {
         c.SetExtrBaseDir("/elsewhere");
@@ -121,7 +121,7 @@ TEST_F(ArchiverTest, SettersRefusedWhileBusyCountReentries) {
     EXPECT_EQ(comp.ExtrBaseDir(), "/elsewhere");
 }
 
-TEST_F(ArchiverTest, ValueRules) {
+TEST_F(ArchiverLoadTest, ValueRules) {
     comp.SetPasswordReqCount(20);
     EXPECT_EQ(comp.PasswordReqCount(), 15u);
     comp.SetMaxVolumeSizeKb(100);
@@ -145,7 +145,7 @@ TEST_F(ArchiverTest, ValueRules) {
     EXPECT_EQ(comp.Version(), "1.9.1.0023");
 }
 
-TEST_F(ArchiverTest, ExtAddStoreSuffixesAreNormalised) {
+TEST_F(ArchiverLoadTest, ExtAddStoreSuffixesAreNormalised) {
     const struct {
         const char* in;
         const char* out;
@@ -161,7 +161,7 @@ TEST_F(ArchiverTest, ExtAddStoreSuffixesAreNormalised) {
     EXPECT_FALSE(comp.AddStoreSuffixes().contains(assEXT));
 }
 
-TEST_F(ArchiverTest, SettingsWaitWhileInactive) {
+TEST_F(ArchiverLoadTest, SettingsWaitWhileInactive) {
     const std::string path = dir.Write("w.zip", ztest::BuildZip({{"a", "1"}, {"b", "2"}}));
     comp.SetActive(false);
     EXPECT_EQ(comp.State(), zsDisabled);
@@ -175,7 +175,7 @@ TEST_F(ArchiverTest, SettingsWaitWhileInactive) {
     EXPECT_EQ(comp.DeferredSettings(), 0);
 }
 
-TEST_F(ArchiverTest, StoredLanguageWinsOverItsId) {
+TEST_F(ArchiverLoadTest, StoredLanguageWinsOverItsId) {
     comp.BeginLoading();
     comp.SetLanguageID(1033);
     comp.SetLanguage("DE");
@@ -186,7 +186,7 @@ TEST_F(ArchiverTest, StoredLanguageWinsOverItsId) {
     SelectLanguageId(1033);
 }
 
-TEST_F(ArchiverTest, SelfExtractorPropertiesStopTakingOverArchiveSettings) {
+TEST_F(ArchiverLoadTest, SelfExtractorPropertiesStopTakingOverArchiveSettings) {
     EXPECT_FALSE(comp.NoReadAux());
     comp.SetSFXCaption("Mine");
     EXPECT_TRUE(comp.NoReadAux());
@@ -199,7 +199,7 @@ TEST_F(ArchiverTest, SelfExtractorPropertiesStopTakingOverArchiveSettings) {
     EXPECT_TRUE(comp.NoReadAux());
 }
 
-TEST_F(ArchiverTest, AddPasswordIsAskedTwice) {
+TEST_F(ArchiverLoadTest, AddPasswordIsAskedTwice) {
     std::vector<std::uint32_t> contexts;
     std::vector<std::string> entries = {"secret", "secret", "one", "two"};
     comp.OnZipDialog = [&](TCustomZipArchiver&, const std::string&, std::string& msg, int& result,
@@ -231,7 +231,7 @@ TEST_F(ArchiverTest, AddPasswordIsAskedTwice) {
     EXPECT_EQ(comp.ErrCode(), 22);
 }
 
-TEST_F(ArchiverTest, TemporaryNamesAreFreeAndUseTempDir) {
+TEST_F(ArchiverLoadTest, TemporaryNamesAreFreeAndUseTempDir) {
     comp.SetTempDir(dir.path());
     const std::string a = comp.MakeTempFileName();
     ASSERT_FALSE(a.empty());
@@ -242,7 +242,7 @@ TEST_F(ArchiverTest, TemporaryNamesAreFreeAndUseTempDir) {
     EXPECT_NE(b.find("/tv"), std::string::npos);
 }
 
-TEST_F(ArchiverTest, EncodingChangeRedecodesNames) {
+TEST_F(ArchiverLoadTest, EncodingChangeRedecodesNames) {
     // "Ä" as CP850 (0x8E) and as Windows-1252 (0xC4); made by NTFS = ANSI.
     const std::string path = dir.Write(
         "e.zip", ztest::BuildZip({{"\x8E.txt", "1", 0, 20}, {"\xC4.txt", "2", 0, 0x0B1E}}));
