@@ -11,6 +11,7 @@
 #include "zip/ZACenDir.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZALister.h"
+#include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsg.h"
@@ -254,6 +255,137 @@ TEST_F(ArchiverLoadTest, EncodingChangeRedecodesNames) {
     EXPECT_EQ(comp.DirEntry(1)->FileName(), "\xE2\x94\x80.txt");  // 0xC4 in CP850
     comp.SetEncoding(zeoAuto);
     EXPECT_EQ(Names(), "\xC3\x84.txt;\xC3\x84.txt;");
+}
+
+}  // namespace
+
+namespace {
+
+class ListerTest : public ArchiverLoadTest {};
+
+TEST_F(ListerTest, PrepareZipChecksNameLoadAndAbortedDisk) {
+    comp.SetZipFileName(dir.path() + "absent.zip");
+    TZALister* lister = comp.Lister();
+    ASSERT_NE(lister, nullptr);
+    EXPECT_THROW(
+        {
+            try {
+                lister->PrepareZip(true, false);
+            } catch (const EZAException& e) {
+                EXPECT_EQ(e.MessageId, 127);
+                throw;
+            }
+        },
+        EZAException);
+    TZAZipFile& fresh = lister->PrepareZip(false, false);
+    EXPECT_EQ(fresh.FileName(), dir.path() + "absent.zip");
+
+    fresh.Info |= TZAWorkZip::ziDiskAborted;
+    TZADiskAction answer = zdaCancel;
+    comp.OnStatusDisk = [&](TCustomZipArchiver&, int, const std::string& file,
+                            TZAZipDiskStatus status, TZADiskAction& action) {
+        EXPECT_EQ(file, dir.path() + "absent.zip");
+        EXPECT_TRUE(status.contains(zdsSameFileName));
+        action = answer;
+    };
+    EXPECT_THROW(lister->PrepareZip(false, true), EZAException);
+    answer = zdaOk;
+    EXPECT_EQ(lister->PrepareZip(false, true).Info, 0u);
+
+    TZipArchiver unnamed;
+    TZALister bare(unnamed);
+    EXPECT_THROW(bare.PrepareZip(false, false), EZAException);
+}
+
+TEST_F(ListerTest, FinishDropsOrReloadsAfterAnOperation) {
+    const std::string path = dir.Write("f.zip", ztest::BuildZip({{"a", "1"}, {"b", "2"}}));
+    comp.SetZipFileName(path);
+    ASSERT_EQ(comp.Count(), 2);
+    int before = dirUpdates;
+    comp.RunOperation([&] { comp.Lister()->AfterAction = aaDropDirectory; });
+    EXPECT_EQ(comp.Count(), 0);
+    EXPECT_GT(dirUpdates, before);
+
+    // The archive changed meanwhile: a reload shows the new state.
+    dir.Write("f.zip", ztest::BuildZip({{"a", "1"}, {"b", "2"}, {"c", "3"}}));
+    before = dirUpdates;
+    comp.RunOperation([&] { comp.Lister()->AfterAction = aaReload; });
+    EXPECT_EQ(comp.Count(), 3);
+    EXPECT_GT(dirUpdates, before);
+
+    // A failed operation keeps the directory as it is.
+    comp.SetUnattended(true);
+    comp.RunOperation([&] {
+        comp.Lister()->AfterAction = aaDropDirectory;
+        throw EZipArchiver(4, false);
+    });
+    EXPECT_EQ(comp.Count(), 3);
+    EXPECT_EQ(comp.ErrCode(), 4);
+}
+
+// A minimal executable image of `size` bytes whose image ends at `end`,
+// followed by `record`.
+std::vector<std::uint8_t> Stub(std::size_t end, const std::string& record) {
+    std::vector<std::uint8_t> s(end, 0);
+    s[0] = 'M';
+    s[1] = 'Z';
+    s[60] = 128;
+    s[128] = 'P';
+    s[129] = 'E';
+    s[128 + 6] = 1;  // one section
+    const std::size_t sec = 128 + 248;
+    const auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            s[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+    };
+    put32(sec + 16, static_cast<std::uint32_t>(end - 1024));  // raw size
+    put32(sec + 20, 1024);                                    // raw offset
+    s.insert(s.end(), record.begin(), record.end());
+    return s;
+}
+
+TEST_F(ListerTest, StubSettingsInBothForms) {
+    TZALister lister(comp);
+    // Form B: option bits 0x0801, overwrite 1, flags 4, texts by id.
+    std::string b("\x44\x5A\x00\x0C\x40\x00\x01\x08\x01\x00\x04\x00", 12);
+    const char list[] =
+        "\x01"
+        "Titel\0"
+        "\x02"
+        "C:\\Ziel\0"
+        "\x05"
+        "Fertig\0";
+    b += std::string(list, sizeof list);  // with the terminating 0 id
+    ASSERT_EQ(lister.ReadStubSettings(Stub(13000, b)), 0);
+    EXPECT_EQ(comp.SFXCaption(), "Titel");
+    EXPECT_EQ(comp.SFXDefaultDir(), "C:\\Ziel");
+    EXPECT_EQ(comp.SFXMessage(), "2|Fertig");
+    EXPECT_EQ(comp.SFXOptions().bits(), 0x401);
+    EXPECT_EQ(comp.SFXOverwriteMode(), ovrNever);
+
+    // Form A: fixed lengths; option bits 0x0A00 become 0x600; flag bit 0.
+    std::string a("\x44\x5A\x00\x01\x00\x00\x00\x0A\x07\x02\x00\x03\x00\x01\x01\x00\x00\x00", 18);
+    a += "CaCmdM";
+    ASSERT_EQ(lister.ReadStubSettings(Stub(12500, a)), 0);
+    EXPECT_EQ(comp.SFXCaption(), "Ca");
+    EXPECT_EQ(comp.SFXCommandLine(), "Cmd");
+    EXPECT_EQ(comp.SFXMessage(), "1|M");
+    EXPECT_EQ(comp.SFXOptions().bits(), 0x600);
+    EXPECT_EQ(comp.SFXOverwriteMode(), ovrConfirm);
+
+    // Lies and foreign stubs.
+    EXPECT_EQ(lister.ReadStubSettings(Stub(11000, b)), 0);  // too small: nothing taken
+    std::string longer = a;
+    longer[9] = '\x7F';  // a length past the record
+    EXPECT_EQ(ZAMessageIdOf(lister.ReadStubSettings(Stub(12500, longer))), 178);
+    std::string packed = b;
+    packed[7] = '\x88';  // claims a compressed list that is not there
+    EXPECT_EQ(ZAMessageIdOf(lister.ReadStubSettings(Stub(13000, packed))), 178);
+    auto noPe = Stub(13000, b);
+    noPe[128] = 'X';
+    EXPECT_EQ(ZAMessageIdOf(lister.ReadStubSettings(noPe)), 178);
+    EXPECT_EQ(comp.SFXCaption(), "Ca");  // untouched by the failures
 }
 
 }  // namespace
