@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "PlatformTestSupport.h"
+
 using namespace platform;
 
 namespace {
@@ -16,27 +18,17 @@ constexpr DosDateTime dos(int y, int mo, int d, int h, int mi, int s2) {
                                     ((h << 11) | (mi << 5) | s2));
 }
 
-// Switches the process's time zone for one test and restores it.
+// Switches the process's time zone for one scope. Members are destroyed in
+// reverse order: TZ is restored first, then re-read.
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* tz) {
-        if (const char* old = std::getenv("TZ")) {
-            old_ = old;
-        }
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (old_) {
-            setenv("TZ", old_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
+    explicit ScopedTimeZone(const char* tz) : env_("TZ", tz) { tzset(); }
 
 private:
-    std::optional<std::string> old_;
+    struct Reread {
+        ~Reread() { tzset(); }
+    } reread_;
+    platform_test::ScopedEnv env_;
 };
 
 TEST(PlatformDosTime, DecodeValidAndInvalidValues) {

@@ -11,15 +11,11 @@
 #include "PlatformTestSupport.h"
 
 using namespace platform;
+using platform_test::pathExists;
 using platform_test::ScopedEnv;
 using platform_test::ScratchFolder;
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 TEST(PlatformTempFiles, TempFolderFromTmpdir) {
     ScratchFolder scratch;
@@ -88,7 +84,7 @@ TEST(PlatformTempFiles, NamesWithoutFiles) {
         const std::string name = MakeTempFileName(scratch.path(), "zip", ".zip");
         ASSERT_FALSE(name.empty());
         EXPECT_TRUE(name.ends_with(".zip"));
-        EXPECT_FALSE(exists(name)) << "the name is not left as a file";
+        EXPECT_FALSE(pathExists(name)) << "the name is not left as a file";
         EXPECT_TRUE(names.insert(name).second);
     }
 }
@@ -128,13 +124,13 @@ TEST(PlatformTempFiles, RemoveTreeRemovesLinksNotTheirTargets) {
     ASSERT_EQ(::symlink(outside.c_str(), topLink.c_str()), 0);
 
     EXPECT_TRUE(RemoveTree(tree + "/"));
-    EXPECT_FALSE(exists(tree));
+    EXPECT_FALSE(pathExists(tree));
     EXPECT_TRUE(RemoveTree(topLink + "/"));
-    EXPECT_FALSE(exists(topLink));
+    EXPECT_FALSE(pathExists(topLink));
     EXPECT_EQ(platform_test::readFile(outside + "/keep.txt"), "keep");
 
     EXPECT_TRUE(RemoveTree(outside + "/keep.txt"));  // a plain file
-    EXPECT_FALSE(exists(outside + "/keep.txt"));
+    EXPECT_FALSE(pathExists(outside + "/keep.txt"));
     EXPECT_TRUE(RemoveTree(scratch / "never-there"));
     EXPECT_FALSE(RemoveTree(""));
     EXPECT_FALSE(RemoveTree("/"));
@@ -151,7 +147,7 @@ TEST(PlatformTempFiles, RemoveTreeReportsWhatItCouldNotRemove) {
     platform_test::writeFile(locked + "/f", "x");
     ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
     EXPECT_FALSE(RemoveTree(locked));
-    EXPECT_TRUE(exists(locked + "/f"));
+    EXPECT_TRUE(pathExists(locked + "/f"));
     ::chmod(locked.c_str(), 0755);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <optional>
@@ -59,6 +60,12 @@ private:
     std::string name_;
     std::optional<std::string> old_;
 };
+
+// True when something (also a dangling link) has this name.
+inline bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
 
 inline void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;

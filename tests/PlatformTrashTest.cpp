@@ -11,17 +11,13 @@
 #include "PlatformTestSupport.h"
 
 using namespace platform;
+using platform_test::pathExists;
 using platform_test::readFile;
 using platform_test::ScopedEnv;
 using platform_test::ScratchFolder;
 using platform_test::writeFile;
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 // A home trash in a scratch folder, and a work folder beside it (the same
 // file system, so files go to the home trash).
@@ -67,7 +63,7 @@ TEST_F(PlatformTrash, FileAndFolderAreMoved) {
 
     const TrashResult file = MoveToTrash(work + "/report.txt");
     ASSERT_TRUE(file) << file.error;
-    EXPECT_FALSE(exists(work + "/report.txt"));
+    EXPECT_FALSE(pathExists(work + "/report.txt"));
     EXPECT_EQ(file.trashedPath, trash + "/files/report.txt");
     EXPECT_EQ(file.infoPath, trash + "/info/report.txt.trashinfo");
     EXPECT_EQ(readFile(file.trashedPath), "content");
@@ -75,7 +71,7 @@ TEST_F(PlatformTrash, FileAndFolderAreMoved) {
 
     const TrashResult dir = MoveToTrash(work + "/dir/");
     ASSERT_TRUE(dir) << dir.error;
-    EXPECT_FALSE(exists(work + "/dir"));
+    EXPECT_FALSE(pathExists(work + "/dir"));
     EXPECT_EQ(readFile(trash + "/files/dir/inner.txt"), "inner");
     EXPECT_EQ(infoPath(trash + "/info/dir.trashinfo"), work + "/dir");
 
@@ -104,7 +100,7 @@ TEST_F(PlatformTrash, CollisionsGetNumbers) {
     EXPECT_EQ(readFile(c.trashedPath), "c");
     EXPECT_EQ(readFile(trash + "/files/same.txt"), "a");
     EXPECT_EQ(readFile(trash + "/files/same.txt.2"), "stray");
-    EXPECT_FALSE(exists(trash + "/info/same.txt.2.trashinfo"));
+    EXPECT_FALSE(pathExists(trash + "/info/same.txt.2.trashinfo"));
     EXPECT_EQ(infoPath(trash + "/info/same.txt.3.trashinfo"), work + "/b/same.txt");
 }
 
@@ -169,7 +165,7 @@ TEST_F(PlatformTrash, FailuresLeaveTheFileAndNoInfo) {
         EXPECT_FALSE(r.error.empty());
     }
     EXPECT_EQ(readFile(work + "/" + longName), "keep");
-    EXPECT_TRUE(exists(trash + "/files"));
+    EXPECT_TRUE(pathExists(trash + "/files"));
     EXPECT_TRUE(std::filesystem::is_empty(trash + "/info"));
 }
 
@@ -191,7 +187,7 @@ TEST_F(PlatformTrash, TopDirectoryTrashChoice) {
     ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
     ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
     EXPECT_EQ(TopDirTrashFolder(top, true), top + "/.Trash-" + uid);
-    EXPECT_FALSE(exists(shared + "/" + uid));
+    EXPECT_FALSE(pathExists(shared + "/" + uid));
 
     // With the sticky bit: .Trash/$uid.
     ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
