@@ -56,7 +56,6 @@ bool copyAll(int in, int out) {
         }
         return false;
     }
-    // Keep the permission bits of the new content.
     ::fchmod(out, st.st_mode & 07777);
     return true;
 }
@@ -127,6 +126,16 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
 }  // namespace
 
 bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+    // The new file takes the permissions of the one it replaces, or those a
+    // newly created file would get (temporary files are private).
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        ::chmod(source.c_str(), old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(022);
+        ::umask(mask);
+        ::chmod(source.c_str(), 0666 & ~mask);
+    }
     if (::rename(source.c_str(), target.c_str()) == 0) {
         return true;
     }

@@ -13,7 +13,8 @@ namespace platform {
 // Across file systems the content is first copied into an unnamed file
 // (O_TMPFILE) in the target's folder, which gets a unique name only right
 // before the final rename; where unnamed files are not supported a hidden
-// unique name is used for the copy. `source` is removed once `target`
+// unique name is used for the copy. The new file takes the permissions of
+// the one it replaces (or of a new file). `source` is removed once `target`
 // holds it. False (with `error`) when nothing was replaced.
 bool ReplaceFile(const std::string& source, const std::string& target,
                  std::string* error = nullptr);

@@ -112,6 +112,10 @@ std::int32_t TZAZipCopy::CopyEntries(TZAZipFile& source, bool copyAll) {
             return r;
         }
     }
+    if (source.IsMultiPart) {
+        // Local headers are found by part number: reads go through the parts.
+        source.SetMultiPartMode(true);
+    }
     SetArchiveComment(source.ArchiveComment);
     for (std::int32_t i = 0; i < source.Count(); ++i) {
         TZAZRec& e = source.Entry(i);

@@ -60,7 +60,8 @@ std::int32_t TZAZippedOpr::Delete() {
     try {
         result = ZipFileName().empty() ? DeleteFromList() : DeleteFromCurrent();
     } catch (const EZAException& e) {
-        result = -e.FullCode;
+        ShowExceptionError(e);  // keeps the message's arguments
+        return -e.FullCode;
     }
     if (result < 0) {
         ShowError(result);
@@ -79,19 +80,24 @@ void TZAZippedOpr::PrepareArchive(TZAZipFile& archive) {
 
 std::int32_t TZAZippedOpr::DeleteFromCurrent() {
     TZALister& lister = Lister();
-    std::int32_t result = -ZA_CODE(13);
+    // Deleting every entry deletes the file: then there is nothing to load,
+    // and reloading would only record "file not found".
+    auto markForReload = [this, &lister] {
+        lister.AfterAction = FileExists(ZipFileName()) ? aaReload : aaDropDirectory;
+    };
     TZAZipFile& zip = lister.CurrentZip();
-    if (zip.Count() >= 1 && !Component().WorkSpecArgs().empty()) {
-        try {
-            result = DeleteSelected(lister.PrepareZip(true, true), true);
-        } catch (const EZAException& e) {
-            result = -e.FullCode;
-        }
+    if (zip.Count() < 1 || Component().WorkSpecArgs().empty()) {
+        return -ZA_CODE(13);
+    }
+    std::int32_t result = 0;
+    try {
+        result = DeleteSelected(lister.PrepareZip(true, true), true);
+    } catch (const EZAException&) {
+        markForReload();
+        throw;
     }
     if (ZAMessageIdOf(result) != 13) {
-        // Deleting every entry deletes the file: then there is nothing to
-        // load, and reloading would only record "file not found".
-        lister.AfterAction = FileExists(ZipFileName()) ? aaReload : aaDropDirectory;
+        markForReload();
     }
     return result;
 }
