@@ -55,15 +55,21 @@ TZAZippedOpr::TZAZippedOpr(TCustomZipArchiver& component) : TZAModOpr(component)
 
 TZAZippedOpr::~TZAZippedOpr() = default;
 
-std::int32_t TZAZippedOpr::Delete() {
+std::int32_t TZAZippedOpr::Delete(bool raise) {
     std::int32_t result = 0;
     try {
         result = ZipFileName().empty() ? DeleteFromList() : DeleteFromCurrent();
     } catch (const EZAException& e) {
+        if (raise) {
+            throw;
+        }
         ShowExceptionError(e);  // keeps the message's arguments
         return -e.FullCode;
     }
     if (result < 0) {
+        if (raise) {
+            throw EZipArchiver(ZAAbsCode(result), true);
+        }
         ShowError(result);
     } else {
         SetSuccessCount(result);

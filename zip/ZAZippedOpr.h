@@ -32,8 +32,10 @@ public:
     ~TZAZippedOpr() override;
 
     // Deletes the entries named by the working specification lists: the
-    // number of entries deleted, or a negative code (shown).
-    std::int32_t Delete();
+    // number of entries deleted, or a negative code (shown). With `raise`
+    // a failure is raised instead, so that the run frame counts the
+    // operation as failed and gives the application its lists back.
+    std::int32_t Delete(bool raise = false);
 
     std::vector<std::string> Skipped;
     TZAArgSplitter Splitter;

@@ -9,7 +9,7 @@
 #include "zip/ZipArchiver.h"
 
 void TZipArchiver::Delete() {
-    RunOperation([this] { StartWork<TZAZippedOpr>().Delete(); });
+    RunOperation([this] { StartWork<TZAZippedOpr>().Delete(true); });
 }
 
 int TZipArchiver::ConvertToSFX() {
