@@ -82,7 +82,8 @@ inline std::vector<std::string> UnzipNames(const std::string& archive) {
 // Files t1.txt ... and b1.bin ... (random data) zipped into `archive` in
 // that order: text files first, then binaries.
 inline void MakeArchive(const ScratchFolder& dir, const std::string& archive, int texts,
-                        int binaries, std::size_t binarySize = 3000) {
+                        int binaries, std::size_t binarySize = 3000,
+                        const std::string& zipOptions = "-q -X") {
     const std::string src = dir / ("src-" + std::filesystem::path(archive).stem().string());
     std::filesystem::create_directories(src);
     std::string list;
@@ -93,10 +94,11 @@ inline void MakeArchive(const ScratchFolder& dir, const std::string& archive, in
     }
     for (int i = 1; i <= binaries; ++i) {
         const std::string name = "b" + std::to_string(i) + ".bin";
-        Shell("head -c " + std::to_string(binarySize) + " /dev/urandom > " + Quote(src + "/" + name));
+        Shell("head -c " + std::to_string(binarySize) + " /dev/urandom > " +
+              Quote(src + "/" + name));
         list += " " + name;
     }
-    Shell("cd " + Quote(src) + " && zip -q -X " + Quote(archive) + list);
+    Shell("cd " + Quote(src) + " && zip " + zipOptions + " " + Quote(archive) + list);
 }
 
 // A component as the command-line tool sets it up: unattended, UTF-8, the

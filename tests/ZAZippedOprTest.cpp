@@ -18,9 +18,9 @@ struct DeleteCase {
     const char* name;
     std::vector<std::string> specs;
     std::vector<std::string> excludes;
-    int errCode;                      // 0: success
-    int deleted;                      // SuccessCount on success
-    std::vector<std::string> remain;  // entries afterwards (empty: the file is gone)
+    int errCode;                             // 0: success
+    int deleted;                             // SuccessCount on success
+    std::vector<std::string> remain;         // entries afterwards (empty: the file is gone)
     std::vector<std::string> excludesAfter;  // FSpecArgsExcl afterwards
 };
 
@@ -29,10 +29,19 @@ TEST(ZAZippedOpr, DeleteFromCurrentArchive) {
     const DeleteCase cases[] = {
         {"wildcard", {"*.txt"}, {}, 0, 2, {"b1.bin", "b2.bin"}, {}},
         {"one entry through two specs counts once",
-         {"*.txt", "t1.txt"}, {}, 0, 2, {"b1.bin", "b2.bin"}, {}},
+         {"*.txt", "t1.txt"},
+         {},
+         0,
+         2,
+         {"b1.bin", "b2.bin"},
+         {}},
         {"exclusions", {"*"}, {"*.bin"}, 0, 2, {"b1.bin", "b2.bin"}, {}},
         {"unmatched spec is skipped, the rest deleted",
-         {"nothing*", "b2.bin"}, {}, 0, 1, {"t1.txt", "t2.txt", "b1.bin"},
+         {"nothing*", "b2.bin"},
+         {},
+         0,
+         1,
+         {"t1.txt", "t2.txt", "b1.bin"},
          {"stNotFound<<nothing*"}},
         {"nothing selected", {"nothing*"}, {}, 13, 0, all, {"nothing*"}},
         {"everything deletes the file", {"*"}, {}, 0, 4, {}, {}},
@@ -119,8 +128,8 @@ TEST(ZAZippedOpr, DuplicateNamesFailWithMessage104) {
     ScratchFolder dir;
     const std::string archive = dir / "dup.zip";
     ASSERT_EQ(Shell("python3 -W ignore -c \"import zipfile\nwith zipfile.ZipFile('" + archive +
-                  "', 'w') as z:\n  z.writestr('x.txt', 'one')\n  z.writestr('x.txt', 'two')\n"
-                  "  z.writestr('y.txt', 'three')\""),
+                    "', 'w') as z:\n  z.writestr('x.txt', 'one')\n  z.writestr('x.txt', 'two')\n"
+                    "  z.writestr('y.txt', 'three')\""),
               0);
     const std::string before = ReadFile(archive);
     Component comp(archive);
@@ -143,13 +152,22 @@ TEST(ZAZippedOpr, DeleteFromSeveralArchives) {
     // Absolute names are quoted: a "/" at the start of a line begins a switch.
     const Case cases[] = {
         {"entry of one, all of the other",
-         {"\"%d/a.zip\" >> t2.txt", "\"%d/b.zip\""}, 0, {"t1.txt", "b1.bin"}, {}},
+         {"\"%d/a.zip\" >> t2.txt", "\"%d/b.zip\""},
+         0,
+         {"t1.txt", "b1.bin"},
+         {}},
         {"exclusion for one line", {"\"%d/b.zip\" /E:*.bin"}, 0, all, {"b1.bin"}},
         // b.zip, last, has nothing selected: its message 13 is the result.
         {"exclusion for the following lines",
-         {"/E:*.txt", "\"%d/a.zip\"", "\"%d/b.zip\" >> t1.txt"}, 13, {"t1.txt", "t2.txt"}, all},
-        {"missing archive is skipped", {"\"%d/none.zip\" >> t1.txt", "\"%d/a.zip\" >> t1.txt"},
-         0, {"t2.txt", "b1.bin"}, all},
+         {"/E:*.txt", "\"%d/a.zip\"", "\"%d/b.zip\" >> t1.txt"},
+         13,
+         {"t1.txt", "t2.txt"},
+         all},
+        {"missing archive is skipped",
+         {"\"%d/none.zip\" >> t1.txt", "\"%d/a.zip\" >> t1.txt"},
+         0,
+         {"t2.txt", "b1.bin"},
+         all},
         {"nothing selected", {"\"%d/a.zip\" >> none.txt"}, 12, all, all},
         {"wildcards need the whole archive", {"\"%d/a.zip\" >> *.txt"}, 132, all, all},
         {"a switch alone names no archive", {"/tmp/x.zip"}, 132, all, all},
