@@ -79,6 +79,13 @@ inline std::vector<std::string> UnzipNames(const std::string& archive) {
     return names;
 }
 
+// Every entry's data in order, as "unzip -p" writes it.
+inline std::string UnzipContent(const std::string& archive) {
+    std::string out;
+    Shell("unzip -p " + Quote(archive), &out);
+    return out;
+}
+
 // Files t1.txt ... and b1.bin ... (random data) zipped into `archive` in
 // that order: text files first, then binaries.
 inline void MakeArchive(const ScratchFolder& dir, const std::string& archive, int texts,
