@@ -402,6 +402,33 @@ TEST_F(ZAEOCSetTest, PartsWithAnotherDateAreNotOneSet) {
     EXPECT_EQ(Open(dir / "set.zip"), 0);
 }
 
+TEST_F(ZAEOCSetTest, Zip64EndRecordsMoveWholeToTheLastPart) {
+    comp.Internal().MaxVolumeSize = 120;
+    comp.Internal().MinFreeVolumeSize = 0;
+    comp.Internal().Unattended = true;
+    TZAEOC w(comp);
+    w.BeginMultiPartWrite(dir / "big.zip", 300);
+    std::string data = LE32(kMultiPartMarker) + LE32(kLocalHeaderSig);
+    data.resize(90, 'd');
+    ASSERT_EQ(w.Write(data.data(), 90), 90);
+    w.TotalEntries = w.CentralEntriesOnDisk = 70000;  // needs the Zip64 records
+    w.CentralOffset = 8;
+    w.CentralSize = 82;
+    w.SetArchiveComment("c");
+    // 30 bytes left: Zip64 record, locator and end record (99 bytes) go to part 2.
+    ASSERT_EQ(w.WriteEndRecords(), 23);
+    ASSERT_EQ(w.FinishParts(), 0);
+    EXPECT_EQ(w.DiskCount, 2);
+    EXPECT_EQ(std::filesystem::file_size(dir / "big002.zip"), 99u);
+
+    ASSERT_EQ(Find(dir / "big002.zip"), kEocPreamble);  // the directory is on part 1
+    EXPECT_EQ(eoc->DiskCount, 2);
+    EXPECT_EQ(eoc->DiskNumber, 1);
+    EXPECT_EQ(eoc->TotalEntries, 70000);
+    EXPECT_EQ(eoc->Zip64RecordOffset, 0);
+    EXPECT_EQ(eoc->ArchiveComment, "c");
+}
+
 TEST_F(ZAEOCTest, EndRecordsWrittenAndReadBack) {
     struct {
         const char* what;
