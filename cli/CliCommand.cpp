@@ -6,9 +6,22 @@ constexpr CliCommand kCommands[] = {
     {"--version", "", "Programm- und Komponentenversion anzeigen", RunVersion},
     {"languages", "", "Sprachtabellen des Meldungskatalogs auflisten", RunLanguages},
     {"list", "[--tsv] [--dirs] [--encoding auto|none|oem|utf8|upath] ARCHIV",
-     "Einträge eines Zip-Archivs auflisten (--dirs: auch Ordnereinträge; --tsv: Name, gepackt, ungepackt, CRC-32, Methode, "
+     "Einträge eines Zip-Archivs auflisten (--dirs: auch Ordnereinträge; --tsv: Name, gepackt, "
+     "ungepackt, CRC-32, Methode, "
      "Datum, verschlüsselt; Steuerzeichen als \\t, \\n, \\xNN)",
      RunList},
+    {"delete", "[--final] [--exclude SPEC] ARCHIV EINTRAG...",
+     "Einträge löschen (ARCHIV \"\": Zeilen 'a.zip >> b.txt'; --final: alte Fassung nicht in den "
+     "Papierkorb)",
+     RunDelete},
+    {"comment", "ARCHIV TEXT", "Archivkommentar ersetzen (leerer TEXT entfernt ihn)", RunComment},
+    {"sfx", "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] ARCHIV",
+     "selbstentpackendes Programm ARCHIV.exe schreiben", RunSfx},
+    {"unsfx", "PROGRAMM.exe", "selbstentpackendes Programm in ein Zip-Archiv (.zip) umwandeln",
+     RunUnsfx},
+    {"span", "--volume-size N[k|m|g] [--numbered] ARCHIV [ZIEL]",
+     "Archiv in Teile von höchstens N Bytes aufteilen (name.z01 ... name.zip)", RunSpan},
+    {"join", "TEILESATZ ZIEL", "mehrteiliges Archiv zu einem Archiv zusammenfügen", RunJoin},
 };
 
 }  // namespace

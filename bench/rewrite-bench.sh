@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Rewriting a large archive without the engine, timed against peers:
+#   - deleting one entry of a 1 GiB archive with tarvik-cli, against cp of
+#     the same file (goal: at most 1.2 times) and zip -d (goal: faster);
+#   - changing the comment of that archive (goal: under 50 ms; only the end
+#     of the file is rewritten).
+# Not a test: run it by hand on an otherwise idle machine.
+#
+#   bench/rewrite-bench.sh [BUILD_DIR] [SIZE_MIB] [ROUNDS]
+set -euo pipefail
+
+build=${1:-build}
+size_mib=${2:-1024}
+rounds=${3:-3}
+cli=$(realpath "$build/cli/tarvik-cli")
+work=$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/tarvik-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+entries=64
+entry_kib=$((size_mib * 1024 / entries))
+echo "making a ${size_mib} MiB archive of $entries entries in $work ..."
+mkdir "$work/src"
+for i in $(seq 1 $entries); do
+    head -c "${entry_kib}K" /dev/urandom > "$work/src/e$i.bin"
+done
+(cd "$work/src" && zip -q -0 -X ../orig.zip ./*.bin)
+rm -rf "$work/src"
+cat "$work/orig.zip" > /dev/null   # into the page cache, for every contestant alike
+
+now() { date +%s%N; }
+ms() { echo "scale=1; ($2 - $1) / 1000000" | bc; }
+best() { printf '%s\n' "$@" | sort -n | head -1; }
+
+cp_t=(); del_t=(); zipd_t=(); com_t=()
+for r in $(seq 1 "$rounds"); do
+    rm -f "$work/a.zip" "$work/b.zip"
+    t0=$(now); cp "$work/orig.zip" "$work/a.zip"; t1=$(now)
+    cp_t+=("$(ms "$t0" "$t1")")
+    cp "$work/orig.zip" "$work/b.zip"
+    sync
+
+    t0=$(now); "$cli" delete --final "$work/a.zip" e7.bin > /dev/null; t1=$(now)
+    del_t+=("$(ms "$t0" "$t1")")
+    t0=$(now); zip -q -d "$work/b.zip" e7.bin; t1=$(now)
+    zipd_t+=("$(ms "$t0" "$t1")")
+    unzip -tq "$work/a.zip" > /dev/null
+
+    t0=$(now); "$cli" comment "$work/a.zip" "Kommentar $r" > /dev/null; t1=$(now)
+    com_t+=("$(ms "$t0" "$t1")")
+    sync
+done
+
+c=$(best "${cp_t[@]}"); d=$(best "${del_t[@]}"); z=$(best "${zipd_t[@]}"); k=$(best "${com_t[@]}")
+echo "best of $rounds rounds, ${size_mib} MiB archive:"
+printf '  cp of the archive            %8s ms\n' "$c"
+printf '  tarvik-cli delete one entry  %8s ms   (%s x cp, goal <= 1.2)\n' "$d" "$(echo "scale=2; $d / $c" | bc)"
+printf '  zip -d one entry             %8s ms   (tarvik %s x zip -d, goal < 1)\n' "$z" "$(echo "scale=2; $d / $z" | bc)"
+printf '  tarvik-cli comment           %8s ms   (goal < 50, whole program run)\n' "$k"
