@@ -114,8 +114,10 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
     std::string leaf;
     if (!test) {
         std::string rel = name;
-        if (!safeComponents(rel, parts))
+        if (!safeComponents(rel, parts) || (parts.empty() && !isDir))
             return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe entry name skipped");
+        if (parts.empty())
+            return true;  // "./": the target folder itself
         if (!ctx.has(ZE_FLAG_DIRNAMES)) {
             if (isDir)
                 return true;  // folders are not made without folder names
@@ -136,7 +138,7 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
             };
             std::vector<std::string> np;
             if (n != shown && endsSep(n) == endsSep(shown)) {
-                if (!safeComponents(n, np))
+                if (!safeComponents(n, np) || np.empty())
                     return fail(n, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe name skipped");
                 parts = np;
             }

@@ -8,9 +8,9 @@
 
 namespace ze {
 
-// Splits an entry name into safe path components. Empty result and false when the name is
-// absolute, has a drive prefix, a ".." component or a NUL byte. "\" counts as a separator,
-// "." and empty components are dropped, control characters become "_".
+// Splits an entry name into safe path components; false when the name is empty, absolute,
+// has a drive prefix, a ".." component or a NUL byte. "\" counts as a separator, "." and
+// empty components are dropped (so "./" gives no components), control characters become "_".
 bool safeComponents(const std::string& name, std::vector<std::string>& parts);
 
 // True when a link at `linkParts` (its own name last) pointing to `target` stays inside the
