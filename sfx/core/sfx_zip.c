@@ -1,0 +1,349 @@
+#include "sfx_zip.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "sfx_crc.h"
+#include "sfx_result.h"
+
+#define SIG_LOCAL 0x04034B50u
+#define SIG_CENTRAL 0x02014B50u
+#define SIG_END 0x06054B50u
+#define SIG_END64 0x06064B50u
+#define SIG_LOCATOR64 0x07064B50u
+#define END_SIZE 22u
+#define LOCATOR64_SIZE 20u
+#define END64_SIZE 56u
+#define CENTRAL_SIZE 46u
+#define LOCAL_SIZE 30u
+#define MAX_COMMENT 65535u
+/* The whole directory is read into memory; larger ones are refused. */
+#define MAX_CD_SIZE (256u * 1024u * 1024u)
+
+/* Code page 437, bytes 0x80-0xFF. */
+static const uint16_t kCp437[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+static size_t put_utf8(uint32_t cp, char* out) {
+    if (cp < 0x80u) {
+        out[0] = (char)cp;
+        return 1;
+    }
+    if (cp < 0x800u) {
+        out[0] = (char)(0xC0u | (cp >> 6));
+        out[1] = (char)(0x80u | (cp & 0x3Fu));
+        return 2;
+    }
+    out[0] = (char)(0xE0u | (cp >> 12));
+    out[1] = (char)(0x80u | ((cp >> 6) & 0x3Fu));
+    out[2] = (char)(0x80u | (cp & 0x3Fu));
+    return 3;
+}
+
+/* Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. */
+static int valid_utf8(const unsigned char* s, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        const unsigned c = s[i];
+        size_t len, k;
+        uint32_t cp;
+        if (c < 0x80u) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2u && c <= 0xDFu) {
+            len = 2;
+            cp = c & 0x1Fu;
+        } else if (c >= 0xE0u && c <= 0xEFu) {
+            len = 3;
+            cp = c & 0x0Fu;
+        } else if (c >= 0xF0u && c <= 0xF4u) {
+            len = 4;
+            cp = c & 0x07u;
+        } else {
+            return 0;
+        }
+        if (n - i < len) {
+            return 0;
+        }
+        for (k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0u) != 0x80u) {
+                return 0;
+            }
+            cp = (cp << 6) | (s[i + k] & 0x3Fu);
+        }
+        if ((len == 3 && (cp < 0x800u || (cp >= 0xD800u && cp <= 0xDFFFu))) ||
+            (len == 4 && (cp < 0x10000u || cp > 0x10FFFFu))) {
+            return 0;
+        }
+        i += len;
+    }
+    return 1;
+}
+
+size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, int utf8_flag, char* out) {
+    size_t i, n = 0;
+    if (utf8_flag && valid_utf8(raw, size)) {
+        memcpy(out, raw, size);
+        out[size] = 0;
+        return size;
+    }
+    for (i = 0; i < size; ++i) {
+        n += put_utf8(raw[i] < 0x80u ? raw[i] : kCp437[raw[i] - 0x80u], out + n);
+    }
+    out[n] = 0;
+    return n;
+}
+
+/* Finds the end record in the last 64 KiB + 22 bytes after `start`: the
+   last one whose comment ends exactly at the end of the file, else the last
+   one whose comment fits into the file. */
+static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
+                    unsigned char rec[END_SIZE]) {
+    uint64_t from, found = 0;
+    size_t len, i;
+    int have = 0, rc;
+    unsigned char* buf;
+    if (src->size < start || src->size - start < END_SIZE) {
+        return SFX_E_NOARCHIVE;
+    }
+    from =
+        src->size - start > END_SIZE + MAX_COMMENT ? src->size - (END_SIZE + MAX_COMMENT) : start;
+    len = (size_t)(src->size - from);
+    buf = (unsigned char*)malloc(len);
+    if (buf == NULL) {
+        return SFX_E_MEMORY;
+    }
+    rc = sfx_source_read(src, from, buf, len);
+    if (rc != SFX_OK) {
+        free(buf);
+        return rc;
+    }
+    for (i = len - END_SIZE + 1; i-- > 0;) {
+        if (sfx_get32(buf + i) == SIG_END) {
+            const size_t end = i + END_SIZE + sfx_get16(buf + i + 20);
+            if (end == len) {
+                found = from + i;
+                have = 2;
+                break;
+            }
+            if (end < len && !have) {
+                found = from + i;
+                have = 1;
+            }
+        }
+    }
+    if (have) {
+        memcpy(rec, buf + (size_t)(found - from), END_SIZE);
+        *pos = found;
+    }
+    free(buf);
+    return have ? SFX_OK : SFX_E_NOARCHIVE;
+}
+
+/* Reads the Zip64 end record that belongs to the locator before the end
+   record; it normally sits right before the locator. */
+static int read_end64(const SfxSource* src, uint64_t start, uint64_t end_pos, uint64_t* pos,
+                      unsigned char rec[END64_SIZE]) {
+    unsigned char loc[LOCATOR64_SIZE];
+    uint64_t candidates[3];
+    int i;
+    if (end_pos < start + LOCATOR64_SIZE ||
+        sfx_source_read(src, end_pos - LOCATOR64_SIZE, loc, sizeof loc) != SFX_OK ||
+        sfx_get32(loc) != SIG_LOCATOR64) {
+        return 0; /* no Zip64 end */
+    }
+    if (sfx_get32(loc + 4) != 0 || sfx_get32(loc + 16) > 1) {
+        return SFX_E_FORMAT; /* multi-part */
+    }
+    candidates[0] =
+        end_pos - LOCATOR64_SIZE >= END64_SIZE ? end_pos - LOCATOR64_SIZE - END64_SIZE : UINT64_MAX;
+    candidates[1] = sfx_get64(loc + 8);
+    candidates[2] = sfx_get64(loc + 8) + start;
+    for (i = 0; i < 3; ++i) {
+        if (candidates[i] >= start && candidates[i] < end_pos &&
+            sfx_source_read(src, candidates[i], rec, END64_SIZE) == SFX_OK &&
+            sfx_get32(rec) == SIG_END64) {
+            *pos = candidates[i];
+            return 1;
+        }
+    }
+    return SFX_E_FORMAT;
+}
+
+int sfx_archive_open(SfxArchive* a, const SfxSource* src, uint64_t start) {
+    unsigned char end[END_SIZE], end64[END64_SIZE];
+    uint64_t end_pos, end64_pos = 0, recorded, dir_end;
+    int rc, z64;
+    memset(a, 0, sizeof *a);
+    a->src = *src;
+    a->start = start;
+    rc = find_end(src, start, &end_pos, end);
+    if (rc != SFX_OK) {
+        return rc;
+    }
+    z64 = read_end64(src, start, end_pos, &end64_pos, end64);
+    if (z64 < 0) {
+        return z64;
+    }
+    if (z64) {
+        if (sfx_get32(end64 + 16) != 0 || sfx_get32(end64 + 20) != 0 ||
+            sfx_get64(end64 + 24) != sfx_get64(end64 + 32)) {
+            return SFX_E_FORMAT; /* multi-part */
+        }
+        a->count = sfx_get64(end64 + 32);
+        a->cd_size = sfx_get64(end64 + 40);
+        recorded = sfx_get64(end64 + 48);
+        dir_end = end64_pos;
+    } else {
+        if (sfx_get16(end + 4) != 0 || sfx_get16(end + 6) != 0 ||
+            sfx_get16(end + 8) != sfx_get16(end + 10)) {
+            return SFX_E_FORMAT; /* multi-part */
+        }
+        a->count = sfx_get16(end + 10);
+        a->cd_size = sfx_get32(end + 12);
+        recorded = sfx_get32(end + 16);
+        dir_end = end_pos;
+    }
+    if (a->cd_size > dir_end - start || a->cd_size > MAX_CD_SIZE ||
+        a->count > a->cd_size / CENTRAL_SIZE) {
+        return SFX_E_FORMAT;
+    }
+    a->cd_pos = dir_end - a->cd_size;
+    a->shift = (int64_t)(a->cd_pos - recorded);
+    a->cd = (unsigned char*)malloc((size_t)a->cd_size + 1);
+    a->name = (char*)malloc(SFX_NAME_MAX);
+    if (a->cd == NULL || a->name == NULL) {
+        sfx_archive_close(a);
+        return SFX_E_MEMORY;
+    }
+    rc = sfx_source_read(src, a->cd_pos, a->cd, (size_t)a->cd_size);
+    if (rc != SFX_OK) {
+        sfx_archive_close(a);
+        return rc;
+    }
+    return SFX_OK;
+}
+
+void sfx_archive_close(SfxArchive* a) {
+    free(a->cd);
+    free(a->name);
+    a->cd = NULL;
+    a->name = NULL;
+}
+
+void sfx_archive_rewind(SfxArchive* a) {
+    a->cursor = 0;
+    a->index = 0;
+}
+
+/* Takes the Zip64 sizes and offset, and an Info-ZIP Unicode path whose
+   checksum still matches the stored name. */
+static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t size,
+                      const unsigned char* raw_name, size_t name_size) {
+    size_t pos = 0;
+    int need_size = e->size == 0xFFFFFFFFu, need_comp = e->compressed == 0xFFFFFFFFu,
+        need_off = e->local_offset == 0xFFFFFFFFu;
+    while (size - pos >= 4) {
+        const unsigned tag = sfx_get16(x + pos), len = sfx_get16(x + pos + 2);
+        const unsigned char* d = x + pos + 4;
+        if (len > size - pos - 4) {
+            break; /* a cut block ends the extra data (tolerated, as peers do) */
+        }
+        if (tag == 0x0001u) {
+            size_t k = 0;
+            if (need_size && len - k >= 8) {
+                e->size = sfx_get64(d + k);
+                k += 8;
+                need_size = 0;
+            }
+            if (need_comp && len - k >= 8) {
+                e->compressed = sfx_get64(d + k);
+                k += 8;
+                need_comp = 0;
+            }
+            if (need_off && len - k >= 8) {
+                e->local_offset = sfx_get64(d + k);
+                need_off = 0;
+            }
+        } else if (tag == 0x7075u && len >= 5 && d[0] == 1 &&
+                   sfx_get32(d + 1) == sfx_crc32(0, raw_name, name_size) &&
+                   valid_utf8(d + 5, len - 5u)) {
+            memcpy(a->name, d + 5, len - 5u);
+            a->name[len - 5u] = 0;
+            e->name_length = len - 5u;
+        }
+        pos += 4u + len;
+    }
+    return need_size || need_comp || need_off ? SFX_E_FORMAT : SFX_OK;
+}
+
+int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
+    const unsigned char* r;
+    size_t nlen, xlen, clen;
+    if (a->index >= a->count) {
+        return 0;
+    }
+    if (a->cd_size - a->cursor < CENTRAL_SIZE) {
+        return SFX_E_FORMAT;
+    }
+    r = a->cd + a->cursor;
+    if (sfx_get32(r) != SIG_CENTRAL) {
+        return SFX_E_FORMAT;
+    }
+    nlen = sfx_get16(r + 28);
+    xlen = sfx_get16(r + 30);
+    clen = sfx_get16(r + 32);
+    if (a->cd_size - a->cursor - CENTRAL_SIZE < nlen + xlen + clen) {
+        return SFX_E_FORMAT;
+    }
+    memset(e, 0, sizeof *e);
+    e->version_made = sfx_get16(r + 4);
+    e->flags = sfx_get16(r + 8);
+    e->method = sfx_get16(r + 10);
+    e->dos_datetime = sfx_get32(r + 12);
+    e->crc = sfx_get32(r + 16);
+    e->compressed = sfx_get32(r + 20);
+    e->size = sfx_get32(r + 24);
+    e->external_attrs = sfx_get32(r + 38);
+    e->local_offset = sfx_get32(r + 42);
+    e->name_length = sfx_name_to_utf8(r + CENTRAL_SIZE, nlen, (e->flags & 0x0800u) != 0, a->name);
+    if (read_extra(a, e, r + CENTRAL_SIZE + nlen, xlen, r + CENTRAL_SIZE, nlen) != SFX_OK) {
+        return SFX_E_FORMAT;
+    }
+    e->name = a->name;
+    a->cursor += CENTRAL_SIZE + nlen + xlen + clen;
+    a->index++;
+    return 1;
+}
+
+int sfx_archive_data_pos(const SfxArchive* a, const SfxEntry* e, uint64_t* pos) {
+    unsigned char h[LOCAL_SIZE];
+    uint64_t local;
+    if (a->shift < 0 ? e->local_offset < (uint64_t)(-(a->shift + 1)) + 1u
+                     : e->local_offset > UINT64_MAX - (uint64_t)a->shift) {
+        return SFX_E_FORMAT;
+    }
+    local = e->local_offset + (uint64_t)a->shift;
+    if (local < a->start || local >= a->cd_pos ||
+        sfx_source_read(&a->src, local, h, sizeof h) != SFX_OK || sfx_get32(h) != SIG_LOCAL) {
+        return SFX_E_FORMAT;
+    }
+    local += LOCAL_SIZE + sfx_get16(h + 26) + sfx_get16(h + 28);
+    if (local > a->cd_pos || e->compressed > a->cd_pos - local) {
+        return SFX_E_FORMAT; /* the data would run into the directory */
+    }
+    *pos = local;
+    return SFX_OK;
+}
