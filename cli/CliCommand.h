@@ -32,3 +32,6 @@ inline constexpr int kExitUsage = 2;
 int RunVersion(CliContext& ctx, std::span<const std::string> args);
 int RunLanguages(CliContext& ctx, std::span<const std::string> args);
 int RunList(CliContext& ctx, std::span<const std::string> args);
+int RunAdd(CliContext& ctx, std::span<const std::string> args);
+int RunExtract(CliContext& ctx, std::span<const std::string> args);
+int RunTest(CliContext& ctx, std::span<const std::string> args);

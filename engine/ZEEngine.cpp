@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <libdeflate.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -153,7 +155,8 @@ bool JobContext::skip(const std::string& name, int err, int skipType) {
 }
 
 void JobContext::totals(int64_t count, int64_t bytes) {
-    call(ZE_CB_TOTAL_COUNT, {}, {}, count);
+    // The count goes in arg 1 (where the component reads it) and, for older readers, the size.
+    call(ZE_CB_TOTAL_COUNT, {}, {}, count, 0, int32_t(std::min<int64_t>(count, INT32_MAX)));
     call(ZE_CB_TOTAL_SIZE, {}, {}, bytes);
 }
 

@@ -79,7 +79,7 @@ static int next_byte(State* s, unsigned* byte) {
 static unsigned bits(State* s, unsigned need) {
     unsigned value;
     while (s->bitcnt < need) {
-        unsigned byte;
+        unsigned byte = 0;
         if (next_byte(s, &byte) != SFX_OK) {
             return 0;
         }
@@ -217,7 +217,7 @@ static int codes(State* s, const Huffman* lencode, const Huffman* distcode) {
 }
 
 static int stored(State* s) {
-    unsigned len, nlen, i, byte;
+    unsigned len, nlen, i, byte = 0;
     s->bitbuf = 0; /* drop the bits up to the byte boundary */
     s->bitcnt = 0;
     len = bits(s, 16);
