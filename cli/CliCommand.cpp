@@ -19,6 +19,18 @@ constexpr CliCommand kCommands[] = {
      "aktualisieren)",
      RunExtract},
     {"test", "[-P PASSWORT] ARCHIV", "Alle Einträge prüfen", RunTest},
+    {"delete", "[--final] [--exclude SPEC] ARCHIV EINTRAG...",
+     "Einträge löschen (ARCHIV \"\": Zeilen 'a.zip >> b.txt'; --final: alte Fassung nicht in den "
+     "Papierkorb)",
+     RunDelete},
+    {"comment", "ARCHIV TEXT", "Archivkommentar ersetzen (leerer TEXT entfernt ihn)", RunComment},
+    {"sfx", "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] ARCHIV",
+     "selbstentpackendes Programm ARCHIV.exe schreiben", RunSfx},
+    {"unsfx", "PROGRAMM.exe", "selbstentpackendes Programm in ein Zip-Archiv (.zip) umwandeln",
+     RunUnsfx},
+    {"span", "--volume-size N[k|m|g] [--numbered] ARCHIV [ZIEL]",
+     "Archiv in Teile von höchstens N Bytes aufteilen (name.z01 ... name.zip)", RunSpan},
+    {"join", "TEILESATZ ZIEL", "mehrteiliges Archiv zu einem Archiv zusammenfügen", RunJoin},
 };
 
 }  // namespace

@@ -188,7 +188,11 @@ std::optional<std::string> TopDirTrashFolder(const std::string& topDir, bool cre
     return ownedFolder(joinPath(topDir, ".Trash-" + uid), create);
 }
 
-TrashResult MoveToTrash(const std::string& path) {
+namespace {
+
+// Moves `path` into the trash, or, with `keep`, gives it a second name there
+// (a hard link) and leaves it where it is.
+TrashResult trashFile(const std::string& path, bool keep) {
     std::string target = path;
     while (target.size() > 1 && target.back() == '/') {
         target.pop_back();
@@ -270,7 +274,12 @@ TrashResult MoveToTrash(const std::string& path) {
             ::unlink(infoPath.c_str());
             return failure("cannot write " + infoPath);
         }
-        const int err = renameNoReplace(original, filesPath);
+        int err = 0;
+        if (keep) {
+            err = ::link(original.c_str(), filesPath.c_str()) == 0 ? 0 : errno;
+        } else {
+            err = renameNoReplace(original, filesPath);
+        }
         if (err == 0) {
             TrashResult r;
             r.ok = true;
@@ -285,6 +294,16 @@ TrashResult MoveToTrash(const std::string& path) {
         // A left-over file without its info file holds the name: next one.
     }
     return failure("too many files named " + name + " in the trash");
+}
+
+}  // namespace
+
+TrashResult MoveToTrash(const std::string& path) {
+    return trashFile(path, false);
+}
+
+TrashResult LinkToTrash(const std::string& path) {
+    return trashFile(path, true);
 }
 
 }  // namespace platform

@@ -30,6 +30,12 @@ struct TrashResult {
 // itself) to the trash.
 TrashResult MoveToTrash(const std::string& path);
 
+// Puts a second name of the file `path` (a hard link) into the trash and
+// leaves the file where it is: the trash keeps the current content while the
+// caller replaces the name atomically (rename over it). Fails for folders and
+// on file systems without hard links.
+TrashResult LinkToTrash(const std::string& path);
+
 // The home trash folder: $XDG_DATA_HOME/Trash when XDG_DATA_HOME is an
 // absolute path, else $HOME/.local/share/Trash; no trailing slash.
 std::string HomeTrashFolder();

@@ -101,23 +101,19 @@ std::size_t TZECallback::CopyText2(std::uint8_t* buffer, std::size_t n) const {
 
 // --- TZADLLOpr ------------------------------------------------------------------
 
-TZADLLOpr::TZADLLOpr(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZACore(component, owner), Callback(component.UseUTF8()) {
-    Closing = false;
-}
+TZADLLOpr::TZADLLOpr(TCustomZipArchiver& component)
+    : TZAModOpr(component), Callback(component.UseUTF8()) {}
 
-TZADLLOpr::~TZADLLOpr() {
-    Closing = true;
-}
+TZADLLOpr::~TZADLLOpr() = default;
 
 void TZADLLOpr::SetCancel(std::int32_t code) {
-    TZACore::SetCancel(code);
+    TZAModOpr::SetCancel(code);
     if (code != 0 && AbortHandle != 0)
         TZADLLLoader::Instance().AbortJob(Component(), AbortHandle);
 }
 
 void TZADLLOpr::Finish(bool success) {
-    TZACore::Finish(success);
+    TZAModOpr::Finish(success);
     if (!success) {
         Pipes.Clear();
         SetOwnedObject(nullptr);
@@ -194,7 +190,7 @@ std::unique_ptr<ZEJobRec> TZADLLOpr::BuildJob(bool isAdd) {
     auto job = std::make_unique<ZEJobRec>();
     std::memset(job.get(), 0, sizeof(ZEJobRec));
     job->OwnerWindow = Unattended() ? nullptr : reinterpret_cast<void*>(AppWindow());  // NOLINT
-    job->Caller = this;
+    job->Caller = static_cast<TZACore*>(this);  // read back as TZACore* in the callbacks
     job->Version = ZE_INTERFACE_VERSION;
     job->Callback = &TZADLLOpr::EngineCallback;
     job->StreamFn = &TZADLLOpr::EngineStream;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/ZEJob.h"
-#include "zip/ZACore.h"
+#include "zip/ZAModOpr.h"
 #include "zip/ZAPipes.h"
 
 class TZAStream;
@@ -52,9 +52,9 @@ private:
     std::size_t replySize_ = 0;
 };
 
-class TZADLLOpr : public TZACore {
+class TZADLLOpr : public TZAModOpr {
 public:
-    explicit TZADLLOpr(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZADLLOpr(TCustomZipArchiver& component);
     ~TZADLLOpr() override;
 
     // Runs an add job with the component's settings (errors are shown, not thrown).

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/AtomicReplace.h"
 #include "platform/DosTime.h"
 #include "platform/TempFiles.h"
+#include "platform/Trash.h"
 #include "zip/ZAStream.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
@@ -390,32 +392,52 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
     if (TraceFiles()) {
         ReportTrace("Rename " + DisplayName(false) + " to " + newName);
     }
-    isTemporary_ = false;
     Close();
     std::error_code ec;
-    if (fs::exists(fileName_, ec) && fs::exists(newName, ec) &&
-        !fs::equivalent(fileName_, newName, ec)) {
+    if (fs::exists(newName, ec) && !fs::equivalent(fileName_, newName, ec) && !permanent) {
+        // Undo wanted: the trash keeps a second name of the old file while
+        // the rename below replaces it in one step.
+        const platform::TrashResult kept = platform::LinkToTrash(newName);
+        if (!kept && TraceFiles()) {
+            ReportTrace("Keeping " + newName + " in the trash failed: " + kept.error);
+        }
+    }
+    // rename(2) semantics: the target is replaced atomically, never erased
+    // first, so a failure at any point leaves it holding the old file.
+    std::string error;
+    if (!platform::ReplaceFile(fileName_, newName, &error)) {
         if (TraceFiles()) {
-            ReportTrace("Erasing " + newName);
+            ReportTrace("Rename failed: " + error);
         }
-        if (!DeleteFileOrTrash(newName, permanent)) {
-            if (TraceFiles()) {
-                ReportTrace("Erase failed " + newName + "  " + SystemErrorText(errno));
-            }
-        }
+        return false;
     }
-    fs::rename(fileName_, newName, ec);
-    if (ec) {
-        // Across file systems a rename cannot move the file: copy it instead.
-        std::error_code ec2;
-        fs::copy_file(fileName_, newName, fs::copy_options::overwrite_existing, ec2);
-        if (ec2) {
-            return false;
-        }
-        fs::remove(fileName_, ec2);
-    }
+    isTemporary_ = false;
     fileName_ = newName;
     return true;
+}
+
+std::int64_t TZAWorkFile::CopyRangeFrom(TZAWorkFile& source, std::int64_t count) {
+    if (!IsOpen() || !source.IsOpen() || count < 0) {
+        return -ZA_CODE(156);
+    }
+    constexpr std::int64_t kSlice = 8 << 20;  // progress and cancel checks per slice
+    std::int64_t done = 0;
+    DropReadBuffer();
+    while (done < count) {
+        const std::int64_t want = std::min(count - done, kSlice);
+        const std::int64_t got = platform::CopyFileRange(source.fd_, source.pos_, fd_, pos_, want);
+        if (got != want) {
+            return got < 0 ? -ZA_CODE(180) : -ZA_CODE(176);
+        }
+        source.pos_ += got;
+        source.bytesRead_ += got;
+        pos_ += got;
+        bytesWritten_ += got;
+        done += got;
+        ReportFileProgress(2, 38, got, source.FileName());
+        CheckCancelAndRaise();
+    }
+    return done;
 }
 
 TZAFileInformation TZAWorkFile::FileInformation() {

@@ -101,9 +101,15 @@ public:
     // Creates a unique temporary file near `nearFile` (or in TempDir / the
     // system's temporary folder) and opens it read/write.
     bool CreateTemporary(const std::string& prefix, const std::string& nearFile);
-    // Moves the file to `newName`, replacing an existing file (to the trash
-    // unless `permanent`).
+    // Moves the file to `newName`, replacing an existing file atomically
+    // (rename(2) semantics; across file systems a copy beside the target is
+    // renamed over it). Unless `permanent`, the old target is kept in the
+    // trash. False when nothing was replaced.
     bool RenameTo(const std::string& newName, bool permanent);
+    // Copies `count` bytes from the source's position to this file's position
+    // in the kernel (copy_file_range), for plain single files only; both
+    // positions advance. Bytes copied or a negative code (176, 180).
+    std::int64_t CopyRangeFrom(TZAWorkFile& source, std::int64_t count);
     TZAFileInformation FileInformation();
     bool IsAtEnd();
     // Last-write time in ns since 1970; 0 when unknown.

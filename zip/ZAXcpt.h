@@ -59,6 +59,7 @@ inline constexpr UnitNumber kUnits[] = {
     {"ZASFX", 28},
     {"ZAEngineJob", 29},
     {"ZADialogProvider", 30},
+    {"ZipArchiverOps", 40},
     // Test sources raise through the same macro.
     {"ZAXcptTest", 100},
     {"ZACoreTest", 101},

@@ -391,4 +391,26 @@ private:
 class TZipArchiver : public TCustomZipArchiver {
 public:
     TZipArchiver() = default;
+
+    // ---- Rewriting archives without the engine (ZipArchiverOps.cpp) ----------------
+    // Deletes the entries named by FSpecArgs (minus FSpecArgsExcl) from the
+    // current archive; with no ZipFileName, the lines of FSpecArgs name the
+    // archives ("a.zip >> b.txt"). SuccessCount: the entries deleted.
+    void Delete();
+    // Writes the current archive as a self-extracting program (its name
+    // with ".exe") and makes that the current archive. The recorded error
+    // code, else 0.
+    int ConvertToSFX();
+    // Writes the current self-extracting program as a plain archive (its
+    // name with ".zip") and makes that the current archive.
+    int ConvertToZIP();
+    // Writes the current archive as a multi-part set named `target` (the
+    // archive itself when empty) with parts of at most MaxVolumeSize bytes.
+    int Span(const std::string& target = {});
+    // Writes the current archive (a multi-part set) as one archive `target`.
+    int Join(const std::string& target);
+
+protected:
+    // Rewrites the comment of an existing archive in place.
+    void ApplyZipComment(const std::string& comment) override;
 };

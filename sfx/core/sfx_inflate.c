@@ -11,11 +11,16 @@
 #define WINDOW 32768u
 #define INBUF 4096u
 
+#define FAST_BITS 9
+
 /* Canonical Huffman code: how many codes of each length, and the symbols
-   ordered by code. Decoding walks the lengths one bit at a time. */
+   ordered by code. Codes of up to FAST_BITS bits are looked up in `fast`
+   (symbol << 4 | length, 0 for longer codes); the rest are decoded by
+   walking the lengths one bit at a time. */
 typedef struct Huffman {
     uint16_t count[MAX_BITS + 1];
     uint16_t symbol[MAX_LITLEN];
+    uint16_t fast[1u << FAST_BITS];
 } Huffman;
 
 typedef struct State {
@@ -24,9 +29,11 @@ typedef struct State {
     SfxWriteFn write;
     void* write_ctx;
     uint64_t limit;
-    uint64_t total; /* bytes produced */
+    uint64_t total;   /* bytes decoded */
+    uint64_t written; /* bytes handed to the output */
     unsigned char in[INBUF];
     size_t in_pos, in_len;
+    int eof; /* the input has no more bytes */
     uint32_t bitbuf;
     unsigned bitcnt;
     unsigned wpos; /* fill of the window since the last flush */
@@ -54,37 +61,48 @@ static int fail(State* s, int code) {
     return s->error;
 }
 
-static int next_byte(State* s, unsigned* byte) {
-    if (s->in_pos == s->in_len) {
-        long got;
-        if (s->error != 0) {
-            return s->error;
-        }
-        got = s->read(s->read_ctx, s->in, INBUF);
-        if (got < 0) {
-            return fail(s, (int)got);
-        }
-        if (got == 0) {
-            return fail(s, SFX_E_DATA); /* the stream ends before its final block */
-        }
-        s->in_pos = 0;
-        s->in_len = (size_t)got;
+/* Refills the input buffer; 0 when bytes are there, else the end of input
+   is noted (or the failure recorded) and -1 returned. */
+static int refill(State* s) {
+    long got;
+    if (s->eof || s->error != 0) {
+        return -1;
     }
-    *byte = s->in[s->in_pos++];
-    return SFX_OK;
+    got = s->read(s->read_ctx, s->in, INBUF);
+    if (got < 0) {
+        fail(s, (int)got);
+        return -1;
+    }
+    if (got == 0) {
+        s->eof = 1;
+        return -1;
+    }
+    s->in_pos = 0;
+    s->in_len = (size_t)got;
+    return 0;
 }
 
-/* Up to 16 bits, least significant first; 0 bits on failure (checked by the caller via s->error).
- */
+/* Loads whole bytes into the bit buffer until it holds `need` bits or the
+   input ends; running out here is no failure (the look-ahead of the table
+   decoder may reach past the last code). */
+static void fill(State* s, unsigned need) {
+    while (s->bitcnt < need) {
+        if (s->in_pos == s->in_len && refill(s) != 0) {
+            return;
+        }
+        s->bitbuf |= (uint32_t)s->in[s->in_pos++] << s->bitcnt;
+        s->bitcnt += 8;
+    }
+}
+
+/* Up to 16 bits, least significant first; 0 bits on failure (checked by the
+   caller via s->error). Input that ends here is damaged data. */
 static unsigned bits(State* s, unsigned need) {
     unsigned value;
-    while (s->bitcnt < need) {
-        unsigned byte = 0;
-        if (next_byte(s, &byte) != SFX_OK) {
-            return 0;
-        }
-        s->bitbuf |= (uint32_t)byte << s->bitcnt;
-        s->bitcnt += 8;
+    fill(s, need);
+    if (s->bitcnt < need) {
+        fail(s, SFX_E_DATA); /* the stream ends before its final block */
+        return 0;
     }
     value = (unsigned)(s->bitbuf & ((1u << need) - 1u));
     s->bitbuf >>= need;
@@ -98,6 +116,7 @@ static int flush(State* s) {
         if (rc != SFX_OK) {
             return fail(s, rc);
         }
+        s->written += s->wpos;
     }
     return s->error;
 }
@@ -115,6 +134,36 @@ static int put(State* s, unsigned char byte) {
         s->wpos = 0;
     }
     return SFX_OK;
+}
+
+/* The look-up table: every code of up to FAST_BITS bits, bit-reversed (the
+   stream sends codes most significant bit first into a buffer read from its
+   least significant end), repeated for every value of the bits after it. */
+static void fill_fast(Huffman* h, const uint8_t* lengths, unsigned n) {
+    uint16_t next[MAX_BITS + 2];
+    unsigned len, sym, code = 0;
+    memset(h->fast, 0, sizeof h->fast);
+    for (len = 1; len <= MAX_BITS; ++len) {
+        code = (code + (len > 1 ? h->count[len - 1] : 0u)) << 1; /* count[0]: unused symbols */
+        next[len] = (uint16_t)code;
+    }
+    for (sym = 0; sym < n; ++sym) {
+        const unsigned l = lengths[sym];
+        unsigned c, rev = 0, i;
+        if (l == 0) {
+            continue;
+        }
+        c = next[l]++;
+        if (l > FAST_BITS) {
+            continue;
+        }
+        for (i = 0; i < l; ++i) {
+            rev = (rev << 1) | ((c >> i) & 1u);
+        }
+        for (i = rev; i < (1u << FAST_BITS); i += 1u << l) {
+            h->fast[i] = (uint16_t)((sym << 4) | l);
+        }
+    }
 }
 
 /* Builds a code from code lengths. Over-subscribed sets are refused;
@@ -148,12 +197,20 @@ static int build(Huffman* h, const uint8_t* lengths, unsigned n) {
             h->symbol[offs[lengths[sym]]++] = (uint16_t)sym;
         }
     }
+    fill_fast(h, lengths, n);
     return SFX_OK;
 }
 
 static int decode(State* s, const Huffman* h) {
     int code = 0, first = 0, index = 0;
-    unsigned len;
+    unsigned len, entry;
+    fill(s, FAST_BITS);
+    entry = h->fast[s->bitbuf & ((1u << FAST_BITS) - 1u)];
+    if (entry != 0 && (entry & 15u) <= s->bitcnt) {
+        s->bitbuf >>= entry & 15u;
+        s->bitcnt -= entry & 15u;
+        return (int)(entry >> 4);
+    }
     for (len = 1; len <= MAX_BITS; ++len) {
         int count;
         code |= (int)bits(s, 1);
@@ -217,9 +274,8 @@ static int codes(State* s, const Huffman* lencode, const Huffman* distcode) {
 }
 
 static int stored(State* s) {
-    unsigned len, nlen, i, byte = 0;
-    s->bitbuf = 0; /* drop the bits up to the byte boundary */
-    s->bitcnt = 0;
+    unsigned len, nlen, i;
+    bits(s, s->bitcnt & 7u); /* drop the bits up to the byte boundary */
     len = bits(s, 16);
     nlen = bits(s, 16);
     if (s->error != 0) {
@@ -229,7 +285,8 @@ static int stored(State* s) {
         return fail(s, SFX_E_DATA);
     }
     for (i = 0; i < len; ++i) {
-        if (next_byte(s, &byte) != SFX_OK || put(s, (unsigned char)byte) != SFX_OK) {
+        const unsigned byte = bits(s, 8);
+        if (s->error != 0 || put(s, (unsigned char)byte) != SFX_OK) {
             return s->error;
         }
     }
@@ -356,7 +413,7 @@ int sfx_inflate(SfxReadFn read, void* read_ctx, SfxWriteFn write, void* write_ct
     flush(s);
     rc = s->error;
     if (produced != NULL) {
-        *produced = s->total;
+        *produced = s->written;
     }
     free(s);
     return rc;
@@ -378,7 +435,9 @@ static long mem_read(void* ctx, unsigned char* buf, size_t size) {
     if (n > size) {
         n = size;
     }
-    memcpy(buf, in->data + in->pos, n);
+    if (n > 0) {
+        memcpy(buf, in->data + in->pos, n);
+    }
     in->pos += n;
     return (long)n;
 }

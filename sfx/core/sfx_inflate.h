@@ -24,9 +24,10 @@ typedef int (*SfxWriteFn)(void* ctx, const unsigned char* buf, size_t size);
 /*
  * Inflates one deflate stream. `limit` is the most output allowed; more
  * gives SFX_E_TOOBIG. Bytes after the final block are not read on purpose
- * beyond the look-ahead buffer. `produced` (may be NULL) receives the output
- * size. Result: SFX_OK, SFX_E_DATA for damaged data or input that ends too
- * early, SFX_E_MEMORY, or a code passed on from the callbacks.
+ * beyond the look-ahead buffer. `produced` (may be NULL) receives the number of bytes
+ * handed to the output (after a failure, the decoded rest is dropped). Result: SFX_OK, SFX_E_DATA
+ * for damaged data or input that ends too early, SFX_E_MEMORY, or a code passed on from the
+ * callbacks.
  */
 int sfx_inflate(SfxReadFn read, void* read_ctx, SfxWriteFn write, void* write_ctx, uint64_t limit,
                 uint64_t* produced);

@@ -1,0 +1,69 @@
+// tarvik-cli sfx [--caption TEXT] [--message TEXT] [--dir FOLDER]
+//                [--command LINE] [--stub PATH] ARCHIVE
+// tarvik-cli unsfx PROGRAM.exe
+//
+// sfx writes ARCHIVE as a self-extracting program (its name with ".exe");
+// unsfx writes a self-extracting program as a plain archive (".zip").
+
+#include "cli/CliCommand.h"
+#include "cli/CliZip.h"
+
+int RunSfx(CliContext& ctx, std::span<const std::string> args) {
+    std::string caption, message, dir, command, stub, archive;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "--caption" && hasValue) {
+            caption = args[++i];
+        } else if (a == "--message" && hasValue) {
+            message = args[++i];
+        } else if (a == "--dir" && hasValue) {
+            dir = args[++i];
+        } else if (a == "--command" && hasValue) {
+            command = args[++i];
+        } else if (a == "--stub" && hasValue) {
+            stub = args[++i];
+        } else if (archive.empty() && !a.starts_with("--")) {
+            archive = a;
+        } else {
+            ctx.err << "tarvik-cli: sfx: unerwartetes Argument '" << a << "'\n";
+            return kExitUsage;
+        }
+    }
+    if (archive.empty()) {
+        ctx.err << "tarvik-cli: sfx braucht ein Archiv\n";
+        return kExitUsage;
+    }
+    CliZip zip(ctx, archive);
+    if (!zip.Loaded()) {
+        return kExitFailure;
+    }
+    zip->SetSFXCaption(caption);
+    zip->SetSFXMessage(message);
+    zip->SetSFXDefaultDir(dir);
+    zip->SetSFXCommandLine(command);
+    zip->SetSFXPath(stub);
+    zip->ConvertToSFX();
+    const int rc = zip.Finish();
+    if (rc == kExitOk) {
+        ctx.out << zip->ZipFileName() << '\n';
+    }
+    return rc;
+}
+
+int RunUnsfx(CliContext& ctx, std::span<const std::string> args) {
+    if (args.size() != 1) {
+        ctx.err << "tarvik-cli: unsfx braucht ein selbstentpackendes Programm\n";
+        return kExitUsage;
+    }
+    CliZip zip(ctx, args[0]);
+    if (!zip.Loaded()) {
+        return kExitFailure;
+    }
+    zip->ConvertToZIP();
+    const int rc = zip.Finish();
+    if (rc == kExitOk) {
+        ctx.out << zip->ZipFileName() << '\n';
+    }
+    return rc;
+}

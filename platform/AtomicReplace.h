@@ -1,0 +1,29 @@
+// Replacing a file so that its name never stands empty or half written, and
+// copying file contents in the kernel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Puts the file `source` in place of `target`: at every moment `target`
+// names either its previous complete file (or nothing, when there was none)
+// or the complete new one. On one file system this is a single rename(2).
+// Across file systems the content is first copied into an unnamed file
+// (O_TMPFILE) in the target's folder, which gets a unique name only right
+// before the final rename; where unnamed files are not supported a hidden
+// unique name is used for the copy. The new file takes the permissions of
+// the one it replaces (or of a new file). `source` is removed once `target`
+// holds it. False (with `error`) when nothing was replaced.
+bool ReplaceFile(const std::string& source, const std::string& target,
+                 std::string* error = nullptr);
+
+// Copies `count` bytes from `in` at `inOffset` to `out` at `outOffset`
+// (both file descriptors; the descriptors' own positions are not used) with
+// copy_file_range(2), falling back to pread/pwrite where the kernel cannot.
+// Returns the bytes copied (fewer at the end of `in`), or -1 with errno.
+std::int64_t CopyFileRange(int in, std::int64_t inOffset, int out, std::int64_t outOffset,
+                           std::int64_t count);
+
+}  // namespace platform

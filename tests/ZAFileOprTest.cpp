@@ -1,0 +1,388 @@
+// File operations: the self-extractor's configuration block, converting
+// between plain and self-extracting archives (checked with unzip, 7-Zip and
+// the self-extractor's own extraction core), finding the stub, and writing
+// and joining multi-part sets (checked against Info-ZIP zip -s).
+#include "zip/ZAFileOpr.h"
+
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "sfx/core/sfxblock.h"
+#include "sfx/res/ZAResSFX.h"
+#include "tests/RewriteTestSupport.h"
+
+using namespace rewrite_test;
+
+namespace {
+
+// Settings with only some fields set.
+template <typename F>
+TZASFXSettings Settings(F fill) {
+    TZASFXSettings s;
+    fill(s);
+    return s;
+}
+
+unsigned U16(const std::vector<std::uint8_t>& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+
+// The plain string table of a block (inflated when it is deflated).
+std::string PlainTable(const std::vector<std::uint8_t>& block) {
+    const std::string table(block.begin() + SFX_BLOCK_OFF_TABLE, block.end());
+    if ((U16(block, SFX_BLOCK_OFF_FLAGS) & SFX_FLAG_TABLE_DEFLATED) == 0) {
+        return table;
+    }
+    const unsigned packed = U16(block, SFX_BLOCK_OFF_TABLE);
+    const unsigned plain = U16(block, SFX_BLOCK_OFF_TABLE + 2);
+    std::string out(plain, '\0');
+    z_stream zs{};
+    inflateInit2(&zs, -15);
+    zs.next_in = const_cast<Bytef*>(block.data() + SFX_BLOCK_OFF_TABLE + 8);
+    zs.avail_in = packed;
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = plain;
+    const int r = inflate(&zs, Z_FINISH);
+    inflateEnd(&zs);
+    const std::uint32_t crc = block[SFX_BLOCK_OFF_TABLE + 4] |
+                              (block[SFX_BLOCK_OFF_TABLE + 5] << 8) |
+                              (block[SFX_BLOCK_OFF_TABLE + 6] << 16) |
+                              (static_cast<std::uint32_t>(block[SFX_BLOCK_OFF_TABLE + 7]) << 24);
+    if (r != Z_STREAM_END || crc32(0, reinterpret_cast<const Bytef*>(out.data()), plain) != crc) {
+        return "<bad deflated table>";
+    }
+    return out + std::string(4, '\0');  // compared up to the end marker below
+}
+
+// The entries of a plain table: "id:text" each.
+std::vector<std::string> Strings(const std::string& table) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < table.size() && table[at] != 0) {
+        const std::size_t end = table.find('\0', at + 1);
+        out.push_back(std::to_string(static_cast<int>(table[at])) + ":" +
+                      table.substr(at + 1, end - at - 1));
+        at = end + 1;
+    }
+    return out;
+}
+
+TEST(ZAFileOpr, ConfigurationBlock) {
+    struct Case {
+        const char* name;
+        TZASFXSettings settings;
+        unsigned flags;
+        unsigned overwrite;
+        unsigned boxType;
+        std::vector<std::string> strings;
+    };
+    TZASFXSettings all;
+    all.Caption = "Cap";
+    all.CommandLine = "run.exe ><";
+    all.DefaultDir = "C:\\Ziel";
+    all.Message = "1|Continue?";
+    all.RegFailPath = "C:\\Fallback";
+    all.Options = {soAutoRun, soCanBeCancelled, soCreateEmptyDirs, soSuccessAlways};
+    all.Overwrite = ovrConfirm;
+    const std::string long98(98, 'a');
+    const Case cases[] = {
+        {"all strings in their order",
+         all,
+         0x8 | 0x200 | 0x800 | 0x1000,
+         3,
+         0x41,
+         {"1:Cap", "3:run.exe ><", "2:C:\\Ziel", "5:Continue?", "4:C:\\Fallback"}},
+        {"nothing set", {}, 0, 0, 0, {}},
+        {"yes/no message",
+         Settings([](TZASFXSettings& s) {
+             s.Message = "2|Sure?";
+             s.Overwrite = ovrNever;
+         }),
+         0,
+         1,
+         0x24,
+         {"5:Sure?"}},
+        {"a lone bar protects the text",
+         Settings([](TZASFXSettings& s) { s.Message = "||x"; }),
+         0,
+         0,
+         0,
+         {"5:|x"}},
+        {"other digits are text",
+         Settings([](TZASFXSettings& s) { s.Message = "3|x"; }),
+         0,
+         0,
+         0,
+         {"5:3|x"}},
+        {"Windows-1252 text becomes UTF-8",
+         Settings([](TZASFXSettings& s) { s.Caption = "Gr\xFC\xDF"; }),
+         0,
+         0,
+         0,
+         {"1:Grüß"}},
+        {"a table of 100 bytes is never deflated",
+         Settings([](TZASFXSettings& s) { s.Caption = std::string(97, 'a'); }),
+         0,
+         0,
+         0,
+         {"1:" + std::string(97, 'a')}},
+        {"101 bytes are deflated when smaller",
+         Settings([&](TZASFXSettings& s) { s.Caption = long98; }),
+         SFX_FLAG_TABLE_DEFLATED,
+         0,
+         0,
+         {"1:" + long98}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto block = BuildSFXBlock(c.settings, DeflateRaw);
+        ASSERT_GE(block.size(), 16u);
+        EXPECT_EQ(std::string(block.begin(), block.begin() + 4), std::string("DZ\0\x0C", 4));
+        EXPECT_EQ(U16(block, SFX_BLOCK_OFF_SIZE), block.size());
+        EXPECT_EQ(block.size() % 4, 0u);
+        EXPECT_EQ(U16(block, SFX_BLOCK_OFF_FLAGS), c.flags);
+        EXPECT_EQ(U16(block, SFX_BLOCK_OFF_OVERWRITE), c.overwrite);
+        EXPECT_EQ(U16(block, SFX_BLOCK_OFF_MSGBOX), c.boxType);
+        EXPECT_EQ(Strings(PlainTable(block)), c.strings);
+    }
+}
+
+TEST(ZAFileOpr, StringTableIsDeflatedOnlyWhenThatIsSmaller) {
+    // 200 bytes that do not compress.
+    std::string noise;
+    std::uint32_t x = 12345;
+    for (int i = 0; i < 200; ++i) {
+        x = x * 1103515245 + 12345;
+        noise.push_back(static_cast<char>('!' + (x >> 16) % 90));
+    }
+    const auto plain =
+        BuildSFXBlock(Settings([&](TZASFXSettings& s) { s.Caption = noise; }), DeflateRaw);
+    EXPECT_EQ(U16(plain, SFX_BLOCK_OFF_FLAGS) & SFX_FLAG_TABLE_DEFLATED, 0u);
+    // Without a deflate the table stays plain too.
+    const auto noDeflate = BuildSFXBlock(
+        Settings([](TZASFXSettings& s) { s.Caption = std::string(300, 'a'); }), nullptr);
+    EXPECT_EQ(U16(noDeflate, SFX_BLOCK_OFF_FLAGS) & SFX_FLAG_TABLE_DEFLATED, 0u);
+    // A table over 4000 bytes is refused.
+    try {
+        BuildSFXBlock(Settings([](TZASFXSettings& s) { s.Caption = std::string(4001, 'a'); }),
+                      DeflateRaw);
+        ADD_FAILURE() << "no exception";
+    } catch (const EZipArchiver& e) {
+        EXPECT_EQ(e.MessageId, 138);
+    }
+}
+
+TEST(ZAFileOpr, StubIsFoundOrReported) {
+    ScratchFolder dir;
+    const auto resource = FindRawResource(SFX_STUB_RESOURCE_NAME);
+    const std::string small = dir / "small.bin";
+    WriteFile(small, std::string("\x60\x25\x1D\x00", 4) + std::string(11996, 'x'));  // 12000
+    const std::string newer = dir / "ZASFX191.bin";
+    std::string newerBytes(resource.begin(), resource.end());
+    if (!newerBytes.empty()) {
+        newerBytes.replace(0, 4, std::string("\x3F\x42\x0F\x00", 4));  // 999999: too old
+    }
+    WriteFile(newer, newerBytes);
+    struct Case {
+        const char* name;
+        std::string path;
+        int messageId;  // 0: found
+        std::uint32_t version;
+    };
+    const Case cases[] = {
+        {"named file that is missing", dir / "none.bin", 137, 0},
+        {"a file of exactly 12000 bytes does not count", small, 137, 0},
+        {"a file too old falls back to nothing when named", newer, 137, 0},
+        {"the resource by name", ">ZAResSFX191<", resource.empty() ? 137 : 0,
+         resource.empty() ? 0 : SFX_STUB_VERSION},
+        {"an unknown resource", ">NoSuchStub<", 137, 0},
+        {"a folder without a usable stub uses the resource", dir.path() + "/",
+         resource.empty() ? 137 : 0, resource.empty() ? 0 : SFX_STUB_VERSION},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TZipArchiver comp;
+        comp.SetSFXPath(c.path);
+        TZAFileOpr op(comp);
+        int id = 0;
+        try {
+            op.LoadStub();
+        } catch (const EZipArchiver& e) {
+            id = e.MessageId;
+        }
+        EXPECT_EQ(id, c.messageId);
+        EXPECT_EQ(op.StubVersion, c.version);
+        if (id == 0) {
+            EXPECT_EQ(op.Stub.size() + 4, resource.size());
+        }
+    }
+}
+
+class ZAFileOprConvert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+            GTEST_SKIP() << "built without the self-extractor stub";
+        }
+        MakeArchive(dir, archive, 3, 2, 20000);
+        Shell("echo 'comment' | zip -q -z " + Quote(archive));
+    }
+    ScratchFolder dir;
+    std::string archive = dir / "a.zip";
+};
+
+TEST_F(ZAFileOprConvert, ToSelfExtractingAndBack) {
+    const std::vector<std::string> names = UnzipNames(archive);
+    struct Case {
+        const char* name;
+        bool targetExists;
+    };
+    for (const Case c : {Case{"new program", false}, Case{"existing program replaced", true}}) {
+        SCOPED_TRACE(c.name);
+        const std::string exe = dir / "a.exe";
+        const std::string oldName = dir / "old-a.exe";
+        std::filesystem::remove(exe);
+        std::filesystem::remove(oldName);
+        if (c.targetExists) {
+            WriteFile(exe, "an old program");
+            std::filesystem::create_hard_link(exe, oldName);
+        }
+        Component comp(archive);
+        comp.zip.SetSFXCaption("Tarvik-Test");
+        ASSERT_EQ(comp.zip.ConvertToSFX(), 0);
+        EXPECT_EQ(comp.zip.ZipFileName(), exe);
+        EXPECT_TRUE(comp.zip.ArchiveLoaded());
+        EXPECT_EQ(comp.zip.Count(), static_cast<int>(names.size()));
+        if (c.targetExists) {
+            // Written elsewhere and renamed over it: the old file is untouched.
+            EXPECT_EQ(ReadFile(oldName), "an old program");
+        }
+        const std::string bytes = ReadFile(exe);
+        EXPECT_EQ(bytes.substr(0, 2), "MZ");
+        EXPECT_TRUE(UnzipTestClean(exe));
+        EXPECT_EQ(UnzipNames(exe), names);
+        EXPECT_EQ(Shell("7zz t " + Quote(exe)), 0);
+        std::string comment;
+        Shell("unzip -z " + Quote(exe), &comment);
+        EXPECT_NE(comment.find("comment"), std::string::npos);
+        const std::string extractor = SfxExtractor();
+        if (!extractor.empty()) {
+            std::string out;
+            EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "x") +
+                                " --show-config",
+                            &out),
+                      0)
+                << out;
+            EXPECT_NE(out.find("caption: Tarvik-Test"), std::string::npos) << out;
+            EXPECT_EQ(ReadFile(dir / "x/t3.txt"), "text file 3\n");
+            std::filesystem::remove_all(dir / "x");
+        }
+    }
+
+    // Back: the plain archive beside the program, offsets from its start.
+    std::filesystem::rename(archive, dir / "first.zip");
+    Component comp(dir / "a.exe");
+    ASSERT_EQ(comp.zip.ConvertToZIP(), 0);
+    EXPECT_EQ(comp.zip.ZipFileName(), archive);
+    EXPECT_EQ(comp.zip.Count(), static_cast<int>(names.size()));
+    EXPECT_EQ(ReadFile(archive).substr(0, 4), std::string("PK\x03\x04", 4));
+    EXPECT_TRUE(UnzipTestClean(archive));
+    EXPECT_EQ(UnzipNames(archive), names);
+    EXPECT_EQ(Shell("7zz t " + Quote(archive)), 0);
+    EXPECT_EQ(UnzipContent(Quote(archive)), UnzipContent(Quote(dir / "first.zip")));
+}
+
+TEST_F(ZAFileOprConvert, MissingStubFailsWith137) {
+    Component comp(archive);
+    comp.zip.SetSFXPath(dir / "nowhere/ZASFX191.bin");
+    EXPECT_EQ(comp.zip.ConvertToSFX(), 137);
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.exe"));
+    EXPECT_EQ(comp.zip.ZipFileName(), archive);
+}
+
+TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
+    ScratchFolder dir;
+    const std::string archive = dir / "big.zip";
+    MakeArchive(dir, archive, 2, 10, 100000);
+    const std::vector<std::string> names = UnzipNames(archive);
+    ASSERT_EQ(Shell("cp " + Quote(archive) + " " + Quote(dir / "orig.zip")), 0);
+
+    struct Case {
+        const char* name;
+        std::int64_t volume;
+        bool numbered;
+        std::vector<std::string> parts;
+    };
+    const Case cases[] = {
+        {"compatible names", 300 * 1024, false, {"big.z01", "big.z02", "big.z03", "big.zip"}},
+        {"numbered names", 400 * 1024, true, {"big001.zip", "big002.zip", "big003.zip"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder out;
+        const std::string set = out / "big.zip";
+        {
+            Component comp(archive);
+            comp.zip.SetMaxVolumeSize(c.volume);
+            TZASpanOpts span;
+            span.include(c.numbered ? spNoVolumeName : spCompatName);
+            comp.zip.SetSpanOptions(span);
+            ASSERT_EQ(comp.zip.Span(set), 0);
+        }
+        std::vector<std::string> parts;
+        for (const auto& e : std::filesystem::directory_iterator(out.path())) {
+            parts.push_back(e.path().filename().string());
+            EXPECT_LE(FileSize(e.path()), c.volume);
+        }
+        std::sort(parts.begin(), parts.end());
+        EXPECT_EQ(parts, c.parts);
+        // Read back by us.
+        const std::string first = out / c.parts.back();
+        Component back(first);
+        EXPECT_TRUE(back.zip.ArchiveLoaded());
+        EXPECT_EQ(back.zip.Count(), static_cast<int>(names.size()));
+        // Joined by us.
+        EXPECT_EQ(back.zip.Join(out / "joined.zip"), 0);
+        EXPECT_TRUE(UnzipTestClean(out / "joined.zip"));
+        EXPECT_EQ(UnzipNames(out / "joined.zip"), names);
+        // Joined by Info-ZIP (which knows the compatible names only).
+        if (!c.numbered) {
+            ASSERT_EQ(Shell("cd " + Quote(out.path()) + " && zip -q -s 0 big.zip --out z.zip"), 0);
+            EXPECT_TRUE(UnzipTestClean(out / "z.zip"));
+            EXPECT_EQ(UnzipContent(Quote(out / "z.zip")), UnzipContent(Quote(archive)));
+        }
+    }
+
+    // A set written by zip -s, joined by us.
+    ScratchFolder zipped;
+    ASSERT_EQ(Shell("cd " + Quote(dir.path()) + "/src-big && zip -q -s 200k " +
+                    Quote(zipped / "iz.zip") + " *"),
+              0);
+    ASSERT_TRUE(std::filesystem::exists(zipped / "iz.z02"));
+    Component comp(zipped / "iz.zip");
+    ASSERT_TRUE(comp.zip.ArchiveLoaded());
+    EXPECT_EQ(comp.zip.Join(zipped / "one.zip"), 0);
+    EXPECT_TRUE(UnzipTestClean(zipped / "one.zip"));
+    EXPECT_EQ(UnzipContent(Quote(zipped / "one.zip")), UnzipContent(Quote(archive)));
+}
+
+TEST(ZAFileOprSpan, SpanInPlaceReplacesTheArchiveLast) {
+    ScratchFolder dir;
+    const std::string archive = dir / "a.zip";
+    MakeArchive(dir, archive, 1, 6, 100000);
+    Component comp(archive);
+    comp.zip.SetMaxVolumeSize(250 * 1024);
+    comp.zip.SetSpanOptions(TZASpanOpts{spCompatName});
+    ASSERT_EQ(comp.zip.Span(), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir / "a.z01"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "a.z02"));
+    EXPECT_TRUE(comp.zip.ArchiveLoaded());
+    EXPECT_EQ(comp.zip.Count(), 7);
+    // The temporary set folder is gone.
+    EXPECT_EQ(Shell("ls -d /tmp/zsp* 2>/dev/null | grep -q ."), 1);
+}
+
+}  // namespace

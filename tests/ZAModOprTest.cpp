@@ -1,0 +1,184 @@
+// Rewriting an archive: the comment changed in place, and the replacement of
+// the old archive by the new one, which must never leave the archive's name
+// without a complete archive -- checked by killing deletes at random moments.
+#include "zip/ZAModOpr.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "platform/TempFiles.h"
+#include "tests/RewriteTestSupport.h"
+
+using namespace rewrite_test;
+
+namespace {
+
+// The size of the archive's comment as its end record states it.
+std::string EndComment(const std::string& archive) {
+    const std::string bytes = ReadFile(archive);
+    const auto at = bytes.rfind(std::string("PK\x05\x06", 4));
+    if (at == std::string::npos || at + 22 > bytes.size()) {
+        return "<no end record>";
+    }
+    const std::size_t length = static_cast<unsigned char>(bytes[at + 20]) |
+                               (static_cast<unsigned char>(bytes[at + 21]) << 8);
+    return bytes.substr(at + 22, length);
+}
+
+TEST(ZAModOpr, CommentIsRewrittenInPlace) {
+    struct Case {
+        const char* name;
+        std::string comment;
+        std::string stored;
+    };
+    const std::string longest(65535, 'c');
+    const Case cases[] = {
+        {"short", "Archiv von Tarvik", "Archiv von Tarvik"},
+        {"empty removes it", "", ""},
+        {"65535 bytes", longest, longest},
+        {"longer ones are cut", std::string(70000, 'c'), longest},
+        {"UTF-8", "Grüße", "Grüße"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder dir;
+        const std::string archive = dir / "a.zip";
+        MakeArchive(dir, archive, 2, 1);
+        ASSERT_EQ(Shell("echo 'an old comment that is rather long' | zip -q -z " + Quote(archive)),
+                  0);
+        const std::string before = ReadFile(archive);
+        const std::size_t end = before.rfind(std::string("PK\x05\x06", 4));
+        const ino_t inode = Inode(archive);
+
+        Component comp(archive);
+        ASSERT_TRUE(comp.zip.ArchiveLoaded());
+        comp.zip.SetZipComment(c.comment);
+        EXPECT_EQ(comp.zip.ErrCode(), 0);
+        EXPECT_EQ(EndComment(archive), c.stored);
+        const std::string after = ReadFile(archive);
+        EXPECT_EQ(after.size(), end + 22 + c.stored.size());
+        EXPECT_EQ(after.compare(0, end + 20, before, 0, end + 20), 0);  // only the end changed
+        EXPECT_EQ(Inode(archive), inode);
+        EXPECT_TRUE(UnzipTestClean(archive));
+        EXPECT_EQ(comp.zip.ZipComment(), c.stored);  // reloaded from the file
+    }
+}
+
+TEST(ZAModOpr, CommentWithoutArchiveOnlyStoresTheText) {
+    ScratchFolder dir;
+    Component comp(dir / "new.zip");
+    comp.zip.SetZipComment("later");
+    EXPECT_EQ(comp.zip.ZipComment(), "later");
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.zip"));
+}
+
+TEST(ZAModOpr, CommentOfAnInvalidArchiveFails) {
+    ScratchFolder dir;
+    const std::string name = dir / "broken.zip";
+    WriteFile(name, std::string(100, 'x'));
+    Component comp(name);
+    comp.zip.SetZipComment("x");
+    EXPECT_EQ(comp.zip.ErrCode(), 202);
+    EXPECT_EQ(ReadFile(name), std::string(100, 'x'));
+}
+
+// Runs a delete of `spec` from `archive` in a child process; returns its pid.
+pid_t StartDelete(const std::string& archive, const std::string& spec, const std::string& temp,
+                  TZADeleteOpts how) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Component comp(archive);
+        comp.zip.SetTempDir(temp);
+        comp.zip.SetHowToDelete(how);
+        comp.zip.SetFSpecArgs({spec});
+        comp.zip.Delete();
+        ::_exit(comp.zip.ErrCode() == 0 ? 0 : 1);
+    }
+    return pid;
+}
+
+// The temporary folder on the archive's file system (the new archive is
+// renamed into place) or, when /dev/shm is another one, there (the new
+// archive is copied next to the old one first).
+class ZAModOprKill : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
+    ScratchFolder dir;
+    ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+    const std::string folder = dir / "archive";
+    std::string temp = dir / "temp/";
+    std::unique_ptr<ScratchFolder> otherFs;
+    if (GetParam()) {
+        struct stat a {
+        }, b{};
+        if (::stat("/dev/shm", &a) != 0 || ::stat(dir.path().c_str(), &b) != 0 ||
+            a.st_dev == b.st_dev || ::access("/dev/shm", W_OK) != 0) {
+            GTEST_SKIP() << "no second file system for the temporary folder";
+        }
+        temp = platform::CreateTempFolder("/dev/shm", "tarvik-test-");
+        otherFs = std::make_unique<ScratchFolder>();  // keeps the test's own folders apart
+    }
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(temp);
+    const std::string archive = folder + "/big.zip";
+    constexpr int kEntries = 64;
+    MakeArchive(dir, archive, 0, kEntries, 256 * 1024, "-q -X -0");  // 16 MiB, stored
+    ASSERT_EQ(UnzipNames(archive).size(), static_cast<std::size_t>(kEntries));
+
+    // How long one delete takes, to spread the kills over it.
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(StartDelete(archive, "b1.bin", temp, htdFinal), &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    std::size_t expected = kEntries - 1;
+    ASSERT_EQ(UnzipNames(archive).size(), expected);
+
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<long> delay(0, took * 5 / 4);
+    int killedMidway = 0;
+    for (int i = 2; i <= 21; ++i) {
+        SCOPED_TRACE("kill " + std::to_string(i));
+        const pid_t pid = StartDelete(archive, "b" + std::to_string(i) + ".bin", temp,
+                                      i % 2 == 0 ? htdFinal : htdAllowUndo);
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        killedMidway += WIFSIGNALED(status) ? 1 : 0;
+
+        // The name holds the old archive or the new one, complete.
+        ASSERT_TRUE(UnzipTestClean(archive));
+        const std::size_t now = UnzipNames(archive).size();
+        ASSERT_TRUE(now == expected || now == expected - 1) << now;
+        expected = now;
+        // Nothing is left beside it.
+        std::vector<std::string> beside;
+        for (const auto& e : std::filesystem::directory_iterator(folder)) {
+            beside.push_back(e.path().filename().string());
+        }
+        ASSERT_EQ(beside, std::vector<std::string>{"big.zip"});
+    }
+    // The kills did land during the work, not only before or after it.
+    EXPECT_GT(killedMidway, 4) << "one delete took " << took << " us";
+    EXPECT_LT(expected, static_cast<std::size_t>(kEntries - 1));
+    if (GetParam()) {
+        platform::RemoveTree(temp);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFolder, ZAModOprKill, ::testing::Values(false, true),
+                         [](const auto& info) {
+                             return info.param ? "OnAnotherFileSystem" : "OnTheSameFileSystem";
+                         });
+
+}  // namespace

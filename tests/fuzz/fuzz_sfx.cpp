@@ -1,0 +1,126 @@
+// Treats the input as a self-extracting program: reads the configuration
+// block, opens the archive behind it (or, for inputs without a program
+// image, the whole input as an archive), walks the directory and extracts
+// every entry into memory with a fixed password and a bounded output.
+// The first input byte also chooses a raw-inflate run of the rest, compared
+// with zlib where both accept it. Nothing may read or write out of bounds.
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "sfx_config.h"
+#include "sfx_extract.h"
+#include "sfx_inflate.h"
+#include "sfx_result.h"
+#include "sfx_zip.h"
+
+namespace {
+
+constexpr std::size_t kOutputCap = 1 << 20;
+
+struct Memory {
+    std::size_t total = 0;
+    std::size_t openFiles = 0;
+};
+
+int exists(void*, const char*) {
+    return SFX_PATH_NONE;
+}
+int makeDir(void*, const char* path) {
+    return path[0] == 0 ? SFX_E_NAME : SFX_OK;
+}
+void* create(void* ctx, const char*) {
+    static_cast<Memory*>(ctx)->openFiles++;
+    return ctx;
+}
+int write(void* ctx, void*, const unsigned char*, std::size_t n) {
+    auto* m = static_cast<Memory*>(ctx);
+    m->total += n;
+    return m->total > kOutputCap ? SFX_E_WRITE : SFX_OK;
+}
+int closeFile(void* ctx, void*, int, std::uint32_t, std::uint32_t, std::uint16_t) {
+    static_cast<Memory*>(ctx)->openFiles--;
+    return SFX_OK;
+}
+int askPassword(void*, const char*, int attempt, char* buf, std::size_t cap) {
+    if (attempt > 1) {
+        return 0;
+    }
+    std::snprintf(buf, cap, "%s", "pw");
+    return 1;
+}
+
+void extractAll(const std::uint8_t* data, std::size_t size) {
+    SfxSource src;
+    SfxMemorySource mem;
+    sfx_source_memory(&src, &mem, data, size);
+    static SfxConfig config;
+    std::uint64_t start = 0;
+    if (sfx_read_config(&src, &config) == SFX_OK) {
+        for (const char* text : config.text) {
+            (void)std::strlen(text);
+        }
+        start = config.archive_start;
+    }
+    SfxArchive archive;
+    if (sfx_archive_open(&archive, &src, start) != SFX_OK) {
+        return;
+    }
+    Memory out;
+    SfxHost host{};
+    host.ctx = &out;
+    host.exists = exists;
+    host.make_dir = makeDir;
+    host.create_file = create;
+    host.write_file = write;
+    host.close_file = closeFile;
+    host.ask_password = askPassword;
+    SfxRun run{};
+    run.overwrite = SFX_OVR_ALWAYS;
+    run.create_empty_dirs = 1;
+    sfx_extract_all(&archive, &host, &run);
+    sfx_archive_close(&archive);
+    if (out.openFiles != 0) {
+        __builtin_trap();  // every created file must be closed again
+    }
+}
+
+void inflateRaw(const std::uint8_t* data, std::size_t size) {
+    std::vector<unsigned char> ours(1 << 16), theirs(1 << 16);
+    std::size_t produced = 0;
+    const int rc = sfx_inflate_memory(data, size, ours.data(), ours.size(), &produced);
+    if (produced > ours.size()) {
+        __builtin_trap();
+    }
+    z_stream z{};
+    inflateInit2(&z, -15);
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = theirs.data();
+    z.avail_out = static_cast<uInt>(theirs.size());
+    const int zrc = inflate(&z, Z_FINISH);
+    const std::size_t zsize = z.total_out;
+    inflateEnd(&z);
+    if (rc == SFX_OK && zrc == Z_STREAM_END &&
+        (produced != zsize || std::memcmp(ours.data(), theirs.data(), zsize) != 0)) {
+        __builtin_trap();  // both accept the stream but disagree on its content
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    if ((data[0] & 3) == 0) {
+        inflateRaw(data + 1, size - 1);
+    } else {
+        extractAll(data, size);
+    }
+    return 0;
+}

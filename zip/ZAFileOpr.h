@@ -1,0 +1,105 @@
+// TZAFileOpr: operations that turn one archive file into another without
+// the compression engine: a self-extracting program from an archive and
+// back, an empty self-extracting program, one archive from a multi-part set
+// and a multi-part set from one archive. TZAModOpr (the modifying
+// operations) builds on it.
+//
+// A self-extracting program is the stub (a small Windows program), its
+// configuration block (sfx/core/sfxblock.h) and the archive, whose offsets
+// count from the start of the program.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "zip/ZACore.h"
+
+class TZALister;
+class TZAZipFile;
+
+// The self-extractor settings the configuration block carries.
+struct TZASFXSettings {
+    std::string Caption;
+    std::string CommandLine;
+    std::string DefaultDir;
+    std::string Message;  // may start with "1|" (OK/Cancel) or "2|" (Yes/No)
+    std::string RegFailPath;
+    TZASFXOpts Options;
+    TZAOvrOpts Overwrite = ovrAlways;
+};
+
+// Builds the configuration block: header, string table (deflated with
+// `deflate` when the table is longer than 100 bytes and that makes it
+// smaller), padding. Strings are taken as UTF-8 when valid, else converted
+// from Windows-1252. Raises message 138 for a table over 4000 bytes.
+using TZADeflateFn =
+    std::function<bool(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out)>;
+std::vector<std::uint8_t> BuildSFXBlock(const TZASFXSettings& settings,
+                                        const TZADeflateFn& deflate);
+
+// Raw deflate (RFC 1951) of a block in memory with zlib; false on failure.
+bool DeflateRaw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out);
+
+class TZAFileOpr : public TZACore {
+public:
+    explicit TZAFileOpr(TCustomZipArchiver& component);
+    ~TZAFileOpr() override;
+
+    // Writes a self-extracting copy of `archive` (the lister's current one
+    // when null) as `destination` (default: the archive's name with ".exe").
+    // 0 or a negative code.
+    std::int32_t ConvertToSFX(const std::string& destination, TZAZipFile* archive = nullptr);
+    // Writes a plain archive from a self-extracting one (the lister's
+    // current one when null) as `destination` (default: the same base name
+    // with ".zip"), every entry kept with its offsets counted from the start
+    // of the new file; the lister takes the new name. 0 or a negative code.
+    std::int32_t ConvertToZIP(const std::string& destination, TZAZipFile* archive = nullptr);
+    // A stub with its block and an empty end record, as a new file.
+    std::int32_t WriteEmptySFX(const std::string& path);
+    // Stub holds the stub and the configuration block: 0 or a negative code.
+    std::int32_t PrepareStub();
+    // Loads the stub without its version into Stub; raises message 137.
+    bool LoadStub();
+    // Writes the archive `source` (a multi-part set or a single file) as one
+    // archive at `destination` (a new temporary name when it has no file
+    // name part). The result goes to `destination`, cleared on failure.
+    std::int32_t JoinToTemp(const std::string& source, std::string& destination, bool keepParts);
+    // Writes `source` as a set of parts at `target` (span) or as one file.
+    std::int32_t CopyToSpanned(const std::string& source, const std::string& target, bool span);
+    // Writes the current archive as a multi-part set named `target` (the
+    // archive's own name when empty): the set is written in a temporary
+    // folder and its parts moved into place, the part under `target` last,
+    // in one rename. 0 or a negative code.
+    std::int32_t SpanTo(const std::string& target);
+    // Writes the current archive (usually a multi-part set) as the single
+    // archive `target`, through a temporary file renamed into place.
+    std::int32_t JoinTo(const std::string& target);
+
+    // The in-memory deflate of the operation (for the string table).
+    virtual bool DeflateMemory(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out);
+
+    // The component's lister; raises message 133 when there is none.
+    TZALister& Lister() const;
+    // The settings of the component for the configuration block.
+    TZASFXSettings SFXSettings() const;
+
+    bool SpanSFX = false;
+    std::vector<std::uint8_t> Stub;
+    // The version of the loaded stub (0 when none).
+    std::uint32_t StubVersion = 0;
+
+protected:
+    // Opens and loads `name` into a new archive object owned by the caller.
+    std::unique_ptr<TZAZipFile> OpenArchive(const std::string& name);
+    // Writes a copy of `source` to `target`, with `stub` in front when not
+    // empty; through a temporary file when the target exists. 0 or a code.
+    std::int32_t WriteConverted(TZAZipFile& source, const std::string& target,
+                                std::vector<std::uint8_t> stub);
+
+private:
+    TZALister* lister_;
+};

@@ -1,0 +1,295 @@
+#include "zip/ZAModOpr.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "zip/ZALister.h"
+#include "zip/ZARecords.h"
+#include "zip/ZAUtils.h"
+#include "zip/ZipArchiver.h"
+
+using namespace zrec;
+
+// ---- TZACopyRec ------------------------------------------------------------------
+
+void TZACopyRec::AssignFrom(const TZADirRec& other) {
+    TZAZRec::AssignFrom(other);
+    if (const auto* copy = dynamic_cast<const TZACopyRec*>(&other)) {
+        Source = copy->Source;
+    }
+}
+
+std::int64_t TZACopyRec::CopySizeEstimate() {
+    return LocalHeaderSize() + CompressedSize() +
+           ((GeneralFlags() & kFlagDataDescriptor) != 0 ? 16 : 0);
+}
+
+std::int64_t TZACopyRec::CopyEntryData() {
+    TZAWorkZip& out = Owner();
+    TZAWorkZip& in = Source->Owner();
+    if (out.Verbose()) {
+        out.ReportMessage(0, MessageTextFmt(5, {FileName()}));
+        if (out.TraceLevel() > 1) {
+            out.ReportTrace("Copying local");
+        }
+    }
+    std::int32_t r = Source->CheckLocalHeader();
+    if (r < 0) {
+        return r;
+    }
+    const std::int32_t header = WriteLocalHeader(DosDateTime(), Crc32());
+    if (header < 0) {
+        return header;
+    }
+    // The header is one record, never split between parts: it starts
+    // `header` bytes before the position on the part being written.
+    SetLocalHeaderOffset(out.Position() - header);
+    SetStartDisk(static_cast<std::uint32_t>(std::max(0, out.DiskNumber)));
+    out.ReportProgress(1, 0, CompressedSize(), FileName());
+    out.ReportProgress(2, 0, header, {});
+
+    const std::int64_t size = CompressedSize();
+    const std::int64_t copied = (!in.MultiPartMode() && !out.MultiPartMode())
+                                    ? out.CopyRangeFrom(in, size)
+                                    : out.CopyFrom(in, size);
+    if (copied != size) {
+        return copied < 0 ? copied : -ZA_CODE(156);
+    }
+    std::int64_t total = header + size;
+    if ((GeneralFlags() & kFlagDataDescriptor) != 0) {
+        r = WriteDataDescriptor();
+        if (r < 0) {
+            return r;
+        }
+        out.ReportProgress(2, 0, r, {});
+        total += r;
+    }
+    out.ReportProgress(1, 0, -1, FileName());
+    return total;
+}
+
+// ---- TZAZipCopy ------------------------------------------------------------------
+
+TZAZipCopy::TZAZipCopy(TCustomZipArchiver& component, TZAWorkBin* owner)
+    : TZAZipFile(component, owner) {
+    Clear();
+}
+
+std::unique_ptr<TZAZRec> TZAZipCopy::CloneEntry(const TZAZRec& entry) {
+    const auto* copy = dynamic_cast<const TZACopyRec*>(&entry);
+    if (copy == nullptr) {
+        return TZAZipFile::CloneEntry(entry);
+    }
+    auto clone = std::make_unique<TZACopyRec>(*this, *copy->Source);
+    clone->AssignFrom(entry);
+    return clone;
+}
+
+std::int32_t TZAZipCopy::AddCopy(TZAZRec& source) {
+    std::int32_t index = -1;
+    if (FindName(source.FileName(), index, false) != nullptr) {
+        if (Verbose()) {
+            ReportTrace("Duplicate FileName: " + source.FileName());
+        }
+        return -ZA_CODE(104);
+    }
+    auto rec = std::make_unique<TZACopyRec>(*this, source);
+    rec->AssignFrom(source);
+    rec->SetOwner(*this);
+    return Add(std::move(rec));
+}
+
+std::int32_t TZAZipCopy::CopyEntries(TZAZipFile& source, bool copyAll) {
+    if (Verbose()) {
+        ReportTrace("Write file");
+    }
+    if (ZAMessageIdOf(source.HasChanged()) == 162) {
+        return -ZA_CODE(162);
+    }
+    if (!source.IsOpen()) {
+        const std::int32_t r = source.Reopen(kOpenRead);
+        if (r < 0) {
+            return r;
+        }
+    }
+    if (source.IsMultiPart) {
+        // Local headers are found by part number: reads go through the parts.
+        source.SetMultiPartMode(true);
+    }
+    SetArchiveComment(source.ArchiveComment);
+    for (std::int32_t i = 0; i < source.Count(); ++i) {
+        TZAZRec& e = source.Entry(i);
+        if (copyAll || e.TestStatus(esSelected)) {
+            if (TraceLevel() > 1) {
+                ReportTrace("including: " + e.FileName());
+            }
+            const std::int32_t r = AddCopy(e);
+            if (r < 0) {
+                return r;
+            }
+        } else if (TraceLevel() > 1) {
+            ReportTrace("ignoring: " + e.FileName());
+        }
+    }
+    return Commit(WriteOptions().contains(zwoZipTime));
+}
+
+// ---- TZAModOpr ---------------------------------------------------------------------
+
+TZAModOpr::TZAModOpr(TCustomZipArchiver& component) : TZAFileOpr(component) {
+    Closing = false;
+}
+
+TZAModOpr::~TZAModOpr() {
+    Closing = true;
+}
+
+std::int32_t TZAModOpr::RewriteArchive(TZAZipFile& archive, std::int32_t expectedCount,
+                                       bool copyAll) {
+    // The new archive is written in TempDir or the system's temporary
+    // folder, never beside the archive: a run that is killed leaves nothing
+    // next to it.
+    auto copy = std::make_unique<TZAZipCopy>(Component());
+    if (!copy->CreateTemporary("ZI$", {})) {
+        throw EZipArchiver(ZA_CODE(171));
+    }
+    copy->SetArchiveComment(archive.ArchiveComment);
+    if (KeepSFX && !archive.Stub().empty()) {
+        // A self-extracting archive stays one: the stub goes first.
+        if (Verbose()) {
+            ReportTrace("Rebuild with SFX");
+        }
+        copy->SetStub(archive.Stub());
+        copy->KeepStub = true;
+    }
+    const std::int32_t r = copy->CopyEntries(archive, copyAll);
+    archive.Close();
+    copy->Close();
+    if (r < 0) {
+        throw EZipArchiver(ZAAbsCode(r), true);
+    }
+    if (expectedCount >= 0 && copy->Count() != expectedCount) {
+        throw EZipArchiver(ZA_CODE(140));
+    }
+    const std::int32_t replaced = ReplaceOldArchive(*copy, archive);
+    if (replaced < 0) {
+        throw EZipArchiver(ZAAbsCode(replaced), true);
+    }
+    return copy->Count();
+}
+
+std::int32_t TZAModOpr::ReplaceOldArchive(TZAZipCopy& copy, TZAZipFile& old) {
+    if (old.IsMultiPart ||
+        (WriteOptions().contains(zwoDiskSpan) && (old.Info & TZACentral::ziLoaded) == 0)) {
+        return Recreate(copy, old);
+    }
+    old.Close();
+    const std::string name = old.FileName();
+    if (Verbose()) {
+        ReportTrace("Replacing: " + name);
+    }
+    // One rename puts the new archive in place: the name never stands
+    // without a complete archive. With undo the trash keeps the old one.
+    if (!copy.RenameTo(name, HowToDelete() != htdAllowUndo)) {
+        return -ZA_CODE(163);
+    }
+    Flags |= 1;
+    return 0;
+}
+
+std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
+    const std::string name = old.RequestedName().empty() ? old.FileName() : old.RequestedName();
+    if (Verbose()) {
+        ReportTrace("Recreate multi-part: " + name);
+    }
+    // The copy holds the whole archive; read it back and write the set.
+    std::unique_ptr<TZAZipFile> whole = OpenArchive(copy.FileName());
+    const std::uint8_t scheme = old.NamingScheme;
+    const std::int32_t oldParts = old.DiskCount;
+    // Parts as large as the old first part, unless a size is set.
+    const std::int64_t savedMax = Internal().MaxVolumeSize;
+    const TZASpanOpts savedSpan = Internal().SpanOptions;
+    if (Internal().MaxVolumeSize <= 0 && old.IsMultiPart) {
+        old.DiskNumber = 0;
+        std::error_code ec;
+        const std::string first = scheme == kSchemeCompatible ? ChangeFileExt(name, ".z01")
+                                                              : old.PartName(name, 1, false);
+        const auto size = std::filesystem::file_size(first, ec);
+        if (!ec && size > 0) {
+            Internal().MaxVolumeSize = static_cast<std::int64_t>(size);
+        }
+    }
+    if (scheme == kSchemeCompatible) {
+        Internal().SpanOptions.include(spCompatName);
+    }
+    old.Close();
+    // The old parts go first: a set cannot be swapped in one step.
+    for (std::int32_t n = 1; n < oldParts; ++n) {
+        const std::string part =
+            scheme == kSchemeCompatible
+                ? ChangeFileExt(name, n < 10 ? ".z0" + std::to_string(n) : ".z" + std::to_string(n))
+                : old.PartName(name, n, false);
+        DeleteFileOrTrash(part, HowToDelete() != htdAllowUndo);
+    }
+    auto set = std::make_unique<TZAZipCopy>(Component());
+    set->BeginMultiPartWrite(name, whole->LogicalSize);
+    Flags |= 1;
+    const std::int32_t r = set->CopyEntries(*whole, true);
+    whole->Close();
+    Internal().MaxVolumeSize = savedMax;
+    Internal().SpanOptions = savedSpan;
+    return r < 0 ? r : 0;
+}
+
+void TZAModOpr::ChangeComment(const std::string& text) {
+    if (Component().Lister() == nullptr) {
+        return;
+    }
+    try {
+        if (ZipFileName().empty()) {
+            throw EZipArchiver(ZA_CODE(133));
+        }
+        Internal().SpanOptions.exclude(spExactName);
+        auto zip = std::make_unique<TZAZipFile>(Component());
+        zip->SetFileName(ZipFileName());
+        zip->SetRequestedName(ZipFileName());
+        // Only the end record is needed, not the directory.
+        const std::int32_t opened = zip->Open(false, true);
+        Lister().AfterAction = aaReload;
+        if (opened < 0) {
+            throw EZipArchiver(ZAAbsCode(opened), true);
+        }
+        const std::int64_t at = zip->EndRecordOffset;
+        zip->Close();
+        if (zip->Reopen(kOpenReadWrite) < 0) {
+            throw EZipArchiver(ZA_CODE(164));
+        }
+        std::uint8_t record[22];
+        if (zip->Seek(kSeekBegin, at) != at) {
+            throw EZipArchiver(ZA_CODE(161));
+        }
+        if (!zip->ReadExact(record, 22) || GetU32(record) != kEndRecordSig) {
+            throw EZipArchiver(ZA_CODE(158));
+        }
+        const std::string stored = text.substr(0, std::min<std::size_t>(text.size(), 0xFFFF));
+        PutU16(record + 20, static_cast<std::uint16_t>(stored.size()));
+        if (zip->Seek(kSeekBegin, at) != at) {
+            throw EZipArchiver(ZA_CODE(161));
+        }
+        if (!zip->WriteExact(record, 22)) {
+            throw EZipArchiver(ZA_CODE(159));
+        }
+        if (!stored.empty() &&
+            !zip->WriteExact(stored.data(), static_cast<std::int32_t>(stored.size()))) {
+            throw EZipArchiver(ZA_CODE(159));
+        }
+        if (!zip->Truncate()) {
+            throw EZipArchiver(ZA_CODE(159));
+        }
+        zip->Close();
+        Internal().ZipComment = stored;
+    } catch (const EZAException& e) {
+        ShowExceptionError(e);
+        Internal().ZipComment.clear();
+    }
+}
