@@ -10,6 +10,15 @@ constexpr CliCommand kCommands[] = {
      "ungepackt, CRC-32, Methode, "
      "Datum, verschlüsselt; Steuerzeichen als \\t, \\n, \\xNN)",
      RunList},
+    {"add", "[-r -p -m -f -u -H -E -0..-9 -P PASSWORT] ARCHIV DATEI...",
+     "Dateien hinzufügen (-r Unterordner, -p mit Pfad, -m verschieben, -f auffrischen, -u "
+     "aktualisieren, -H versteckte, -E leere Ordner, -0..-9 Stufe, -P verschlüsseln)",
+     RunAdd},
+    {"extract", "[-d ZIEL -p -o -f -u -P PASSWORT] ARCHIV [EINTRAG...]",
+     "Einträge entpacken (-d Zielordner, -p mit Pfad, -o überschreiben, -f auffrischen, -u "
+     "aktualisieren)",
+     RunExtract},
+    {"test", "[-P PASSWORT] ARCHIV", "Alle Einträge prüfen", RunTest},
     {"delete", "[--final] [--exclude SPEC] ARCHIV EINTRAG...",
      "Einträge löschen (ARCHIV \"\": Zeilen 'a.zip >> b.txt'; --final: alte Fassung nicht in den "
      "Papierkorb)",

@@ -307,6 +307,13 @@ public:
     // Asks for the password of an entry to extract.
     std::string GetExtrPassword(TMsgDlgBtn& response);
 
+    // --- Engine operations (ZipArchiverEngineOps.cpp) ---------------------------------
+    // Adds the files named by FSpecArgs (less FSpecArgsExcl) to ZipFileName.
+    void Add();
+    // Extracts (or, with ExtrTest, tests) the entries named by FSpecArgs; all
+    // entries when it is empty.
+    void Extract();
+
 protected:
     // Raises OnStateChange and moves the busy cursor.
     void ChangeState(TZAStates newState);

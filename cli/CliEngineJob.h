@@ -1,0 +1,45 @@
+// What tarvik-cli add, extract and test share: a component wired to the
+// terminal (messages and skipped files on standard error, progress there
+// when it is a terminal, passwords asked without echo) and the exit status.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommand.h"
+#include "zip/ZipArchiver.h"
+
+class CliJob {
+public:
+    explicit CliJob(CliContext& ctx);
+    ~CliJob();
+    CliJob(const CliJob&) = delete;
+    CliJob& operator=(const CliJob&) = delete;
+
+    TZipArchiver& Zip() { return *zip_; }
+    // Opens the archive (a missing one is fine for add).
+    void Open(const std::string& archive);
+    // kExitOk when every file was processed and no error was recorded.
+    int ExitStatus();
+
+private:
+    class Terminal;
+    CliContext& ctx_;
+    std::unique_ptr<Terminal> terminal_;
+    std::unique_ptr<TZipArchiver> zip_;
+    int skipped_ = 0;
+    bool progressShown_ = false;
+};
+
+// Splits "-abc" style switches; those in `withValue` take the next argument.
+// Returns false (and writes why) on an unknown switch or a missing value.
+struct CliSwitches {
+    std::vector<std::pair<char, std::string>> given;
+    std::vector<std::string> operands;
+    bool Has(char c) const;
+    std::string Value(char c) const;
+};
+bool ParseSwitches(CliContext& ctx, std::span<const std::string> args, std::string_view known,
+                   std::string_view withValue, CliSwitches& out);

@@ -1,0 +1,36 @@
+// tarvik-cli extract [-d DIR -p -o -f -u -P PASSWORD] ARCHIVE [ENTRYSPEC...]
+//
+// Extracts the entries matching ENTRYSPEC (all without one) through the
+// component into DIR (the current folder without -d).
+#include "cli/CliEngineJob.h"
+
+int RunExtract(CliContext& ctx, std::span<const std::string> args) {
+    CliSwitches sw;
+    if (!ParseSwitches(ctx, args, "pofu", "dP", sw))
+        return kExitUsage;
+    if (sw.operands.empty()) {
+        ctx.err << "Aufruf: tarvik-cli extract [OPTIONEN] ARCHIV [EINTRAG...]\n";
+        return kExitUsage;
+    }
+    CliJob job(ctx);
+    TZipArchiver& zip = job.Zip();
+    TZAExtrOpts opts;
+    const std::pair<char, TZAExtrOptsEnum> kMap[] = {
+        {'p', ExtrDirNames}, {'o', ExtrOverWrite}, {'f', ExtrFreshen}, {'u', ExtrUpdate}};
+    for (const auto& [c, member] : kMap)
+        if (sw.Has(c))
+            opts.include(member);
+    // Like unzip -d, a target folder that does not exist yet is made.
+    if (sw.Has('d'))
+        opts.include(ExtrForceDirs);
+    zip.SetExtrOptions(opts);
+    zip.SetExtrBaseDir(sw.Has('d') ? sw.Value('d') : zip.RootDir());
+    if (sw.Has('P'))
+        zip.SetPassword(sw.Value('P'));
+    job.Open(sw.operands[0]);
+    zip.SetFSpecArgs({sw.operands.begin() + 1, sw.operands.end()});
+    zip.Extract();
+    const int status = job.ExitStatus();
+    ctx.out << zip.SuccessCount() << " Datei(en) entpackt\n";
+    return status;
+}

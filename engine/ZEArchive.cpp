@@ -1,0 +1,361 @@
+#include "ZEArchive.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "ZEJob.h"
+#include "ZEUtil.h"
+
+namespace ze {
+
+namespace {
+constexpr uint32_t kSigLocal = 0x04034B50, kSigCentral = 0x02014B50, kSigEnd = 0x06054B50,
+                   kSigEnd64 = 0x06064B50, kSigLoc64 = 0x07064B50, kSigDesc = 0x08074B50;
+}
+
+bool findExtra(const std::string& extra, uint16_t tag, const uint8_t*& data, size_t& len) {
+    auto* p = reinterpret_cast<const uint8_t*>(extra.data());
+    size_t n = extra.size(), i = 0;
+    while (i + 4 <= n) {
+        uint16_t t = rd16(p + i), l = rd16(p + i + 2);
+        if (i + 4 + l > n)
+            return false;
+        if (t == tag) {
+            data = p + i + 4;
+            len = l;
+            return true;
+        }
+        i += 4 + size_t(l);
+    }
+    return false;
+}
+
+unsigned Entry::unixMode() const {
+    int host = madeBy >> 8;
+    if (host == 3 || host == 19)
+        return extAttr >> 16;  // Unix, OS X
+    return 0;
+}
+
+bool Entry::isDir() const {
+    if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
+        return true;
+    unsigned m = unixMode();
+    if (m && (m & 0170000) == 0040000)
+        return true;
+    int host = madeBy >> 8;
+    return (host == 0 || host == 11 || host == 14 || host == 6) && (extAttr & 0x10);
+}
+
+bool Entry::isSymlink() const {
+    unsigned m = unixMode();
+    return m && (m & 0170000) == 0120000;
+}
+
+time_t Entry::mtime() const {
+    const uint8_t* d;
+    size_t l;
+    if (findExtra(extra, 0x5455, d, l) && l >= 5 && (d[0] & 1))
+        return time_t(int32_t(rd32(d + 1)));
+    return dosToUnix(dosTime);
+}
+
+bool Entry::aesInfo(int& strength, uint16_t& realMethod, int& vendorVersion) const {
+    const uint8_t* d;
+    size_t l;
+    if (method != 99 || !findExtra(extra, 0x9901, d, l) || l < 7)
+        return false;
+    vendorVersion = rd16(d);
+    strength = d[4];
+    realMethod = rd16(d + 5);
+    return d[2] == 'A' && d[3] == 'E' && strength >= 1 && strength <= 3;
+}
+
+Archive::~Archive() {
+    if (mapped_ && map_)
+        munmap(const_cast<uint8_t*>(map_), size_);
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+int Archive::open(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        return errno == ENOENT ? ZE_ERR_NOT_FOUND : ZE_ERR_OPEN_ZIP;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return ZE_ERR_OPEN_ZIP;
+    size_ = uint64_t(st.st_size);
+    if (size_ > 0) {
+        void* m = mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
+        if (m == MAP_FAILED)
+            return ZE_ERR_OPEN_ZIP;
+        madvise(m, size_, MADV_SEQUENTIAL);
+        map_ = static_cast<const uint8_t*>(m);
+        mapped_ = true;
+    }
+    return parse();
+}
+
+int Archive::openMemory(const uint8_t* data, uint64_t size) {
+    map_ = data;
+    size_ = size;
+    return parse();
+}
+
+int Archive::parse() {
+    if (size_ < 22) {
+        problem_ = "not a zip file";
+        return ZE_ERR_INVALID_ZIP;
+    }
+    // Candidate end records, searched backwards within the largest possible comment.
+    uint64_t lowest = size_ > 22 + 65535 ? size_ - 22 - 65535 : 0;
+    std::vector<uint64_t> cands;
+    for (uint64_t p = size_ - 22 + 1; p-- > lowest;) {
+        if (map_[p] == 'P' && rd32(map_ + p) == kSigEnd)
+            cands.push_back(p);
+        if (cands.size() >= 16)
+            break;
+    }
+    if (cands.empty()) {
+        problem_ = "no end of central directory";
+        return ZE_ERR_NO_CENTRAL;
+    }
+    struct End {
+        uint64_t pos = 0, endOfCd = 0, cdOffset = 0, cdSize = 0, count = 0;
+        bool zip64 = false, multi = false;
+        int error = 0;
+    };
+    auto readEnd = [&](uint64_t e) {
+        End r;
+        r.pos = e;
+        const uint8_t* p = map_ + e;
+        uint32_t thisDisk = rd16(p + 4), cdDisk = rd16(p + 6);
+        r.count = rd16(p + 10);
+        r.cdSize = rd32(p + 12);
+        r.cdOffset = rd32(p + 16);
+        r.endOfCd = e;
+        if (e >= 20 && rd32(map_ + e - 20) == kSigLoc64) {
+            const uint8_t* l = map_ + e - 20;
+            uint64_t z = rd64(l + 8);
+            uint64_t expect = e >= 20 + 56 ? e - 20 - 56 : UINT64_MAX;
+            uint64_t at = UINT64_MAX;
+            if (z + 56 <= e - 20 && rd32(map_ + z) == kSigEnd64)
+                at = z;
+            else if (expect != UINT64_MAX && rd32(map_ + expect) == kSigEnd64)
+                at = expect;
+            if (at == UINT64_MAX) {
+                r.error = ZE_ERR_INVALID_ZIP;
+                return r;
+            }
+            const uint8_t* z64 = map_ + at;
+            if (rd64(z64 + 4) < 44) {
+                r.error = ZE_ERR_INVALID_ZIP;
+                return r;
+            }
+            thisDisk = rd32(z64 + 16);
+            cdDisk = rd32(z64 + 20);
+            r.count = rd64(z64 + 32);
+            r.cdSize = rd64(z64 + 40);
+            r.cdOffset = rd64(z64 + 48);
+            r.endOfCd = at;
+            r.zip64 = true;
+        }
+        r.multi = thisDisk != 0 || cdDisk != 0;
+        if (r.cdSize > r.endOfCd)
+            r.error = ZE_ERR_INVALID_ZIP;
+        return r;
+    };
+    // Prefer the record whose comment ends at the end of the file and whose central
+    // directory is where it says; then one that ends at the file end; then the last one.
+    End chosen;
+    int best = -1;
+    for (uint64_t e : cands) {
+        End r = readEnd(e);
+        bool atEof = e + 22 + rd16(map_ + e + 20) == size_;
+        bool inPlace =
+            !r.error && r.cdOffset + r.cdSize <= r.endOfCd &&
+            (r.cdSize == 0 ? r.cdOffset == r.endOfCd : rd32(map_ + r.cdOffset) == kSigCentral);
+        int score = (atEof ? 2 : 0) + (inPlace ? 1 : 0);
+        if (score > best) {
+            best = score;
+            chosen = r;
+        }
+        if (score == 3)
+            break;
+    }
+    if (chosen.error) {
+        problem_ = "bad Zip64 end records";
+        return chosen.error;
+    }
+    if (chosen.multi) {
+        problem_ = "multi-part archive";
+        return ZE_ERR_MULTIPART;
+    }
+    {
+        uint64_t e = chosen.pos;
+        uint64_t clen = std::min<uint64_t>(rd16(map_ + e + 20), size_ - e - 22);
+        comment_.assign(reinterpret_cast<const char*>(map_ + e + 22), clen);
+    }
+    // Locate the central directory, compensating for bytes put in front of the archive.
+    uint64_t cdStart = chosen.cdOffset;
+    int64_t delta = 0;
+    bool here = cdStart + chosen.cdSize <= chosen.endOfCd &&
+                (chosen.cdSize == 0 || rd32(map_ + cdStart) == kSigCentral);
+    if (!here) {
+        uint64_t actual = chosen.endOfCd - chosen.cdSize;
+        if (chosen.cdSize >= 46 && rd32(map_ + actual) == kSigCentral && actual > cdStart) {
+            delta = int64_t(actual - cdStart);
+            cdStart = actual;
+        } else {
+            problem_ = "central directory not found";
+            return ZE_ERR_NO_CENTRAL;
+        }
+    }
+    uint64_t cdEnd = cdStart + chosen.cdSize;
+    entries_.reserve(size_t(std::min<uint64_t>(chosen.cdSize / 46, 1u << 20)));
+    uint64_t pos = cdStart;
+    while (pos < cdEnd) {
+        if (pos + 46 > cdEnd || rd32(map_ + pos) != kSigCentral) {
+            problem_ = "central header signature wrong";
+            return ZE_ERR_INVALID_ZIP;
+        }
+        const uint8_t* h = map_ + pos;
+        Entry e;
+        e.madeBy = rd16(h + 4);
+        e.needed = rd16(h + 6);
+        e.flags = rd16(h + 8);
+        e.method = rd16(h + 10);
+        e.dosTime = rd32(h + 12);
+        e.crc = rd32(h + 16);
+        e.csize = rd32(h + 20);
+        e.usize = rd32(h + 24);
+        uint32_t nl = rd16(h + 28), xl = rd16(h + 30), cl = rd16(h + 32);
+        e.disk = rd16(h + 34);
+        e.intAttr = rd16(h + 36);
+        e.extAttr = rd32(h + 38);
+        e.lho = rd32(h + 42);
+        if (pos + 46 + nl + xl + cl > cdEnd) {
+            problem_ = "central header runs past the central directory";
+            return ZE_ERR_INVALID_ZIP;
+        }
+        e.name.assign(reinterpret_cast<const char*>(h + 46), nl);
+        e.extra.assign(reinterpret_cast<const char*>(h + 46 + nl), xl);
+        e.comment.assign(reinterpret_cast<const char*>(h + 46 + nl + xl), cl);
+        const uint8_t* z;
+        size_t zl;
+        if (findExtra(e.extra, 0x0001, z, zl)) {
+            size_t k = 0;
+            auto take = [&](uint64_t& v) {
+                if (k + 8 <= zl) {
+                    v = rd64(z + k);
+                    k += 8;
+                    return true;
+                }
+                return false;
+            };
+            bool ok = true;
+            if (e.usize == 0xFFFFFFFF)
+                ok = take(e.usize) && ok;
+            if (e.csize == 0xFFFFFFFF)
+                ok = take(e.csize) && ok;
+            if (e.lho == 0xFFFFFFFF)
+                ok = take(e.lho) && ok;
+            if (e.disk == 0xFFFF && k + 4 <= zl)
+                e.disk = rd32(z + k);
+            if (!ok) {
+                problem_ = "bad Zip64 extra field";
+                return ZE_ERR_INVALID_ZIP;
+            }
+        }
+        if (e.disk != 0) {
+            problem_ = "multi-part archive";
+            return ZE_ERR_MULTIPART;
+        }
+        e.lho += uint64_t(delta);
+        entries_.push_back(std::move(e));
+        pos += 46 + nl + xl + cl;
+    }
+    uint64_t found = entries_.size();
+    bool countOk = chosen.zip64 ? found == chosen.count : (found & 0xFFFF) == chosen.count;
+    if (!countOk) {
+        problem_ = "entry count does not match the central directory";
+        return ZE_ERR_INVALID_ZIP;
+    }
+    // Local headers and data ranges.
+    struct Range {
+        uint64_t a, b;
+    };
+    std::vector<Range> ranges;
+    ranges.reserve(entries_.size());
+    for (Entry& e : entries_) {
+        if (e.lho + 30 > size_ || rd32(map_ + e.lho) != kSigLocal) {
+            e.localError = ZE_ERR_INVALID_ZIP;
+            continue;
+        }
+        const uint8_t* l = map_ + e.lho;
+        e.localFlags = rd16(l + 6);
+        uint32_t nl = rd16(l + 26), xl = rd16(l + 28);
+        if (e.lho + 30 + nl + xl > size_) {
+            e.localError = ZE_ERR_PREMATURE_EOF;
+            continue;
+        }
+        e.nameMismatch = nl != e.name.size() || memcmp(l + 30, e.name.data(), nl) != 0;
+        e.dataStart = e.lho + 30 + nl + xl;
+        if (e.csize > size_ - e.dataStart) {
+            e.localError = ZE_ERR_PREMATURE_EOF;
+            continue;
+        }
+        uint64_t end = e.dataStart + e.csize;
+        if (e.flags & 8) {
+            bool z64 = e.csize >= 0xFFFFFFFF || e.usize >= 0xFFFFFFFF;
+            uint64_t dl = z64 ? 20 : 12;
+            if (end + 4 <= size_ && rd32(map_ + end) == kSigDesc)
+                dl += 4;
+            if (end + dl <= size_)
+                end += dl;
+        }
+        e.rangeEnd = end;
+        ranges.push_back({e.lho, end});
+    }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range& x, const Range& y) { return x.a < y.a; });
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        if ((i > 0 && ranges[i].a < ranges[i - 1].b) || ranges[i].b > cdStart) {
+            problem_ = "entries overlap each other or the central directory";
+            return ZE_ERR_INVALID_STRUCTURE;
+        }
+    }
+    return 0;
+}
+
+std::string Archive::decodeName(const Entry& e, int encoding, int codePage) {
+    if (encoding == ZE_ENC_UTF8 || (e.flags & 0x800))
+        return e.name;
+    const uint8_t* d;
+    size_t l;
+    if ((encoding == ZE_ENC_AUTO || encoding == ZE_ENC_UPATH) && findExtra(e.extra, 0x7075, d, l) &&
+        l > 5 && d[0] == 1 && rd32(d + 1) == crc32(0, e.name.data(), e.name.size())) {
+        std::string u(reinterpret_cast<const char*>(d + 5), l - 5);
+        if (isValidUtf8(u))
+            return u;
+    }
+    if (!needsEncoding(e.name))
+        return e.name;
+    int host = e.madeBy >> 8;
+    if (encoding == ZE_ENC_OEM)
+        return codePageToUtf8(e.name, 850);
+    if (encoding == ZE_ENC_NONE)
+        return codePageToUtf8(e.name, codePage);
+    if (host == 0 || host == 6 || host == 11 || host == 14 || encoding == ZE_ENC_UPATH)
+        return codePageToUtf8(e.name, 850);
+    if (isValidUtf8(e.name))
+        return e.name;
+    return codePageToUtf8(e.name, codePage);
+}
+
+}  // namespace ze

@@ -1,0 +1,45 @@
+// Decompression of one entry's data into a sink that counts, checksums and bounds the output.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace ze {
+
+// Receives the uncompressed bytes. Writing past the declared size is refused, so a lying
+// header can never make the output larger than announced.
+class OutSink {
+public:
+    OutSink(int fd, uint64_t limit) : fd_(fd), limit_(limit) {}
+    virtual ~OutSink() = default;
+    bool write(const uint8_t* p, size_t n);
+    uint32_t crc() const { return crc_; }
+    uint64_t total() const { return total_; }
+    bool overflow() const { return overflow_; }
+    bool writeFailed() const { return writeFailed_; }
+    // Called with the bytes just produced; returning false stops the decoder.
+    std::function<bool(uint64_t)> progress;
+
+private:
+    int fd_;
+    uint64_t limit_;
+    uint32_t crc_ = 0;
+    uint64_t total_ = 0;
+    bool overflow_ = false, writeFailed_ = false;
+};
+
+enum DecodeResult {
+    kDecodeOk = 0,
+    kDecodeUnsupported,  // method not implemented
+    kDecodeBadData,      // the compressed stream is damaged
+    kDecodeSize,         // the output is larger or smaller than declared
+    kDecodeWrite,        // the sink could not write
+    kDecodeStopped       // the progress hook asked to stop
+};
+
+bool methodSupported(uint16_t method);
+// lzmaEos: flag bit 1 of an LZMA entry (the stream ends with an end marker).
+DecodeResult decodeEntry(uint16_t method, const uint8_t* in, size_t inLen, uint64_t usize,
+                         bool lzmaEos, OutSink& sink);
+
+}  // namespace ze

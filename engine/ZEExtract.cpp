@@ -1,0 +1,395 @@
+// The extract and test job: selects entries, asks for names, passwords and overwrite
+// decisions, decrypts and decompresses each entry with bounded output, checks its CRC and
+// puts the file in place only when it is good.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "ZEArchive.h"
+#include "ZEContext.h"
+#include "ZECrypt.h"
+#include "ZEDecode.h"
+#include "ZEOutput.h"
+#include "ZEUtil.h"
+
+namespace ze {
+
+namespace {
+
+struct ExtractJob {
+    JobContext& ctx;
+    Archive& ar;
+    bool test;
+    std::vector<std::string> passwords;
+    bool noMorePrompts = false;
+    std::unique_ptr<TargetDir> target;
+    struct DirTime {
+        std::vector<std::string> parts;
+        time_t mtime;
+        unsigned mode;
+    };
+    std::vector<DirTime> dirTimes;
+    mode_t umask_ = 022;
+    std::string base;
+
+    bool fail(const std::string& name, int err, int skipType, const std::string& why) {
+        ctx.message(err, why + ": " + name);
+        ctx.skip(name, err, skipType);
+        return false;
+    }
+
+    bool passwordFits(const Entry& e, const std::string& pw, int aesStrength) {
+        const uint8_t* d = ar.data() + e.dataStart;
+        if (aesStrength)
+            return aesCheckPassword(pw, aesStrength, d, size_t(e.csize));
+        if (e.csize < 12)
+            return false;
+        uint8_t h[12];
+        memcpy(h, d, 12);
+        ZipCrypto zc(pw);
+        zc.decrypt(h, 12);
+        if (e.flags & 8)
+            return h[11] == uint8_t(e.dosTime >> 8) || h[11] == uint8_t(e.crc >> 24);
+        return h[11] == uint8_t(e.crc >> 24);
+    }
+
+    // Finds a password for the entry: known ones first, then the component is asked.
+    // 0 found, 1 none (skip the entry).
+    int findPassword(const Entry& e, const std::string& name, int aes, std::string& pw) {
+        for (const std::string& p : passwords)
+            if (passwordFits(e, p, aes)) {
+                pw = p;
+                return 0;
+            }
+        int tries = ctx.job().PasswordTries;
+        while (tries > 0 && !noMorePrompts && !ctx.stopped()) {
+            Reply r = ctx.call(ZE_CB_PASSWORD, name, {}, 0, 0, tries);
+            if (ctx.stopped())
+                return 1;
+            if (r.answer == 3)
+                noMorePrompts = true;
+            if (r.answer != 1 || !r.text)
+                return 1;
+            std::string p = r.raw();
+            if (!p.empty() && passwordFits(e, p, aes)) {
+                passwords.push_back(p);
+                pw = p;
+                return 0;
+            }
+            tries = std::min(tries - 1, r.arg1 > 0 ? r.arg1 : tries - 1);
+        }
+        return 1;
+    }
+
+    bool entry(size_t index, Entry& e, const std::string& name);
+};
+
+bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
+    if (e.localError)
+        return fail(name, e.localError, ZE_SKIP_ZIP_FORMAT_WRONG, "Bad local header");
+    if (e.nameMismatch)
+        return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_ZIP_FORMAT_WRONG,
+                    "Local and central names differ");
+    bool isDir = e.isDir();
+    int aes = 0, aesVersion = 0;
+    uint16_t method = e.method;
+    if (e.encrypted()) {
+        if (e.strongEncryption())
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported encryption");
+        uint16_t real = 0;
+        if (e.aesInfo(aes, real, aesVersion))
+            method = real;
+        else if (e.method == 99)
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported encryption");
+    }
+    if (!isDir && !methodSupported(method))
+        return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN,
+                    "Unsupported compression method " + std::to_string(method));
+
+    std::vector<std::string> parts;
+    int dirFd = -1;
+    std::string leaf;
+    if (!test) {
+        std::string rel = name;
+        if (!safeComponents(rel, parts) || (parts.empty() && !isDir))
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe entry name skipped");
+        if (parts.empty())
+            return true;  // "./": the target folder itself
+        if (!ctx.has(ZE_FLAG_DIRNAMES)) {
+            if (isDir)
+                return true;  // folders are not made without folder names
+            parts.erase(parts.begin(), parts.end() - 1);
+        }
+        std::string shown;
+        for (const std::string& p : parts)
+            shown += (shown.empty() ? "" : "/") + p;
+        if (isDir)
+            shown += '/';
+        Reply r = ctx.call(ZE_CB_EXTRACT_NAME, shown, base);
+        if (ctx.stopped())
+            return false;
+        if (r.answer == 1 && r.text) {
+            std::string n = r.utf8(ctx.codePage());
+            auto endsSep = [](const std::string& s) {
+                return !s.empty() && (s.back() == '/' || s.back() == '\\');
+            };
+            std::vector<std::string> np;
+            if (n != shown && endsSep(n) == endsSep(shown)) {
+                if (!safeComponents(n, np) || np.empty())
+                    return fail(n, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe name skipped");
+                parts = np;
+            }
+        }
+        dirFd = target->openDir(parts, isDir ? parts.size() : parts.size() - 1, true);
+        if (dirFd < 0)
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS,
+                        errno == ELOOP || errno == ENOTDIR ? "Folder is a link or a file"
+                                                           : "Cannot create folder");
+        if (isDir) {
+            unsigned m = e.unixMode();
+            dirTimes.push_back({parts, e.mtime(), m});
+            return true;
+        }
+        leaf = parts.back();
+        struct stat st {};
+        if (fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(st.st_mode))
+                return fail(name, ZE_ERR_CREATE, ZE_SKIP_FILE_EXISTS, "A folder is in the way");
+            bool fileOlder = st.st_mtime < e.mtime();
+            if ((ctx.has(ZE_FLAG_FRESHEN) || ctx.has(ZE_FLAG_UPDATE)) && !fileOlder)
+                return true;
+            if (!ctx.has(ZE_FLAG_FRESHEN) && !ctx.has(ZE_FLAG_UPDATE)) {
+                bool overwrite = ctx.has(ZE_FLAG_OVERWRITE);
+                Reply o = ctx.call(ZE_CB_OVERWRITE, shown, {}, 0, 0, overwrite ? 1 : 0,
+                                   int32_t(index), fileOlder ? 1 : 2);
+                if (ctx.stopped())
+                    return false;
+                if (o.answer == 1)
+                    overwrite = true;
+                else if (o.answer == 2)
+                    overwrite = false;
+                if (!overwrite) {
+                    ctx.skip(shown, 0, ZE_SKIP_NO_OVERWRITE);
+                    return false;
+                }
+            }
+        } else if (ctx.has(ZE_FLAG_FRESHEN)) {
+            return true;  // freshen only replaces files that exist
+        }
+    } else if (isDir) {
+        return true;
+    }
+
+    // Entry data, decrypted when needed.
+    const uint8_t* data = ar.data() + e.dataStart;
+    size_t len = size_t(e.csize);
+    std::vector<uint8_t> plain;
+    if (e.encrypted()) {
+        std::string pw;
+        if (findPassword(e, name, aes, pw) != 0) {
+            if (ctx.stopped())
+                return false;
+            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+        }
+        plain.assign(data, data + len);
+        if (aes) {
+            size_t start = 0, plen = 0;
+            int rc = aesDecrypt(pw, aes, plain.data(), plain.size(), start, plen);
+            if (rc == 1)
+                return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+            if (rc != 0)
+                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
+                            "Authentication code does not match");
+            data = plain.data() + start;
+            len = plen;
+        } else {
+            ZipCrypto zc(pw);
+            zc.decrypt(plain.data(), plain.size());
+            data = plain.data() + 12;
+            len -= 12;
+        }
+    }
+
+    bool link = e.isSymlink() && !test;
+    int fd = -1;
+    std::string tmp;
+    if (!test && !link) {
+        fd = createTemp(dirFd, leaf, tmp);
+        if (fd < 0)
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+    }
+    auto discard = [&]() {
+        if (fd >= 0) {
+            close(fd);
+            unlinkat(dirFd, tmp.c_str(), 0);
+            fd = -1;
+        }
+    };
+    OutSink sink(fd, e.usize);
+    std::string linkTarget;
+    sink.progress = [&](uint64_t n) { return ctx.progress(int64_t(n)); };
+    DecodeResult dr;
+    if (link) {
+        if (e.usize > 4096)
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Link target too long");
+        // The link target is small: decode it through a pipe into memory.
+        int p[2];
+        if (pipe(p) != 0)
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
+        OutSink ls(p[1], e.usize);
+        dr = decodeEntry(method, data, len, e.usize, e.flags & 2, ls);
+        close(p[1]);
+        char buf[4097];
+        ssize_t got = read(p[0], buf, sizeof buf - 1);
+        close(p[0]);
+        linkTarget.assign(buf, got > 0 ? size_t(got) : 0);
+        if (dr == kDecodeOk && ls.crc() != e.crc && !(aes && aesVersion == 2))
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, "CRC error");
+    } else {
+        dr = decodeEntry(method, data, len, e.usize, e.flags & 2, sink);
+    }
+    if (dr != kDecodeOk) {
+        discard();
+        if (ctx.stopped())
+            return false;
+        switch (dr) {
+            case kDecodeSize:
+                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_SIZE_CHANGE,
+                            "Size does not match the header");
+            case kDecodeWrite:
+                return fail(name, ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, "Write error");
+            case kDecodeUnsupported:
+                return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported method");
+            default:
+                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR, "Data error");
+        }
+    }
+    bool checkCrc = !(aes && aesVersion == 2);
+    if (!link && checkCrc && sink.crc() != e.crc) {
+        if (e.encrypted() && !aes) {
+            discard();
+            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+        }
+        Reply r = ctx.call(ZE_CB_CRC_ERROR, name, {}, 0, 0, int32_t(sink.crc()), int32_t(e.crc));
+        bool keep = r.answer == 1 && !test;
+        if (!keep || ctx.stopped()) {
+            discard();
+            if (ctx.stopped())
+                return false;
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, "CRC error");
+        }
+    }
+    if (test)
+        return true;
+    if (link) {
+        if (!symlinkInside(parts, linkTarget))
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME,
+                        "Link pointing outside skipped");
+        unlinkat(dirFd, leaf.c_str(), 0);
+        if (symlinkat(linkTarget.c_str(), dirFd, leaf.c_str()) != 0)
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
+        return true;
+    }
+    unsigned mode = e.unixMode() & 0777;
+    if (!mode)
+        mode = 0666 & ~umask_;
+    fchmod(fd, mode);
+    struct timespec ts[2] = {{0, UTIME_OMIT}, {e.mtime(), 0}};
+    futimens(fd, ts);
+    close(fd);
+    fd = -1;
+    if (renameat(dirFd, tmp.c_str(), dirFd, leaf.c_str()) != 0) {
+        unlinkat(dirFd, tmp.c_str(), 0);
+        return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t runExtract(JobContext& ctx) {
+    ctx.announce();
+    bool test = ctx.has(ZE_FLAG_TEST);
+    std::string archive = ctx.dataText(ZE_DATA_ARCHIVE, 0);
+    std::string password = ctx.dataText(ZE_DATA_PASSWORD, 0, nullptr, nullptr, true);
+    std::string base = test ? std::string() : ctx.dataText(ZE_DATA_EXTRBASEDIR, 0);
+    std::vector<std::string> includes = ctx.dataList(ZE_DATA_INCLUDE);
+    std::vector<std::string> excludes = ctx.dataList(ZE_DATA_EXCLUDE);
+    if (ctx.stopped())
+        return ctx.stopResult();
+    if (archive.empty())
+        return -ZE_ERR_BAD_OPTIONS;
+    Archive ar;
+    int rc = ar.open(archive);
+    if (rc) {
+        ctx.message(rc, archive + ": " + (ar.problem().empty() ? "cannot open" : ar.problem()));
+        return -rc;
+    }
+    ExtractJob job{ctx, ar, test, {}, false, nullptr, {}, 022, base};
+    mode_t um = umask(0);
+    umask(um);
+    job.umask_ = um;
+    if (!password.empty())
+        job.passwords.push_back(password);
+    int baseFd = -1;
+    if (!test) {
+        if (base.empty())
+            base = ".";
+        baseFd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (baseFd < 0) {
+            ctx.message(ZE_ERR_NOT_FOUND, "Extract folder not found: " + base);
+            return -ZE_ERR_NOT_FOUND;
+        }
+        job.target = std::make_unique<TargetDir>(baseFd);
+    }
+    int enc = ctx.job().Encoding & 0x7F;
+    std::vector<std::pair<size_t, std::string>> selected;
+    int64_t total = 0;
+    auto& entries = ar.entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        std::string n = Archive::decodeName(entries[i], enc, ctx.codePage());
+        bool inc = includes.empty();
+        for (const std::string& s : includes)
+            inc = inc || fileNameMatch(s, n);
+        for (const std::string& s : excludes)
+            inc = inc && !fileNameMatch(s, n);
+        if (!inc)
+            continue;
+        selected.emplace_back(i, n);
+        total += int64_t(std::min<uint64_t>(entries[i].usize, INT64_MAX / 4));
+    }
+    ctx.totals(int64_t(selected.size()), total);
+    int32_t done = 0;
+    for (auto& [i, n] : selected) {
+        if (ctx.stopped())
+            break;
+        ctx.newItem(n, int64_t(entries[i].usize));
+        if (ctx.stopped())
+            break;
+        if (job.entry(i, entries[i], n))
+            ++done;
+        ctx.endItem(n);
+    }
+    // Folder times last: writing files into them changed them.
+    if (job.target) {
+        for (auto& d : job.dirTimes) {
+            int fd = job.target->openDir(d.parts, d.parts.size(), false);
+            if (fd < 0)
+                continue;
+            if (d.mode & 0777)
+                fchmod(fd, (d.mode & 0777) | 0700);
+            struct timespec ts[2] = {{0, UTIME_OMIT}, {d.mtime, 0}};
+            futimens(fd, ts);
+        }
+        job.target.reset();
+        close(baseFd);
+    }
+    if (ctx.stopped())
+        return ctx.stopResult();
+    return done;
+}
+
+}  // namespace ze

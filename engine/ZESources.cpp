@@ -1,0 +1,214 @@
+#include "ZESources.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "ZEContext.h"
+#include "ZEUtil.h"
+
+namespace ze {
+
+namespace {
+
+struct Collector {
+    JobContext& ctx;
+    const SourceOptions& opt;
+    const std::vector<std::string>& excludes;
+    std::vector<Source> out;
+    std::set<std::pair<dev_t, ino_t>> visited;
+
+    std::string storedName(const std::string& path) const {
+        std::string n;
+        if (path.compare(0, opt.root.size(), opt.root) == 0)
+            n = path.substr(opt.root.size());
+        else
+            n = path;
+        while (!n.empty() && n.front() == '/')
+            n.erase(0, 1);
+        if (!opt.dirNames) {
+            size_t s = n.rfind('/');
+            if (s != std::string::npos)
+                n = n.substr(s + 1);
+        }
+        return n;
+    }
+
+    bool excluded(const std::string& name, const std::string& path) const {
+        std::string base =
+            name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
+        for (const std::string& ex : excludes)
+            if (fileNameMatch(ex, name) || fileNameMatch(ex, path) || fileNameMatch(ex, base))
+                return true;
+        return false;
+    }
+
+    void addFile(const std::string& path, const struct stat& st) {
+        Source s;
+        s.path = path;
+        s.name = storedName(path);
+        s.st = st;
+        if (s.name.empty() || excluded(s.name, path))
+            return;
+        if (opt.dateLimit && unixToDos(st.st_mtime) < opt.dateLimit)
+            return;
+        out.push_back(std::move(s));
+    }
+
+    void addDirEntry(const std::string& path, const struct stat& st) {
+        if (!opt.dirEntries || !opt.dirNames)
+            return;
+        Source s;
+        s.path = path;
+        s.name = storedName(path);
+        if (s.name.empty())
+            return;
+        if (s.name.back() != '/')
+            s.name += '/';
+        if (excluded(s.name, path))
+            return;
+        s.st = st;
+        s.isDir = true;
+        out.push_back(std::move(s));
+    }
+
+    // Adds the matching files of one folder, and with recursion those of its sub-folders.
+    size_t walk(const std::string& dir, const std::string& pattern, bool recurse, bool allFiles) {
+        size_t found = 0;
+        DIR* d = opendir(dir.c_str());
+        if (!d)
+            return 0;
+        std::vector<std::string> names;
+        while (dirent* de = readdir(d)) {
+            if (strcmp(de->d_name, ".") == 0 || strcmp(de->d_name, "..") == 0)
+                continue;
+            names.emplace_back(de->d_name);
+        }
+        closedir(d);
+        std::sort(names.begin(), names.end());
+        for (const std::string& n : names) {
+            if (ctx.stopped())
+                break;
+            if (!opt.hidden && n[0] == '.')
+                continue;
+            std::string p = dir + (dir.back() == '/' ? "" : "/") + n;
+            struct stat st {};
+            if (stat(p.c_str(), &st) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode)) {
+                if (!recurse || !visited.insert({st.st_dev, st.st_ino}).second)
+                    continue;
+                if (allFiles)
+                    addDirEntry(p, st);
+                found += walk(p, pattern, true, allFiles);
+            } else if (S_ISREG(st.st_mode) && (allFiles || fileNameMatch(pattern, n))) {
+                addFile(p, st);
+                ++found;
+            }
+        }
+        return found;
+    }
+
+    void spec(const std::string& raw) {
+        std::string s = raw;
+        if (s.size() >= 2 && s[0] >= '0' && s[0] <= '9' && s[1] == ':') {
+            Source src;
+            src.stream = s[0] - '0';
+            src.name = s.substr(2);
+            while (!src.name.empty() && (src.name[0] == '/' || src.name[0] == '\\'))
+                src.name.erase(0, 1);
+            if (src.name.empty())
+                src.name = "#stream" + std::to_string(src.stream) + "#";
+            out.push_back(std::move(src));
+            return;
+        }
+        std::replace(s.begin(), s.end(), '\\', '/');
+        std::string path = s.front() == '/' ? s : opt.root + s;
+        size_t slash = path.rfind('/');
+        std::string dir = path.substr(0, slash + 1), pattern = path.substr(slash + 1);
+        if (!hasWildcards(pattern)) {
+            struct stat st {};
+            if (pattern.empty())
+                path = dir;
+            if (stat(path.c_str(), &st) != 0) {
+                ctx.skip(raw, ZE_ERR_NOT_FOUND, ZE_SKIP_NOT_FOUND);
+                return;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                while (path.size() > 1 && path.back() == '/')
+                    path.pop_back();
+                visited.insert({st.st_dev, st.st_ino});
+                addDirEntry(path, st);
+                walk(path, "*", opt.recurse, true);
+            } else if (S_ISREG(st.st_mode)) {
+                addFile(path, st);
+            } else {
+                ctx.skip(raw, ZE_ERR_NO_PERMISSION, ZE_SKIP_NO_OPEN);
+            }
+            return;
+        }
+        bool all = pattern == "*" || pattern == "*.*";
+        if (walk(dir.empty() ? "/" : dir, pattern, opt.recurse, all) == 0 && !all)
+            ctx.skip(raw, ZE_ERR_NOT_FOUND, ZE_SKIP_NOT_FOUND);
+    }
+};
+
+}  // namespace
+
+std::vector<Source> collectSources(JobContext& ctx, const std::vector<std::string>& includes,
+                                   const std::vector<std::string>& excludes,
+                                   const SourceOptions& opt) {
+    Collector c{ctx, opt, excludes, {}, {}};
+    for (const std::string& s : includes) {
+        if (ctx.stopped())
+            break;
+        if (!s.empty())
+            c.spec(s);
+    }
+    return std::move(c.out);
+}
+
+bool readStream(JobContext& ctx, Source& src) {
+    ZEJobRec& job = ctx.job();
+    if (!job.StreamFn)
+        return false;
+    ZEStreamRec rec;
+    auto op = [&](int o, void* buf, int32_t count) {
+        rec.Caller = job.Caller;
+        rec.StreamNumber = src.stream;
+        rec.Operation = uint8_t(o);
+        rec.Buffer = buf;
+        rec.Count = count;
+        rec.Check = ZE_STREAM_CHECK;
+        return job.StreamFn(&rec);
+    };
+    memset(&rec, 0, sizeof rec);
+    if (op(ZE_SOP_IDENTIFY, nullptr, 0) != 1)
+        return false;
+    int64_t size = rec.Position;
+    uint32_t date = rec.Date;
+    if (size < 0 || op(ZE_SOP_OPEN, nullptr, 0) != 1 || !rec.Stream)
+        return false;
+    src.streamData.resize(size_t(size));
+    size_t done = 0;
+    bool ok = true;
+    while (done < src.streamData.size()) {
+        int32_t want = int32_t(std::min<size_t>(src.streamData.size() - done, 1 << 20));
+        op(ZE_SOP_READ, src.streamData.data() + done, want);
+        if (rec.Count <= 0) {
+            ok = false;
+            break;
+        }
+        done += size_t(rec.Count);
+    }
+    op(ZE_SOP_CLOSE, nullptr, 0);
+    src.st.st_size = off_t(size);
+    src.st.st_mtime = date ? dosToUnix(date) : time(nullptr);
+    src.st.st_mode = S_IFREG | 0644;
+    return ok;
+}
+
+}  // namespace ze

@@ -1,0 +1,439 @@
+// Add jobs through the loaded engine library; every archive is checked by the peer tools and
+// extracted again by the engine for a byte-identical comparison.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+#include "ZEngineHarness.h"
+
+using namespace zetest;
+
+namespace {
+
+std::string pseudoText(size_t n, unsigned seed) {
+    static const char* words[] = {"zip ",    "archive ", "Tarvik ", "deflate ",
+                                  "entry\n", "header ",  "Ärger "};
+    std::string s;
+    while (s.size() < n)
+        s += words[(seed = seed * 1103515245 + 12345) % 7];
+    s.resize(n);
+    return s;
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char((seed = seed * 1664525 + 1013904223) >> 24);
+    return s;
+}
+
+// The peer tools must accept the archive.
+void checkWithPeers(const std::string& zip, const std::string& password = "") {
+    std::string pw = password.empty() ? "" : " -P '" + password + "'";
+    EXPECT_EQ(sh("unzip -t" + pw + " '" + zip + "'"), 0) << "unzip -t " << zip;
+    std::string p7 = password.empty() ? "" : " '-p" + password + "'";
+    EXPECT_EQ(sh("7zz t" + p7 + " '" + zip + "'"), 0) << "7zz t " << zip;
+    EXPECT_EQ(sh("bsdtar -tf '" + zip + "'"), 0) << "bsdtar -tf " << zip;
+    if (password.empty()) {
+        EXPECT_EQ(sh("python3 -m zipfile -t '" + zip + "'"), 0) << "python zipfile " << zip;
+    }
+}
+
+std::set<std::string> listNames(const std::string& zip) {
+    TempDir t;
+    std::string out = t / "names.txt";
+    sh("python3 -c \"import zipfile,sys; [print(n) for n in "
+       "zipfile.ZipFile(sys.argv[1]).namelist()]\" '" +
+       zip + "' > '" + out + "'");
+    std::set<std::string> names;
+    std::string all = readFile(out), line;
+    for (char c : all) {
+        if (c == '\n') {
+            names.insert(line);
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    return names;
+}
+
+struct AddCase {
+    const char* title;
+    std::vector<std::string> includes;
+    std::vector<std::string> excludes;
+    uint32_t flags;
+    int level;
+    std::set<std::string> expected;
+};
+
+class ZEngineAdd : public ::testing::TestWithParam<AddCase> {};
+
+// Source tree shared by the cases.
+void makeTree(const fs::path& root) {
+    writeFile(root / "a.txt", pseudoText(5000, 1));
+    writeFile(root / "b.bin", randomBytes(70000, 2));
+    writeFile(root / "empty.txt", "");
+    writeFile(root / "sub/c.txt", pseudoText(200000, 3));
+    writeFile(root / "sub/deep/d.txt", pseudoText(10, 4));
+    writeFile(root / "sub/.hidden", "secret");
+    writeFile(root / "pic.png", randomBytes(1000, 5));
+    fs::create_directories(root / "emptydir");
+}
+
+TEST_P(ZEngineAdd, WritesWhatPeersAcceptAndExtractsIdentically) {
+    const AddCase& c = GetParam();
+    TempDir t;
+    makeTree(t.path / "src");
+    Harness h;
+    h.archive = t / "out.zip";
+    h.root = t / "src";
+    h.includes = c.includes;
+    h.excludes = c.excludes;
+    h.level = c.level;
+    int32_t n = h.add(c.flags);
+    ASSERT_GE(n, 1) << c.title;
+    EXPECT_EQ(size_t(n), c.expected.size()) << c.title;
+    EXPECT_EQ(listNames(h.archive), c.expected) << c.title;
+    checkWithPeers(h.archive);
+
+    Harness x;
+    x.archive = h.archive;
+    x.base = t / "x";
+    fs::create_directories(x.base);
+    EXPECT_EQ(x.extract(ZE_FLAG_DIRNAMES), n);
+    for (const std::string& name : c.expected) {
+        fs::path out = fs::path(x.base) / name;
+        if (name.back() == '/') {
+            EXPECT_TRUE(fs::is_directory(out)) << name;
+            continue;
+        }
+        fs::path src = t.path / "src" / name;
+        if (c.flags & ZE_FLAG_NO_DIRNAMES) {
+            for (auto& e : fs::recursive_directory_iterator(t.path / "src"))
+                if (e.path().filename() == name)
+                    src = e.path();
+        }
+        EXPECT_EQ(readFile(out), readFile(src)) << name;
+        EXPECT_EQ(mtimeSeconds(out), mtimeSeconds(src)) << name;
+    }
+}
+
+const uint32_t kNoDirs = ZE_FLAG_NO_EMPTY_DIRS;
+INSTANTIATE_TEST_SUITE_P(
+    ZEngine, ZEngineAdd,
+    ::testing::Values(AddCase{"one file", {"a.txt"}, {}, 0, 6, {"a.txt"}},
+                      AddCase{"stored level 0", {"a.txt", "b.bin"}, {}, 0, 0, {"a.txt", "b.bin"}},
+                      AddCase{"level 9", {"a.txt", "sub/c.txt"}, {}, 0, 9, {"a.txt", "sub/c.txt"}},
+                      AddCase{"level 1", {"*.txt"}, {}, 0, 1, {"a.txt", "empty.txt"}},
+                      AddCase{"wildcard recursion",
+                              {"*.txt"},
+                              {},
+                              ZE_FLAG_RECURSE,
+                              6,
+                              {"a.txt", "empty.txt", "sub/c.txt", "sub/deep/d.txt"}},
+                      AddCase{"folder recursion with folder entries",
+                              {"sub"},
+                              {},
+                              ZE_FLAG_RECURSE,
+                              6,
+                              {"sub/", "sub/c.txt", "sub/deep/", "sub/deep/d.txt"}},
+                      AddCase{"hidden files on request",
+                              {"sub"},
+                              {},
+                              ZE_FLAG_RECURSE | ZE_FLAG_HIDDEN | kNoDirs,
+                              6,
+                              {"sub/.hidden", "sub/c.txt", "sub/deep/d.txt"}},
+                      AddCase{"exclusions",
+                              {"*"},
+                              {"*.bin", "sub/deep/*"},
+                              ZE_FLAG_RECURSE | kNoDirs,
+                              6,
+                              {"a.txt", "empty.txt", "pic.png", "sub/c.txt"}},
+                      AddCase{"junked paths",
+                              {"sub/deep/d.txt", "a.txt"},
+                              {},
+                              ZE_FLAG_NO_DIRNAMES,
+                              6,
+                              {"d.txt", "a.txt"}},
+                      AddCase{"empty folder", {"emptydir"}, {}, 0, 6, {"emptydir/"}}),
+    [](const auto& info) {
+        std::string s = info.param.title;
+        std::replace_if(
+            s.begin(), s.end(), [](char ch) { return !isalnum(uint8_t(ch)); }, '_');
+        return s;
+    });
+
+TEST(ZEngineAddOptions, StoreSuffixesAreNotCompressed) {
+    TempDir t;
+    writeFile(t.path / "src/x.gif", pseudoText(20000, 1));
+    writeFile(t.path / "src/x.txt", pseudoText(20000, 1));
+    Harness h;
+    h.archive = t / "s.zip";
+    h.root = t / "src";
+    h.includes = {"*"};
+    h.storeSuffixes = ".gif:.zip:";
+    ASSERT_EQ(h.add(), 2);
+    std::string out = t / "m.txt";
+    sh("python3 -c \"import zipfile,sys; [print(i.filename, i.compress_type) for i in "
+       "zipfile.ZipFile(sys.argv[1]).infolist()]\" '" +
+       h.archive + "' > '" + out + "'");
+    std::string m = readFile(out);
+    EXPECT_NE(m.find("x.gif 0"), std::string::npos) << m;
+    EXPECT_NE(m.find("x.txt 8"), std::string::npos) << m;
+}
+
+TEST(ZEngineAddOptions, EncryptedArchiveOpensWithThePasswordOnly) {
+    TempDir t;
+    writeFile(t.path / "src/secret.txt", pseudoText(30000, 9));
+    writeFile(t.path / "src/tiny", "x");
+    Harness h;
+    h.archive = t / "e.zip";
+    h.root = t / "src";
+    h.includes = {"*"};
+    h.password = "Geheim 1";
+    ASSERT_EQ(h.add(ZE_FLAG_ENCRYPT), 2);
+    checkWithPeers(h.archive, "Geheim 1");
+    EXPECT_NE(sh("unzip -t -P wrong '" + h.archive + "'"), 0);
+    Harness x;
+    x.archive = h.archive;
+    x.base = t / "x";
+    fs::create_directories(x.base);
+    x.passwordTries = 2;
+    x.passwordAnswers = {"bad", "Geheim 1"};
+    EXPECT_EQ(x.extract(), 2);
+    EXPECT_EQ(x.passwordPrompts.size(), 2u);  // the second answer is remembered for "tiny"
+    EXPECT_EQ(readFile(t.path / "x/secret.txt"), readFile(t.path / "src/secret.txt"));
+}
+
+TEST(ZEngineAddOptions, Utf8NamesFollowTheWriteEncoding) {
+    struct Case {
+        int writeEncoding;
+        const char* comment;
+        bool utf8Flag;
+    };
+    for (Case c :
+         {Case{3, "", true}, Case{0, "", false}, Case{4, "", false}, Case{0, "Grüße", true}}) {
+        TempDir t;
+        writeFile(t.path / "src/Ärger ü.txt", "inhalt");
+        Harness h;
+        h.archive = t / "u.zip";
+        h.root = t / "src";
+        h.includes = {"*"};
+        h.writeEncoding = c.writeEncoding;
+        std::string cm = c.comment;
+        if (!cm.empty())
+            h.fileComment = [cm](const std::string&) { return cm; };
+        ASSERT_EQ(h.add(), 1);
+        checkWithPeers(h.archive);
+        std::string out = t / "flag.txt";
+        sh("python3 -c \"import zipfile,sys; i=zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
+           "print(i.flag_bits & 0x800)\" '" +
+           h.archive + "' > '" + out + "'");
+        EXPECT_EQ(readFile(out), c.utf8Flag ? "2048\n" : "0\n") << c.writeEncoding;
+        // unzip reads the Unicode path record; our extraction must give the UTF-8 name back.
+        Harness x;
+        x.archive = h.archive;
+        x.base = t / "x";
+        fs::create_directories(x.base);
+        EXPECT_EQ(x.extract(), 1);
+        EXPECT_EQ(readFile(t.path / "x/Ärger ü.txt"), "inhalt") << c.writeEncoding;
+        EXPECT_EQ(sh("cd '" + (t / "") +
+                     "' && mkdir u && cd u && unzip -q ../u.zip && test -f 'Ärger ü.txt'"),
+                  0);
+    }
+}
+
+TEST(ZEngineAddOptions, UnixPermissionsAndTimesAreStored) {
+    TempDir t;
+    writeFile(t.path / "src/run.sh", "#!/bin/sh\n");
+    chmod((t / "src/run.sh").c_str(), 0751);
+    fs::last_write_time(t.path / "src/run.sh",
+                        fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    Harness h;
+    h.archive = t / "p.zip";
+    h.root = t / "src";
+    h.includes = {"run.sh"};
+    ASSERT_EQ(h.add(), 1);
+    std::string out = t / "m.txt";
+    sh("python3 -c \"import zipfile,sys; i=zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
+       "print(i.create_system, oct(i.external_attr>>16), b'UT' in i.extra)\" '" +
+       h.archive + "' > '" + out + "'");
+    EXPECT_EQ(readFile(out), "3 0o100751 True\n");
+    Harness x;
+    x.archive = h.archive;
+    x.base = t / "x";
+    fs::create_directories(x.base);
+    ASSERT_EQ(x.extract(), 1);
+    struct stat st {};
+    ASSERT_EQ(stat((t / "x/run.sh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0751u);
+    EXPECT_EQ(mtimeSeconds(t.path / "x/run.sh"), mtimeSeconds(t.path / "src/run.sh"));
+}
+
+TEST(ZEngineAddOptions, CallbacksNameCommentLevelAndExtra) {
+    TempDir t;
+    writeFile(t.path / "src/a.txt", pseudoText(10000, 3));
+    writeFile(t.path / "src/b.txt", pseudoText(10000, 4));
+    Harness h;
+    h.archive = t / "c.zip";
+    h.root = t / "src";
+    h.includes = {"*.txt"};
+    h.addName = [](const std::string& n) {
+        return n == "a.txt" ? std::string("renamed\\A.txt") : n;
+    };
+    h.fileComment = [](const std::string& n) { return "about " + n; };
+    h.levelFor = [](const std::string& n) { return n == "b.txt" ? 0 : -1; };
+    h.extraData = std::string("\x34\x12\x03\x00xyz", 7);
+    ASSERT_EQ(h.add(), 2);
+    checkWithPeers(h.archive);
+    std::string out = t / "m.txt";
+    sh("python3 -c \"import zipfile,sys; [print(i.filename, i.compress_type, i.comment.decode(), "
+       "b'\\x34\\x12\\x03\\x00xyz' in i.extra) for i in zipfile.ZipFile(sys.argv[1]).infolist()]\" "
+       "'" +
+       h.archive + "' > '" + out + "'");
+    EXPECT_EQ(readFile(out),
+              "renamed/A.txt 8 about renamed/A.txt True\nb.txt 0 about b.txt True\n");
+}
+
+TEST(ZEngineAddOptions, AddingKeepsEntriesFreshenUpdateAndMove) {
+    TempDir t;
+    writeFile(t.path / "src/old.txt", "old");
+    writeFile(t.path / "src/keep.txt", "keep");
+    Harness h;
+    h.archive = t / "f.zip";
+    h.root = t / "src";
+    h.includes = {"old.txt", "keep.txt"};
+    ASSERT_EQ(h.add(), 2);
+    auto past = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    fs::last_write_time(t.path / "src/keep.txt", past);
+    // Freshen: only entries already in the archive whose file is newer.
+    writeFile(t.path / "src/old.txt", "newer content");
+    fs::last_write_time(t.path / "src/old.txt",
+                        fs::file_time_type::clock::now() + std::chrono::hours(1));
+    writeFile(t.path / "src/new.txt", "new");
+    Harness f = h;
+    f.includes = {"*.*"};
+    EXPECT_EQ(f.add(ZE_FLAG_FRESHEN), 1);
+    EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"old.txt", "keep.txt"}));
+    // Update: new files too.
+    Harness u = h;
+    u.includes = {"*.txt"};
+    EXPECT_EQ(u.add(ZE_FLAG_UPDATE), 1);
+    EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"old.txt", "keep.txt", "new.txt"}));
+    checkWithPeers(h.archive);
+    EXPECT_EQ(sh("unzip -p '" + h.archive + "' old.txt | grep -q 'newer content'"), 0);
+    // Move: the file is deleted once the archive is in place.
+    writeFile(t.path / "src/moved.txt", "bye");
+    Harness m = h;
+    m.includes = {"moved.txt"};
+    EXPECT_EQ(m.add(ZE_FLAG_MOVE), 1);
+    EXPECT_FALSE(fs::exists(t.path / "src/moved.txt"));
+    EXPECT_EQ(listNames(h.archive).size(), 4u);
+}
+
+TEST(ZEngineAddOptions, StreamsOfTheComponentAreAdded) {
+    TempDir t;
+    MemStream s;
+    std::string content = pseudoText(5000, 7);
+    s.data.assign(content.begin(), content.end());
+    Harness h;
+    h.archive = t / "st.zip";
+    h.includes = {"0:mem/data.txt"};
+    h.streams[0] = &s;
+    ASSERT_EQ(h.add(), 1);
+    EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"mem/data.txt"}));
+    std::string out = t / "o.txt";
+    sh("unzip -p '" + h.archive + "' mem/data.txt > '" + out + "'");
+    EXPECT_EQ(readFile(out), content);
+}
+
+TEST(ZEngineAddOptions, MissingSpecificationIsReportedAsSkipped) {
+    TempDir t;
+    writeFile(t.path / "src/a.txt", "a");
+    Harness h;
+    h.archive = t / "m.zip";
+    h.root = t / "src";
+    h.includes = {"a.txt", "nope.txt"};
+    ASSERT_EQ(h.add(), 1);
+    ASSERT_EQ(h.skips.size(), 1u);
+    EXPECT_EQ(h.skips[0].name, "nope.txt");
+    EXPECT_EQ(h.skips[0].type, ZE_SKIP_NOT_FOUND);
+}
+
+TEST(ZEngineAddOptions, CancelLeavesTheOldArchiveAsItWas) {
+    TempDir t;
+    for (int i = 0; i < 20; ++i)
+        writeFile(t.path / ("src/f" + std::to_string(i)), pseudoText(100000, unsigned(i)));
+    Harness h;
+    h.archive = t / "c.zip";
+    h.root = t / "src";
+    h.includes = {"f1", "f2"};
+    ASSERT_EQ(h.add(), 2);
+    std::string before = readFile(h.archive);
+    // Cancel through ZE_Abort from a progress report, and through a callback's cancel answer.
+    for (int way = 0; way < 2; ++way) {
+        Harness c = h;
+        c.includes = {"*"};
+        if (way == 0) {
+            c.abortOnFirstProgress = true;
+        } else {
+            c.skipAnswer = 1;
+            c.includes = {"nope", "*"};
+        }
+        int32_t r = c.add();
+        EXPECT_LT(r, 0) << way;
+        EXPECT_EQ(readFile(h.archive), before) << way;
+        for (auto& e : fs::directory_iterator(t.path))
+            EXPECT_EQ(e.path().filename().string().find(".ztmp"), std::string::npos) << e.path();
+    }
+}
+
+TEST(ZEngineAddOptions, ManyEntriesGetZip64EndRecords) {
+    TempDir t;
+    const int kCount = 65600;
+    fs::create_directories(t.path / "src");
+    for (int i = 0; i < kCount; ++i) {
+        std::ofstream(t.path / "src" / std::to_string(i)) << "";
+    }
+    Harness h;
+    h.archive = t / "many.zip";
+    h.root = t / "src";
+    h.includes = {"*"};
+    ASSERT_EQ(h.add(), kCount);
+    std::string out = t / "n.txt";
+    sh("python3 -c \"import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))\" '" +
+       h.archive + "' > '" + out + "'");
+    EXPECT_EQ(readFile(out), std::to_string(kCount) + "\n");
+    EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
+    EXPECT_EQ(sh("7zz t '" + h.archive + "'"), 0);
+    Harness x;
+    x.archive = h.archive;
+    EXPECT_EQ(x.test(), kCount);
+}
+
+TEST(ZEngineSlow, EntryOver4GiBUsesZip64) {
+    if (!getenv("TARVIK_SLOW_TESTS"))
+        GTEST_SKIP() << "set TARVIK_SLOW_TESTS to run";
+    TempDir t;
+    fs::create_directories(t.path / "src");
+    std::string big = t / "src/big.bin";
+    ASSERT_EQ(truncate(std::string(big).c_str(), 0), -1);  // does not exist yet
+    { std::ofstream(big) << "start"; }
+    ASSERT_EQ(truncate(big.c_str(), (int64_t(1) << 32) + 1000), 0);
+    Harness h;
+    h.archive = t / "big.zip";
+    h.root = t / "src";
+    h.includes = {"big.bin"};
+    h.level = 1;
+    ASSERT_EQ(h.add(), 1);
+    EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
+    EXPECT_EQ(sh("python3 -m zipfile -t '" + h.archive + "'"), 0);
+    Harness x;
+    x.archive = h.archive;
+    EXPECT_EQ(x.test(), 1);
+}
+
+}  // namespace

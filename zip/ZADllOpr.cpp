@@ -1,0 +1,852 @@
+#include "zip/ZADllOpr.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/CodePage.h"
+#include "platform/DosTime.h"
+#include "zip/ZADllLoad.h"
+#include "zip/ZALister.h"
+#include "zip/ZAStream.h"
+#include "zip/ZAXcpt.h"
+#include "zip/ZipArchiver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kUnitDllOpr = 16;
+
+// A packed code for a message id known only at run time.
+std::int32_t CodeOf(int id, int line) {
+    return ZAPackCode(kUnitDllOpr, line, id);
+}
+
+constexpr const char* kStoreSuffixNames[] = {"gif", "png",  "z",   "zip", "zoo",    "arc", "lzh",
+                                             "arj", "taz",  "tgz", "lha", "rar",    "ace", "cab",
+                                             "gz",  "gzip", "jar", "exe", nullptr,  "jpg", "jpeg",
+                                             "7zp", "mp3",  "wmv", "wma", "dvr-ms", "avi"};
+
+std::string StoreSuffixList(TZAAddStoreExts set, const std::string& extra) {
+    std::string out;
+    for (int m = 0; m <= assAVI; ++m) {
+        const auto member = static_cast<TZAAddStoreSuffixEnum>(m);
+        if (member != assEXT && set.contains(member))
+            out += std::string(".") + kStoreSuffixNames[m] + ":";
+    }
+    if (set.contains(assEXT))
+        out += extra;
+    return out;
+}
+
+bool EndsInSeparator(const std::string& s) {
+    return !s.empty() && (s.back() == '/' || s.back() == '\\');
+}
+
+}  // namespace
+
+// --- TZECallback --------------------------------------------------------------
+
+std::string TZECallback::ReadText(const void* p) const {
+    if (p == nullptr)
+        return {};
+    if (rec_->TextEncoding != 0) {
+        const std::u16string_view wide(static_cast<const char16_t*>(p));
+        return utf8_ ? platform::Utf16ToUtf8(wide) : platform::Utf16ToAnsi(wide);
+    }
+    const std::string_view narrow(static_cast<const char*>(p));
+    return utf8_ ? platform::AnsiToUtf8(narrow) : std::string(narrow);
+}
+
+void TZECallback::Reply(const void* data, std::size_t n) {
+    if (n + 4 >= replySize_) {
+        replySize_ = ((n + 4) | 511) + 1;
+        replyBuffer_ = std::make_unique<std::uint8_t[]>(replySize_);
+    }
+    if (n > 0)
+        std::memcpy(replyBuffer_.get(), data, n);
+    std::memset(replyBuffer_.get() + n, 0, 4);
+    rec_->Text = replyBuffer_.get();
+}
+
+void TZECallback::SetAnsiText(const std::string& s) {
+    Reply(s.data(), s.size());
+    rec_->TextEncoding = 0;
+    rec_->Arg1 = static_cast<std::int32_t>(s.size());
+}
+
+void TZECallback::SetText(const std::string& s) {
+    Reply(s.data(), s.size());
+    rec_->TextEncoding = utf8_ && platform::IsValidUtf8(s) && !platform::IsAscii(s) ? 2 : 0;
+}
+
+void TZECallback::SetData(const std::uint8_t* bytes, std::size_t n) {
+    n = std::min<std::size_t>(n, 2048);
+    Reply(bytes, n);
+    rec_->Arg1 = static_cast<std::int32_t>(n);
+}
+
+std::size_t TZECallback::CopyText2(std::uint8_t* buffer, std::size_t n) const {
+    if (rec_->Text2 == nullptr || rec_->Arg1 <= 0)
+        return 0;
+    n = std::min(n, static_cast<std::size_t>(rec_->Arg1));
+    std::memcpy(buffer, rec_->Text2, n);
+    return n;
+}
+
+// --- TZADLLOpr ------------------------------------------------------------------
+
+TZADLLOpr::TZADLLOpr(TCustomZipArchiver& component)
+    : TZAModOpr(component), Callback(component.UseUTF8()) {}
+
+TZADLLOpr::~TZADLLOpr() = default;
+
+void TZADLLOpr::SetCancel(std::int32_t code) {
+    TZAModOpr::SetCancel(code);
+    if (code != 0 && AbortHandle != 0)
+        TZADLLLoader::Instance().AbortJob(Component(), AbortHandle);
+}
+
+void TZADLLOpr::Finish(bool success) {
+    TZAModOpr::Finish(success);
+    if (!success) {
+        Pipes.Clear();
+        SetOwnedObject(nullptr);
+    }
+}
+
+void TZADLLOpr::SetEngineLoaded(bool on) {
+    auto& loader = TZADLLLoader::Instance();
+    if (on == loader.IsUser(Component()))
+        return;
+    if (on)
+        loader.Acquire(*this);
+    else
+        loader.Release(Component(), this);
+}
+
+std::uint32_t TZADLLOpr::AddFlags() const {
+    const TZAAddOpts o = AddOptions();
+    const TZAWriteOpts w = WriteOptions();
+    std::uint32_t f = ZE_FLAG_ALWAYS | ZE_FLAG_ADD;
+    if (o.contains(AddUpdate))
+        f |= ZE_FLAG_UPDATE;
+    else if (o.contains(AddFreshen))
+        f |= ZE_FLAG_FRESHEN;
+    if (!o.contains(AddEmptyDirs))
+        f |= ZE_FLAG_NO_EMPTY_DIRS;
+    if (!o.contains(AddDirNames))
+        f |= ZE_FLAG_NO_DIRNAMES;
+    if (o.contains(AddRecurseDirs))
+        f |= ZE_FLAG_RECURSE;
+    if (!w.contains(zwoSafe))
+        f |= ZE_FLAG_NOT_SAFE;
+    if (o.contains(AddMove))
+        f |= ZE_FLAG_MOVE;
+    if (o.contains(AddHiddenFiles))
+        f |= ZE_FLAG_HIDDEN;
+    if (w.contains(zwoZipTime))
+        f |= ZE_FLAG_ZIPTIME;
+    if (o.contains(AddArchiveOnly))
+        f |= ZE_FLAG_ARCHIVE_ONLY;
+    if (o.contains(AddResetArchive))
+        f |= ZE_FLAG_RESET_ARCHIVE;
+    if (o.contains(AddVersion))
+        f |= ZE_FLAG_VERSION;
+    if (HowToDelete() == htdAllowUndo)
+        f |= ZE_FLAG_UNDO;
+    if (o.contains(AddEncrypt))
+        f |= ZE_FLAG_ENCRYPT;
+    if (o.contains(AddVolume))
+        f |= ZE_FLAG_VOLUME;
+    if (o.contains(AddNTFS))
+        f |= ZE_FLAG_NTFS;
+    return f;
+}
+
+std::uint32_t TZADLLOpr::ExtractFlags() const {
+    const TZAExtrOpts o = ExtrOptions();
+    std::uint32_t f = ZE_FLAG_ALWAYS;
+    f |= o.contains(ExtrTest) ? ZE_FLAG_TEST : ZE_FLAG_EXTRACT;
+    if (o.contains(ExtrUpdate))
+        f |= ZE_FLAG_UPDATE;
+    else if (o.contains(ExtrFreshen))
+        f |= ZE_FLAG_FRESHEN;
+    if (o.contains(ExtrDirNames))
+        f |= ZE_FLAG_DIRNAMES;
+    if (o.contains(ExtrOverWrite))
+        f |= ZE_FLAG_OVERWRITE;
+    if (o.contains(ExtrNTFS))
+        f |= ZE_FLAG_NTFS;
+    return f;
+}
+
+std::unique_ptr<ZEJobRec> TZADLLOpr::BuildJob(bool isAdd) {
+    auto job = std::make_unique<ZEJobRec>();
+    std::memset(job.get(), 0, sizeof(ZEJobRec));
+    job->OwnerWindow = Unattended() ? nullptr : reinterpret_cast<void*>(AppWindow());  // NOLINT
+    job->Caller = static_cast<TZACore*>(this);  // read back as TZACore* in the callbacks
+    job->Version = ZE_INTERFACE_VERSION;
+    job->Callback = &TZADLLOpr::EngineCallback;
+    job->StreamFn = &TZADLLOpr::EngineStream;
+    job->Verbosity = Internal().Trace() ? -1 : (Internal().Verbose() ? 1 : 0);
+    job->NameCodePage = static_cast<std::int32_t>(NameCodePage());
+    if (isAdd) {
+        job->Encoding =
+            Encoding() == zeoOEM ? ZE_ENC_OEM : (Encoding() == zeoUTF8 ? ZE_ENC_UTF8 : 0);
+        job->Flags = AddFlags();
+        job->WriteEncoding = WriteEncoding() & 0x7F;
+        job->Level = AddCompLevel();
+        if (AddOptions().contains(AddFromDate))
+            job->DateLimit = platform::DayNumberToDos(AddFrom());
+    } else {
+        job->Encoding = static_cast<std::int32_t>(Encoding()) & 0x7F;
+        job->Flags = ExtractFlags();
+        job->PasswordTries = static_cast<std::int32_t>(PasswordReqCount());
+    }
+    job->Check = ZE_JOB_CHECK;
+    return job;
+}
+
+std::int32_t TZADLLOpr::RunJob(ZEJobRec& job) {
+    std::int32_t result;
+    try {
+        result = TZADLLLoader::Instance().Exec(*this, job);
+    } catch (...) {
+        result = -6;
+    }
+    if (result >= 0)
+        return result;
+    if (result == -1 || result == -2) {
+        EZipArchiver e(ZA_CODE(2));
+        e.Display = false;
+        throw e;
+    }
+    if (result >= -36)
+        throw EZipArchiver(CodeOf(231 - result, __LINE__));
+    throw EZipArchiver(ZA_CODE(192), -static_cast<std::int64_t>(result));
+}
+
+void TZADLLOpr::PreparePipes() {
+    Component().Pipes().MoveTo(Pipes);
+    auto& includes = Component().WorkSpecArgs();
+    for (int n = 0; n < Pipes.Count(); ++n) {
+        TZAPipe* pipe = Pipes.Find(n);
+        if (pipe == nullptr)
+            continue;
+        std::string name = pipe->Name();
+        if (!name.empty() && (name.find("..") != std::string::npos || name.front() == '/' ||
+                              name.find(':') != std::string::npos))
+            throw EZAException(ZA_CODE(103));
+        while (!name.empty() && (name.front() == '\\')) {
+            name.erase(0, 1);
+            if (name.size() > 260)
+                name.resize(260);
+        }
+        if (name.empty())
+            name = "#stream" + std::to_string(n) + "#";
+        const auto at = std::min<std::size_t>(static_cast<std::size_t>(n), includes.size());
+        includes.insert(includes.begin() + static_cast<std::ptrdiff_t>(at),
+                        std::to_string(n) + ":" + name);
+    }
+}
+
+bool TZADLLOpr::CanWrite(const std::string& path) const {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (::access(path.c_str(), W_OK) != 0)
+            return false;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(path.c_str());
+    return true;
+}
+
+void TZADLLOpr::MarkForReload() {
+    TZALister* lister = Component().Lister();
+    if (lister == nullptr)
+        return;
+    // An archive the job did not change is read again rather than dropped,
+    // so that the application keeps showing its entries.
+    std::error_code ec;
+    const bool exists = fs::exists(ZipFileName(), ec);
+    lister->AfterAction = SuccessCount() > 0 || exists ? aaReloadUnlessDetached : aaDropDirectory;
+}
+
+void TZADLLOpr::Add() {
+    auto& loader = TZADLLLoader::Instance();
+    bool acquired = false;
+    auto& includes = Component().WorkSpecArgs();
+    std::unique_ptr<ZEJobRec> job;
+    auto cleanup = [&] {
+        Component().WorkSpecArgs().clear();
+        Component().WorkSpecArgsExcl().clear();
+        Pipes.Clear();
+        job.reset();
+        if (acquired)
+            loader.Release(Component(), this);
+        ClearCancel();
+        MarkForReload();
+    };
+    try {
+        if (Unattended() && AddOptions().contains(AddEncrypt) && Password().empty())
+            throw EZipArchiver(ZA_CODE(110));
+        PreparePipes();
+        if (ZipFileName().empty())
+            throw EZipArchiver(ZA_CODE(133));
+        if (includes.empty()) {
+            TZAAddOpts o = AddOptions();
+            if (!o.contains(AddFreshen) && !o.contains(AddUpdate))
+                throw EZipArchiver(ZA_CODE(11));
+            if (o.contains(AddUpdate)) {
+                o.exclude(AddUpdate);
+                o.include(AddFreshen);
+                SetAddOptions(o);
+            }
+            includes.push_back("*.*");
+        }
+        if (WriteOptions().contains(zwoDiskSpan))
+            throw EZipArchiver(ZA_CODE(126));
+        std::error_code ec;
+        if (AddOptions().contains(AddFreshen) && Component().Count() == 0 &&
+            !AddOptions().contains(AddUpdate))
+            throw EZipArchiver(ZA_CODE(11));
+        fs::path folder = fs::absolute(fs::path(ZipFileName()), ec).parent_path();
+        if (WriteOptions().contains(zwoForceDest))
+            fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder, ec))
+            throw EZipArchiver(ZA_CODE(109), folder.string());
+        if (!CanWrite(ZipFileName()))
+            throw EZipArchiver(ZA_CODE(125), ZipFileName());
+        if (loader.Acquire(*this) < 1) {
+            cleanup();
+            return;
+        }
+        acquired = true;
+    } catch (const std::exception& e) {
+        ShowExceptionError(e);
+        cleanup();
+        return;
+    }
+    try {
+        CancelCode = 0;
+        Internal().CancelRequest = 0;
+        job = BuildJob(true);
+        ArchiveName = ZipFileName();
+        CallbackError.clear();
+        SetSuccessCount(RunJob(*job));
+    } catch (const EZAException& e) {
+        ShowZipMessage(e.DisplayText() + CallbackError, e.FullCode, e.Display);
+    } catch (const std::exception&) {
+        ShowError(ZA_CODE(195));
+    }
+    cleanup();
+}
+
+void TZADLLOpr::Extract() {
+    auto& loader = TZADLLLoader::Instance();
+    bool acquired = false;
+    const std::uint32_t savedTries = Internal().PasswordReqCount;
+    try {
+        CancelCode = 0;
+        if (ZipFileName().empty())
+            throw EZipArchiver(ZA_CODE(133));
+        TZALister* lister = Component().Lister();
+        if (Component().Count() == 0 && lister != nullptr)
+            lister->Reload();
+        if (Component().Count() == 0) {
+            if (ErrCode() == 0)
+                throw EZipArchiver(ZA_CODE(164));
+            return;
+        }
+        if (!ExtrBaseDir().empty() && !ExtrOptions().contains(ExtrTest)) {
+            std::error_code ec;
+            const fs::path base = fs::absolute(fs::path(ExtrBaseDir()), ec);
+            if (ExtrOptions().contains(ExtrForceDirs))
+                fs::create_directories(base, ec);
+            if (!fs::is_directory(base, ec))
+                throw EZipArchiver(ZA_CODE(129), base.string());
+            Internal().ExtrBaseDir = base.string();
+        }
+        ArchiveName = ZipFileName();
+        if (loader.Acquire(*this) < 1)
+            return;
+        acquired = true;
+        PreparePipes();
+        auto& comp = Component();
+        if (Unattended() && Password().empty() && !comp.OnPasswordError) {
+            Internal().PasswordReqCount = 0;
+            ReportMessageId(130);
+        }
+        auto job = BuildJob(false);
+        CallbackError.clear();
+        SetSuccessCount(RunJob(*job));
+    } catch (const EZAException& e) {
+        ShowZipMessage(e.DisplayText() + CallbackError, e.FullCode, e.Display);
+        SetSuccessCount(0);
+    }
+    Internal().PasswordReqCount = savedTries;
+    if (acquired)
+        loader.Release(Component(), this);
+    Component().WorkSpecArgs().clear();
+    Pipes.Clear();
+}
+
+std::int32_t TZADLLOpr::MemoryJob(TZAStream* output, TZAStream* input, std::uint32_t& crc,
+                                  std::int32_t& method, std::int64_t size) {
+    if (input == nullptr)
+        return -ZA_CODE(169);
+    if (output == nullptr)
+        return -ZA_CODE(172);
+    if (input == output)
+        return -ZA_CODE(105);
+    if (size < 0)
+        size = input->Size();
+    ZEMemJob desc{};
+    desc.Method = method == 1 ? 8 : 0;
+    desc.Crc32 = crc;
+    desc.Size = size;
+    desc.Input = input;
+    desc.Output = output;
+    std::int32_t result = -ZA_CODE(19);
+    auto& loader = TZADLLLoader::Instance();
+    if (loader.Acquire(*this) < 1)
+        return result;
+    SetAddOptions(AddOptions() - AddEncrypt);
+    const std::string savedName = ArchiveName;
+    ArchiveName.clear();
+    auto job = BuildJob(true);
+    job->MemJob = &desc;
+    CallbackError.clear();
+    try {
+        result = RunJob(*job);
+    } catch (const EZAException& e) {
+        result = -e.FullCode;
+    }
+    ArchiveName = savedName;
+    loader.Release(Component(), this);
+    if (result != 1)
+        return result < 0 ? result : -ZA_CODE(140);
+    SetSuccessCount(1);
+    method = desc.Method == 8 ? 1 : 0;
+    crc = desc.Crc32;
+    return 0;
+}
+
+// --- Callbacks ---------------------------------------------------------------------
+
+std::int32_t TZADLLOpr::EngineCallback(ZECallbackRec* rec) {
+    if (rec == nullptr || rec->Check != ZE_CALLBACK_CHECK || rec->Caller == nullptr)
+        return -5;
+    auto* self = dynamic_cast<TZADLLOpr*>(static_cast<TZACore*>(rec->Caller));
+    return self != nullptr ? self->OnEngineCallback(rec) : -5;
+}
+
+std::int32_t TZADLLOpr::OnEngineCallback(ZECallbackRec* rec) {
+    if (Closing)
+        return 0;
+    Callback.Bind(rec);
+    const int action = Callback.Action();
+    std::int32_t answer = 0;
+    try {
+        answer = Dispatch();
+        if (action >= 9 && action <= 17)
+            CheckCancel();
+        if (CancelCode != 0 && answer >= 0) {
+            answer = -2;
+            Component().SendToTraceWindow(0, "[CANCEL sent]");
+        }
+    } catch (const std::exception& e) {
+        if (CallbackError.empty())
+            CallbackError = " #" + std::to_string(action) + " \"" + e.what() + "\"";
+        CancelCode = 193;
+        answer = -4;
+        Component().SendToTraceWindow(0, "[CALLBACK Exception sent] " + CallbackError);
+    }
+    return answer;
+}
+
+std::int32_t TZADLLOpr::Dispatch() {
+    auto& comp = Component();
+    const int action = Callback.Action();
+    switch (action) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7: {
+            if (action <= 3)
+                Details().SetBytesWritten(Callback.Written());
+            const std::int64_t amount = action == 4 ? Callback.Arg1() : Callback.Size();
+            const std::string text = action == 1 || action == 6 ? Callback.Text() : "";
+            const std::int32_t number = action == 6 || action == 7 ? Callback.Arg1() : 0;
+            ReportProgress(action, number, amount, text);
+            if (action == 1 && Callback.Size() == -1 && Details().Stop())
+                return 1;
+            return 0;
+        }
+        case 8:
+            return OnMessageAction();
+        case 9: {
+            if (!comp.OnSetAddName)
+                return 0;
+            std::string name = Callback.Text2();
+            const std::string original = name;
+            bool changed = false;
+            comp.OnSetAddName(comp, name, Callback.Text(), changed);
+            if (!changed || name == original)
+                return 0;
+            Callback.SetText(name);
+            return 1;
+        }
+        case 10:
+            return OnPasswordAction();
+        case 11: {
+            if (!comp.OnCRC32Error)
+                return 0;
+            bool doExtract = true;
+            comp.OnCRC32Error(comp, Callback.Text(), static_cast<std::uint32_t>(Callback.Arg1()),
+                              static_cast<std::uint32_t>(Callback.Arg2()), doExtract);
+            return doExtract ? 1 : 3;
+        }
+        case 12: {
+            if (!comp.OnExtractOverwrite)
+                return 0;
+            bool doOverwrite = Callback.Arg1() != 0;
+            comp.OnExtractOverwrite(comp, Callback.Text(), Callback.Arg3() != 2, doOverwrite,
+                                    Callback.Arg2());
+            const int answer = doOverwrite ? 1 : 2;
+            const TZAFmtArg args[] = {std::int64_t{Callback.Arg1()}, std::int64_t{Callback.Arg2()},
+                                      std::int64_t{answer}};
+            comp.SendToTraceWindow(0, FormatText("[Overwrite] IN=%d,%d OUT=%d", args));
+            return answer;
+        }
+        case 13: {
+            const int id = EngineErrorToMessageId(Callback.Arg1());
+            if (Callback.Arg1() != 0)
+                SetLastFullCode(id);
+            const int type = std::clamp(Callback.Arg2() - 1, 0, kSkipTypeCount - 1);
+            return ReportSkipping(Callback.Text(), id, static_cast<TZASkipTypes>(type)) ? 1 : 0;
+        }
+        case 14: {
+            if (!comp.OnFileComment)
+                return 0;
+            std::string comment = Callback.Text2();
+            bool changed = false;
+            comp.OnFileComment(comp, Callback.Text(), comment, changed);
+            if (!changed)
+                return 0;
+            if (comment.size() > 255)
+                comment.resize(255);
+            Callback.SetText(comment);
+            Callback.SetArg1(static_cast<std::int32_t>(comment.size()));
+            return 1;
+        }
+        case 15:
+            return OnLevelExtraAction();
+        case 16: {
+            if (!comp.OnSetExtName)
+                return 0;
+            std::string name = Callback.Text();
+            const std::string original = name;
+            bool changed = false;
+            comp.OnSetExtName(comp, name, Callback.Text2(), changed);
+            if (!changed || name == original || name.empty() ||
+                EndsInSeparator(name) != EndsInSeparator(original))
+                return 0;
+            Callback.SetText(name);
+            return 1;
+        }
+        case 18:
+            AbortHandle = Callback.Arg1();
+            return 0;
+        case 19:
+            return OnDataRequest();
+        default:
+            return -1;
+    }
+}
+
+std::int32_t TZADLLOpr::OnMessageAction() {
+    auto& comp = Component();
+    const std::int32_t e = Callback.Arg1();
+    if (e != 0 && LastFullCode() == 0)
+        SetLastFullCode(static_cast<std::int32_t>(static_cast<std::uint32_t>(e) | 0x80000000u));
+    const int id = EngineErrorToMessageId(e & 0xFF);
+    std::string text = Callback.Text();
+    if ((e & 0x700) >= 0x200 && (e & 0x800) != 0)
+        text = MessageText(id) + text;
+    comp.SendToTraceWindow(
+        e != 0 ? static_cast<int>(static_cast<std::uint32_t>(e) | 0x80000000u) : 0, text);
+    if (id != 0 && Internal().ErrCode == 0) {
+        Internal().ErrCode = id;
+        Internal().ErrMessage = text;
+    }
+    if (comp.OnMessage)
+        comp.OnMessage(comp, id != 0 ? CodeOf(id, __LINE__) : 0, text);
+    CheckCancel();
+    return 0;
+}
+
+std::int32_t TZADLLOpr::OnPasswordAction() {
+    auto& comp = Component();
+    std::uint32_t repeat = static_cast<std::uint32_t>(std::max(0, Callback.Arg1()));
+    TMsgDlgBtn action = mbOK;
+    std::string password;
+    if (comp.OnPasswordError) {
+        comp.OnPasswordError(comp, Callback.IsAdd(), password, Callback.Text(), repeat, action);
+        if (action != mbOK)
+            password.clear();
+    } else {
+        password = Callback.IsAdd() ? comp.GetAddPassword(action) : comp.GetExtrPassword(action);
+    }
+    std::int32_t answer;
+    if (!password.empty()) {
+        Callback.SetText(password);
+        answer = 1;
+    } else {
+        repeat = 0;
+        answer = 2;
+    }
+    Callback.SetArg1(static_cast<std::int32_t>(std::min<std::uint32_t>(repeat, 15)));
+    switch (action) {
+        case mbCancel:
+            return 2;
+        case mbNoToAll:
+            return 3;
+        case mbAbort:
+            CancelCode = 4;
+            return -3;
+        default:
+            return answer;
+    }
+}
+
+std::int32_t TZADLLOpr::OnLevelExtraAction() {
+    auto& comp = Component();
+    bool levelChanged = false;
+    bool extraChanged = false;
+    if (comp.OnSetCompLevel) {
+        int level = Callback.Arg2();
+        bool changed = false;
+        comp.OnSetCompLevel(comp, Callback.Text(), level, changed);
+        if (changed && level < 10 && level >= 0) {
+            Callback.SetArg2(level);
+            levelChanged = true;
+        }
+    }
+    if (comp.OnFileExtra) {
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(std::max(0, Callback.Arg1())));
+        data.resize(Callback.CopyText2(data.data(), data.size()));
+        bool changed = false;
+        comp.OnFileExtra(comp, Callback.Text(), data, changed);
+        if (changed) {
+            data.resize(std::min<std::size_t>(data.size(), 2047));
+            Callback.SetData(data.data(), data.size());
+            extraChanged = true;
+        }
+    }
+    if (extraChanged)
+        return levelChanged ? 3 : 1;
+    return levelChanged ? 2 : 0;
+}
+
+std::int32_t TZADLLOpr::OnDataRequest() {
+    const int item = Callback.Arg1();
+    const int index = Callback.Arg3();
+    if (item < 0 || item > 8)
+        return -5;
+    if ((item == 5 || item == 6) && index < 0)
+        return -5;
+    switch (item) {
+        case 0:
+            Callback.SetText(ArchiveName);
+            break;
+        case 1:
+            Callback.SetText(Password());
+            break;
+        case 2:
+            Callback.SetText(RootDir());
+            break;
+        case 3:
+            Callback.SetText(ExtrBaseDir());
+            break;
+        case 4:
+            Callback.SetAnsiText(ZipComment());
+            break;
+        case 5:
+        case 6: {
+            const auto& list =
+                item == 5 ? Component().WorkSpecArgs() : Component().WorkSpecArgsExcl();
+            Callback.SetArg3(static_cast<std::int32_t>(list.size()));
+            if (static_cast<std::size_t>(index) >= list.size()) {
+                Callback.SetText("");
+                return 0;
+            }
+            Callback.SetText(list[static_cast<std::size_t>(index)]);
+            break;
+        }
+        case 7:
+            Callback.SetText(StoreSuffixList(AddStoreSuffixes(), ExtAddStoreSuffixes()));
+            break;
+        default:
+            Callback.SetText(TempDir());
+            break;
+    }
+    return 1;
+}
+
+// --- Streams ------------------------------------------------------------------------
+
+std::int32_t TZADLLOpr::EngineStream(ZEStreamRec* rec) {
+    if (rec == nullptr || rec->Check != ZE_STREAM_CHECK || rec->Caller == nullptr)
+        return -5;
+    auto* self = dynamic_cast<TZADLLOpr*>(static_cast<TZACore*>(rec->Caller));
+    return self != nullptr ? self->OnEngineStream(rec) : -5;
+}
+
+std::int32_t TZADLLOpr::OnEngineStream(ZEStreamRec* rec) {
+    try {
+        auto* strm = static_cast<TZAStream*>(rec->Stream);
+        switch (rec->Operation) {
+            case ZE_SOP_IDENTIFY:
+            case ZE_SOP_OPEN:
+            case ZE_SOP_CLOSE: {
+                const std::int32_t answer = rec->Operation == ZE_SOP_IDENTIFY ? StreamIdentify(rec)
+                                            : rec->Operation == ZE_SOP_OPEN   ? StreamOpen(rec)
+                                                                              : StreamClose(rec);
+                if (Verbose()) {
+                    const TZAFmtArg args[] = {std::int64_t{rec->Operation},
+                                              std::int64_t{rec->StreamNumber},
+                                              std::int64_t{answer}};
+                    ReportTrace(FormatText("Stream operation %d on %d returns %d", args));
+                }
+                return answer;
+            }
+            case ZE_SOP_SEEK: {
+                if (strm == nullptr)
+                    return 0;
+                const auto origin = static_cast<TZASeekOrigin>(
+                    std::min<std::uint8_t>(static_cast<std::uint8_t>(rec->Count & 0xFF), soEnd));
+                rec->Position = strm->Seek(rec->Position, origin);
+                return rec->Position >= 0 ? 1 : 0;
+            }
+            case ZE_SOP_READ: {
+                if (strm == nullptr || rec->Count < 0)
+                    return 0;
+                const std::int64_t left =
+                    std::max<std::int64_t>(0, strm->Size() - strm->Position());
+                const std::int64_t want = std::min<std::int64_t>(rec->Count, left);
+                const std::int64_t got = strm->Read(rec->Buffer, want);
+                rec->Count = static_cast<std::int32_t>(got);
+                return got == want ? 1 : 0;
+            }
+            case ZE_SOP_WRITE: {
+                if (strm == nullptr || rec->Count < 0)
+                    return 0;
+                const std::int64_t want = rec->Count;
+                const std::int64_t put = strm->Write(rec->Buffer, want);
+                rec->Count = static_cast<std::int32_t>(put);
+                return put == want ? 1 : 0;
+            }
+            default:
+                return 0;
+        }
+    } catch (const std::exception&) {
+        return -5;
+    }
+}
+
+std::int32_t TZADLLOpr::StreamIdentify(ZEStreamRec* rec) {
+    if (InStream != nullptr) {
+        rec->Position = InStream->Size();
+        rec->Date = StreamDate;
+        rec->Attributes = StreamAttrs;
+        return 1;
+    }
+    auto& comp = Component();
+    if (comp.OnStream) {
+        TZAStream* strm = nullptr;
+        TZASStats stat;
+        bool done = false;
+        comp.OnStream(comp, zsoIdentify, rec->StreamNumber, strm, stat, done);
+        if (done) {
+            rec->Position = stat.Size;
+            rec->Date = stat.Date;
+            rec->Attributes = static_cast<std::uint32_t>(stat.Attrs);
+            return 1;
+        }
+    }
+    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
+        rec->Position = pipe->Size();
+        rec->Date = pipe->DOSDate();
+        rec->Attributes = static_cast<std::uint32_t>(pipe->Attributes());
+        return 1;
+    }
+    return 0;
+}
+
+std::int32_t TZADLLOpr::StreamOpen(ZEStreamRec* rec) {
+    if (InStream != nullptr) {
+        InStream->Rewind();
+        rec->Stream = InStream;
+        return 1;
+    }
+    auto& comp = Component();
+    if (comp.OnStream) {
+        TZAStream* strm = nullptr;
+        TZASStats stat;
+        bool done = false;
+        comp.OnStream(comp, zsoOpen, rec->StreamNumber, strm, stat, done);
+        if (done && strm != nullptr) {
+            rec->Stream = strm;
+            return 1;
+        }
+    }
+    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
+        rec->Stream = pipe->Stream();
+        return 1;
+    }
+    return 0;
+}
+
+std::int32_t TZADLLOpr::StreamClose(ZEStreamRec* rec) {
+    auto* strm = static_cast<TZAStream*>(rec->Stream);
+    if (strm == nullptr)
+        return 0;
+    if (strm == InStream) {
+        InStream = nullptr;
+        rec->Stream = nullptr;
+        return 1;
+    }
+    auto& comp = Component();
+    if (comp.OnStream) {
+        TZASStats stat;
+        bool done = false;
+        comp.OnStream(comp, zsoClose, rec->StreamNumber, strm, stat, done);
+        if (done) {
+            rec->Stream = strm;
+            return 1;
+        }
+    }
+    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
+        pipe->SetStream(nullptr);
+        return 1;
+    }
+    return 0;
+}
