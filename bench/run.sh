@@ -31,11 +31,20 @@ files=$(find corpus -type f | wc -l)
 tar cf - corpus > /dev/null  # warm the page cache
 printf 'corpus: %d files, %.1f MB\n\n' "$files" "$(echo "$bytes / 1048576" | bc -l)"
 
-secs() { local s e; s=$(date +%s.%N); "$@" > /dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
+# Wall-clock seconds of a command; its CPU seconds (user + system) go to cpu.txt.
+secs() {
+    local s e
+    s=$(date +%s.%N)
+    /usr/bin/time -f "%U %S" -o "$WORK/cpu.one" "$@" > /dev/null 2>&1 || true
+    e=$(date +%s.%N)
+    echo "$1 $(awk '{print $1 + $2}' "$WORK/cpu.one")" >> "$WORK/cpu.txt"
+    echo "$e - $s" | bc -l
+}
 size() { stat -c %s "$1"; }
 clean() { rm -rf "$WORK"/x_* "$WORK"/*.zip; }
 
 clean
+: > "$WORK/cpu.txt"
 declare -A T
 T[zip6]=$(secs sh -c "cd corpus && zip -qr -6 ../zip6.zip .")
 T[our6]=$(secs "$ZEDRIVE" a -6 -r -H "$WORK/our6.zip" "$WORK/corpus" '*')
@@ -43,6 +52,7 @@ T[zip9]=$(secs sh -c "cd corpus && zip -qr -9 ../zip9.zip .")
 T[our9]=$(secs "$ZEDRIVE" a -9 -r -H "$WORK/our9.zip" "$WORK/corpus" '*')
 T[7z6]=$(secs sh -c "cd corpus && 7zz a -tzip -mx=5 ../7z.zip .")
 T[unzip]=$(secs unzip -q zip6.zip -d x_unzip)
+mkdir -p x_our
 T[ourx]=$(secs "$ZEDRIVE" x zip6.zip x_our)
 T[7zx]=$(secs 7zz x zip6.zip -ox_7z)
 T[unzipt]=$(secs unzip -tq zip6.zip)
@@ -76,4 +86,7 @@ printf 'size level 9 vs zip -9:       %+.2f%% (<= +1%%)\n' "$(echo "($(size our9
 printf 'extract speed vs unzip:       %.2fx (>= 1.5)\n' "$(echo "${T[unzip]} / ${T[ourx]}" | bc -l)"
 printf 'test speed vs unzip -t:       %.2fx (>= 1.5)\n' "$(echo "${T[unzipt]} / ${T[ourt]}" | bc -l)"
 echo "byte-identical extraction, own archive tests clean: $identical"
+echo "== CPU seconds (user + system), in the order run =="
+cat "$WORK/cpu.txt"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 clean

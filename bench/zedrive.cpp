@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
             flags |= ZE_FLAG_RECURSE;
         else if (o == "-j")
             flags |= ZE_FLAG_NO_DIRNAMES;
+        else if (o == "-H")
+            flags |= ZE_FLAG_HIDDEN;
         else if (o == "-o")
             flags |= ZE_FLAG_OVERWRITE;
         else if (o == "-v")
