@@ -111,6 +111,7 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
 
     std::vector<std::string> parts;
     int dirFd = -1;
+    bool exists = false;
     std::string leaf;
     if (!test) {
         std::string rel = name;
@@ -156,6 +157,7 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
         leaf = parts.back();
         struct stat st {};
         if (fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            exists = true;
             if (S_ISDIR(st.st_mode))
                 return fail(name, ZE_ERR_CREATE, ZE_SKIP_FILE_EXISTS, "A folder is in the way");
             bool fileOlder = st.st_mtime < e.mtime();
@@ -216,7 +218,19 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
     bool link = e.isSymlink() && !test;
     int fd = -1;
     std::string tmp;
-    if (!test && !link) {
+    unsigned mode = e.unixMode() & 0777;
+    if (!mode)
+        mode = 0666 & ~umask_;
+    bool direct = false;  // written under its own name (nothing was there to replace)
+    if (!test && !link && !exists) {
+        fd =
+            openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            direct = true;
+            tmp = leaf;
+        }
+    }
+    if (!test && !link && fd < 0) {
         fd = createTemp(dirFd, leaf, tmp);
         if (fd < 0)
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
@@ -293,15 +307,13 @@ bool ExtractJob::entry(size_t index, Entry& e, const std::string& name) {
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
         return true;
     }
-    unsigned mode = e.unixMode() & 0777;
-    if (!mode)
-        mode = 0666 & ~umask_;
-    fchmod(fd, mode);
+    if (!direct || (mode & ~umask_) != mode)
+        fchmod(fd, mode);
     struct timespec ts[2] = {{0, UTIME_OMIT}, {e.mtime(), 0}};
     futimens(fd, ts);
     close(fd);
     fd = -1;
-    if (renameat(dirFd, tmp.c_str(), dirFd, leaf.c_str()) != 0) {
+    if (!direct && renameat(dirFd, tmp.c_str(), dirFd, leaf.c_str()) != 0) {
         unlinkat(dirFd, tmp.c_str(), 0);
         return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
     }
