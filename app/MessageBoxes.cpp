@@ -1,0 +1,67 @@
+#include "MessageBoxes.h"
+
+#include <QAbstractButton>
+
+#include <utility>
+
+namespace {
+
+TMessageBoxHook& Hook() {
+    static TMessageBoxHook hook;
+    return hook;
+}
+
+QMessageBox::Icon IconOf(TMessageKind kind) {
+    switch (kind) {
+        case TMessageKind::mkWarning:
+            return QMessageBox::Warning;
+        case TMessageKind::mkError:
+            return QMessageBox::Critical;
+        case TMessageKind::mkInformation:
+            return QMessageBox::Information;
+        case TMessageKind::mkConfirmation:
+            return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+TMessageBoxHook SetMessageBoxHook(TMessageBoxHook hook) {
+    return std::exchange(Hook(), std::move(hook));
+}
+
+QString MessageTitle(TMessageKind kind) {
+    switch (kind) {
+        case TMessageKind::mkWarning:
+            return QStringLiteral("Warnung");
+        case TMessageKind::mkError:
+            return QStringLiteral("Fehler");
+        case TMessageKind::mkInformation:
+            return QStringLiteral("Information");
+        case TMessageKind::mkConfirmation:
+            return QStringLiteral("Bestätigen");
+    }
+    return {};
+}
+
+QMessageBox::StandardButton ShowMessage(TMessageKind kind, const QString& text,
+                                        QMessageBox::StandardButtons buttons, QWidget* parent) {
+    const QString title = MessageTitle(kind);
+    if (Hook()) {
+        return Hook()(kind, title, text, buttons);
+    }
+    QMessageBox box(IconOf(kind), title, text, buttons, parent);
+    const std::pair<QMessageBox::StandardButton, const char*> captions[] = {
+        {QMessageBox::Yes, "&Ja"},
+        {QMessageBox::No, "&Nein"},
+        {QMessageBox::Ok, "OK"},
+        {QMessageBox::Cancel, "Abbrechen"},
+    };
+    for (const auto& [button, caption] : captions) {
+        if (QAbstractButton* b = box.button(button)) {
+            b->setText(QString::fromUtf8(caption));
+        }
+    }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
