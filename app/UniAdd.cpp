@@ -28,6 +28,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kHelpContext = 50;
@@ -206,13 +208,6 @@ void TfrmAdd::FormCreate() {
     chbPasswortClick();
     FirstAddShowing = true;
 
-    // The name column takes what the other three leave of the list's width.
-    layout()->activate();
-    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const int client = lviFiles->Report()->viewport()->width();
-    lviFiles->SetColumnWidths(client - ScaleForDpi(300) - scrollBar, ScaleForDpi(70),
-                              ScaleForDpi(120), ScaleForDpi(110));
-
     connect(btnVerzZur, &QToolButton::clicked, this, &TfrmAdd::btnVerzZurClick);
     connect(btnSymbGross, &QToolButton::clicked, this, &TfrmAdd::btnSymbGrossClick);
     connect(btnSymbKlein, &QToolButton::clicked, this, &TfrmAdd::btnSymbKleinClick);
@@ -242,7 +237,24 @@ void TfrmAdd::showEvent(QShowEvent* event) {
     FormActivate();
 }
 
+void TfrmAdd::SetColumnWidths() {
+    // The time column must hold a whole time text in this font; the name column takes what
+    // the other three leave of the list's width.
+    const QFontMetrics metrics = lviFiles->Report()->fontMetrics();
+    const int time = std::max(ScaleForDpi(110),
+                              metrics.horizontalAdvance(QStringLiteral("00.00.0000  00:00")) + 16);
+    const int size = ScaleForDpi(70);
+    const int type = ScaleForDpi(120);
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int client = lviFiles->Report()->viewport()->width();
+    lviFiles->SetColumnWidths(std::max(client - size - type - time - scrollBar, ScaleForDpi(100)),
+                              size, type, time);
+}
+
 void TfrmAdd::FormActivate() {
+    if (FirstAddShowing) {
+        SetColumnWidths();
+    }
     // Encryption is chosen anew for every add.
     chbPasswort->setChecked(false);
     ediPasswort->clear();

@@ -75,6 +75,7 @@ private:
     void FormCreate();
     void FormActivate();
     void BuildLayout();
+    void SetColumnWidths();
     void lviFilesSelectItem();
     void chbPfadSichernClick();
     void chbPasswortClick();
