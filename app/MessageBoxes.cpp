@@ -52,7 +52,10 @@ QMessageBox::StandardButton ShowMessage(TMessageKind kind, const QString& text,
     if (Hook()) {
         return Hook()(kind, title, text, buttons);
     }
-    QMessageBox box(IconOf(kind), title, text, buttons, parent);
+    // Composed messages break their lines with carriage returns; the label needs "\n".
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace('\r', '\n');
+    QMessageBox box(IconOf(kind), title, shown, buttons, parent);
     const std::pair<QMessageBox::StandardButton, const char*> captions[] = {
         {QMessageBox::Yes, "&Ja"},
         {QMessageBox::No, "&Nein"},

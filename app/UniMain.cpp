@@ -25,8 +25,12 @@
 
 #include "app/Global.h"
 #include "app/HelpWindow.h"
+#include "app/ImageLists.h"
+#include "app/Info.h"
 #include "app/Loeschen.h"
 #include "app/MessageBoxes.h"
+#include "app/UniAdd.h"
+#include "app/UniExtr.h"
 #include "app/ZipAccess.h"
 #include "zip/ZACore.h"
 
@@ -86,21 +90,6 @@ protected:
     }
 };
 
-// The image of a toolbar button by its index in the toolbar's image set.
-QIcon toolbarIcon(int image) {
-    static const QStyle::StandardPixmap kStandard[] = {
-        QStyle::SP_DialogCloseButton,      // 0 Beenden
-        QStyle::SP_ArrowDown,              // 1 Entpacken
-        QStyle::SP_DialogHelpButton,       // 2 Hilfe
-        QStyle::SP_FileDialogNewFolder,    // 3 Hinzufügen
-        QStyle::SP_MessageBoxInformation,  // 4 Info
-        QStyle::SP_TrashIcon,              // 5 Löschen
-        QStyle::SP_DialogOpenButton,       // 6 Öffnen / Neu
-        QStyle::SP_BrowserReload,          // 7 Umwandeln
-    };
-    return QApplication::style()->standardIcon(kStandard[image]);
-}
-
 QString folderWithSlash(const QString& path) {
     QString folder = QFileInfo(path).absolutePath();
     if (!folder.endsWith('/')) {
@@ -136,11 +125,12 @@ TfrmMain::TfrmMain(QStringList arguments, QWidget* parent)
     setAcceptDrops(true);
     DroppedFiles.clear();
 
-    // Help: a missing help file is reported once; start-up continues.
-    const QString help = HelpFilePath();
-    if (!QFileInfo::exists(help)) {
-        ShowMessage(TMessageKind::mkInformation,
-                    QStringLiteral("Hilfe-Datei nicht gefunden\n") + help, QMessageBox::Ok, this);
+    // Help: missing help pages are reported once; start-up continues.
+    if (!HelpAvailable()) {
+        ShowMessage(
+            TMessageKind::mkInformation,
+            QStringLiteral("Hilfe-Datei nicht gefunden\n") + HelpPageForContext(10).toString(),
+            QMessageBox::Ok, this);
     }
 
     Bedienelemente();
@@ -157,6 +147,13 @@ TfrmMain::TfrmMain(QStringList arguments, QWidget* parent)
     QGuiApplication::setApplicationDisplayName(title);
     SetApplicationTitle(title.toStdString());
     setWindowTitle(title);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik.png")));
+
+    // The dialogs, in the order the program has always created them.
+    frmExtr_ = std::make_unique<TfrmExtr>(this);
+    frmAdd_ = std::make_unique<TfrmAdd>(this);
+    frmAdd_->CommandLineParams = arguments_.mid(0, 1);
+    frmInfo_ = std::make_unique<TfrmInfo>(this);
 }
 
 TfrmMain::~TfrmMain() {
@@ -330,7 +327,8 @@ void TfrmMain::buildToolbar() {
     toolBar_->setFloatable(false);
     toolBar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
-    toolBar_->setIconSize(QSize(ScaleForDpi(32), ScaleForDpi(32)));
+    const int dpi = ScreenDpi();
+    toolBar_->setIconSize(ToolbarImageSize(dpi));
 
     struct TButton {
         const char* name;
@@ -350,7 +348,9 @@ void TfrmMain::buildToolbar() {
     };
     int widest = 0;
     for (const TButton& b : buttons) {
-        QAction* action = toolBar_->addAction(toolbarIcon(b.image), QString::fromUtf8(b.caption));
+        QAction* action =
+            toolBar_->addAction(QIcon(ToolbarImage(static_cast<TToolbarImage>(b.image), dpi)),
+                                QString::fromUtf8(b.caption));
         action->setObjectName(QLatin1String(b.name));
         // Set explicitly, or the button drops the trailing "...".
         action->setIconText(QString::fromUtf8(b.caption));
@@ -416,6 +416,14 @@ void TfrmMain::LoadSettings() {
     const int width = readInt(s, "breit", 636);
     for (int i = 0; i < TArchiveListModel::kColumns; ++i) {
         columnWidths_[i] = readInt(s, kColumnSettings[i].key, kColumnSettings[i].defaultWidth);
+    }
+    // The date column's first width must hold a whole date and time in this
+    // desktop's font, which is wider than the one the widths were made for.
+    if (!s.contains(QLatin1String(kColumnSettings[3].key))) {
+        const int needed = listView_->fontMetrics().horizontalAdvance(
+                               TArchiveListModel::DateCellText(0x58560000)) +
+                           ScaleForDpi(14);
+        columnWidths_[3] = std::max(columnWidths_[3], needed);
     }
     s.endGroup();
     s.beginGroup(QStringLiteral("Optionen"));

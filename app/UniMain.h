@@ -18,6 +18,10 @@
 #include "zip/ZipArchiver.h"
 
 class QAction;
+class QDialog;
+class TfrmAdd;
+class TfrmExtr;
+class TfrmInfo;
 class QFrame;
 class QMenu;
 class QSettings;
@@ -68,6 +72,13 @@ public:
     // associated program (program empty); tests replace it.
     using TLaunchHook = std::function<void(const QString& program, const QString& path)>;
     static TLaunchHook SetLaunchHook(TLaunchHook hook);
+    // Shows the add, extract and info windows modally; tests replace it with
+    // a function that drives the (shown, non-modal) window and returns.
+    using TModalHook = std::function<void(QDialog& dialog)>;
+    static TModalHook SetModalHook(TModalHook hook);
+    TfrmAdd& frmAdd() { return *frmAdd_; }
+    TfrmExtr& frmExtr() { return *frmExtr_; }
+    TfrmInfo& frmInfo() { return *frmInfo_; }
 
     // --- Component events ---------------------------------------------------------
     void ZipArchiver1DirUpdate();
@@ -91,8 +102,6 @@ public:
     QMenu* PopupMenu() const { return popup_; }
     std::uint32_t TotalPacked() const { return totalPacked_; }
     std::uint32_t TotalUnpacked() const { return totalUnpacked_; }
-    // Whether the add dialog asked to keep the whole path ("Den gesamten Pfad sichern").
-    void SetSaveFullPath(bool on) { saveFullPath_ = on; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -116,10 +125,15 @@ private:
     bool archiveIsReadOnly() const;
     // Reports that this build's component cannot do the operation yet.
     void notAvailable(const QString& what);
+    void runModal(QDialog& dialog);
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;
     std::unique_ptr<TZipArchiver> zip_;
+    // The dialogs, created once and shown as often as needed.
+    std::unique_ptr<TfrmExtr> frmExtr_;
+    std::unique_ptr<TfrmAdd> frmAdd_;
+    std::unique_ptr<TfrmInfo> frmInfo_;
     TArchiveListModel* model_ = nullptr;
     QTreeView* listView_ = nullptr;
     QToolBar* toolBar_ = nullptr;
@@ -134,7 +148,6 @@ private:
     QMenu* popup_ = nullptr;
     std::uint32_t totalPacked_ = 0;
     std::uint32_t totalUnpacked_ = 0;
-    bool saveFullPath_ = false;
     int winStatus_ = 1;
     int columnWidths_[TArchiveListModel::kColumns] = {179, 90, 90, 105, 60};
 };

@@ -1,11 +1,13 @@
 // The main window's commands, viewing an entry through a temporary copy, and
 // the component's progress, message and stored-name events.
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QProcess>
 #include <QUrl>
 #include <limits>
@@ -14,7 +16,10 @@
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/HelpWindow.h"
+#include "app/Info.h"
 #include "app/MessageBoxes.h"
+#include "app/UniAdd.h"
+#include "app/UniExtr.h"
 #include "app/UniMain.h"
 #include "app/ZipAccess.h"
 #include "platform/FileAttributes.h"
@@ -39,7 +44,26 @@ QString upperExtension(const QString& name) {
     return dot >= 0 ? name.mid(dot).toUpper() : QString();
 }
 
+TfrmMain::TModalHook& modalHook() {
+    static TfrmMain::TModalHook hook;
+    return hook;
+}
+
 }  // namespace
+
+TfrmMain::TModalHook TfrmMain::SetModalHook(TModalHook hook) {
+    return std::exchange(modalHook(), std::move(hook));
+}
+
+void TfrmMain::runModal(QDialog& dialog) {
+    if (modalHook()) {
+        dialog.show();
+        modalHook()(dialog);
+        dialog.hide();
+        return;
+    }
+    dialog.exec();
+}
 
 TfrmMain::TLaunchHook TfrmMain::SetLaunchHook(TLaunchHook hook) {
     return std::exchange(launchHook(), std::move(hook));
@@ -99,23 +123,11 @@ void TfrmMain::tbtHinzuClick() {
         return;
     }
     DialogCancelled = true;
-    // Until the add dialog is built in, a file chooser collects the pack list.
-    TFileDialogRequest request;
-    request.Kind = TFileDialogKind::fdAddFiles;
-    request.Title = QStringLiteral("Dateien hinzufügen");
-    request.Folder = SourceFolder.isEmpty() ? OpenFolder : SourceFolder;
-    QStringList packList = RunFileDialog(request, this);
-    if (!packList.isEmpty()) {
-        DialogCancelled = false;
-        SourceFolder = QFileInfo(packList.front()).absolutePath() + QStringLiteral("/");
-        DroppedFiles.clear();
-    }
-    const bool recurse = false;
-    const bool keepPath = false;
-    saveFullPath_ = false;
+    runModal(*frmAdd_);
     if (DialogCancelled) {
         return;
     }
+    const QStringList packList = frmAdd_->PackList();
     if (packList.isEmpty()) {
         ShowMessage(TMessageKind::mkInformation,
                     QStringLiteral("Der oder die ausgewählten Ordner enthalten keine Dateien.\n\n"
@@ -125,6 +137,7 @@ void TfrmMain::tbtHinzuClick() {
     }
     if (!OperationAvailable(TZipOperation::zoAdd)) {
         notAvailable(QStringLiteral("Das Hinzufügen von Dateien"));
+        frmAdd_->lbPackListe->clear();
         AddPassword.clear();
         return;
     }
@@ -134,10 +147,10 @@ void TfrmMain::tbtHinzuClick() {
         options.include(AddEncrypt);
         zipaccess::SetPassword(*zip_, AddPassword.toStdString());
     }
-    if (recurse) {
+    if (frmAdd_->chbUnterordnerEinschliessen->isChecked()) {
         options.include(AddRecurseDirs);
     }
-    if (keepPath) {
+    if (frmAdd_->chbPfadSichern->isChecked()) {
         options.include(AddDirNames);
     }
     zipaccess::SetAddOptions(*zip_, options);
@@ -151,6 +164,7 @@ void TfrmMain::tbtHinzuClick() {
     } catch (...) {
         ShowPlainMessage(QStringLiteral("Fehler beim Hinzufügen"), this);
     }
+    frmAdd_->lbPackListe->clear();
     zipaccess::SetPassword(*zip_, std::string());
     AddPassword.clear();
     hideProgressPanel();
@@ -169,25 +183,8 @@ void TfrmMain::tbtEntpackenClick() {
                     QMessageBox::Ok, this);
         return;
     }
-    // Until the extract dialog is built in, a folder chooser gives the target;
-    // paths are kept and existing files are not overwritten.
-    DialogCancelled = true;
-    TFileDialogRequest request;
-    request.Kind = TFileDialogKind::fdFolder;
-    request.Title = QStringLiteral("Entpacken nach");
-    request.Folder = ExtractFolder;
-    const QStringList chosen = RunFileDialog(request, this);
-    ExtractTarget.clear();
-    if (!chosen.isEmpty()) {
-        DialogCancelled = false;
-        ExtractTarget = chosen.front();
-        if (!ExtractTarget.endsWith('/')) {
-            ExtractTarget += '/';
-        }
-        ExtractFolder = ExtractTarget;
-        ExtractWithPaths = true;
-        ExtractOverwrite = false;
-    }
+    frmExtr_->RefreshTree();
+    runModal(*frmExtr_);
     if (DialogCancelled || ExtractTarget.isEmpty()) {
         return;
     }
@@ -344,14 +341,11 @@ void TfrmMain::tbtUmwandelnClick() {
 // --- Info, Hilfe, Beenden ------------------------------------------------------------------
 
 void TfrmMain::tbtInfoClick() {
-    ShowMessage(TMessageKind::mkInformation,
-                QStringLiteral("Tarvik ") + GetVersionText(4) +
-                    QStringLiteral("\n\nZip-Archive öffnen, erstellen und bearbeiten."),
-                QMessageBox::Ok, this);
+    runModal(*frmInfo_);
 }
 
 void TfrmMain::tbtHilfeClick() {
-    ShowHelpContext(10, this);
+    ShowHelp(10);
 }
 
 void TfrmMain::tbtBeendenClick() {
@@ -497,7 +491,7 @@ void TfrmMain::ZipArchiver1Message(int ErrCode, const std::string& ErrMsg) {
 
 void TfrmMain::ZipArchiver1SetAddName(std::string& FileName, const std::string& /*ExtName*/,
                                       bool& IsChanged) {
-    if (saveFullPath_) {
+    if (frmAdd_->chbGesamtenPfadSichern->isChecked()) {
         return;
     }
     // The path of SourceFolder below the root ("home/u/Daten/"); the stored

@@ -105,9 +105,9 @@ TArchiveEntryInfo entryOf(Z& z, int index) {
             info.UncompressedSize = entry.UncompressedSize();
             info.DosDateTime = entry.DosDateTime();
         };
-        if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(e)>>) {
-            if (e != nullptr) {
-                fill(*e);
+        if constexpr (requires { e->FileName(); }) {
+            if (e) {
+                fill(*e);  // a pointer or a shared handle
             }
         } else {
             fill(e);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds resources/Beispiel.zip, the small archive `make run` opens: a few
-# German text files in two folders, with fixed dates so the archive is the
+# German text files in two folders (names kept to ASCII: Info-ZIP zip here
+# does not mark UTF-8 names), with fixed dates so the archive is the
 # same on every machine. Needs Info-ZIP zip.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +28,7 @@ Viele Grüße
 Anna und Jürgen
 TXT
 
-cat > "Briefe/Dankeschön.txt" <<'TXT'
+cat > "Briefe/Dankeschoen.txt" <<'TXT'
 Hallo Frau Müller,
 
 vielen Dank für die schönen Blumen zu meinem Geburtstag!
@@ -58,10 +59,10 @@ done > Notizen.txt
 
 touch -d '2024-03-14 09:30:00' Liesmich.txt
 touch -d '2023-07-01 18:05:00' Briefe/Einladung.txt
-touch -d '2023-05-22 11:42:00' "Briefe/Dankeschön.txt"
+touch -d '2023-05-22 11:42:00' "Briefe/Dankeschoen.txt"
 touch -d '2022-11-27 15:10:00' Rezepte/Apfelkuchen.txt
 touch -d '2024-01-08 08:00:00' Notizen.txt
 
 rm -f "$root/resources/Beispiel.zip"
 TZ=UTC zip -q -X -9 "$root/resources/Beispiel.zip" Liesmich.txt Notizen.txt \
-    Briefe/Einladung.txt "Briefe/Dankeschön.txt" Rezepte/Apfelkuchen.txt
+    Briefe/Einladung.txt "Briefe/Dankeschoen.txt" Rezepte/Apfelkuchen.txt

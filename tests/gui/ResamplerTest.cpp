@@ -1,6 +1,6 @@
 // The resampler's numbers: kernels, contributor lists, both branches, edges and failure.
-#include "Bitmap_Skalieren.h"
-#include "MessageBoxes.h"
+#include "app/Bitmap_Skalieren.h"
+#include "app/MessageBoxes.h"
 
 #include <QtTest>
 
