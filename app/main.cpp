@@ -17,6 +17,7 @@
 #include "app/MessageBoxes.h"
 #include "app/UniMain.h"
 #include "zip/ZACore.h"
+#include "zip/messages/dialog/ZAQtDialogProvider.h"
 #include "zip/ZipArchiver.h"
 
 namespace {
@@ -69,6 +70,8 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("KVL"));
     // Dates and separators follow the user's locale.
     QLocale::setDefault(QLocale::system());
+    // The component asks its questions and shows its errors in its Qt box.
+    InstallQtDialogProvider();
     // Long operations keep the window alive through the component's pump,
     // and the component shows the hourglass while it works.
     SetMessagePump([] { QCoreApplication::processEvents(); });
