@@ -1,0 +1,57 @@
+// State shared by the main window and the add and extract dialogs, and the
+// small helper routines they use. One instance per process; everything starts
+// empty. Folder values always end with "/" once set.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+// --- Shared application state ----------------------------------------------
+extern QString ViewerProgram;   // program used by "Anzeigen" (setting "editor")
+extern QString TempViewFolder;  // GetTempFolder() + "TarvikTmp/"
+extern QString SourceFolder;    // where the add dialog starts browsing
+extern QString OpenFolder;      // initial folder of the open/new dialog
+extern QString ExtractFolder;   // default and last target of the extract dialog
+extern QString AddPassword;     // password for the next add; empty = no encryption
+extern bool ParamIsArchive;     // the first argument names an existing ".zip" file
+extern int ArchiveSortColumn;   // sort column of the entry list, 0..4 (setting "zipsort")
+extern int FileSortColumn;      // sort column of the add dialog (setting "dateisort")
+
+// Owned by the main window, shared with the dialogs.
+extern QStringList DroppedFiles;  // paths dropped on the main window; the add dialog empties it
+extern bool DialogCancelled;      // true until a dialog is closed with OK
+extern QString ExtractTarget;     // folder chosen in the extract dialog; empty when cancelled
+extern bool ExtractWithPaths;     // "Mit Ordnernamen entpacken"
+extern bool ExtractOverwrite;     // "Vorhandene Dateien überschreiben"
+extern QString RatioText;         // status texts computed when the list is filled
+extern QString SizeText;
+extern bool FirstActivation;  // true from window creation until its first activation
+
+// Resets all of the above to their start values (tests run several windows).
+void ResetSharedState();
+
+// --- Helper routines ----------------------------------------------------------
+// The system's temporary folder ($TMPDIR, else /tmp) with a trailing "/".
+QString GetTempFolder();
+// The folder of the system's programs, with a trailing "/" (stands in for the
+// Windows folder of the original design: the default viewer lives there).
+QString GetWindowsFolder();
+// The viewer used when the settings name none: the first text editor found
+// in GetWindowsFolder(), else the desktop's generic opener.
+QString DefaultViewerProgram();
+// "0 Byte", "1023 Byte", "1,5 KB", "1 MB" (locale separators).
+QString FormatSizeText(std::int32_t n);
+// The program's version as 1..4 numbers joined by ".": 2 parts give "1.9".
+QString GetVersionText(int parts);
+// value x screen dpi / 96, rounded to the nearest integer.
+int ScaleForDpi(int value);
+// Shows a small dialog with the file's name, type, size, dates and permissions.
+bool ShowFileProperties(const QString& path);
+// True when the folder holds nothing; false also when it cannot be read.
+bool IsFolderEmpty(const QString& path);
+
+// --- Formatting shared by the windows -----------------------------------------
+// Formats `value` like a "#,##.##" picture with `decimals` optional decimals:
+// locale grouping when `grouping`, no leading zero (0.5 gives ",5", 0 gives "").
+QString FormatPicture(double value, int decimals, bool grouping);
