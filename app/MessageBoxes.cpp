@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 
 #include <utility>
 
@@ -67,4 +68,14 @@ QMessageBox::StandardButton ShowMessage(TMessageKind kind, const QString& text,
         }
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void ShowPlainMessage(const QString& text, QWidget* parent) {
+    const QString title = QGuiApplication::applicationDisplayName();
+    if (Hook()) {
+        Hook()(TMessageKind::mkInformation, title, text, QMessageBox::Ok);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
 }

@@ -26,3 +26,7 @@ QString MessageTitle(TMessageKind kind);
 QMessageBox::StandardButton ShowMessage(TMessageKind kind, const QString& text,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         QWidget* parent = nullptr);
+
+// A plain message box: the application's title, no icon, an OK button. The
+// hook sees it as an information with the application's title.
+void ShowPlainMessage(const QString& text, QWidget* parent = nullptr);

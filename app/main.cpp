@@ -1,7 +1,114 @@
 // Entry routine of the Tarvik desktop program.
+//
+//   tarvik [ARCHIVE|FILE]              the window; an archive is opened, any
+//                                      other file is offered for adding
+//   tarvik --screenshot PNG [ARCHIVE]  renders the window to PNG and exits
+//   tarvik --bench-open ARCHIVE        opens the archive, fills and sorts the
+//                                      list, prints the time and exits
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/FileDialogs.h"
+#include "app/Global.h"
+#include "app/MessageBoxes.h"
+#include "app/UniMain.h"
+#include "zip/ZACore.h"
+#include "zip/messages/dialog/ZAQtDialogProvider.h"
+#include "zip/ZipArchiver.h"
+
+namespace {
+
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+int renderScreenshot(const QString& png, const QStringList& archive) {
+    TfrmMain window(archive);
+    window.show();
+    window.FormActivate();
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+    }
+    if (!window.grab().save(png, "PNG")) {
+        std::fprintf(stderr, "tarvik: %s kann nicht geschrieben werden\n", qPrintable(png));
+        return 1;
+    }
+    return 0;
+}
+
+int benchOpen(const QString& archive) {
+    TfrmMain window;
+    QElapsedTimer timer;
+    timer.start();
+    window.OeffneArchiv(archive);
+    const qint64 ms = timer.elapsed();
+    std::printf("%d Einträge geladen, Liste gefüllt und sortiert in %lld ms\n",
+                window.Model().rowCount(), static_cast<long long>(ms));
+    return window.Model().rowCount() > 0 ? 0 : 1;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
+    QStringList raw;
+    for (int i = 1; i < argc; ++i) {
+        raw << QString::fromLocal8Bit(argv[i]);
+    }
+    const bool batch = !raw.isEmpty() && (raw.front() == QStringLiteral("--screenshot") ||
+                                          raw.front() == QStringLiteral("--bench-open"));
+    if (batch && !hasDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Tarvik"));
+    QApplication::setOrganizationName(QStringLiteral("KVL"));
+    // Dates and separators follow the user's locale.
+    QLocale::setDefault(QLocale::system());
+    // The component asks its questions and shows its errors in its Qt box.
+    InstallQtDialogProvider();
+    // Long operations keep the window alive through the component's pump,
+    // and the component shows the hourglass while it works.
+    SetMessagePump([] { QCoreApplication::processEvents(); });
+    SetBusyCursorHook([](bool busy) {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    });
+
+    if (batch) {
+        // Nobody is there to answer: messages go to the error output, questions
+        // are declined and choosers cancelled.
+        SetMessageBoxHook([](TMessageKind, const QString& title, const QString& text,
+                             QMessageBox::StandardButtons buttons) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+            return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+        });
+        SetFileDialogHook([](const TFileDialogRequest&) { return QStringList(); });
+    }
+    if (!raw.isEmpty() && raw.front() == QStringLiteral("--screenshot")) {
+        if (raw.size() < 2) {
+            std::fprintf(stderr, "Aufruf: tarvik --screenshot DATEI.png [ARCHIV]\n");
+            return 2;
+        }
+        return renderScreenshot(raw[1], raw.mid(2, 1));
+    }
+    if (!raw.isEmpty() && raw.front() == QStringLiteral("--bench-open")) {
+        if (raw.size() < 2) {
+            std::fprintf(stderr, "Aufruf: tarvik --bench-open ARCHIV\n");
+            return 2;
+        }
+        return benchOpen(raw[1]);
+    }
+
+    TfrmMain window(raw);
+    window.show();
+    return QApplication::exec();
 }

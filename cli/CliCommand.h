@@ -31,3 +31,4 @@ inline constexpr int kExitUsage = 2;
 
 int RunVersion(CliContext& ctx, std::span<const std::string> args);
 int RunLanguages(CliContext& ctx, std::span<const std::string> args);
+int RunList(CliContext& ctx, std::span<const std::string> args);

@@ -3,7 +3,11 @@
 #include <exception>
 #include <mutex>
 
+#include "platform/TempFiles.h"
+#include "zip/ZACenDir.h"
+#include "zip/ZALister.h"
 #include "zip/ZAXcpt.h"
+#include "zip/ZAZipFile.h"
 
 namespace {
 std::mutex gCursorMutex;
@@ -38,6 +42,7 @@ TCustomZipArchiver::~TCustomZipArchiver() {
     OnTick = nullptr;
     OnZipDialog = nullptr;
     operation_.reset();
+    lister_.reset();
     pipes_.Clear();
 }
 
@@ -48,6 +53,10 @@ void TCustomZipArchiver::notify(int code, const std::string& text) {
 }
 
 void TCustomZipArchiver::SetActive(bool value) {
+    if (loading_) {
+        active_ = value ? 1 : 0;
+        return;
+    }
     if (value) {
         if (active_ == 0) {
             active_ = 1;
@@ -69,7 +78,37 @@ void TCustomZipArchiver::SetActive(bool value) {
     ChangeState(zsDisabled);
 }
 
-void TCustomZipArchiver::ApplyDeferredSettings() {}
+void TCustomZipArchiver::ApplyDeferredSettings() {
+    const std::uint8_t flags = deferred_;
+    deferred_ = 0;
+    if ((flags & kDeferLanguage) != 0) {
+        SelectLanguage(language_);
+    } else if ((flags & kDeferLanguageID) != 0) {
+        SelectLanguageId(static_cast<int>(languageId_));
+    }
+    if ((flags & kDeferZipFileName) != 0) {
+        LoadZipFileName(internal_->ZipFileName);
+    }
+    if ((flags & kDeferZipComment) != 0 && internal_->ErrCode == 0) {
+        ApplyZipComment(internal_->ZipComment);
+    }
+    if ((flags & kDeferDllLoad) != 0 && internal_->ErrCode == 0) {
+        ApplyDllLoad(dllLoad_);
+    }
+}
+
+void TCustomZipArchiver::EndLoading() {
+    if (!loading_) {
+        return;
+    }
+    loading_ = false;
+    if (active_ != 0) {
+        ChangeState(zsIdle);
+        if (deferred_ != 0 && busyCount_ == 0) {
+            ApplyDeferredSettings();
+        }
+    }
+}
 
 void TCustomZipArchiver::ChangeState(TZAStates newState) {
     if (newState == state_)
@@ -107,7 +146,7 @@ bool TCustomZipArchiver::RefuseWhileBusy() {
 }
 
 bool TCustomZipArchiver::StartOperation() {
-    if (active_ == 0)
+    if (!IsActive())
         return false;
     if (busyCount_ != 0) {
         CountReentry();
@@ -128,6 +167,10 @@ void TCustomZipArchiver::PrepareOperation() {
     internal_->SuccessCount = 0;
     // A request left from an earlier operation must not cancel this one.
     internal_->CancelRequest = 0;
+    workSpecArgs_ = fSpecArgs_;
+    workSpecArgsExcl_ = fSpecArgsExcl_;
+    if (lister_)
+        lister_->ClearCancel();
     if (operation_)
         operation_->ClearCancel();
 }
@@ -160,7 +203,15 @@ void TCustomZipArchiver::EndOperation(bool success) {
         std::rethrow_exception(failure);
 }
 
-void TCustomZipArchiver::FinishWork(bool) {}
+void TCustomZipArchiver::FinishWork(bool success) {
+    if (lister_) {
+        lister_->Finish(success);
+    }
+    if (success) {
+        fSpecArgs_ = workSpecArgs_;
+        fSpecArgsExcl_ = workSpecArgsExcl_;
+    }
+}
 
 bool TCustomZipArchiver::RunOperation(const std::function<void()>& body, bool quiet) {
     if (!StartOperation())
@@ -249,11 +300,412 @@ void TCustomZipArchiver::SetCancel(bool value) {
     internal_->CancelRequest = 2;
 }
 
-void TCustomZipArchiver::CancelWork() {}
+void TCustomZipArchiver::CancelWork() {
+    if (lister_)
+        lister_->SetCancel(2);
+}
 
 void TCustomZipArchiver::SendToTraceWindow(int code, const std::string& text) {
     if (!TraceWindow)
         return;
     if (!TraceWindow(code, text))
         TraceWindow = nullptr;
+}
+
+// --- The loaded archive -----------------------------------------------------------
+
+int TCustomZipArchiver::Count() const {
+    if (!IsActive() || internal_->ZipFileName.empty() || !lister_) {
+        return 0;
+    }
+    return lister_->View().VisibleCount();
+}
+
+std::shared_ptr<TZADirEntry> TCustomZipArchiver::DirEntry(int index) const {
+    if (!IsActive() || internal_->ZipFileName.empty() || !lister_) {
+        return nullptr;
+    }
+    return lister_->View().EntryHandle(index);
+}
+
+bool TCustomZipArchiver::ArchiveLoaded() const {
+    return IsActive() && lister_ && lister_->IsLoaded();
+}
+
+void TCustomZipArchiver::LoadZipFileName(const std::string& name) {
+    RunOperation([this, &name] {
+        lister_.reset();
+        lister_ = std::make_unique<TZALister>(*this);
+        lister_->SetZipFileName(name, 1);
+    });
+}
+
+void TCustomZipArchiver::SetZipFileName(const std::string& v) {
+    if (!IsActive()) {
+        internal_->ZipFileName = v;
+        deferred_ |= kDeferZipFileName;
+        return;
+    }
+    LoadZipFileName(v);
+}
+
+void TCustomZipArchiver::SetZipComment(const std::string& v) {
+    if (!IsActive()) {
+        internal_->ZipComment = v;
+        deferred_ |= kDeferZipComment;
+        return;
+    }
+    if (RefuseWhileBusy()) {
+        return;
+    }
+    ApplyZipComment(v);
+}
+
+void TCustomZipArchiver::ApplyZipComment(const std::string& comment) {
+    internal_->ZipComment = comment;
+}
+
+void TCustomZipArchiver::SetDLL_Load(bool v) {
+    if (!IsActive()) {
+        dllLoad_ = v;
+        deferred_ |= kDeferDllLoad;
+        return;
+    }
+    if (RefuseWhileBusy()) {
+        return;
+    }
+    ApplyDllLoad(v);
+}
+
+void TCustomZipArchiver::ApplyDllLoad(bool load) {
+    dllLoad_ = load;
+}
+
+void TCustomZipArchiver::SetLanguage(const std::string& v) {
+    language_ = v;
+    if (!IsActive()) {
+        deferred_ |= kDeferLanguage;
+        return;
+    }
+    SelectLanguage(v);
+}
+
+void TCustomZipArchiver::SetLanguageID(std::uint32_t v) {
+    languageId_ = v;
+    if (!IsActive()) {
+        deferred_ |= kDeferLanguageID;
+        return;
+    }
+    SelectLanguageId(static_cast<int>(v));
+}
+
+void TCustomZipArchiver::RefreshDirectory(bool rebuildNames) {
+    if (!IsActive() || !lister_) {
+        return;
+    }
+    RunOperation(
+        [this, rebuildNames] {
+            if (rebuildNames) {
+                lister_->ClearNames();
+            } else {
+                lister_->SetIncludeDirectories(internal_->UseDirOnlyEntries);
+            }
+            if (OnDirUpdate) {
+                OnDirUpdate(*this);
+            }
+        },
+        true);
+}
+
+void TCustomZipArchiver::SetEncoding(TZAEncodingOpts v) {
+    if (v == internal_->Encoding) {
+        return;
+    }
+    internal_->Encoding = v;
+    RefreshDirectory(true);
+}
+
+void TCustomZipArchiver::SetUseUTF8(bool v) {
+    if (v == GetUseUTF8()) {
+        return;
+    }
+    ::SetUseUTF8(v);
+    RefreshDirectory(true);
+}
+
+void TCustomZipArchiver::SetUseDirOnlyEntries(bool v) {
+    if (v == internal_->UseDirOnlyEntries) {
+        return;
+    }
+    internal_->UseDirOnlyEntries = v;
+    RefreshDirectory(false);
+}
+
+// --- Plain options: refused while busy ------------------------------------------------
+
+#define ZA_REFUSED_SETTER(Name, Type, Field)     \
+    void TCustomZipArchiver::Set##Name(Type v) { \
+        if (RefuseWhileBusy())                   \
+            return;                              \
+        internal_->Field = v;                    \
+    }
+
+ZA_REFUSED_SETTER(AddCompLevel, std::int32_t, AddCompLevel)
+ZA_REFUSED_SETTER(AddFrom, double, AddFrom)
+ZA_REFUSED_SETTER(AddOptions, TZAAddOpts, AddOptions)
+ZA_REFUSED_SETTER(AddStoreSuffixes, TZAAddStoreExts, AddStoreSuffixes)
+ZA_REFUSED_SETTER(ConfirmErase, bool, ConfirmErase)
+ZA_REFUSED_SETTER(DLLDirectory, const std::string&, DLLDirectory)
+ZA_REFUSED_SETTER(ExtrBaseDir, const std::string&, ExtrBaseDir)
+ZA_REFUSED_SETTER(ExtrOptions, TZAExtrOpts, ExtrOptions)
+ZA_REFUSED_SETTER(HowToDelete, TZADeleteOpts, HowToDelete)
+ZA_REFUSED_SETTER(KeepFreeOnAllDisks, std::uint32_t, KeepFreeOnAllDisks)
+ZA_REFUSED_SETTER(KeepFreeOnDisk1, std::uint32_t, KeepFreeOnDisk1)
+ZA_REFUSED_SETTER(MinFreeVolumeSize, std::uint32_t, MinFreeVolumeSize)
+ZA_REFUSED_SETTER(NoSkipping, TZASkipAborts, NoSkipping)
+ZA_REFUSED_SETTER(RootDir, const std::string&, RootDir)
+ZA_REFUSED_SETTER(Unattended, bool, Unattended)
+#undef ZA_REFUSED_SETTER
+
+void TCustomZipArchiver::SetFSpecArgs(const std::vector<std::string>& v) {
+    if (RefuseWhileBusy())
+        return;
+    fSpecArgs_ = v;
+}
+
+void TCustomZipArchiver::SetFSpecArgsExcl(const std::vector<std::string>& v) {
+    if (RefuseWhileBusy())
+        return;
+    fSpecArgsExcl_ = v;
+}
+
+void TCustomZipArchiver::SetMaxVolumeSize(std::int64_t v) {
+    if (RefuseWhileBusy())
+        return;
+    internal_->MaxVolumeSize = v > 0 ? v : 0;
+}
+
+void TCustomZipArchiver::SetMaxVolumeSizeKb(std::int32_t v) {
+    if (RefuseWhileBusy())
+        return;
+    // 64-bit arithmetic: 2097152 KB and more do not fit in 32 bits.
+    internal_->MaxVolumeSize = v > 0 ? static_cast<std::int64_t>(v) * 1024 : 0;
+}
+
+void TCustomZipArchiver::SetPassword(const std::string& v) {
+    if (RefuseWhileBusy())
+        return;
+    if (internal_->Password != v)
+        internal_->Password = v;
+}
+
+void TCustomZipArchiver::SetPasswordReqCount(std::uint32_t v) {
+    if (RefuseWhileBusy())
+        return;
+    internal_->PasswordReqCount = v > 15 ? 15 : v;
+}
+
+void TCustomZipArchiver::SetTempDir(const std::string& v) {
+    if (RefuseWhileBusy())
+        return;
+    // An empty value stays empty, which means the system's temporary folder.
+    internal_->TempDir = v.empty() || v.back() == '/' ? v : v + '/';
+}
+
+void TCustomZipArchiver::SetTrace(bool v) {
+    if (RefuseWhileBusy())
+        return;
+    auto& bits = internal_->TraceBits;
+    bits = static_cast<std::uint8_t>(v ? bits | TZAInternal::kTraceBit
+                                       : bits & ~TZAInternal::kTraceBit);
+}
+
+void TCustomZipArchiver::SetVerbose(bool v) {
+    if (RefuseWhileBusy())
+        return;
+    auto& bits = internal_->TraceBits;
+    bits = static_cast<std::uint8_t>(v ? bits | TZAInternal::kVerboseBit
+                                       : bits & ~TZAInternal::kVerboseBit);
+}
+
+void TCustomZipArchiver::SetExtAddStoreSuffixes(const std::string& v) {
+    if (RefuseWhileBusy())
+        return;
+    auto& in = *internal_;
+    if (v.empty()) {
+        in.ExtAddStoreSuffixes.clear();
+        in.AddStoreSuffixes.exclude(assEXT);
+        return;
+    }
+    auto isSeparator = [](char c) { return c == ',' || c == ';' || c == ':'; };
+    std::string out;
+    std::size_t i = 0;
+    while (i < v.size()) {
+        // An empty item (a leading separator or two in a row) is skipped.
+        if (isSeparator(v[i])) {
+            ++i;
+            continue;
+        }
+        if (v[i] != '.') {
+            out += '.';
+        }
+        while (i < v.size() && !isSeparator(v[i])) {
+            out += v[i++];
+        }
+        out += ':';
+        if (i < v.size()) {
+            ++i;  // the separator, written as ":"
+        }
+    }
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + 32);
+        }
+    }
+    in.ExtAddStoreSuffixes = out;
+    if (out.empty()) {
+        in.AddStoreSuffixes.exclude(assEXT);
+    } else {
+        in.AddStoreSuffixes.include(assEXT);
+    }
+}
+
+// --- Self-extractor settings --------------------------------------------------------
+
+void TCustomZipArchiver::MarkSFXChanged() {
+    if (!NoReadAux() || loading_) {
+        sfxChanged_ = true;
+    }
+}
+
+#define ZA_SFX_SETTER(Name, Type, Field)         \
+    void TCustomZipArchiver::Set##Name(Type v) { \
+        if (RefuseWhileBusy())                   \
+            return;                              \
+        if (internal_->Field == v)               \
+            return;                              \
+        internal_->Field = v;                    \
+        MarkSFXChanged();                        \
+    }
+
+ZA_SFX_SETTER(SFXCaption, const std::string&, SFXCaption)
+ZA_SFX_SETTER(SFXCommandLine, const std::string&, SFXCommandLine)
+ZA_SFX_SETTER(SFXDefaultDir, const std::string&, SFXDefaultDir)
+ZA_SFX_SETTER(SFXMessage, const std::string&, SFXMessage)
+ZA_SFX_SETTER(SFXOptions, TZASFXOpts, SFXOptions)
+ZA_SFX_SETTER(SFXOverwriteMode, TZAOvrOpts, SFXOverwriteMode)
+ZA_SFX_SETTER(SFXPath, const std::string&, SFXPath)
+ZA_SFX_SETTER(SFXRegFailPath, const std::string&, SFXRegFailPath)
+#undef ZA_SFX_SETTER
+
+void TCustomZipArchiver::SetSFXIcon(const TZAIcon* v) {
+    if (RefuseWhileBusy())
+        return;
+    const TZAIcon* old = internal_->SFXIcon();
+    const bool same = (old == nullptr && (v == nullptr || v->Empty())) ||
+                      (old != nullptr && v != nullptr && old->Data == v->Data);
+    if (same)
+        return;
+    internal_->SetSFXIcon(v);
+    MarkSFXChanged();
+}
+
+void TCustomZipArchiver::SetNoReadAux(bool v) {
+    if (RefuseWhileBusy())
+        return;
+    if (internal_->NoReadAux != v) {
+        internal_->NoReadAux = v;
+        sfxChanged_ = false;
+    }
+}
+
+void TCustomZipArchiver::SetSpanOptions(TZASpanOpts v) {
+    if (RefuseWhileBusy())
+        return;
+    const TZASpanOpts watched{spNoVolumeName, spCompatName};
+    const bool marks = (internal_->SpanOptions * watched) != (v * watched);
+    internal_->SpanOptions = v;
+    if (marks)
+        MarkSFXChanged();
+}
+
+void TCustomZipArchiver::SetWriteOptions(TZAWriteOpts v) {
+    const bool marks = internal_->WriteOptions.contains(zwoDiskSpan) != v.contains(zwoDiskSpan);
+    internal_->WriteOptions = v;
+    if (marks)
+        MarkSFXChanged();
+}
+
+// --- Services ---------------------------------------------------------------------------
+
+std::string TCustomZipArchiver::MakeTempFileName(const std::string& prefix,
+                                                 const std::string& extension) {
+    const std::string folder =
+        internal_->TempDir.empty() ? platform::TempFolder() : internal_->TempDir;
+    return platform::MakeTempFileName(folder, prefix, extension);
+}
+
+void TCustomZipArchiver::RecordError(std::int32_t code) {
+    TZACore reporter(*this);
+    reporter.ShowError(code, false);
+}
+
+int TCustomZipArchiver::AskPassword(std::string& text, int promptId, std::uint32_t context,
+                                    TMsgDlgButtons buttons) {
+    text = MessageText(promptId);
+    return ZipDialog(MessageText(70), text, buttons, zdPassword | context);
+}
+
+namespace {
+TMsgDlgBtn ButtonOf(int modalResult) {
+    switch (modalResult) {
+        case mrOk:
+            return mbOK;
+        case mrCancel:
+            return mbCancel;
+        case 8:
+            return static_cast<TMsgDlgBtn>(8);
+        default:
+            return mbAbort;
+    }
+}
+}  // namespace
+
+std::string TCustomZipArchiver::GetAddPassword(TMsgDlgBtn& response) {
+    std::string result;
+    if (internal_->Unattended) {
+        RecordError(ZA_CODE(21));
+        response = mbCancel;
+    } else {
+        std::string first;
+        int r = AskPassword(first, 72, 10004, TMsgDlgButtons{mbOK, mbCancel});
+        response = ButtonOf(r);
+        if (r == mrOk && !first.empty()) {
+            std::string second;
+            r = AskPassword(second, 71, 10005, TMsgDlgButtons{mbOK, mbCancel});
+            response = ButtonOf(r);
+            result = second;
+            if (r == mrOk && first != second) {
+                RecordError(ZA_CODE(134));
+                result.clear();
+            }
+        }
+    }
+    if (!IsBusy())
+        internal_->Password = result;
+    return result;
+}
+
+std::string TCustomZipArchiver::GetExtrPassword(TMsgDlgBtn& response) {
+    std::string result;
+    if (internal_->Unattended) {
+        RecordError(ZA_CODE(22));
+        response = mbCancel;
+    } else {
+        const int r = AskPassword(result, 72, 10003, TMsgDlgButtons{mbOK, mbCancel, mbAll});
+        response = ButtonOf(r);
+    }
+    if (!IsBusy())
+        internal_->Password = result;
+    return result;
 }

@@ -23,6 +23,7 @@
 
 class TCustomZipArchiver;
 class TZADirEntry;
+class TZALister;
 
 // --- Event types (by-reference parameters are the handler's answers) -----------
 using TZANotifyEvent = std::function<void(TCustomZipArchiver& Sender)>;
@@ -170,13 +171,141 @@ public:
     TZAPipeListImp& Pipes() { return pipes_; }
 
     // The recorded error of the last operation; 197 when not active.
-    int ErrCode() const { return Active() ? internal_->ErrCode : 197; }
+    int ErrCode() const { return IsActive() ? internal_->ErrCode : 197; }
     const std::string& ErrMessage() const { return internal_->ErrMessage; }
     int SuccessCount() const { return internal_->SuccessCount; }
     std::string Version() const { return kVersion; }
 
     bool Verbose() const { return internal_->Verbose(); }
     bool Trace() const { return internal_->Trace(); }
+
+    // --- Stored-form loading ----------------------------------------------------
+    // Between BeginLoading and EndLoading the component is not active: the
+    // deferred settings collect and are applied at EndLoading.
+    void BeginLoading() { loading_ = true; }
+    void EndLoading();
+    bool Loading() const { return loading_; }
+    // Active and not being loaded: the component acts on its settings.
+    bool IsActive() const { return active_ != 0 && !loading_; }
+
+    // --- The loaded archive ---------------------------------------------------------
+    // Number of entries of the current directory (0 when inactive or unnamed).
+    int Count() const;
+    // Entry `index` of the current directory, nullptr when out of range,
+    // inactive or unnamed. The handle reads empty once the directory is
+    // reloaded or replaced.
+    std::shared_ptr<TZADirEntry> DirEntry(int index) const;
+    TZALister* Lister() const { return lister_.get(); }
+    // True when the named archive's directory is loaded.
+    bool ArchiveLoaded() const;
+
+    // --- Properties -------------------------------------------------------------------
+    std::int32_t AddCompLevel() const { return internal_->AddCompLevel; }
+    void SetAddCompLevel(std::int32_t v);
+    double AddFrom() const { return internal_->AddFrom; }
+    void SetAddFrom(double v);
+    TZAAddOpts AddOptions() const { return internal_->AddOptions; }
+    void SetAddOptions(TZAAddOpts v);
+    TZAAddStoreExts AddStoreSuffixes() const { return internal_->AddStoreSuffixes; }
+    void SetAddStoreSuffixes(TZAAddStoreExts v);
+    bool ConfirmErase() const { return internal_->ConfirmErase; }
+    void SetConfirmErase(bool v);
+    const std::string& DLLDirectory() const { return internal_->DLLDirectory; }
+    void SetDLLDirectory(const std::string& v);
+    bool DLL_Load() const { return dllLoad_; }
+    void SetDLL_Load(bool v);
+    TZAEncodingOpts Encoding() const { return internal_->Encoding; }
+    void SetEncoding(TZAEncodingOpts v);
+    const std::string& ExtAddStoreSuffixes() const { return internal_->ExtAddStoreSuffixes; }
+    void SetExtAddStoreSuffixes(const std::string& v);
+    const std::string& ExtrBaseDir() const { return internal_->ExtrBaseDir; }
+    void SetExtrBaseDir(const std::string& v);
+    TZAExtrOpts ExtrOptions() const { return internal_->ExtrOptions; }
+    void SetExtrOptions(TZAExtrOpts v);
+    // The lists the application fills before an operation.
+    std::vector<std::string>& FSpecArgs() { return fSpecArgs_; }
+    std::vector<std::string>& FSpecArgsExcl() { return fSpecArgsExcl_; }
+    void SetFSpecArgs(const std::vector<std::string>& v);
+    void SetFSpecArgsExcl(const std::vector<std::string>& v);
+    // The private copies the running operation works with.
+    std::vector<std::string>& WorkSpecArgs() { return workSpecArgs_; }
+    std::vector<std::string>& WorkSpecArgsExcl() { return workSpecArgsExcl_; }
+    TZADeleteOpts HowToDelete() const { return internal_->HowToDelete; }
+    void SetHowToDelete(TZADeleteOpts v);
+    std::uint32_t KeepFreeOnAllDisks() const { return internal_->KeepFreeOnAllDisks; }
+    void SetKeepFreeOnAllDisks(std::uint32_t v);
+    std::uint32_t KeepFreeOnDisk1() const { return internal_->KeepFreeOnDisk1; }
+    void SetKeepFreeOnDisk1(std::uint32_t v);
+    const std::string& Language() const { return language_; }
+    void SetLanguage(const std::string& v);
+    std::uint32_t LanguageID() const { return languageId_; }
+    void SetLanguageID(std::uint32_t v);
+    std::int64_t MaxVolumeSize() const { return internal_->MaxVolumeSize; }
+    void SetMaxVolumeSize(std::int64_t v);
+    std::int32_t MaxVolumeSizeKb() const {
+        return static_cast<std::int32_t>(internal_->MaxVolumeSize / 1024);
+    }
+    void SetMaxVolumeSizeKb(std::int32_t v);
+    std::uint32_t MinFreeVolumeSize() const { return internal_->MinFreeVolumeSize; }
+    void SetMinFreeVolumeSize(std::uint32_t v);
+    // The stored value, or true once any self-extractor property was set.
+    bool NoReadAux() const { return internal_->NoReadAux || sfxChanged_; }
+    void SetNoReadAux(bool v);
+    TZASkipAborts NoSkipping() const { return internal_->NoSkipping; }
+    void SetNoSkipping(TZASkipAborts v);
+    const std::string& Password() const { return internal_->Password; }
+    void SetPassword(const std::string& v);
+    std::uint32_t PasswordReqCount() const { return internal_->PasswordReqCount; }
+    void SetPasswordReqCount(std::uint32_t v);
+    const std::string& RootDir() const { return internal_->RootDir; }
+    void SetRootDir(const std::string& v);
+    const std::string& SFXCaption() const { return internal_->SFXCaption; }
+    void SetSFXCaption(const std::string& v);
+    const std::string& SFXCommandLine() const { return internal_->SFXCommandLine; }
+    void SetSFXCommandLine(const std::string& v);
+    const std::string& SFXDefaultDir() const { return internal_->SFXDefaultDir; }
+    void SetSFXDefaultDir(const std::string& v);
+    const TZAIcon* SFXIcon() const { return internal_->SFXIcon(); }
+    void SetSFXIcon(const TZAIcon* v);
+    const std::string& SFXMessage() const { return internal_->SFXMessage; }
+    void SetSFXMessage(const std::string& v);
+    TZASFXOpts SFXOptions() const { return internal_->SFXOptions; }
+    void SetSFXOptions(TZASFXOpts v);
+    TZAOvrOpts SFXOverwriteMode() const { return internal_->SFXOverwriteMode; }
+    void SetSFXOverwriteMode(TZAOvrOpts v);
+    const std::string& SFXPath() const { return internal_->SFXPath; }
+    void SetSFXPath(const std::string& v);
+    const std::string& SFXRegFailPath() const { return internal_->SFXRegFailPath; }
+    void SetSFXRegFailPath(const std::string& v);
+    TZASpanOpts SpanOptions() const { return internal_->SpanOptions; }
+    void SetSpanOptions(TZASpanOpts v);
+    const std::string& TempDir() const { return internal_->TempDir; }
+    void SetTempDir(const std::string& v);
+    void SetTrace(bool v);
+    void SetVerbose(bool v);
+    bool Unattended() const { return internal_->Unattended; }
+    void SetUnattended(bool v);
+    bool UseDirOnlyEntries() const { return internal_->UseDirOnlyEntries; }
+    void SetUseDirOnlyEntries(bool v);
+    bool UseUTF8() const { return GetUseUTF8(); }
+    void SetUseUTF8(bool v);
+    TZAWriteOpts WriteOptions() const { return internal_->WriteOptions; }
+    void SetWriteOptions(TZAWriteOpts v);
+    const std::string& ZipComment() const { return internal_->ZipComment; }
+    void SetZipComment(const std::string& v);
+    const std::string& ZipFileName() const { return internal_->ZipFileName; }
+    // Loads the named archive (also the name already set: a reload).
+    void SetZipFileName(const std::string& v);
+
+    // --- Services for the work objects ----------------------------------------------
+    // A unique temporary name (the file itself is not left behind): in
+    // TempDir, or the system's temporary folder; "" when none could be made.
+    std::string MakeTempFileName(const std::string& prefix = "zip",
+                                 const std::string& extension = ".zip");
+    // Asks for a new password (twice); `response` gets the answering button.
+    std::string GetAddPassword(TMsgDlgBtn& response);
+    // Asks for the password of an entry to extract.
+    std::string GetExtrPassword(TMsgDlgBtn& response);
 
 protected:
     // Raises OnStateChange and moves the busy cursor.
@@ -197,8 +326,34 @@ protected:
     // Passes a cancel request on to the lister.
     virtual void CancelWork();
 
+    // Where the archive operations plug in: rewriting the archive comment
+    // of the loaded archive and loading or unloading the engine. Both run
+    // only while active; here they only keep the value.
+    virtual void ApplyZipComment(const std::string& comment);
+    virtual void ApplyDllLoad(bool load);
+
     std::uint8_t& DeferredFlags() { return deferred_; }
     bool& SFXSettingsChanged() { return sfxChanged_; }
+
+public:
+    // Deferred-settings bits.
+    static constexpr std::uint8_t kDeferLanguage = 1;
+    static constexpr std::uint8_t kDeferLanguageID = 2;
+    static constexpr std::uint8_t kDeferZipFileName = 4;
+    static constexpr std::uint8_t kDeferZipComment = 8;
+    static constexpr std::uint8_t kDeferDllLoad = 16;
+    std::uint8_t DeferredSettings() const { return deferred_; }
+
+private:
+    // The password dialog: the modal result, the entry in `text`.
+    int AskPassword(std::string& text, int promptId, std::uint32_t context, TMsgDlgButtons buttons);
+    // Records an error code quietly (no dialog) and reports it.
+    void RecordError(std::int32_t code);
+    // Marks the self-extractor settings as set by the application.
+    void MarkSFXChanged();
+    // Runs a small action in the frame, swallowing errors.
+    void RefreshDirectory(bool rebuildNames);
+    void LoadZipFileName(const std::string& name);
 
 private:
     std::unique_ptr<TZAInternal> internal_;
@@ -215,6 +370,15 @@ private:
     TZAPipeListImp pipes_;
     int stamp_ = 0;
     TZADialogProvider* dialogProvider_ = nullptr;
+    bool loading_ = false;
+    std::unique_ptr<TZALister> lister_;
+    std::vector<std::string> fSpecArgs_;
+    std::vector<std::string> fSpecArgsExcl_;
+    std::vector<std::string> workSpecArgs_;
+    std::vector<std::string> workSpecArgsExcl_;
+    std::string language_;
+    std::uint32_t languageId_ = 0;
+    bool dllLoad_ = false;
 };
 
 class TZipArchiver : public TCustomZipArchiver {

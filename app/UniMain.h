@@ -1,0 +1,153 @@
+// The main window: one archive at a time, its entry list, the status bar,
+// the vertical toolbar with the eight commands and the progress panel shown
+// while files are added or extracted.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QStringList>
+#include <QToolButton>
+#include <QTreeView>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/ArchiveListModel.h"
+#include "zip/ZipArchiver.h"
+
+class QAction;
+class QDialog;
+class TfrmAdd;
+class TfrmExtr;
+class TfrmInfo;
+class QFrame;
+class QMenu;
+class QSettings;
+class QToolBar;
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // FormCreate: builds the window, reads the settings, places the window.
+    // `arguments` are the command-line parameters (without the program).
+    explicit TfrmMain(QStringList arguments = {}, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    TZipArchiver& ZipArchiver1() { return *zip_; }
+
+    // --- Start-up and settings -------------------------------------------------
+    // Runs on every activation; the first one also handles the command line.
+    void FormActivate();
+    void LoadSettings();
+    void SaveSettings();
+
+    // --- The archive and its list ------------------------------------------
+    void OeffneArchiv(const QString& name);
+    void FillGrid();
+    void Bedienelemente();
+    void ListView1ColumnClick(int column);
+    void ListView1SelectItem();
+    void HandleDroppedFiles(const QStringList& paths);
+
+    // --- Commands -------------------------------------------------------------
+    void tbtOeffnenClick();
+    void tbtEntpackenClick();
+    void tbtHinzuClick();
+    void tbtLoeschClick();
+    void tbtUmwandelnClick();
+    void tbtInfoClick();
+    void tbtHilfeClick();
+    void tbtBeendenClick();
+    void tbtEndeClick() { tbtBeendenClick(); }
+
+    // --- Viewing an entry -----------------------------------------------------
+    void popAnzeigenClick() { Tempanzeige(0); }
+    void popAnzeigenVerkClick() { Tempanzeige(1); }
+    void popAnzeigePgmWahlClick();
+    void Tempanzeige(int mode);
+    // Starts the viewer (program not empty) or opens the file with its
+    // associated program (program empty); tests replace it.
+    using TLaunchHook = std::function<void(const QString& program, const QString& path)>;
+    static TLaunchHook SetLaunchHook(TLaunchHook hook);
+    // Shows the add, extract and info windows modally; tests replace it with
+    // a function that drives the (shown, non-modal) window and returns.
+    using TModalHook = std::function<void(QDialog& dialog)>;
+    static TModalHook SetModalHook(TModalHook hook);
+    TfrmAdd& frmAdd() { return *frmAdd_; }
+    TfrmExtr& frmExtr() { return *frmExtr_; }
+    TfrmInfo& frmInfo() { return *frmInfo_; }
+
+    // --- Component events ---------------------------------------------------------
+    void ZipArchiver1DirUpdate();
+    void ZipArchiver1Progress(TZAProgressDetails& details);
+    void ZipArchiver1Message(int ErrCode, const std::string& ErrMsg);
+    void ZipArchiver1SetAddName(std::string& FileName, const std::string& ExtName, bool& IsChanged);
+
+    // --- What the commands and tests look at ---------------------------------------
+    QString ArchiveName() const;  // the component's ZipFileName
+    TArchiveListModel& Model() { return *model_; }
+    QTreeView* ListView1() const { return listView_; }
+    QAction* Command(const QString& objectName) const;
+    QStringList SelectedCaptions() const;  // in list order
+    QLabel* StatusPanel(int i) const { return statusPanels_[i]; }
+    QLabel* lblInhalt() const { return lblInhalt_; }
+    QLabel* lblArchivName() const { return lblArchivName_; }
+    QWidget* panUnten() const { return panUnten_; }
+    QLabel* lblMeldung() const { return lblMeldung_; }
+    QLabel* lblDateiname() const { return lblDateiname_; }
+    QProgressBar* ProgressBar1() const { return progressBar_; }
+    QMenu* PopupMenu() const { return popup_; }
+    std::uint32_t TotalPacked() const { return totalPacked_; }
+    std::uint32_t TotalUnpacked() const { return totalUnpacked_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildToolbar();
+    void buildList();
+    void buildProgressPanel();
+    void buildStatusBar();
+    void attachComponent();
+    void showProgressPanel(const QString& text);
+    void hideProgressPanel();
+    void progressReset();
+    void progressStep();
+    void resizeStatusPanel(int i);
+    int minimumToolbarHeight() const;
+    bool archiveIsReadOnly() const;
+    // Reports that this build's component cannot do the operation yet.
+    void notAvailable(const QString& what);
+    void runModal(QDialog& dialog);
+    std::vector<std::string> selectedSpecs() const;
+
+    QStringList arguments_;
+    std::unique_ptr<TZipArchiver> zip_;
+    // The dialogs, created once and shown as often as needed.
+    std::unique_ptr<TfrmExtr> frmExtr_;
+    std::unique_ptr<TfrmAdd> frmAdd_;
+    std::unique_ptr<TfrmInfo> frmInfo_;
+    TArchiveListModel* model_ = nullptr;
+    QTreeView* listView_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* lblInhalt_ = nullptr;
+    QLabel* lblArchivName_ = nullptr;
+    QWidget* panUnten_ = nullptr;
+    QLabel* lblMeldung_ = nullptr;
+    QLabel* lblDateiname_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    int progressStep_ = 1;
+    QLabel* statusPanels_[4] = {};
+    QMenu* popup_ = nullptr;
+    std::uint32_t totalPacked_ = 0;
+    std::uint32_t totalUnpacked_ = 0;
+    int winStatus_ = 1;
+    int columnWidths_[TArchiveListModel::kColumns] = {179, 90, 90, 105, 60};
+};

@@ -1,0 +1,240 @@
+// tarvik-cli list [--tsv] [--dirs] [--encoding MODE] ARCHIVE
+//
+// Opens the archive through the zip component exactly as the window does
+// (ZipFileName, then Count and DirEntry) and prints its entries: by default
+// with the window's columns and status texts, with --tsv one entry a line,
+// tab-separated, for scripts and comparisons with other tools. Folder
+// entries are hidden as in the window unless --dirs is given.
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommand.h"
+#include "platform/DosTime.h"
+#include "zip/ZAIRec.h"
+#include "zip/ZAListFormat.h"
+#include "zip/ZipArchiver.h"
+
+namespace {
+
+struct ListOptions {
+    bool tsv = false;
+    bool dirs = false;
+    TZAEncodingOpts encoding = zeoAuto;
+    std::string archive;
+};
+
+bool ParseEncoding(const std::string& text, TZAEncodingOpts& out) {
+    static const std::pair<const char*, TZAEncodingOpts> kModes[] = {{"auto", zeoAuto},
+                                                                     {"none", zeoNone},
+                                                                     {"oem", zeoOEM},
+                                                                     {"utf8", zeoUTF8},
+                                                                     {"upath", zeoUPath}};
+    for (const auto& [name, mode] : kModes) {
+        if (text == name) {
+            out = mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Control characters and the backslash written as escapes, so that every
+// entry stays on one line with its fields apart.
+std::string EscapeField(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                if (b < 0x20 || b == 0x7F) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", b);
+                    out += hex;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+// The stored fields of a DOS date-time as they are, also when they name no
+// real day (as other tools print them).
+std::string RawDosDateTime(std::uint32_t dos) {
+    const unsigned date = dos >> 16;
+    const unsigned time = dos & 0xFFFF;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980,
+                  (date >> 5) & 0xF, date & 0x1F, time >> 11, (time >> 5) & 0x3F,
+                  (time & 0x1F) * 2);
+    return buf;
+}
+
+// Display columns of a UTF-8 text (one per code point).
+std::size_t Columns(const std::string& s) {
+    return static_cast<std::size_t>(std::count_if(
+        s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string PadRight(const std::string& s, std::size_t width) {
+    const std::size_t w = Columns(s);
+    return w >= width ? s : s + std::string(width - w, ' ');
+}
+
+std::string PadLeft(const std::string& s, std::size_t width) {
+    const std::size_t w = Columns(s);
+    return w >= width ? s : std::string(width - w, ' ') + s;
+}
+
+void PrintTable(CliContext& ctx, TZipArchiver& zip) {
+    struct Row {
+        std::string name, packed, unpacked, date, rate;
+    };
+    std::vector<Row> rows;
+    const int count = zip.Count();
+    rows.reserve(static_cast<std::size_t>(count));
+    std::int64_t totalPacked = 0;
+    std::int64_t totalUnpacked = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto e = zip.DirEntry(i);
+        if (!e) {
+            continue;
+        }
+        const std::int64_t packed = e->CompressedSize();
+        const std::int64_t unpacked = e->UncompressedSize();
+        rows.push_back({EscapeField(e->FileName()), FormatByteSize(packed),
+                        FormatByteSize(unpacked),
+                        platform::FormatDosDateTimeGerman(e->DosDateTime()),
+                        FormatPackRate(packed, unpacked)});
+        totalPacked += packed;
+        totalUnpacked += unpacked;
+    }
+    const Row head{"Dateiname", "Gepackt", "Ungepackt", "Geändert am", "Packrate"};
+    std::size_t w[4] = {Columns(head.name), Columns(head.packed), Columns(head.unpacked),
+                        Columns(head.date)};
+    for (const Row& r : rows) {
+        w[0] = std::max(w[0], Columns(r.name));
+        w[1] = std::max(w[1], Columns(r.packed));
+        w[2] = std::max(w[2], Columns(r.unpacked));
+        w[3] = std::max(w[3], Columns(r.date));
+    }
+    auto line = [&](const Row& r) {
+        std::string s = PadRight(r.name, w[0]) + "  " + PadLeft(r.packed, w[1]) + "  " +
+                        PadLeft(r.unpacked, w[2]) + "  " + PadRight(r.date, w[3]) + "  " + r.rate;
+        while (!s.empty() && s.back() == ' ') {
+            s.pop_back();
+        }
+        ctx.out << s << '\n';
+    };
+    line(head);
+    for (const Row& r : rows) {
+        line(r);
+    }
+    const std::string ratio = FormatRatioText(totalPacked, totalUnpacked);
+    const std::string size =
+        totalPacked != 0 && totalUnpacked != 0 ? FormatSizeText(totalPacked) : std::string();
+    ctx.out << '\n'
+            << count << " Dateien   Packrate: " << ratio << "   Archivgröße: " << size << '\n';
+}
+
+void PrintTsv(CliContext& ctx, TZipArchiver& zip) {
+    const int count = zip.Count();
+    for (int i = 0; i < count; ++i) {
+        const auto e = zip.DirEntry(i);
+        if (!e) {
+            continue;
+        }
+        char crc[16];
+        std::snprintf(crc, sizeof crc, "%08x", e->Crc32());
+        ctx.out << EscapeField(e->FileName()) << '\t' << e->CompressedSize() << '\t'
+                << e->UncompressedSize() << '\t' << crc << '\t' << e->CompressionMethod() << '\t'
+                << RawDosDateTime(e->DosDateTime()) << '\t' << (e->IsEncrypted() ? 1 : 0) << '\n';
+    }
+}
+
+}  // namespace
+
+int RunList(CliContext& ctx, std::span<const std::string> args) {
+    ListOptions opt;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--tsv") {
+            opt.tsv = true;
+        } else if (a == "--dirs") {
+            opt.dirs = true;
+        } else if (a == "--encoding" || a.starts_with("--encoding=")) {
+            std::string value;
+            if (a == "--encoding") {
+                if (i + 1 >= args.size()) {
+                    ctx.err
+                        << "tarvik-cli: --encoding braucht einen Wert (auto|none|oem|utf8|upath)\n";
+                    return kExitUsage;
+                }
+                value = args[++i];
+            } else {
+                value = a.substr(11);
+            }
+            if (!ParseEncoding(value, opt.encoding)) {
+                ctx.err << "tarvik-cli: unbekannte Kodierung '" << value
+                        << "' (auto|none|oem|utf8|upath)\n";
+                return kExitUsage;
+            }
+        } else if (opt.archive.empty() && (!a.starts_with("--") || a.size() == 1)) {
+            opt.archive = a;
+        } else {
+            ctx.err << "tarvik-cli: list: unerwartetes Argument '" << a << "'\n";
+            return kExitUsage;
+        }
+    }
+    if (opt.archive.empty()) {
+        ctx.err << "tarvik-cli: list braucht ein Archiv\n";
+        return kExitUsage;
+    }
+
+    TZipArchiver zip;
+    std::vector<std::string> warnings;
+    zip.OnMessage = [&warnings](TCustomZipArchiver&, int code, const std::string& text) {
+        if (code != 0) {
+            warnings.push_back(text);
+        }
+    };
+    zip.SetUseUTF8(true);
+    zip.SetUnattended(true);
+    if (ctx.language.empty()) {
+        zip.SetLanguage("DE");  // the window's language
+    }
+    zip.SetEncoding(opt.encoding);
+    zip.SetUseDirOnlyEntries(opt.dirs);
+    zip.SetZipFileName(opt.archive);
+
+    if (!zip.ArchiveLoaded()) {
+        ctx.err << "tarvik-cli: " << opt.archive << ": " << zip.ErrMessage() << '\n';
+        return kExitFailure;
+    }
+    for (const std::string& w : warnings) {
+        ctx.err << "tarvik-cli: " << opt.archive << ": " << w << '\n';
+    }
+    if (opt.tsv) {
+        PrintTsv(ctx, zip);
+    } else {
+        PrintTable(ctx, zip);
+    }
+    return kExitOk;
+}

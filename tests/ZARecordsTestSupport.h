@@ -1,0 +1,52 @@
+// Shared helpers of the record, work-zip and end-record tests: scratch
+// files, byte strings and a component to hang work objects on.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+#include "PlatformTestSupport.h"
+#include "zip/ZipArchiver.h"
+
+namespace records_test {
+
+using platform_test::ScratchFolder;
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Bytes from a list of values 0-255.
+inline std::string B(std::initializer_list<int> bytes) {
+    std::string s;
+    for (int b : bytes) {
+        s.push_back(static_cast<char>(b));
+    }
+    return s;
+}
+
+inline std::string LE16(unsigned v) {
+    return B({int(v & 0xFF), int((v >> 8) & 0xFF)});
+}
+inline std::string LE32(std::uint32_t v) {
+    return LE16(v & 0xFFFF) + LE16(v >> 16);
+}
+inline std::string LE64(std::uint64_t v) {
+    return LE32(static_cast<std::uint32_t>(v)) + LE32(static_cast<std::uint32_t>(v >> 32));
+}
+
+// Runs a shell command quietly; true on exit status 0.
+inline bool Shell(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace records_test

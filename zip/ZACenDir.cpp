@@ -1,0 +1,422 @@
+#include "zip/ZACenDir.h"
+
+#include <algorithm>
+#include <array>
+
+#include "zip/ZALister.h"
+#include "zip/ZAMatch.h"
+#include "zip/ZAZipFile.h"
+#include "zip/ZipArchiver.h"
+
+// ---- TZADirHashList ---------------------------------------------------------------------
+
+namespace {
+// The bucket of a name hash. The hash of similar names (numbered files in
+// numbered folders) clusters badly modulo 65537 = 2^16 + 1; a multiplicative
+// mix first spreads such names over the buckets.
+std::size_t BucketOf(std::uint32_t h, std::size_t buckets) {
+    return static_cast<std::uint32_t>(h * 0x9E3779B1u) % buckets;
+}
+
+constexpr std::array<std::int32_t, 30> kBucketCounts = {
+    61,    131,   257,   389,   521,   641,   769,   1031,  1283,  1543,
+    2053,  2579,  3593,  4099,  5147,  6151,  7177,  8209,  10243, 12289,
+    14341, 16411, 18433, 20483, 22521, 24593, 28687, 32771, 40961, 65537};
+}  // namespace
+
+std::int32_t TZADirHashList::BucketCountFor(std::int32_t n) {
+    std::int32_t chosen = kBucketCounts.back();
+    if (n < 12000) {
+        for (const std::int32_t b : kBucketCounts) {
+            if (b >= n) {
+                chosen = b;
+                break;
+            }
+        }
+    } else {
+        chosen = kBucketCounts.front();
+        for (auto it = kBucketCounts.rbegin(); it != kBucketCounts.rend(); ++it) {
+            if (*it < n) {
+                chosen = *it;
+                break;
+            }
+        }
+    }
+    return std::clamp(chosen, kBucketCounts.front(), kBucketCounts.back());
+}
+
+void TZADirHashList::DropNodes() {
+    blocks_.clear();
+    usedInNewest_ = kNodesPerBlock;
+    freeList_ = nullptr;
+}
+
+void TZADirHashList::SizeFor(std::int32_t n) {
+    DropNodes();
+    buckets_.assign(static_cast<std::size_t>(BucketCountFor(n)), nullptr);
+}
+
+void TZADirHashList::Clear() {
+    DropNodes();
+    buckets_.clear();
+    buckets_.shrink_to_fit();
+}
+
+TZADirHashList::Node* TZADirHashList::NewNode() {
+    if (freeList_ != nullptr) {
+        Node* n = freeList_;
+        freeList_ = n->next;
+        *n = Node{};
+        return n;
+    }
+    if (usedInNewest_ >= kNodesPerBlock) {
+        blocks_.push_back(std::make_unique<Node[]>(kNodesPerBlock));
+        usedInNewest_ = 0;
+    }
+    return &blocks_.back()[static_cast<std::size_t>(usedInNewest_++)];
+}
+
+TZAZRec* TZADirHashList::Insert(std::int32_t index, bool allowDuplicate) {
+    if (buckets_.empty()) {
+        SizeFor(1283);
+    }
+    TZAZRec& entry = owner_.Entry(index);
+    const std::uint32_t h = EntryNameHash(entry);
+    Node** link = &buckets_[BucketOf(h, buckets_.size())];
+    TZAZRec* duplicate = nullptr;
+    while (*link != nullptr) {
+        Node* node = *link;
+        TZAZRec& other = owner_.Entry(static_cast<std::int32_t>(node->indexPlusOne - 1));
+        if (EntryNameHash(other) == h && SameFileName(entry.FileName(), other.FileName()) == 0) {
+            duplicate = &other;
+            if (!allowDuplicate) {
+                return duplicate;
+            }
+        }
+        link = &node->next;
+    }
+    Node* node = NewNode();
+    node->indexPlusOne = static_cast<std::uint32_t>(index) + 1;
+    *link = node;
+    return duplicate;
+}
+
+std::int32_t TZADirHashList::Find(std::string_view name, bool includeDeleted) const {
+    if (buckets_.empty()) {
+        return -1;
+    }
+    const std::uint32_t h = NameHashOf(name);
+    for (const Node* node = buckets_[BucketOf(h, buckets_.size())]; node != nullptr;
+         node = node->next) {
+        const auto index = static_cast<std::int32_t>(node->indexPlusOne - 1);
+        if (index < 0 || index >= owner_.Count()) {
+            continue;
+        }
+        TZAZRec& e = owner_.Entry(index);
+        if (EntryNameHash(e) == h && SameFileName(name, e.FileName()) == 0 &&
+            (includeDeleted || !e.TestStatus(esDeleted))) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+// ---- TZACentralEntry ---------------------------------------------------------------------
+
+TZAZRec* TZACentralEntry::Resolve() const {
+    const TZACenDir* view = link_ ? link_->view : nullptr;
+    if (view == nullptr) {
+        return nullptr;
+    }
+    TZAZipFile* zip = view->AttachedZip();
+    if (zip == nullptr || zip->Stamp() != stamp_ || index_ < 0 || index_ >= zip->Count()) {
+        return nullptr;
+    }
+    return &zip->Entry(index_);
+}
+
+namespace {
+const std::string kEmpty;
+}  // namespace
+
+std::int64_t TZACentralEntry::CompressedSize() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->CompressedSize() : 0;
+}
+std::uint16_t TZACentralEntry::CompressionMethod() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->CompressionMethod() : 0;
+}
+std::uint32_t TZACentralEntry::Crc32() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->Crc32() : 0;
+}
+std::uint32_t TZACentralEntry::DosDateTime() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->DosDateTime() : 0;
+}
+TZAEncodingOpts TZACentralEntry::NameEncoding() {
+    TZAZRec* e = Resolve();
+    return e ? e->NameEncoding() : zeoOEM;
+}
+bool TZACentralEntry::IsEncrypted() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->IsEncrypted() : false;
+}
+std::uint32_t TZACentralEntry::ExternalAttributes() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->ExternalAttributes() : 0;
+}
+std::string TZACentralEntry::ExtraFieldData(std::uint16_t tag) const {
+    const TZAZRec* e = Resolve();
+    return e ? e->ExtraFieldData(tag) : std::string();
+}
+const std::string& TZACentralEntry::ExtraField() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->ExtraField() : kEmpty;
+}
+std::uint16_t TZACentralEntry::ExtraFieldLength() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->ExtraFieldLength() : 0;
+}
+std::string TZACentralEntry::FileComment() {
+    TZAZRec* e = Resolve();
+    return e ? e->FileComment() : std::string();
+}
+std::uint16_t TZACentralEntry::StoredCommentLength() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->StoredCommentLength() : 0;
+}
+const std::string& TZACentralEntry::FileName() {
+    TZAZRec* e = Resolve();
+    return e ? e->FileName() : kEmpty;
+}
+std::uint16_t TZACentralEntry::StoredNameLength() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->StoredNameLength() : 0;
+}
+std::uint16_t TZACentralEntry::GeneralFlags() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->GeneralFlags() : 0;
+}
+const std::string& TZACentralEntry::StoredName() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->StoredName() : kEmpty;
+}
+std::uint16_t TZACentralEntry::InternalAttributes() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->InternalAttributes() : 0;
+}
+std::int64_t TZACentralEntry::LocalHeaderOffset() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->LocalHeaderOffset() : 0;
+}
+std::uint16_t TZACentralEntry::StartDisk() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->StartDisk() : 0;
+}
+std::uint32_t TZACentralEntry::EntryStatus() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->EntryStatus() : 0;
+}
+std::int64_t TZACentralEntry::UncompressedSize() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->UncompressedSize() : 0;
+}
+std::uint16_t TZACentralEntry::VersionMadeBy() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->VersionMadeBy() : 0;
+}
+std::uint16_t TZACentralEntry::VersionNeeded() const {
+    const TZAZRec* e = Resolve();
+    return e ? e->VersionNeeded() : 0;
+}
+
+// ---- TZACenDir -----------------------------------------------------------------------------
+
+TZACenDir::TZACenDir(TZALister& lister)
+    : includeDirectories_(lister.UseDirOnlyEntries()),
+      lister_(lister),
+      link_(std::make_shared<TZAViewLink>()) {
+    link_->view = this;
+}
+
+TZACenDir::~TZACenDir() {
+    link_->view = nullptr;
+    if (zip_) {
+        zip_->SetNotifier(nullptr);
+    }
+}
+
+TCustomZipArchiver& TZACenDir::Component() const {
+    return lister_.Component();
+}
+
+void TZACenDir::FireNewName(std::int32_t seqNo) {
+    auto& comp = Component();
+    if (comp.OnNewName) {
+        comp.OnNewName(comp, seqNo);
+    }
+}
+
+void TZACenDir::FireDirUpdate() {
+    auto& comp = Component();
+    if (comp.OnDirUpdate) {
+        comp.OnDirUpdate(comp);
+    }
+}
+
+std::shared_ptr<TZACentralEntry> TZACenDir::EntryHandle(std::int32_t i) const {
+    if (i < 0 || i >= visibleCount_ || i >= static_cast<std::int32_t>(handles_.size())) {
+        return nullptr;
+    }
+    return handles_[static_cast<std::size_t>(i)];
+}
+
+TZAZipFile& TZACenDir::CurrentZip() {
+    if (!zip_ || (zip_->Info & TZACentral::ziDiscard) != 0) {
+        AttachZip(std::make_unique<TZAZipFile>(Component()));
+    }
+    return *zip_;
+}
+
+void TZACenDir::AttachZip(std::unique_ptr<TZAZipFile> zip) {
+    if (zip && zip.get() == zip_.get()) {
+        zip.release();  // the same object: it stays where it is
+        return;
+    }
+    Renumber();
+    if (zip_) {
+        zip_->SetNotifier(nullptr);
+    }
+    zip_ = std::move(zip);
+    hiddenCount_ = 0;
+    if (zip_) {
+        zip_->SetNotifier(this);
+        stamp_ = zip_->Stamp();
+        const std::int32_t n = zip_->Count();
+        if (n > 0) {
+            EnsureHandles(n);
+            visibleCount_ = 0;
+            for (std::int32_t i = 0; i < n; ++i) {
+                if (TryAppend(i)) {
+                    FireNewName(visibleCount_ - 1);
+                }
+            }
+        }
+    }
+    FireDirUpdate();
+}
+
+void TZACenDir::SetIncludeDirectories(bool on) {
+    if (on == includeDirectories_) {
+        return;
+    }
+    includeDirectories_ = on;
+    Rebuild();
+}
+
+std::string TZACenDir::ArchiveComment() const {
+    return zip_ ? zip_->ArchiveComment : std::string();
+}
+
+bool TZACenDir::IsMultiPart() const {
+    return zip_ ? zip_->IsMultiPart : false;
+}
+
+std::int32_t TZACenDir::PartCount() const {
+    return zip_ ? zip_->DiskCount : 0;
+}
+
+void TZACenDir::EnsureHandles(std::int32_t n) {
+    // Never more handles than the table can hold entries (the loader passes
+    // a count already checked against the file).
+    handles_.reserve(static_cast<std::size_t>(std::max(n, 0)));
+    while (static_cast<std::int32_t>(handles_.size()) < n) {
+        handles_.push_back(
+            std::make_shared<TZACentralEntry>(link_, static_cast<std::int32_t>(handles_.size())));
+    }
+    Renumber();
+}
+
+void TZACenDir::Renumber() {
+    stamp_ = Component().NextStamp();
+    for (std::size_t i = 0; i < handles_.size(); ++i) {
+        handles_[i]->Bind(static_cast<std::int32_t>(i), stamp_);
+    }
+    visibleCount_ = 0;
+}
+
+void TZACenDir::FreeHandles() {
+    // Handles the application still holds stay valid objects: they only
+    // lose their binding.
+    for (auto& h : handles_) {
+        h->Bind(-1, 0);
+    }
+    handles_.clear();
+    visibleCount_ = 0;
+    hiddenCount_ = 0;
+}
+
+bool TZACenDir::TryAppend(std::int32_t index) {
+    if (!zip_) {
+        return false;
+    }
+    if (!includeDirectories_ && zip_->Entry(index).TestStatus(esDirectory)) {
+        ++hiddenCount_;
+        return false;
+    }
+    if (visibleCount_ >= static_cast<std::int32_t>(handles_.size())) {
+        handles_.push_back(std::make_shared<TZACentralEntry>(link_, visibleCount_));
+    }
+    handles_[static_cast<std::size_t>(visibleCount_)]->Bind(index, zip_->Stamp());
+    ++visibleCount_;
+    return true;
+}
+
+void TZACenDir::Rebuild() {
+    hiddenCount_ = 0;
+    const std::int32_t n = zip_ ? zip_->Count() : 0;
+    EnsureHandles(n);
+    visibleCount_ = 0;
+    if (!zip_) {
+        return;
+    }
+    if (includeDirectories_) {
+        for (std::int32_t i = 0; i < n; ++i) {
+            handles_[static_cast<std::size_t>(i)]->Bind(i, zip_->Stamp());
+        }
+        visibleCount_ = n;
+        return;
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        TryAppend(i);
+    }
+}
+
+void TZACenDir::DirChanged(TZACentral& sender, int argument, int code) {
+    if (&sender != zip_.get()) {
+        return;
+    }
+    switch (code) {
+        case cnCleared:
+            FreeHandles();
+            break;
+        case cnCapacity:
+            EnsureHandles(argument);
+            break;
+        case cnEntryAdded:
+            if (TryAppend(argument)) {
+                FireNewName(visibleCount_ - 1);
+            }
+            break;
+        case cnLoaded:
+            FireDirUpdate();
+            break;
+        case cnRenumber:
+            Renumber();
+            break;
+        default:
+            break;
+    }
+}

@@ -1,0 +1,163 @@
+// The directory view and the name index of a loaded archive.
+//
+// TZADirHashList: the hash index of a zip file object's entries. Nodes come
+// from blocks of 511, so indexing tens of thousands of names needs few
+// allocations; bucket counts are primes between 61 and 65537.
+//
+// TZACenDir: what the application sees of the loaded archive. It owns the
+// current zip file object and a handle (TZACentralEntry) per visible
+// entry; a handle reads through to its entry record while the archive
+// generation it was bound to is current, and reads as empty afterwards --
+// also after the view itself is gone, because handles are shared with
+// the application and only hold a link that the view cuts when it dies.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zip/ZACentral.h"
+#include "zip/ZAIRec.h"
+
+class TZAZipFile;
+class TZACenDir;
+class TZALister;
+class TCustomZipArchiver;
+
+class TZADirHashList {
+public:
+    static constexpr int kNodesPerBlock = 511;
+
+    explicit TZADirHashList(TZACentral& owner) : owner_(owner) {}
+    TZADirHashList(const TZADirHashList&) = delete;
+    TZADirHashList& operator=(const TZADirHashList&) = delete;
+
+    // Indexes entry `index`; returns the entry already indexed under the same
+    // name (the last one met), or nullptr. Without `allowDuplicate` such a
+    // name is not added again.
+    TZAZRec* Insert(std::int32_t index, bool allowDuplicate);
+    // The index of the entry named `name` (deleted ones only when
+    // `includeDeleted`), or -1; -1 also without a table.
+    std::int32_t Find(std::string_view name, bool includeDeleted) const;
+    // Sizes (and empties) the table for about n names.
+    void SizeFor(std::int32_t n);
+    void Clear();
+    bool IsEmpty() const { return buckets_.empty(); }
+    std::int32_t Length() const { return static_cast<std::int32_t>(buckets_.size()); }
+    std::int32_t BlockCount() const { return static_cast<std::int32_t>(blocks_.size()); }
+
+    // The bucket count SizeFor chooses for n names.
+    static std::int32_t BucketCountFor(std::int32_t n);
+
+private:
+    struct Node {
+        Node* next = nullptr;
+        std::uint32_t indexPlusOne = 0;  // 0 = free
+    };
+    Node* NewNode();
+    void DropNodes();
+
+    std::vector<std::unique_ptr<Node[]>> blocks_;
+    TZACentral& owner_;
+    int usedInNewest_ = kNodesPerBlock;
+    std::vector<Node*> buckets_;
+    Node* freeList_ = nullptr;
+};
+
+// The part of a view its handles may outlive: the view clears the pointer
+// when it is destroyed.
+struct TZAViewLink {
+    TZACenDir* view = nullptr;
+};
+
+class TZACentralEntry : public TZADirEntry {
+public:
+    TZACentralEntry(std::shared_ptr<TZAViewLink> link, std::int32_t index)
+        : link_(std::move(link)), index_(index) {}
+
+    std::int64_t CompressedSize() const override;
+    std::uint16_t CompressionMethod() const override;
+    std::uint32_t Crc32() const override;
+    std::uint32_t DosDateTime() const override;
+    TZAEncodingOpts NameEncoding() override;
+    bool IsEncrypted() const override;
+    std::uint32_t ExternalAttributes() const override;
+    std::string ExtraFieldData(std::uint16_t tag) const override;
+    const std::string& ExtraField() const override;
+    std::uint16_t ExtraFieldLength() const override;
+    std::string FileComment() override;
+    std::uint16_t StoredCommentLength() const override;
+    const std::string& FileName() override;
+    std::uint16_t StoredNameLength() const override;
+    std::uint16_t GeneralFlags() const override;
+    const std::string& StoredName() const override;
+    std::uint16_t InternalAttributes() const override;
+    std::int64_t LocalHeaderOffset() const override;
+    std::uint16_t StartDisk() const override;
+    std::uint32_t EntryStatus() const override;
+    std::int64_t UncompressedSize() const override;
+    std::uint16_t VersionMadeBy() const override;
+    std::uint16_t VersionNeeded() const override;
+
+    std::int32_t Stamp() const { return stamp_; }
+    std::int32_t Index() const { return index_; }
+    void Bind(std::int32_t index, std::int32_t stamp) {
+        index_ = index;
+        stamp_ = stamp;
+    }
+    // The entry record this handle reads, or nullptr when it is stale.
+    TZAZRec* Resolve() const;
+
+private:
+    std::int32_t stamp_ = 0;
+    std::shared_ptr<TZAViewLink> link_;
+    std::int32_t index_ = 0;
+};
+
+class TZACenDir : public TZAChangeNotifier {
+public:
+    explicit TZACenDir(TZALister& lister);
+    ~TZACenDir() override;
+    TZACenDir(const TZACenDir&) = delete;
+    TZACenDir& operator=(const TZACenDir&) = delete;
+
+    std::int32_t VisibleCount() const { return visibleCount_; }
+    std::int32_t HiddenCount() const { return hiddenCount_; }
+    // Handle i, or nullptr when i is out of range.
+    std::shared_ptr<TZACentralEntry> EntryHandle(std::int32_t i) const;
+    // The attached zip file object; a fresh one when there is none or it
+    // is stale.
+    TZAZipFile& CurrentZip();
+    TZAZipFile* AttachedZip() const { return zip_.get(); }
+    // Takes the object (nullptr detaches); always raises OnDirUpdate.
+    void AttachZip(std::unique_ptr<TZAZipFile> zip);
+    bool IncludeDirectories() const { return includeDirectories_; }
+    void SetIncludeDirectories(bool on);
+    std::string ArchiveComment() const;
+    bool IsMultiPart() const;
+    std::int32_t PartCount() const;
+    std::int32_t Stamp() const { return stamp_; }
+
+    void DirChanged(TZACentral& sender, int argument, int code) override;
+
+private:
+    void EnsureHandles(std::int32_t n);
+    void Renumber();
+    void Rebuild();
+    bool TryAppend(std::int32_t index);
+    void FreeHandles();
+    void FireNewName(std::int32_t seqNo);
+    void FireDirUpdate();
+    TCustomZipArchiver& Component() const;
+
+    std::int32_t visibleCount_ = 0;
+    std::unique_ptr<TZAZipFile> zip_;
+    std::vector<std::shared_ptr<TZACentralEntry>> handles_;
+    bool includeDirectories_ = false;
+    std::int32_t stamp_ = 0;
+    std::int32_t hiddenCount_ = 0;
+    TZALister& lister_;
+    std::shared_ptr<TZAViewLink> link_;
+};

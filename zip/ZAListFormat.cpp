@@ -1,0 +1,82 @@
+#include "zip/ZAListFormat.h"
+
+#include <cmath>
+
+std::string FormatGroupedInteger(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    std::string out;
+    const std::size_t len = digits.size();
+    for (std::size_t i = 0; i < len; ++i) {
+        if (i > 0 && (len - i) % 3 == 0) {
+            out += '.';
+        }
+        out += digits[i];
+    }
+    return out;
+}
+
+namespace {
+
+// A non-negative value with up to `decimals` optional decimals, rounded
+// half away from zero, trailing zero decimals dropped.
+std::string FormatOptionalDecimals(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    const auto scaled = static_cast<std::uint64_t>(std::floor(value * scale + 0.5));
+    const std::uint64_t whole = scaled / static_cast<std::uint64_t>(scale);
+    std::uint64_t frac = scaled % static_cast<std::uint64_t>(scale);
+    std::string out = FormatGroupedInteger(whole);
+    if (frac == 0) {
+        return out;
+    }
+    std::string f = std::to_string(frac);
+    f.insert(0, static_cast<std::size_t>(decimals) - f.size(), '0');
+    while (!f.empty() && f.back() == '0') {
+        f.pop_back();
+    }
+    return out + ',' + f;
+}
+
+}  // namespace
+
+std::string FormatByteSize(std::int64_t size) {
+    if (size <= 0) {
+        return {};
+    }
+    return FormatGroupedInteger(static_cast<std::uint64_t>(size)) + " Byte";
+}
+
+std::string FormatPercent(std::int64_t packed, std::int64_t unpacked) {
+    if (packed <= 0 || unpacked <= 0) {
+        return {};
+    }
+    const double rate = 100.0 / (static_cast<double>(unpacked) / static_cast<double>(packed));
+    const auto rounded = static_cast<std::uint64_t>(std::floor(rate + 0.5));
+    return rounded == 0 ? std::string() : std::to_string(rounded);
+}
+
+std::string FormatPackRate(std::int64_t packed, std::int64_t unpacked) {
+    if (packed <= 0 || unpacked <= 0) {
+        return {};
+    }
+    return FormatPercent(packed, unpacked) + " %  ";
+}
+
+std::string FormatRatioText(std::int64_t packed, std::int64_t unpacked) {
+    if (packed <= 0 || unpacked <= 0) {
+        return {};
+    }
+    return FormatPercent(packed, unpacked) + " %";
+}
+
+std::string FormatSizeText(std::int64_t n) {
+    if (n <= 0) {
+        return "0 Byte";
+    }
+    if (n < 1024) {
+        return std::to_string(n) + " Byte";
+    }
+    if (n < 1048576) {
+        return FormatOptionalDecimals(static_cast<double>(n) / 1024.0, 1) + " KB";
+    }
+    return FormatOptionalDecimals(static_cast<double>(n) / 1048576.0, 2) + " MB";
+}

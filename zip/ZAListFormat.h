@@ -1,0 +1,23 @@
+// The texts of an archive listing as the main window shows them: sizes with
+// German thousands separators, the packing rate and the status-bar totals.
+// Shared by the command-line listing and the window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// "1.234.567": the integer with "." every three digits.
+std::string FormatGroupedInteger(std::uint64_t n);
+// A list cell for a size: "#,## Byte" ("1.000 Byte"); "" for 0 or less.
+std::string FormatByteSize(std::int64_t size);
+// The packed size as a percentage of the unpacked one, rounded to a whole
+// number; "" unless both sizes are above 0. A value that rounds to 0 has
+// no digits.
+std::string FormatPercent(std::int64_t packed, std::int64_t unpacked);
+// The list cell: FormatPercent + " %  "; "" unless both sizes are above 0.
+std::string FormatPackRate(std::int64_t packed, std::int64_t unpacked);
+// The status-bar rate: FormatPercent + " %"; "" unless both are above 0.
+std::string FormatRatioText(std::int64_t packed, std::int64_t unpacked);
+// "0 Byte" for 0 or less, "n Byte" below 1024, "#,##.# KB" below 1 MiB,
+// "#,##.## MB" above (decimal comma, "." between thousands).
+std::string FormatSizeText(std::int64_t n);
