@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileIconProvider>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -78,6 +79,9 @@ void TfrmExtr::BuildLayout() {
     ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ShellTreeView1->setRootIsDecorated(false);
+    ShellTreeView1->setSortingEnabled(true);
+    ShellTreeView1->installEventFilter(this);
+    ShellTreeView1->viewport()->installEventFilter(this);
 
     auto* right = new QFrame(this);
     right->setFixedWidth(ScaleForDpi(300));
@@ -152,8 +156,21 @@ void TfrmExtr::RefreshTree() {
     model_ = new QFileSystemModel(this);
     model_->setFilter(QDir::AllDirs | QDir::Drives | QDir::Hidden | QDir::NoDotAndDotDot);
     model_->setReadOnly(true);
+    static QFileIconProvider icons;
+    model_->setIconProvider(&icons);
+    // Folders are read and sorted in the background: keep the proposed folder in view while
+    // the folders above it fill in, until the user moves in the tree.
+    const auto follow = [this] {
+        if (followSelection_) {
+            ShellTreeView1->scrollTo(ShellTreeView1->currentIndex());
+        }
+    };
+    // Queued, so that the tree has laid out the new rows first.
+    connect(model_, &QFileSystemModel::directoryLoaded, this, follow, Qt::QueuedConnection);
+    connect(model_, &QAbstractItemModel::layoutChanged, this, follow, Qt::QueuedConnection);
     model_->setRootPath(QStringLiteral("/"));
     ShellTreeView1->setModel(model_);
+    ShellTreeView1->sortByColumn(0, Qt::AscendingOrder);
     for (int column = 1; column < model_->columnCount(); ++column) {
         ShellTreeView1->hideColumn(column);
     }
@@ -190,6 +207,7 @@ void TfrmExtr::FormActivate() {
         ExtractFolder = QDir::homePath();
     }
     ExtractFolder = WithSlash(ExtractFolder);
+    followSelection_ = true;
     RefreshTree();
     SelectTreePath(ExtractFolder);
     setWindowTitle(kCaption + QStringLiteral(": ") + ExtractFolder);
@@ -239,6 +257,19 @@ void TfrmExtr::btnZielOkClick() {
 void TfrmExtr::btnZielAbbrClick() {
     ExtractTarget.clear();
     reject();
+}
+
+bool TfrmExtr::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+            followSelection_ = false;
+            break;
+        default:
+            break;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TfrmExtr::keyPressEvent(QKeyEvent* event) {

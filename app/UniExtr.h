@@ -45,6 +45,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -53,4 +54,5 @@ private:
     void BuildLayout();
 
     QFileSystemModel* model_ = nullptr;
+    bool followSelection_ = false;  // scroll to the selection as the tree fills in
 };

@@ -17,8 +17,8 @@
 #include "app/MessageBoxes.h"
 #include "app/UniMain.h"
 #include "zip/ZACore.h"
-#include "zip/messages/dialog/ZAQtDialogProvider.h"
 #include "zip/ZipArchiver.h"
+#include "zip/messages/dialog/ZAQtDialogProvider.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -220,6 +221,39 @@ private slots:
         d.btnMarkAll->click();
         QCOMPARE(d.lviFiles->SelectedCount(), 7);
         QCOMPARE(StateOf(d), folderState);
+    }
+
+    void mouseAndKeysRunTheFolderCheck() {
+        TfrmAdd d;
+        d.CommandLineParams.clear();
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QTreeView* report = d.lviFiles->Report();
+        const QRect folderRow =
+            report->visualRect(report->model()->index(RowOf(*d.lviFiles, "a"), 0));
+        QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, folderRow.center());
+        QCOMPARE(d.lviFiles->SelectedCount(), 1);
+        QVERIFY(d.chbPfadSichern->isChecked());
+        // Moving down with the keyboard onto a file unchecks it again.
+        report->setFocus();
+        QTest::keyClick(report, Qt::Key_End);
+        QCOMPARE(d.lviFiles->Item(d.lviFiles->SelectedRows().front()).isDir, false);
+        QVERIFY(!d.chbPfadSichern->isChecked());
+        QVERIFY(!d.chbPfadSichern->isEnabled());
+    }
+
+    void propertiesMenuNeedsASelection() {
+        TfrmAdd d;
+        d.CommandLineParams.clear();
+        d.show();
+        emit d.lviFiles->ContextMenuRequested(d.mapToGlobal(QPoint(50, 50)));
+        QVERIFY(!d.menuitem->isEnabled());
+        QCOMPARE(d.menuitem->text(), QStringLiteral("Eigenschaften"));
+        d.menu->hide();
+        select(d, {"small.txt"});
+        emit d.lviFiles->ContextMenuRequested(d.mapToGlobal(QPoint(50, 50)));
+        QVERIFY(d.menuitem->isEnabled());
+        d.menu->hide();
     }
 
     void okCaptions() {
