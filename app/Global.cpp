@@ -194,3 +194,10 @@ bool IsFolderEmpty(const QString& path) {
     }
     return dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
+
+QString IncludeTrailingSlash(QString folder) {
+    if (!folder.endsWith('/')) {
+        folder += '/';
+    }
+    return folder;
+}

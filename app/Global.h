@@ -55,3 +55,6 @@ bool IsFolderEmpty(const QString& path);
 // Formats `value` like a "#,##.##" picture with `decimals` optional decimals:
 // locale grouping when `grouping`, no leading zero (0.5 gives ",5", 0 gives "").
 QString FormatPicture(double value, int decimals, bool grouping);
+
+// `folder` with a trailing "/" (added when missing).
+QString IncludeTrailingSlash(QString folder);

@@ -59,13 +59,6 @@ QStyle* PlusMaskStyle() {
     return style;
 }
 
-QString WithSlash(QString folder) {
-    if (!folder.endsWith('/')) {
-        folder += '/';
-    }
-    return folder;
-}
-
 QToolButton* MakeToolButton(QWidget* parent, TDialogImage image, const QString& hint) {
     auto* button = new QToolButton(parent);
     button->setAutoRaise(true);
@@ -294,7 +287,7 @@ void TfrmAdd::setfiles() {
     if (SourceFolder.isEmpty()) {
         SourceFolder = QDir::currentPath();
     }
-    SourceFolder = WithSlash(SourceFolder);
+    SourceFolder = IncludeTrailingSlash(SourceFolder);
     int64_t total = 0;
     lviFiles->SetItems(ListFolder(SourceFolder, total));
     lviFiles->Sort(FileSortColumn);
@@ -330,7 +323,7 @@ void TfrmAdd::ShowFolderInBox(const QString& folder) {
     for (const QString& f : chain) {
         ShellComboBox1->addItem(folderIcon, f);
     }
-    const QString home = WithSlash(QDir::homePath());
+    const QString home = IncludeTrailingSlash(QDir::homePath());
     if (!chain.contains(home)) {
         ShellComboBox1->insertSeparator(ShellComboBox1->count());
         ShellComboBox1->addItem(icons.icon(QFileIconProvider::Folder), home);
@@ -343,7 +336,7 @@ void TfrmAdd::ShellComboBox1Change() {
     const QString text = ShellComboBox1->currentText().trimmed();
     const QFileInfo info(text);
     if (!text.isEmpty() && info.isDir()) {
-        const QString folder = WithSlash(info.absoluteFilePath());
+        const QString folder = IncludeTrailingSlash(info.absoluteFilePath());
         if (folder != SourceFolder) {
             SourceFolder = folder;
             setfiles();
@@ -468,7 +461,7 @@ void TfrmAdd::btnOkClick() {
         if (!item.isDir) {
             lbPackListe->addItem(item.fullPath);
         } else if (!IsFolderEmpty(item.fullPath)) {
-            lbPackListe->addItem(WithSlash(item.fullPath) + QStringLiteral("*.*"));
+            lbPackListe->addItem(IncludeTrailingSlash(item.fullPath) + QStringLiteral("*.*"));
         }
     }
     DialogCancelled = false;

@@ -29,13 +29,6 @@ constexpr int kTargetLength = 4095;
 const QColor kCream(255, 251, 240);
 const QString kCaption = QStringLiteral("Zielverzeichnis");
 
-QString WithSlash(QString folder) {
-    if (!folder.endsWith('/')) {
-        folder += '/';
-    }
-    return folder;
-}
-
 QFrame* Group(QWidget* parent, QLabel* title) {
     auto* frame = new QFrame(parent);
     frame->setFrameShape(QFrame::StyledPanel);
@@ -206,7 +199,7 @@ void TfrmExtr::FormActivate() {
     if (ExtractFolder.isEmpty()) {
         ExtractFolder = QDir::homePath();
     }
-    ExtractFolder = WithSlash(ExtractFolder);
+    ExtractFolder = IncludeTrailingSlash(ExtractFolder);
     followSelection_ = true;
     RefreshTree();
     SelectTreePath(ExtractFolder);
@@ -223,7 +216,7 @@ void TfrmExtr::ShellTreeView1Change() {
     }
     const QString path = SelectedTreePath();
     if (!path.isEmpty() && QFileInfo(path).isDir()) {
-        ExtractFolder = WithSlash(path);
+        ExtractFolder = IncludeTrailingSlash(path);
         ediZielverz->setText(ExtractFolder);
         setWindowTitle(kCaption + QStringLiteral(": ") + ExtractFolder);
     } else {
