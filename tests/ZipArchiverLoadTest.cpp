@@ -388,4 +388,20 @@ TEST_F(ListerTest, StubSettingsInBothForms) {
     EXPECT_EQ(comp.SFXCaption(), "Ca");  // untouched by the failures
 }
 
+TEST_F(ListerTest, DetachedSelfExtractorIsAStubFollowedByItsDirectory) {
+    const std::string zipBytes = ztest::BuildZip({{"inside.txt", "data"}});
+    const std::string directory = zipBytes.substr(zipBytes.find("PK\x01\x02"));
+    auto image = [&](std::uint8_t tagHigh) {
+        std::string rec("\x44\x5A\x00\x0C\x08\x00\x00\x00", 8);
+        rec[3] = static_cast<char>(tagHigh);
+        const auto stub = Stub(13000, rec);
+        return std::string(stub.begin(), stub.end()) + directory;
+    };
+    TZALister lister(comp);
+    EXPECT_TRUE(lister.IsDetachedSelfExtractor(dir.Write("setup.EXE", image(0x0C))));
+    EXPECT_FALSE(lister.IsDetachedSelfExtractor(dir.Write("setup.zip", image(0x0C))));
+    EXPECT_FALSE(lister.IsDetachedSelfExtractor(dir.Write("other.exe", image(0x01))));
+    EXPECT_FALSE(lister.IsDetachedSelfExtractor(dir.Write("plain.exe", zipBytes)));
+}
+
 }  // namespace
