@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,46 @@ TEST(ZAArgSplit, LongArgumentIsCut) {
     splitter.SetRaw("a.zip >> " + std::string(3000, 'x'));
     EXPECT_EQ(splitter.Error(), T::zasBadValue);  // longer than a path may be
     EXPECT_EQ(splitter.ErrorText(), std::string(2048, 'x'));
+}
+
+// Blanks next to ">>" go, repeatedly: the literal rule, for comparison.
+std::string joinArrowsByRepetition(std::string text) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (const char* from : {" >>", ">> "}) {
+            for (std::size_t hit; (hit = text.find(from)) != std::string::npos;) {
+                text.erase(from[0] == ' ' ? hit : hit + 2, 1);
+                changed = true;
+            }
+        }
+    }
+    return text;
+}
+
+TEST(ZAArgSplit, BlanksAroundArrowsGoLikeRepeatedReplacement) {
+    std::mt19937 rng(7);
+    const char alphabet[] = "a >";
+    for (int round = 0; round < 5000; ++round) {
+        std::string line(1 + rng() % 12, ' ');
+        for (char& ch : line) {
+            ch = alphabet[rng() % 3];
+        }
+        line = "x" + line + "y";  // no blanks at the ends, so nothing else trims
+        const std::string joined = joinArrowsByRepetition(line);
+        const std::size_t sep = joined.find(">>");
+        TZAArgSplitter splitter;
+        splitter.SetAllow(">");
+        splitter.SetRaw(line);
+        SCOPED_TRACE("line '" + line + "'");
+        if (sep == std::string::npos) {
+            EXPECT_EQ(splitter.MainSpec(), line);
+            continue;
+        }
+        EXPECT_EQ(splitter.MainSpec(), joined.substr(0, sep));
+        const std::string arg =
+            splitter.Error() == T::zasNone ? splitter.Value('>') : splitter.ErrorText();
+        EXPECT_EQ(arg, joined.substr(sep + 2));
+    }
 }
 
 TEST(ZAArgSplit, OwnedByAWorkObject) {

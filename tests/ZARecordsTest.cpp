@@ -28,13 +28,14 @@ TEST(ZARecords, FixedRecordsRoundTripWithTheirSizesAndSignatures) {
     l.Encode(buf);
     EXPECT_EQ(buf[local::kSize], 0xEE);  // nothing past 30 bytes
     const auto l2 = TZALocalHeader::Decode(buf);
-    EXPECT_EQ(std::memcmp(&l, &l2, sizeof l), 0);
+    EXPECT_EQ(l, l2);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), "PK\3\4");
 
     TZACentralHeader c{kCentralHeaderSig, 0x0314,    45, 0x0800, 99, 1, 2, 3, 4, 5, 6, 7, 8, 9,
                        0x81A40000,        0xFFFFFFFE};
     c.Encode(buf);
     const auto c2 = TZACentralHeader::Decode(buf);
+    EXPECT_EQ(c, c2);
     EXPECT_EQ(c2.versionMadeBy, 0x0314);
     EXPECT_EQ(c2.commentLength, 7);
     EXPECT_EQ(c2.externalAttributes, 0x81A40000u);
@@ -44,6 +45,7 @@ TEST(ZARecords, FixedRecordsRoundTripWithTheirSizesAndSignatures) {
     TZAEndRecord e{kEndRecordSig, 1, 2, 3, 4, 0x11223344, 0x55667788, 9};
     e.Encode(buf);
     const auto e2 = TZAEndRecord::Decode(buf);
+    EXPECT_EQ(e, e2);
     EXPECT_EQ(e2.totalEntries, 4);
     EXPECT_EQ(e2.centralOffset, 0x55667788u);
     EXPECT_EQ(e2.commentLength, 9);
@@ -54,6 +56,7 @@ TEST(ZARecords, FixedRecordsRoundTripWithTheirSizesAndSignatures) {
     z.centralOffset = 0xFEDCBA9876ull;
     z.Encode(buf);
     const auto z2 = TZAZip64EndRecord::Decode(buf);
+    EXPECT_EQ(z, z2);
     EXPECT_EQ(z2.recordSize, 44u);
     EXPECT_EQ(z2.versionNeeded, 45);
     EXPECT_EQ(z2.totalEntries, 0x123456789ull);
@@ -62,6 +65,7 @@ TEST(ZARecords, FixedRecordsRoundTripWithTheirSizesAndSignatures) {
     TZAZip64Locator loc{kZip64LocatorSig, 2, 0xABCDEF012345ull, 3};
     loc.Encode(buf);
     const auto loc2 = TZAZip64Locator::Decode(buf);
+    EXPECT_EQ(loc, loc2);
     EXPECT_EQ(loc2.zip64Offset, 0xABCDEF012345ull);
     EXPECT_EQ(loc2.totalDisks, 3u);
 

@@ -46,7 +46,7 @@ inline std::string LE64(std::uint64_t v) {
 
 // Runs a shell command quietly; true on exit status 0.
 inline bool Shell(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace records_test

@@ -56,22 +56,42 @@ std::string_view limitChars(std::string_view text, std::size_t maxChars) {
     return text;
 }
 
-// Replaces `from` by `to` everywhere; true when something was replaced.
-bool replaceAll(std::string& text, std::string_view from, std::string_view to) {
-    bool changed = false;
+// Drops the blanks next to every ">>". Dropping blanks can bring a ">" next
+// to another and so make a new ">>" (" > >>" becomes ">>>"), so the rule is
+// applied per run of ">" and blanks: a run holding ">>" loses all its blanks
+// and those on both sides of it; a run without ">>" stays as it is. One pass,
+// with the same result as repeating the replacements until nothing changes.
+std::string joinArrows(std::string_view text) {
     std::string out;
+    out.reserve(text.size());
     std::size_t pos = 0;
-    for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos;
-         pos = hit + from.size()) {
-        out.append(text, pos, hit - pos);
-        out.append(to);
-        changed = true;
+    while (pos < text.size()) {
+        if (text[pos] != '>') {
+            out.push_back(text[pos++]);
+            continue;
+        }
+        std::size_t end = pos;  // one past the run's last ">"
+        for (std::size_t i = pos; i < text.size() && (text[i] == '>' || text[i] == ' '); ++i) {
+            if (text[i] == '>') {
+                end = i + 1;
+            }
+        }
+        const std::string_view run = text.substr(pos, end - pos);
+        if (run.find(">>") == std::string_view::npos) {
+            out.append(run);
+            pos = end;
+            continue;
+        }
+        while (!out.empty() && out.back() == ' ') {
+            out.pop_back();
+        }
+        out.append(std::count(run.begin(), run.end(), '>'), '>');
+        pos = end;
+        while (pos < text.size() && text[pos] == ' ') {
+            ++pos;
+        }
     }
-    if (changed) {
-        out.append(text, pos);
-        text = std::move(out);
-    }
-    return changed;
+    return out;
 }
 
 }  // namespace
@@ -284,11 +304,7 @@ bool TZAArgSplitter::parseSpec(const std::string& token) {
     if (!isAllowed('>') || token.find(">>") == std::string::npos) {
         return true;
     }
-    std::string line = token;
-    // Blanks around ">>" are no part of either side; dropping some can bring
-    // others next to a ">>", hence the repetition.
-    while (replaceAll(line, " >>", ">>") || replaceAll(line, ">> ", ">>")) {
-    }
+    const std::string line = joinArrows(token);
     const std::string_view view(line);
     std::string arg;
     if ((options_ & zasSplitAtLast) != 0) {

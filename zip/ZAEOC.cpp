@@ -178,8 +178,26 @@ std::int32_t TZAEOC::Search(bool noZip64) {
     }
     result &= kSentinelSeen | kEocGarbage | kEocPreamble;
 
-    if (!noZip64 && (result & kSentinelSeen) != 0) {
-        result = ReadZip64Records(result);
+    if (!noZip64) {
+        if ((result & kSentinelSeen) != 0) {
+            result = ReadZip64Records(result);
+        } else {
+            // No field needs the Zip64 record, but a writer may have added
+            // one anyway: where it sits tells where the central directory
+            // must end. A damaged one is of no consequence here.
+            const std::int32_t diskNumber = DiskNumber;
+            const std::int32_t diskCount = DiskCount;
+            try {
+                result = ReadZip64Records(result);
+            } catch (const EZAException&) {
+                HasZip64 = false;
+                Zip64RecordOffset = -1;
+                Zip64MadeBy = Zip64Needed = 0;
+                Zip64RecordLength = 0;
+                DiskNumber = diskNumber;
+                DiskCount = diskCount;
+            }
+        }
     }
     const std::int64_t end = Zip64RecordOffset >= 0 ? Zip64RecordOffset : EndRecordOffset;
     PreambleSize = end - CentralSize - CentralOffset;
@@ -201,8 +219,9 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
         throw EZipArchiver(ZA_CODE(158));
     }
     const TZAZip64Locator loc = TZAZip64Locator::Decode(buf);
-    if (loc.signature != kZip64LocatorSig ||
-        (DiskNumber == kSentinel16 && loc.totalDisks < kSentinel16)) {
+    // (Writers that put the sentinel in every field, disk number included,
+    // still have one disk: the locator counts, not the end record.)
+    if (loc.signature != kZip64LocatorSig) {
         return result;
     }
     HasZip64 = true;
@@ -213,6 +232,7 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
     }
     DiskCount = static_cast<std::int32_t>(loc.totalDisks);
     DiskNumber = DiskCount - 1;
+    IsMultiPart = DiskCount > 1;
     // The Zip64 record must lie before the locator.
     if (loc.zip64Offset > static_cast<std::uint64_t>(EndRecordOffset) - zip64loc::kSize) {
         throw EZipArchiver(ZA_CODE(158));
@@ -224,8 +244,17 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
     if (ReadPlain(buf, zip64end::kSize) != static_cast<std::int32_t>(zip64end::kSize)) {
         throw EZipArchiver(ZA_CODE(158));
     }
+    TZAZip64EndRecord z = TZAZip64EndRecord::Decode(buf);
     Zip64RecordOffset = recOffset;
-    const TZAZip64EndRecord z = TZAZip64EndRecord::Decode(buf);
+    // Data put in front of an archive without adjusting its offsets moves
+    // the Zip64 record too: look for it directly before the locator.
+    const std::int64_t adjacent = EndRecordOffset - static_cast<std::int64_t>(zip64loc::kSize) -
+                                  static_cast<std::int64_t>(zip64end::kSize);
+    if (z.signature != kZip64EndRecordSig && adjacent >= 0 && adjacent != recOffset &&
+        ReadAt(adjacent, buf, zip64end::kSize) && GetU32(buf) == kZip64EndRecordSig) {
+        z = TZAZip64EndRecord::Decode(buf);
+        Zip64RecordOffset = adjacent;
+    }
     if (z.signature != kZip64EndRecordSig) {
         return result;
     }

@@ -594,7 +594,8 @@ std::int32_t TZAZRec::CheckLocalHeader() {
         if (!zf.IsOpen()) {
             return -ZA_CODE(164);
         }
-        if (zf.MultiPartMode() && zf.DiskNumber != static_cast<std::int32_t>(startDisk_)) {
+        if ((zf.MultiPartMode() || zf.DiskCount > 1) &&
+            zf.DiskNumber != static_cast<std::int32_t>(startDisk_)) {
             zf.OpenPartForReading(static_cast<int>(startDisk_));
         }
         zf.SeekOrRaise(kSeekBegin, -1, localHeaderOffset_);

@@ -45,13 +45,13 @@ char16_t upperUnit(char16_t ch) {
     if (ch >= 0xD800 && ch <= 0xDFFF) {
         return ch;
     }
-    wint_t up;
+    wint_t up = ch;
     if (const locale_t locale = upperLocale()) {
         up = towupper_l(ch, locale);
-    } else if ((ch >= 0xE0 && ch <= 0xFE && ch != 0xF7)) {
-        up = ch - 0x20;
-    } else {
-        up = ch == 0xFF ? 0x178 : ch;
+    } else if (ch >= 0xE0 && ch <= 0xFE && ch != 0xF7) {
+        up = ch - 0x20;  // Latin-1 small letters
+    } else if (ch == 0xFF) {
+        up = 0x178;
     }
     if (up > 0xFFFF || (up >= 0xD800 && up <= 0xDFFF)) {
         return ch;

@@ -121,6 +121,7 @@ struct TZALocalHeader {
     // `p` points at local::kSize bytes.
     static TZALocalHeader Decode(const std::uint8_t* p);
     void Encode(std::uint8_t* p) const;
+    bool operator==(const TZALocalHeader&) const = default;
 };
 
 // ---- data descriptor -----------------------------------------------------------------
@@ -169,6 +170,7 @@ struct TZACentralHeader {
 
     static TZACentralHeader Decode(const std::uint8_t* p);
     void Encode(std::uint8_t* p) const;
+    bool operator==(const TZACentralHeader&) const = default;
 };
 
 // ---- end of central directory record: 22 bytes + comment ---------------------------------
@@ -195,6 +197,7 @@ struct TZAEndRecord {
 
     static TZAEndRecord Decode(const std::uint8_t* p);
     void Encode(std::uint8_t* p) const;
+    bool operator==(const TZAEndRecord&) const = default;
 };
 
 // ---- Zip64 end of central directory record: 56 bytes ----------------------------------
@@ -222,6 +225,7 @@ struct TZAZip64EndRecord {
 
     static TZAZip64EndRecord Decode(const std::uint8_t* p);
     void Encode(std::uint8_t* p) const;
+    bool operator==(const TZAZip64EndRecord&) const = default;
 };
 
 // ---- Zip64 end of central directory locator: 20 bytes, just before the end record ----------
@@ -239,6 +243,7 @@ struct TZAZip64Locator {
 
     static TZAZip64Locator Decode(const std::uint8_t* p);
     void Encode(std::uint8_t* p) const;
+    bool operator==(const TZAZip64Locator&) const = default;
 };
 
 // ---- extra fields -------------------------------------------------------------------------
