@@ -535,9 +535,7 @@ void TfrmMain::FormActivate() {
     if (ParamIsArchive) {
         OeffneArchiv(first);
     } else {
-        if (info.isFile()) {
-            DroppedFiles = QStringList{info.absoluteFilePath()};
-        }
+        // The add dialog pre-marks the file named on the command line.
         tbtOeffnenClick();
         if (!ArchiveName().isEmpty()) {
             tbtHinzuClick();

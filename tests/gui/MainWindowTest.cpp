@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include "app/FileDialogs.h"
+#include "app/FileListView.h"
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
@@ -570,6 +571,54 @@ private slots:
         QCOMPARE(DroppedFiles, dropped);
         QCOMPARE(SourceFolder, QFileInfo(dropped.front()).absolutePath() + "/");
         QCOMPARE(OpenFolder, SourceFolder);
+    }
+
+    void commandLine() {
+        // An archive whose extension is upper case is opened directly.
+        const QString src = path(QStringLiteral("cmdsrc"));
+        writeFile(src + "/x.txt", 10, at(2024, 1, 1, 1, 1));
+        makeZip(path(QStringLiteral("GROSS.ZIP")), src, {"x.txt"});
+        {
+            TfrmMain w({path(QStringLiteral("GROSS.ZIP"))});
+            w.FormActivate();
+            QVERIFY(ParamIsArchive);
+            QCOMPARE(w.Model().rowCount(), 1);
+            QVERIFY(chooserRequests_.isEmpty());
+            QCOMPARE(SourceFolder, tmp_.path() + "/");
+        }
+        // Any other file: the open/new dialog, then the add dialog with the file marked.
+        ResetSharedState();
+        chooserAnswers_ = {{path(QStringLiteral("cmdneu"))}};
+        QStringList marked;
+        dialogDriver_ = [&marked](QDialog& d) {
+            auto* add = qobject_cast<TfrmAdd*>(&d);
+            QVERIFY(add);
+            for (int row : add->lviFiles->SelectedRows()) {
+                marked << add->lviFiles->Item(row).fullPath;
+            }
+            add->btnAbbrechenClick();
+        };
+        TfrmMain w({src + "/x.txt"});
+        w.FormActivate();
+        QVERIFY(!ParamIsArchive);
+        QCOMPARE(chooserRequests_.size(), 1);
+        QCOMPARE(w.ArchiveName(), path(QStringLiteral("cmdneu.zip")));
+        QCOMPARE(marked, QStringList{src + "/x.txt"});
+        QCOMPARE(SourceFolder, src + "/");
+    }
+
+    void keys() {
+        TfrmMain w;
+        w.OeffneArchiv(makeSortArchive());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ListView1()->setFocus();
+        messages_.clear();
+        QTest::keyClick(w.ListView1(), Qt::Key_Delete);
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY(messages_.front().text.startsWith(QStringLiteral("Bitte markieren Sie")));
+        QTest::keyClick(w.ListView1(), Qt::Key_Escape);
+        QVERIFY(!w.isVisible());
     }
 
     void addAndExtract() {
