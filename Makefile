@@ -8,7 +8,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DTARVIK_WERROR=ON
 endif
 
-.PHONY: all deps configure build run test sanitize fuzz clean
+.PHONY: all deps configure build run screenshot bench test sanitize fuzz clean
 
 all: build
 
@@ -21,9 +21,18 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Opens the window with the sample archive the project ships.
 run: build
 	@$(BUILD_DIR)/cli/tarvik-cli --version
-	@$(BUILD_DIR)/cli/tarvik-cli languages
+	@$(BUILD_DIR)/app/tarvik resources/Beispiel.zip
+
+# The README's picture of the window (offscreen, German number format).
+screenshot: build
+	@LANG=de_DE.UTF-8 QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/app/tarvik --screenshot docs/screenshot.png resources/Beispiel.zip 2>/dev/null
+
+# Opening 100,000 entries (not part of `make test`).
+bench: build
+	@bench/open-100k.sh $(BUILD_DIR)
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

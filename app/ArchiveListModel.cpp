@@ -1,7 +1,7 @@
 #include "app/ArchiveListModel.h"
 
+#include <unicode/ucol.h>
 #include <QApplication>
-#include <QCollatorSortKey>
 #include <QDate>
 #include <QFileInfo>
 #include <QLocale>
@@ -9,7 +9,8 @@
 #include <QStyle>
 #include <QTime>
 #include <algorithm>
-#include <numeric>
+#include <cstring>
+#include <string>
 
 #include "app/Global.h"
 #include "platform/DosTime.h"
@@ -33,6 +34,83 @@ long long ratioKey(const TArchiveRow& r) {
 std::int64_t sizeKey(std::int64_t size) {
     return size > 0 ? size : 0;
 }
+
+// Sort keys of the locale's collation (case-sensitive: the tertiary
+// strength), as the system's locale-aware string comparison orders names.
+// All keys live in one buffer; the first eight bytes of each are kept with the
+// item, so most comparisons never touch the buffer.
+class TNameKeys {
+public:
+    explicit TNameKeys(const QLocale& locale) {
+        UErrorCode status = U_ZERO_ERROR;
+        collator_ = ucol_open(locale.name().toLatin1().constData(), &status);
+        if (U_FAILURE(status)) {
+            collator_ = nullptr;
+        } else {
+            ucol_setStrength(collator_, UCOL_TERTIARY);
+        }
+    }
+    ~TNameKeys() {
+        if (collator_ != nullptr) {
+            ucol_close(collator_);
+        }
+    }
+    TNameKeys(const TNameKeys&) = delete;
+    TNameKeys& operator=(const TNameKeys&) = delete;
+
+    // Appends the key of `name`; returns its first eight bytes as a number.
+    std::uint64_t Add(const QString& name) {
+        const std::size_t start = buffer_.size();
+        if (collator_ != nullptr) {
+            std::size_t room = static_cast<std::size_t>(name.size()) * 4 + 16;
+            for (;;) {
+                buffer_.resize(start + room);
+                const int32_t n = ucol_getSortKey(
+                    collator_, reinterpret_cast<const UChar*>(name.utf16()),
+                    static_cast<int32_t>(name.size()),
+                    reinterpret_cast<uint8_t*>(buffer_.data() + start), static_cast<int32_t>(room));
+                if (n > 0 && static_cast<std::size_t>(n) <= room) {
+                    buffer_.resize(start + static_cast<std::size_t>(n));
+                    break;
+                }
+                room = n > 0 ? static_cast<std::size_t>(n) : room * 2;
+            }
+        } else {
+            // Without a collation the UTF-16 code units order the names.
+            for (QChar c : name) {
+                buffer_.push_back(static_cast<char>(c.unicode() >> 8));
+                buffer_.push_back(static_cast<char>(c.unicode() & 0xFF));
+            }
+        }
+        starts_.push_back(start);
+        ends_.push_back(buffer_.size());
+        std::uint64_t prefix = 0;
+        for (std::size_t i = 0; i < 8; ++i) {
+            const std::size_t at = start + i;
+            prefix = (prefix << 8) |
+                     (at < buffer_.size() ? static_cast<unsigned char>(buffer_[at]) : 0u);
+        }
+        return prefix;
+    }
+    std::size_t Size() const { return starts_.size(); }
+    // Compares the whole keys number a and b.
+    int Compare(std::size_t a, std::size_t b) const {
+        const std::size_t la = ends_[a] - starts_[a];
+        const std::size_t lb = ends_[b] - starts_[b];
+        const int c =
+            std::memcmp(buffer_.data() + starts_[a], buffer_.data() + starts_[b], std::min(la, lb));
+        if (c != 0) {
+            return c;
+        }
+        return la < lb ? -1 : (la > lb ? 1 : 0);
+    }
+
+private:
+    UCollator* collator_ = nullptr;
+    std::string buffer_;
+    std::vector<std::size_t> starts_;
+    std::vector<std::size_t> ends_;
+};
 
 }  // namespace
 
@@ -138,62 +216,95 @@ void TArchiveListModel::SortByColumn(int column) {
 
 std::vector<int> TArchiveListModel::sortRows(int column) {
     const std::size_t n = rows_.size();
-    std::vector<int> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    auto row = [this](int i) -> const TArchiveRow& { return rows_[static_cast<std::size_t>(i)]; };
+    // Each row's key for the column, then its old position: sorting these
+    // pairs is a stable sort by the key, without calling back per comparison.
+    struct TItem {
+        std::uint64_t key;
+        int index;
+        bool operator<(const TItem& o) const {
+            return key != o.key ? key < o.key : index < o.index;
+        }
+    };
+    std::vector<TItem> items(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const TArchiveRow& r = rows_[i];
+        std::uint64_t key = 0;
+        switch (column) {
+            case 1:
+                key = static_cast<std::uint64_t>(sizeKey(r.CompressedSize));
+                break;
+            case 2:
+                key = static_cast<std::uint64_t>(sizeKey(r.UncompressedSize));
+                break;
+            case 3:
+                key = ~std::uint64_t{dateKey(r.DosDateTime)};  // newest first
+                break;
+            case 4:
+                key = static_cast<std::uint64_t>(ratioKey(r));
+                break;
+            default:
+                break;
+        }
+        items[i] = {key, static_cast<int>(i)};
+    }
 
     // Names compare like the system's locale-aware, case-sensitive string
-    // comparison; sort keys make that affordable for large archives.
-    std::vector<QCollatorSortKey> nameKeys;
-    if (column == 0 || column == 1 || column == 2) {
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseSensitive);
-        nameKeys.reserve(n);
-        for (const TArchiveRow& r : rows_) {
-            nameKeys.push_back(collator.sortKey(r.FileName));
+    // comparison.
+    TNameKeys keys{QLocale()};
+    auto sortByName = [this, &keys](std::vector<TItem>::iterator first,
+                                    std::vector<TItem>::iterator last) {
+        struct TNamed {
+            std::uint64_t prefix;
+            std::size_t key;
+            int index;
+        };
+        std::vector<TNamed> named;
+        named.reserve(static_cast<std::size_t>(last - first));
+        for (auto it = first; it != last; ++it) {
+            const std::uint64_t prefix =
+                keys.Add(rows_[static_cast<std::size_t>(it->index)].FileName);
+            named.push_back({prefix, keys.Size() - 1, it->index});
         }
-    }
-    auto nameCmp = [&nameKeys](int a, int b) {
-        return nameKeys[static_cast<std::size_t>(a)].compare(nameKeys[static_cast<std::size_t>(b)]);
+        std::sort(named.begin(), named.end(), [&keys](const TNamed& a, const TNamed& b) {
+            if (a.prefix != b.prefix) {
+                return a.prefix < b.prefix;
+            }
+            const int c = keys.Compare(a.key, b.key);
+            return c != 0 ? c < 0 : a.index < b.index;
+        });
+        auto out = first;
+        for (const TNamed& n : named) {
+            (out++)->index = n.index;
+        }
     };
 
-    switch (column) {
-        case 1:
-        case 2: {
+    if (column == 0 || column < 0 || column >= kColumns) {
+        sortByName(items.begin(), items.end());
+    } else {
+        std::sort(items.begin(), items.end());
+        if (column == 1 || column == 2) {
             // A longer size text is the larger number and equal texts fall back
-            // to the name, so this is: size ascending (no size first), then name.
-            const bool packed = column == 1;
-            auto size = [&](int i) {
-                return sizeKey(packed ? row(i).CompressedSize : row(i).UncompressedSize);
-            };
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                const auto sa = size(a), sb = size(b);
-                if (sa != sb) {
-                    return sa < sb;
+            // to the name: so equal sizes are ordered by name.
+            auto first = items.begin();
+            while (first != items.end()) {
+                auto last = first + 1;
+                while (last != items.end() && last->key == first->key) {
+                    ++last;
                 }
-                return nameCmp(a, b) < 0;
-            });
-            break;
+                if (last - first > 1) {
+                    sortByName(first, last);
+                }
+                first = last;
+            }
         }
-        case 3:
-            // Newest first; equal times keep their order.
-            std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-                return dateKey(row(a).DosDateTime) > dateKey(row(b).DosDateTime);
-            });
-            break;
-        case 4:
-            std::stable_sort(order.begin(), order.end(),
-                             [&](int a, int b) { return ratioKey(row(a)) < ratioKey(row(b)); });
-            break;
-        default:
-            std::stable_sort(order.begin(), order.end(),
-                             [&](int a, int b) { return nameCmp(a, b) < 0; });
-            break;
     }
+
+    std::vector<int> order(n);
     std::vector<TArchiveRow> sorted;
     sorted.reserve(n);
-    for (int i : order) {
-        sorted.push_back(std::move(rows_[static_cast<std::size_t>(i)]));
+    for (std::size_t i = 0; i < n; ++i) {
+        order[i] = items[i].index;
+        sorted.push_back(std::move(rows_[static_cast<std::size_t>(items[i].index)]));
     }
     rows_.swap(sorted);
     return order;

@@ -110,6 +110,21 @@ QString withZipExtension(const QString& name) {
 
 }  // namespace
 
+QString LocateProgramFile(const QString& name) {
+    const QString dir = QCoreApplication::applicationDirPath();
+    QStringList candidates{dir + '/' + name,
+                           dir + QStringLiteral("/../" TARVIK_INSTALL_LIBDIR "/tarvik/") + name};
+#ifdef TARVIK_BUILD_BIN_DIR
+    candidates << QStringLiteral(TARVIK_BUILD_BIN_DIR "/") + name;
+#endif
+    for (const QString& c : candidates) {
+        if (QFileInfo(c).isFile()) {
+            return QFileInfo(c).absoluteFilePath();
+        }
+    }
+    return candidates.front();
+}
+
 TfrmMain::TfrmMain(QStringList arguments, QWidget* parent)
     : QMainWindow(parent),
       arguments_(std::move(arguments)),
@@ -413,7 +428,7 @@ void TfrmMain::LoadSettings() {
     const int left = readInt(s, "vonlinks", 0);
     const int top = readInt(s, "vonoben", 0);
     const int height = readInt(s, "hoch", 476);
-    const int width = readInt(s, "breit", 636);
+    int width = readInt(s, "breit", 636);
     for (int i = 0; i < TArchiveListModel::kColumns; ++i) {
         columnWidths_[i] = readInt(s, kColumnSettings[i].key, kColumnSettings[i].defaultWidth);
     }
@@ -424,6 +439,9 @@ void TfrmMain::LoadSettings() {
                                TArchiveListModel::DateCellText(0x58560000)) +
                            ScaleForDpi(14);
         columnWidths_[3] = std::max(columnWidths_[3], needed);
+        if (!s.contains(QStringLiteral("breit"))) {
+            width += columnWidths_[3] - kColumnSettings[3].defaultWidth;  // all columns in view
+        }
     }
     s.endGroup();
     s.beginGroup(QStringLiteral("Optionen"));
@@ -517,9 +535,7 @@ void TfrmMain::FormActivate() {
     if (ParamIsArchive) {
         OeffneArchiv(first);
     } else {
-        if (info.isFile()) {
-            DroppedFiles = QStringList{info.absoluteFilePath()};
-        }
+        // The add dialog pre-marks the file named on the command line.
         tbtOeffnenClick();
         if (!ArchiveName().isEmpty()) {
             tbtHinzuClick();

@@ -27,6 +27,11 @@ class QMenu;
 class QSettings;
 class QToolBar;
 
+// A file the program needs beside itself (the self-extractor stub, the
+// engine library): next to the program, in the installation's
+// lib/tarvik/, or in the build tree's bin/; the first place when none has it.
+QString LocateProgramFile(const QString& name);
+
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 

@@ -39,6 +39,7 @@ void SetExtrOptions(TZipArchiver& zip, TZAExtrOpts options);
 void SetExtrBaseDir(TZipArchiver& zip, const std::string& folder);
 void SetPassword(TZipArchiver& zip, const std::string& password);
 void SetSFXPath(TZipArchiver& zip, const std::string& path);
+void SetDLLDirectory(TZipArchiver& zip, const std::string& folder);
 void SetSFXCaption(TZipArchiver& zip, const std::string& caption);
 void SetUseUTF8(TZipArchiver& zip, bool on);
 void SetLanguage(TZipArchiver& zip, const std::string& language);

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/FileDialogs.h"
 #include "app/Global.h"
@@ -45,10 +46,14 @@ int benchOpen(const QString& archive) {
     TfrmMain window;
     QElapsedTimer timer;
     timer.start();
+    const std::clock_t cpu = std::clock();
     window.OeffneArchiv(archive);
     const qint64 ms = timer.elapsed();
-    std::printf("%d Einträge geladen, Liste gefüllt und sortiert in %lld ms\n",
-                window.Model().rowCount(), static_cast<long long>(ms));
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    // Wall-clock and processor time: on a busy machine the first overstates.
+    std::printf(
+        "%d Einträge geladen, Liste gefüllt und sortiert in %lld ms (Prozessorzeit %.0f ms)\n",
+        window.Model().rowCount(), static_cast<long long>(ms), cpuMs);
     return window.Model().rowCount() > 0 ? 0 : 1;
 }
 
@@ -74,7 +79,16 @@ int main(int argc, char* argv[]) {
     InstallQtDialogProvider();
     // Long operations keep the window alive through the component's pump,
     // and the component shows the hourglass while it works.
-    SetMessagePump([] { QCoreApplication::processEvents(); });
+    // The component calls it on every cancel check (once per entry while an
+    // archive loads), so pending events run at most every 15 ms: often enough
+    // for a live window, rarely enough not to slow large archives down.
+    SetMessagePump([] {
+        static QElapsedTimer sinceLast;
+        if (!sinceLast.isValid() || sinceLast.elapsed() >= 15) {
+            QCoreApplication::processEvents();
+            sinceLast.restart();
+        }
+    });
     SetBusyCursorHook([](bool busy) {
         if (busy) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
