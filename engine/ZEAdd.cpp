@@ -659,6 +659,12 @@ int32_t runAdd(JobContext& ctx) {
             if (out.failed())
                 return fail(-ZE_ERR_WRITE);
             central.push_back(it.out);
+            if (ctx.verbose()) {
+                const OutEntry& e = it.out;
+                int pct = e.usize ? int(100 - (100 * e.csize) / std::max<uint64_t>(e.usize, 1)) : 0;
+                ctx.message(0, "added: " + s.name + (e.method == 8 ? " (deflated " : " (stored ") +
+                                   std::to_string(std::max(pct, 0)) + "%)");
+            }
             ctx.endItem(s.name);
             ++added;
             if (s.stream < 0)

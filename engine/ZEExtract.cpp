@@ -396,8 +396,11 @@ int32_t runExtract(JobContext& ctx) {
         ctx.newItem(n, int64_t(entries[i].usize));
         if (ctx.stopped())
             break;
-        if (job.entry(i, pos, entries[i], n))
+        if (job.entry(i, pos, entries[i], n)) {
             ++done;
+            if (ctx.verbose())
+                ctx.message(0, (test ? "tested: " : "extracted: ") + n);
+        }
         ahead.release(pos);
         ctx.endItem(n);
     }
