@@ -86,7 +86,7 @@ libdeflate_compressor* compressorFor(int level) {
 // Info-ZIP's zlib at the same number, so the upper levels use a lower one and stay within
 // the size Info-ZIP reaches at that level while taking much less time.
 int deflateLevel(int level) {
-    static const int kMap[10] = {0, 1, 2, 3, 4, 5, 5, 6, 7, 7};
+    static const int kMap[10] = {0, 1, 2, 3, 4, 5, 5, 6, 6, 6};
     return kMap[std::clamp(level, 0, 9)];
 }
 
@@ -437,6 +437,15 @@ int32_t runAdd(JobContext& ctx) {
         so.hidden = true;
     }
     std::vector<Source> sources = collectSources(ctx, includes, excludes, so);
+    if (haveOld) {
+        // Never add the archive to itself.
+        sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                     [&](const Source& src) {
+                                         return src.stream < 0 && src.st.st_dev == ast.st_dev &&
+                                                src.st.st_ino == ast.st_ino;
+                                     }),
+                      sources.end());
+    }
     if (ctx.stopped())
         return ctx.stopResult();
     if (freshen || update) {

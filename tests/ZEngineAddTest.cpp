@@ -325,6 +325,14 @@ TEST(ZEngineAddOptions, AddingKeepsEntriesFreshenUpdateAndMove) {
     EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"old.txt", "keep.txt", "new.txt"}));
     checkWithPeers(h.archive);
     EXPECT_EQ(sh("unzip -p '" + h.archive + "' old.txt | grep -q 'newer content'"), 0);
+    // The archive inside the folder being added is not added to itself.
+    fs::copy_file(h.archive, t.path / "src/self.zip");
+    Harness self = h;
+    self.archive = t / "src/self.zip";
+    self.includes = {"*.zip"};
+    EXPECT_EQ(self.add(), 0);
+    EXPECT_EQ(listNames(self.archive).count("self.zip"), 0u);
+    fs::remove(t.path / "src/self.zip");
     // Move: the file is deleted once the archive is in place.
     writeFile(t.path / "src/moved.txt", "bye");
     Harness m = h;
