@@ -25,7 +25,7 @@ namespace ze {
 
 namespace {
 
-constexpr uint64_t kBufferLimit = 64ull << 20;     // larger files are streamed
+constexpr uint64_t kBufferLimit = 256ull << 20;    // larger files are streamed
 constexpr uint64_t kInFlightBytes = 256ull << 20;  // compressed results waiting to be written
 constexpr size_t kInFlightJobs = 64;
 constexpr uint64_t kZip64Reserve = 0xF0000000ull;  // streamed files this large get a Zip64 record
@@ -311,7 +311,7 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
     }
     z_stream zs{};
     if (e.method == 8)
-        deflateInit2(&zs, std::min(it.level, 9), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        deflateInit2(&zs, std::min(it.level, 6), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
     std::vector<uint8_t> in(1 << 20), cbuf(1 << 20);
     uint32_t crc = 0;
     uint64_t total = 0;
