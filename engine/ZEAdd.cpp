@@ -25,7 +25,7 @@ namespace ze {
 
 namespace {
 
-constexpr uint64_t kBufferLimit = 64ull << 20;     // larger files are streamed
+constexpr uint64_t kBufferLimit = 256ull << 20;    // larger files are streamed
 constexpr uint64_t kInFlightBytes = 256ull << 20;  // compressed results waiting to be written
 constexpr size_t kInFlightJobs = 64;
 constexpr uint64_t kZip64Reserve = 0xF0000000ull;  // streamed files this large get a Zip64 record
@@ -86,7 +86,7 @@ libdeflate_compressor* compressorFor(int level) {
 // Info-ZIP's zlib at the same number, so the upper levels use a lower one and stay within
 // the size Info-ZIP reaches at that level while taking much less time.
 int deflateLevel(int level) {
-    static const int kMap[10] = {0, 1, 2, 3, 4, 5, 5, 6, 7, 7};
+    static const int kMap[10] = {0, 1, 2, 3, 4, 5, 5, 6, 6, 6};
     return kMap[std::clamp(level, 0, 9)];
 }
 
@@ -311,7 +311,7 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
     }
     z_stream zs{};
     if (e.method == 8)
-        deflateInit2(&zs, std::min(it.level, 9), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        deflateInit2(&zs, std::min(it.level, 6), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
     std::vector<uint8_t> in(1 << 20), cbuf(1 << 20);
     uint32_t crc = 0;
     uint64_t total = 0;
@@ -437,6 +437,15 @@ int32_t runAdd(JobContext& ctx) {
         so.hidden = true;
     }
     std::vector<Source> sources = collectSources(ctx, includes, excludes, so);
+    if (haveOld) {
+        // Never add the archive to itself.
+        sources.erase(std::remove_if(sources.begin(), sources.end(),
+                                     [&](const Source& src) {
+                                         return src.stream < 0 && src.st.st_dev == ast.st_dev &&
+                                                src.st.st_ino == ast.st_ino;
+                                     }),
+                      sources.end());
+    }
     if (ctx.stopped())
         return ctx.stopResult();
     if (freshen || update) {
@@ -659,6 +668,12 @@ int32_t runAdd(JobContext& ctx) {
             if (out.failed())
                 return fail(-ZE_ERR_WRITE);
             central.push_back(it.out);
+            if (ctx.verbose()) {
+                const OutEntry& e = it.out;
+                int pct = e.usize ? int(100 - (100 * e.csize) / std::max<uint64_t>(e.usize, 1)) : 0;
+                ctx.message(0, "added: " + s.name + (e.method == 8 ? " (deflated " : " (stored ") +
+                                   std::to_string(std::max(pct, 0)) + "%)");
+            }
             ctx.endItem(s.name);
             ++added;
             if (s.stream < 0)

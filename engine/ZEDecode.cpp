@@ -38,6 +38,8 @@ bool OutSink::write(const uint8_t* p, size_t n) {
     }
     crc_ = crc32(crc_, p, n);
     total_ += n;
+    if (mem_)
+        mem_->insert(mem_->end(), p, p + n);
     if (fd_ >= 0) {
         while (n > 0) {
             ssize_t w = ::write(fd_, p, n);

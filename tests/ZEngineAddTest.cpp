@@ -325,6 +325,14 @@ TEST(ZEngineAddOptions, AddingKeepsEntriesFreshenUpdateAndMove) {
     EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"old.txt", "keep.txt", "new.txt"}));
     checkWithPeers(h.archive);
     EXPECT_EQ(sh("unzip -p '" + h.archive + "' old.txt | grep -q 'newer content'"), 0);
+    // The archive inside the folder being added is not added to itself.
+    fs::copy_file(h.archive, t.path / "src/self.zip");
+    Harness self = h;
+    self.archive = t / "src/self.zip";
+    self.includes = {"*.zip"};
+    EXPECT_EQ(self.add(), 0);
+    EXPECT_EQ(listNames(self.archive).count("self.zip"), 0u);
+    fs::remove(t.path / "src/self.zip");
     // Move: the file is deleted once the archive is in place.
     writeFile(t.path / "src/moved.txt", "bye");
     Harness m = h;
@@ -348,6 +356,30 @@ TEST(ZEngineAddOptions, StreamsOfTheComponentAreAdded) {
     std::string out = t / "o.txt";
     sh("unzip -p '" + h.archive + "' mem/data.txt > '" + out + "'");
     EXPECT_EQ(readFile(out), content);
+}
+
+TEST(ZEngineAddOptions, VerboseJobsReportEveryFile) {
+    TempDir t;
+    writeFile(t.path / "src/a.txt", pseudoText(4000, 1));
+    writeFile(t.path / "src/b.txt", "");
+    Harness h;
+    h.archive = t / "v.zip";
+    h.root = t / "src";
+    h.includes = {"*"};
+    h.verbosity = 1;
+    ASSERT_EQ(h.add(), 2);
+    ASSERT_EQ(h.messages.size(), 2u);
+    EXPECT_EQ(h.messages[0].first, 0);
+    EXPECT_EQ(h.messages[0].second.rfind("added: a.txt (deflated ", 0), 0u) << h.messages[0].second;
+    EXPECT_EQ(h.messages[1].second, "added: b.txt (stored 0%)");
+    Harness q = h;
+    q.messages.clear();
+    q.verbosity = 0;
+    EXPECT_EQ(q.test(), 2);
+    EXPECT_TRUE(q.messages.empty());
+    q.verbosity = -1;
+    EXPECT_EQ(q.test(), 2);
+    EXPECT_EQ(q.messages.size(), 2u);
 }
 
 TEST(ZEngineAddOptions, MissingSpecificationIsReportedAsSkipped) {
