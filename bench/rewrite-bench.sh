@@ -11,7 +11,7 @@ set -euo pipefail
 
 build=${1:-build}
 size_mib=${2:-1024}
-rounds=${3:-3}
+rounds=${3:-5}
 cli=$(realpath "$build/cli/tarvik-cli")
 work=$(mktemp -d "${BENCH_DIR:-${TMPDIR:-/tmp}}/tarvik-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -33,14 +33,18 @@ best() { printf '%s\n' "$@" | sort -n | head -1; }
 
 cp_t=(); del_t=(); zipd_t=(); com_t=()
 for r in $(seq 1 "$rounds"); do
-    rm -f "$work/a.zip" "$work/b.zip"
-    t0=$(now); cp "$work/orig.zip" "$work/a.zip"; t1=$(now)
+    # Every timed step starts with no dirty pages waiting to be written.
+    rm -f "$work/a.zip" "$work/b.zip" "$work/c.zip"
+    sync
+    t0=$(now); cp "$work/orig.zip" "$work/c.zip"; t1=$(now)
     cp_t+=("$(ms "$t0" "$t1")")
+    cp "$work/orig.zip" "$work/a.zip"
     cp "$work/orig.zip" "$work/b.zip"
     sync
 
     t0=$(now); "$cli" delete --final "$work/a.zip" e7.bin > /dev/null; t1=$(now)
     del_t+=("$(ms "$t0" "$t1")")
+    sync
     t0=$(now); zip -q -d "$work/b.zip" e7.bin; t1=$(now)
     zipd_t+=("$(ms "$t0" "$t1")")
     unzip -tq "$work/a.zip" > /dev/null

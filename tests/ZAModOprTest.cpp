@@ -115,16 +115,24 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
     ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
     const std::string folder = dir / "archive";
     std::string temp = dir / "temp/";
-    std::unique_ptr<ScratchFolder> otherFs;
+    // Removes the temporary folder on the other file system, also after a failure.
+    struct RemoveAtEnd {
+        std::string path;
+        ~RemoveAtEnd() {
+            if (!path.empty()) {
+                platform::RemoveTree(path);
+            }
+        }
+    } otherFs;
     if (GetParam()) {
-        struct stat a {
-        }, b{};
+        struct stat a {};
+        struct stat b {};
         if (::stat("/dev/shm", &a) != 0 || ::stat(dir.path().c_str(), &b) != 0 ||
             a.st_dev == b.st_dev || ::access("/dev/shm", W_OK) != 0) {
             GTEST_SKIP() << "no second file system for the temporary folder";
         }
         temp = platform::CreateTempFolder("/dev/shm", "tarvik-test-");
-        otherFs = std::make_unique<ScratchFolder>();  // keeps the test's own folders apart
+        otherFs.path = temp;
     }
     std::filesystem::create_directories(folder);
     std::filesystem::create_directories(temp);
@@ -171,9 +179,6 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
     // The kills did land during the work, not only before or after it.
     EXPECT_GT(killedMidway, 4) << "one delete took " << took << " us";
     EXPECT_LT(expected, static_cast<std::size_t>(kEntries - 1));
-    if (GetParam()) {
-        platform::RemoveTree(temp);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(TemporaryFolder, ZAModOprKill, ::testing::Values(false, true),
