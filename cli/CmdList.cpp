@@ -42,51 +42,6 @@ bool ParseEncoding(const std::string& text, TZAEncodingOpts& out) {
     return false;
 }
 
-// Control characters and the backslash written as escapes, so that every
-// entry stays on one line with its fields apart.
-std::string EscapeField(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                if (b < 0x20 || b == 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", b);
-                    out += hex;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out;
-}
-
-// The stored fields of a DOS date-time as they are, also when they name no
-// real day (as other tools print them).
-std::string RawDosDateTime(std::uint32_t dos) {
-    const unsigned date = dos >> 16;
-    const unsigned time = dos & 0xFFFF;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980,
-                  (date >> 5) & 0xF, date & 0x1F, time >> 11, (time >> 5) & 0x3F,
-                  (time & 0x1F) * 2);
-    return buf;
-}
-
 // Display columns of a UTF-8 text (one per code point).
 std::size_t Columns(const std::string& s) {
     return static_cast<std::size_t>(std::count_if(
@@ -119,7 +74,7 @@ void PrintTable(CliContext& ctx, TZipArchiver& zip) {
         }
         const std::int64_t packed = e->CompressedSize();
         const std::int64_t unpacked = e->UncompressedSize();
-        rows.push_back({EscapeField(e->FileName()), FormatByteSize(packed),
+        rows.push_back({EscapeControls(e->FileName()), FormatByteSize(packed),
                         FormatByteSize(unpacked),
                         platform::FormatDosDateTimeGerman(e->DosDateTime()),
                         FormatPackRate(packed, unpacked)});
@@ -157,15 +112,9 @@ void PrintTable(CliContext& ctx, TZipArchiver& zip) {
 void PrintTsv(CliContext& ctx, TZipArchiver& zip) {
     const int count = zip.Count();
     for (int i = 0; i < count; ++i) {
-        const auto e = zip.DirEntry(i);
-        if (!e) {
-            continue;
+        if (const auto e = zip.DirEntry(i)) {
+            ctx.out << FormatTsvLine(*e) << '\n';
         }
-        char crc[16];
-        std::snprintf(crc, sizeof crc, "%08x", e->Crc32());
-        ctx.out << EscapeField(e->FileName()) << '\t' << e->CompressedSize() << '\t'
-                << e->UncompressedSize() << '\t' << crc << '\t' << e->CompressionMethod() << '\t'
-                << RawDosDateTime(e->DosDateTime()) << '\t' << (e->IsEncrypted() ? 1 : 0) << '\n';
     }
 }
 

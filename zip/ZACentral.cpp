@@ -66,7 +66,10 @@ void TZACentral::SetCapacity(std::int32_t n) {
     const std::int32_t wanted = (std::max(n, 0) | 15) + 1;
     if (wanted > capacity_) {
         capacity_ = wanted;
-        entries_.reserve(static_cast<std::size_t>(capacity_));
+        // Growing one step at a time must not copy the table each time.
+        if (static_cast<std::size_t>(wanted) > entries_.capacity()) {
+            entries_.reserve(std::max(static_cast<std::size_t>(wanted), entries_.capacity() * 2));
+        }
     }
 }
 
@@ -118,7 +121,7 @@ std::int32_t TZACentral::FindDuplicate(TZAZRec& entry) {
     const std::string name = entry.FileName();
     TZAZRec* found = nullptr;
     do {
-        found = FindName(name, index, false);
+        found = TZACentral::FindName(name, index, false);
     } while (found != nullptr && found->TestStatus(esDeleted));
     if (!wasSkipped) {
         entry.ClearStatus(esSearchSkip);
@@ -132,7 +135,7 @@ std::int32_t TZACentral::FindDuplicate(TZAZRec& entry) {
 
 std::int32_t TZACentral::FindLiveDuplicate(const std::string& name, const TZAZRec& self) {
     std::int32_t index = -1;
-    while (TZAZRec* hit = FindName(name, index, false)) {
+    while (TZAZRec* hit = TZACentral::FindName(name, index, false)) {
         if (hit != &self && !hit->TestStatus(esDeleted)) {
             return index;
         }
@@ -302,7 +305,7 @@ void TZACentral::AssignFrom(const TZAWorkFile& other) {
 
 // ---- loading ----------------------------------------------------------------------------
 
-void TZACentral::ReadHeaders(std::int64_t centralEnd, bool countMayWrap) {
+void TZACentral::ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap) {
     const std::int64_t announced = std::max<std::int32_t>(TotalEntries, 0);
     auto readOne = [&]() {
         auto rec = std::make_unique<TZAZRec>(*this);
@@ -323,22 +326,26 @@ void TZACentral::ReadHeaders(std::int64_t centralEnd, bool countMayWrap) {
     for (std::int64_t i = 0; i < announced; ++i) {
         readOne();
     }
-    // The classic end record counts entries in 16 bits: a directory of
-    // 65536 or more entries wraps. Read on while central headers follow
-    // inside the directory's bytes; the count must then differ from the
-    // announced one by whole multiples of 65536.
-    if (!countMayWrap) {
+    // Central headers left inside the directory's bytes mean the count was
+    // wrong. The classic end record counts entries in 16 bits, so a
+    // directory of 65536 or more entries wraps: read on, and accept when the
+    // count differs from the announced one by whole multiples of 65536. A
+    // Zip64 count cannot wrap: more headers than it says is an error.
+    if (!singlePart) {
         return;
     }
     std::uint8_t sig[4];
     while (Position() >= 0 &&
            Position() + static_cast<std::int64_t>(central::kSize) <= centralEnd) {
         const std::int64_t pos = Position();
-        if (ReadPlain(sig, 4) != 4 || GetU32(sig) != kCentralHeaderSig) {
-            SetPosition(pos);
+        const bool more = ReadPlain(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSig;
+        SetPosition(pos);
+        if (!more) {
             break;
         }
-        SetPosition(pos);
+        if (!countMayWrap) {
+            throw EZipArchiver(ZA_CODE(20));
+        }
         readOne();
     }
     if ((Count() - announced) % 65536 != 0) {
@@ -395,7 +402,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         if (EndRecordOffset > 0) {
             centralEnd = std::min(centralEnd, EndRecordOffset);
         }
-        ReadHeaders(centralEnd, single && !zip64Used);
+        ReadHeaders(centralEnd, single, !zip64Used);
         Info |= ziLoaded;
         ok = true;
     } catch (const EZAException& e) {
@@ -406,6 +413,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         SetFileName({});
         FirstLocalOffset = 0;
         Close();
+        Notify(cnCleared, stamp_);
         Notify(cnLoaded, Count());
         throw;
     }
@@ -425,6 +433,7 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         SetFileName({});
         FirstLocalOffset = 0;
         Close();
+        Notify(cnCleared, stamp_);  // the view drops what it bound meanwhile
     }
     Notify(cnLoaded, Count());
     return result;

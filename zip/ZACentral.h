@@ -105,9 +105,10 @@ public:
 
 protected:
     void Notify(int code, int argument);
-    // Reads the headers the end record announced (and, for a classic count
-    // that wrapped at 65536, the rest of the directory).
-    void ReadHeaders(std::int64_t centralEnd, bool countMayWrap);
+    // Reads the headers the end record announced; in a single-part archive
+    // also the rest of the directory when a classic count wrapped at 65536
+    // (`countMayWrap`), and refuses a count that is plainly wrong.
+    void ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap);
 
 private:
     std::vector<std::unique_ptr<TZAZRec>> entries_;

@@ -232,6 +232,7 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
     }
     DiskCount = static_cast<std::int32_t>(loc.totalDisks);
     DiskNumber = DiskCount - 1;
+    IsMultiPart = DiskCount > 1;
     // The Zip64 record must lie before the locator.
     if (loc.zip64Offset > static_cast<std::uint64_t>(EndRecordOffset) - zip64loc::kSize) {
         throw EZipArchiver(ZA_CODE(158));

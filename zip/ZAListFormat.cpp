@@ -1,6 +1,9 @@
 #include "zip/ZAListFormat.h"
 
 #include <cmath>
+#include <cstdio>
+
+#include "zip/ZAIRec.h"
 
 std::string FormatGroupedInteger(std::uint64_t n) {
     std::string digits = std::to_string(n);
@@ -79,4 +82,58 @@ std::string FormatSizeText(std::int64_t n) {
         return FormatOptionalDecimals(static_cast<double>(n) / 1024.0, 1) + " KB";
     }
     return FormatOptionalDecimals(static_cast<double>(n) / 1048576.0, 2) + " MB";
+}
+
+// Control characters and the backslash written as escapes, so that every
+// entry stays on one line with its fields apart.
+std::string EscapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                if (b < 0x20 || b == 0x7F) {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", b);
+                    out += hex;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+// The stored fields of a DOS date-time as they are, also when they name no
+// real day (as other tools print them).
+std::string RawDosDateTime(std::uint32_t dos) {
+    const unsigned date = dos >> 16;
+    const unsigned time = dos & 0xFFFF;
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", (date >> 9) + 1980,
+                  (date >> 5) & 0xF, date & 0x1F, time >> 11, (time >> 5) & 0x3F,
+                  (time & 0x1F) * 2);
+    return buf;
+}
+
+std::string FormatTsvLine(TZADirEntry& e) {
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08x", e.Crc32());
+    return EscapeControls(e.FileName()) + '\t' + std::to_string(e.CompressedSize()) + '\t' +
+           std::to_string(e.UncompressedSize()) + '\t' + crc + '\t' +
+           std::to_string(e.CompressionMethod()) + '\t' + RawDosDateTime(e.DosDateTime()) + '\t' +
+           (e.IsEncrypted() ? "1" : "0");
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class TZADirEntry;
+
 // "1.234.567": the integer with "." every three digits.
 std::string FormatGroupedInteger(std::uint64_t n);
 // A list cell for a size: "#,## Byte" ("1.000 Byte"); "" for 0 or less.
@@ -21,3 +23,13 @@ std::string FormatRatioText(std::int64_t packed, std::int64_t unpacked);
 // "0 Byte" for 0 or less, "n Byte" below 1024, "#,##.# KB" below 1 MiB,
 // "#,##.## MB" above (decimal comma, "." between thousands).
 std::string FormatSizeText(std::int64_t n);
+
+// Control characters (and DEL) as \t, \n, \r or \xNN, and "\" as "\\", so
+// that a name stays on one line with its fields apart.
+std::string EscapeControls(const std::string& text);
+// The stored fields of a DOS date-time as "YYYY-MM-DD HH:MM:SS", also when
+// they name no real day (as other tools print them).
+std::string RawDosDateTime(std::uint32_t dos);
+// One entry as tab-separated fields: escaped name, compressed size,
+// uncompressed size, CRC-32 (8 hex digits), method, date-time, 1/0 encrypted.
+std::string FormatTsvLine(TZADirEntry& e);
