@@ -1,6 +1,7 @@
 #include "platform/AtomicReplace.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,22 @@ bool copyAll(int in, int out) {
     return true;
 }
 
+// Puts `from` in place of `to`: 0, or the errno of the failure. An existing
+// target is exchanged with the new file in one step and then unlinked under
+// the new file's old name; a plain rename over it would make ext4 allocate
+// and start writing every delayed block of the new file inside the rename
+// (its replace-by-rename safeguard), seconds for a large archive.
+int moveOver(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(from.c_str());  // now the old file
+        return 0;
+    }
+    if (errno != ENOENT && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return errno;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 // Across file systems: copy `source` next to `target`, then rename it over.
 bool replaceByCopy(const std::string& source, const std::string& target, std::string* error) {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
@@ -108,9 +125,9 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
         }
     }
     ::close(out);
-    if (ok && ::rename(named.c_str(), target.c_str()) != 0) {
-        err = errno;
-        ok = false;
+    if (ok) {
+        err = moveOver(named, target);
+        ok = err == 0;
     }
     if (!ok) {
         if (!named.empty()) {
@@ -136,11 +153,12 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
         ::umask(mask);
         ::chmod(source.c_str(), 0666 & ~mask);
     }
-    if (::rename(source.c_str(), target.c_str()) == 0) {
+    const int err = moveOver(source, target);
+    if (err == 0) {
         return true;
     }
-    if (errno != EXDEV) {
-        setError(error, "rename " + source + " to " + target, errno);
+    if (err != EXDEV) {
+        setError(error, "rename " + source + " to " + target, err);
         return false;
     }
     return replaceByCopy(source, target, error);

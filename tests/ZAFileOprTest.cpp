@@ -186,6 +186,12 @@ TEST(ZAFileOpr, StubIsFoundOrReported) {
         newerBytes.replace(0, 4, std::string("\x3F\x42\x0F\x00", 4));  // 999999: too old
     }
     WriteFile(newer, newerBytes);
+    const std::string good = dir / "good";
+    std::filesystem::create_directories(good);
+    if (!newerBytes.empty()) {
+        newerBytes.replace(0, 4, std::string("\x7F\x84\x1E\x00", 4));  // 1999999
+        WriteFile(good + "/ZASFX191.bin", newerBytes);
+    }
     struct Case {
         const char* name;
         std::string path;
@@ -199,8 +205,9 @@ TEST(ZAFileOpr, StubIsFoundOrReported) {
         {"the resource by name", ">ZAResSFX191<", resource.empty() ? 137 : 0,
          resource.empty() ? 0 : SFX_STUB_VERSION},
         {"an unknown resource", ">NoSuchStub<", 137, 0},
-        {"a folder without a usable stub uses the resource", dir.path() + "/",
-         resource.empty() ? 137 : 0, resource.empty() ? 0 : SFX_STUB_VERSION},
+        {"a named folder without a usable stub", dir.path() + "/", 137, 0},
+        {"a named folder with a newer stub", good + "/", resource.empty() ? 137 : 0,
+         resource.empty() ? 0 : 1999999u},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

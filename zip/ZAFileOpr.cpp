@@ -238,10 +238,12 @@ bool TZAFileOpr::LoadStub() {
                 }
             }
         } else {
+            // A path of its own (not relative to the program) names the stub
+            // explicitly: then the built-in resource does not count.
             const std::string base = path[0] == '.' ? programFolder() + path : path;
+            explicitFile = path[0] != '.';
             if (hasName) {
                 files.push_back(base);
-                explicitFile = path[0] != '.';
             } else {
                 for (const std::string& n : names) {
                     files.push_back(platform::WithTrailingSlash(base) + n);
