@@ -48,7 +48,7 @@ struct RunResult {
 // Runs a shell command in `dir` (stdin from /dev/null, stderr with stdout).
 inline RunResult RunIn(const std::string& dir, const std::string& command) {
     RunResult r;
-    const std::string full = "cd " + Quote(dir) + " && " + command + " </dev/null 2>&1";
+    const std::string full = "cd " + Quote(dir) + " && { " + command + "; } </dev/null 2>&1";
     FILE* p = ::popen(full.c_str(), "r");
     if (p == nullptr)
         return r;
