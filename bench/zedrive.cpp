@@ -1,5 +1,6 @@
 // zedrive: a tiny command-line driver for ZAEngine190.so, for benchmarks and manual checks.
-//   zedrive a [-0..-9] [-r] [-j] [-P pw] ARCHIVE ROOTDIR SPEC...   add (recursing with -r)
+//   zedrive a [-0..-9] [-r] [-j] [-H] [-P pw] ARCHIVE ROOTDIR SPEC...   add (-r recurse,
+//                                           -j junk paths, -H hidden files)
 //   zedrive x [-o] [-P pw] ARCHIVE DESTDIR [SPEC...]              extract with folder names
 //   zedrive t [-P pw] ARCHIVE [SPEC...]                           test
 // Prints the engine's result; -v also prints messages and skipped files.
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
             flags |= ZE_FLAG_RECURSE;
         else if (o == "-j")
             flags |= ZE_FLAG_NO_DIRNAMES;
+        else if (o == "-H")
+            flags |= ZE_FLAG_HIDDEN;
         else if (o == "-o")
             flags |= ZE_FLAG_OVERWRITE;
         else if (o == "-v")

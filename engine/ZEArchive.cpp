@@ -107,6 +107,43 @@ int Archive::openMemory(const uint8_t* data, uint64_t size) {
     return parse();
 }
 
+// Length of the data descriptor after an entry's data, 0 when there is none. The forms with
+// and without signature and with 4- or 8-byte sizes are told apart by the CRC they must
+// carry and by the record that follows.
+uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localExtraLen) const {
+    auto sigAt = [&](uint64_t p) {
+        if (p + 4 > size_)
+            return p == size_;
+        uint32_t s = rd32(map_ + p);
+        return s == kSigLocal || s == kSigCentral || s == kSigEnd || s == kSigDesc ||
+               s == kSigEnd64;
+    };
+    const uint8_t* z;
+    size_t zl;
+    bool z64 = e.csize >= 0xFFFFFFFF || e.usize >= 0xFFFFFFFF ||
+               (localExtraLen && findExtra(e.extra, 0x0001, z, zl));
+    uint64_t best = 0;
+    for (int withSig = 1; withSig >= 0; --withSig) {
+        uint64_t crcAt = end + (withSig ? 4 : 0);
+        if (crcAt + 4 > size_)
+            continue;
+        if (withSig && rd32(map_ + end) != kSigDesc)
+            continue;
+        if (rd32(map_ + crcAt) != e.crc && !(withSig && e.crc == 0))
+            continue;
+        for (uint64_t len : {z64 ? 20u : 12u, z64 ? 12u : 20u}) {
+            uint64_t total = len + (withSig ? 4 : 0);
+            if (end + total > size_)
+                continue;
+            if (sigAt(end + total))
+                return total;
+            if (!best)
+                best = total;
+        }
+    }
+    return best;
+}
+
 int Archive::parse() {
     if (size_ < 22) {
         problem_ = "not a zip file";
@@ -144,12 +181,19 @@ int Archive::parse() {
             uint64_t z = rd64(l + 8);
             uint64_t expect = e >= 20 + 56 ? e - 20 - 56 : UINT64_MAX;
             uint64_t at = UINT64_MAX;
-            if (z + 56 <= e - 20 && rd32(map_ + z) == kSigEnd64)
+            if (z <= e - 20 && e - 20 - z >= 56 && rd32(map_ + z) == kSigEnd64)
                 at = z;
             else if (expect != UINT64_MAX && rd32(map_ + expect) == kSigEnd64)
                 at = expect;
             if (at == UINT64_MAX) {
-                r.error = ZE_ERR_INVALID_ZIP;
+                // A locator whose target is no Zip64 end record is not one (the bytes can
+                // be part of a name or comment): read the archive from the classic record,
+                // unless that record says its values are in the Zip64 one.
+                bool sentinel = thisDisk == 0xFFFF || cdDisk == 0xFFFF || r.count == 0xFFFF ||
+                                r.cdSize == 0xFFFFFFFF || r.cdOffset == 0xFFFFFFFF;
+                if (sentinel)
+                    r.error = ZE_ERR_INVALID_ZIP;
+                r.multi = thisDisk != 0 || cdDisk != 0;
                 return r;
             }
             const uint8_t* z64 = map_ + at;
@@ -178,7 +222,7 @@ int Archive::parse() {
         End r = readEnd(e);
         bool atEof = e + 22 + rd16(map_ + e + 20) == size_;
         bool inPlace =
-            !r.error && r.cdOffset + r.cdSize <= r.endOfCd &&
+            !r.error && r.cdOffset <= r.endOfCd && r.cdSize <= r.endOfCd - r.cdOffset &&
             (r.cdSize == 0 ? r.cdOffset == r.endOfCd : rd32(map_ + r.cdOffset) == kSigCentral);
         int score = (atEof ? 2 : 0) + (inPlace ? 1 : 0);
         if (score > best) {
@@ -188,8 +232,8 @@ int Archive::parse() {
         if (score == 3)
             break;
     }
-    if (chosen.error) {
-        problem_ = "bad Zip64 end records";
+    if (chosen.error || chosen.cdSize > chosen.endOfCd) {
+        problem_ = "bad end records";
         return chosen.error;
     }
     if (chosen.multi) {
@@ -204,7 +248,7 @@ int Archive::parse() {
     // Locate the central directory, compensating for bytes put in front of the archive.
     uint64_t cdStart = chosen.cdOffset;
     int64_t delta = 0;
-    bool here = cdStart + chosen.cdSize <= chosen.endOfCd &&
+    bool here = cdStart <= chosen.endOfCd && chosen.cdSize <= chosen.endOfCd - cdStart &&
                 (chosen.cdSize == 0 || rd32(map_ + cdStart) == kSigCentral);
     if (!here) {
         uint64_t actual = chosen.endOfCd - chosen.cdSize;
@@ -293,7 +337,7 @@ int Archive::parse() {
     std::vector<Range> ranges;
     ranges.reserve(entries_.size());
     for (Entry& e : entries_) {
-        if (e.lho + 30 > size_ || rd32(map_ + e.lho) != kSigLocal) {
+        if (e.lho >= size_ || size_ - e.lho < 30 || rd32(map_ + e.lho) != kSigLocal) {
             e.localError = ZE_ERR_INVALID_ZIP;
             continue;
         }
@@ -311,14 +355,8 @@ int Archive::parse() {
             continue;
         }
         uint64_t end = e.dataStart + e.csize;
-        if (e.flags & 8) {
-            bool z64 = e.csize >= 0xFFFFFFFF || e.usize >= 0xFFFFFFFF;
-            uint64_t dl = z64 ? 20 : 12;
-            if (end + 4 <= size_ && rd32(map_ + end) == kSigDesc)
-                dl += 4;
-            if (end + dl <= size_)
-                end += dl;
-        }
+        if (e.flags & 8)
+            end += descriptorLength(e, end, xl);
         e.rangeEnd = end;
         ranges.push_back({e.lho, end});
     }

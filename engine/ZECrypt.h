@@ -20,7 +20,7 @@ public:
 private:
     void update(uint8_t c);
     uint8_t streamByte() const {
-        uint16_t t = uint16_t(k2_ | 2);
+        uint32_t t = (k2_ | 2) & 0xFFFF;
         return uint8_t((t * (t ^ 1)) >> 8);
     }
     uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;

@@ -19,6 +19,9 @@ namespace ze {
 namespace {
 constexpr size_t kChunk = 1 << 18;
 constexpr uint64_t kWholeBufferMax = 256ull << 20;
+// Dictionaries of real LZMA/XZ streams stay far below this; a header asking for more is
+// treated as damaged instead of allocating it.
+constexpr uint64_t kLzmaMemLimit = 512ull << 20;
 
 struct FreeDeleter {
     void operator()(void* p) const { free(p); }
@@ -35,6 +38,8 @@ bool OutSink::write(const uint8_t* p, size_t n) {
     }
     crc_ = crc32(crc_, p, n);
     total_ += n;
+    if (mem_)
+        mem_->insert(mem_->end(), p, p + n);
     if (fd_ >= 0) {
         while (n > 0) {
             ssize_t w = ::write(fd_, p, n);
@@ -196,14 +201,14 @@ static DecodeResult unlzma(const uint8_t* in, size_t inLen, uint64_t usize, bool
         alone[5 + size_t(i)] = uint8_t(sz >> (8 * i));
     memcpy(alone.data() + 13, in + 9, inLen - 9);
     lzma_stream ls = LZMA_STREAM_INIT;
-    if (lzma_alone_decoder(&ls, UINT64_MAX) != LZMA_OK)
+    if (lzma_alone_decoder(&ls, kLzmaMemLimit) != LZMA_OK)
         return kDecodeBadData;
     return runLzma(ls, alone.data(), alone.size(), usize, sink);
 }
 
 static DecodeResult unxz(const uint8_t* in, size_t inLen, uint64_t usize, OutSink& sink) {
     lzma_stream ls = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&ls, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
+    if (lzma_stream_decoder(&ls, kLzmaMemLimit, LZMA_CONCATENATED) != LZMA_OK)
         return kDecodeBadData;
     return runLzma(ls, in, inLen, usize, sink);
 }

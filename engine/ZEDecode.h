@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace ze {
 
@@ -11,6 +12,8 @@ namespace ze {
 class OutSink {
 public:
     OutSink(int fd, uint64_t limit) : fd_(fd), limit_(limit) {}
+    // Collects the output in memory instead of a file.
+    OutSink(std::vector<uint8_t>* mem, uint64_t limit) : fd_(-1), limit_(limit), mem_(mem) {}
     virtual ~OutSink() = default;
     bool write(const uint8_t* p, size_t n);
     uint32_t crc() const { return crc_; }
@@ -23,6 +26,7 @@ public:
 private:
     int fd_;
     uint64_t limit_;
+    std::vector<uint8_t>* mem_ = nullptr;
     uint32_t crc_ = 0;
     uint64_t total_ = 0;
     bool overflow_ = false, writeFailed_ = false;

@@ -35,9 +35,7 @@ bool safeComponents(const std::string& name, std::vector<std::string>& parts) {
             cur.push_back(uint8_t(c) < 32 || c == 127 ? '_' : c);
         }
     }
-    if (!flush())
-        return false;
-    return !parts.empty();
+    return flush();
 }
 
 bool symlinkInside(const std::vector<std::string>& linkParts, const std::string& target) {

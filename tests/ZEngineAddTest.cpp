@@ -350,6 +350,30 @@ TEST(ZEngineAddOptions, StreamsOfTheComponentAreAdded) {
     EXPECT_EQ(readFile(out), content);
 }
 
+TEST(ZEngineAddOptions, VerboseJobsReportEveryFile) {
+    TempDir t;
+    writeFile(t.path / "src/a.txt", pseudoText(4000, 1));
+    writeFile(t.path / "src/b.txt", "");
+    Harness h;
+    h.archive = t / "v.zip";
+    h.root = t / "src";
+    h.includes = {"*"};
+    h.verbosity = 1;
+    ASSERT_EQ(h.add(), 2);
+    ASSERT_EQ(h.messages.size(), 2u);
+    EXPECT_EQ(h.messages[0].first, 0);
+    EXPECT_EQ(h.messages[0].second.rfind("added: a.txt (deflated ", 0), 0u) << h.messages[0].second;
+    EXPECT_EQ(h.messages[1].second, "added: b.txt (stored 0%)");
+    Harness q = h;
+    q.messages.clear();
+    q.verbosity = 0;
+    EXPECT_EQ(q.test(), 2);
+    EXPECT_TRUE(q.messages.empty());
+    q.verbosity = -1;
+    EXPECT_EQ(q.test(), 2);
+    EXPECT_EQ(q.messages.size(), 2u);
+}
+
 TEST(ZEngineAddOptions, MissingSpecificationIsReportedAsSkipped) {
     TempDir t;
     writeFile(t.path / "src/a.txt", "a");

@@ -91,7 +91,7 @@ public:
     // Settings answered through the data request.
     std::string archive, password, root, base, comment, storeSuffixes;
     std::vector<std::string> includes, excludes;
-    int level = 6, writeEncoding = 0, encoding = 0, passwordTries = 0;
+    int level = 6, writeEncoding = 0, encoding = 0, passwordTries = 0, verbosity = 0;
     uint32_t extraFlags = 0;
     // Scripted answers.
     std::vector<std::string> passwordAnswers;  // one per prompt; exhausted -> cancel (2)
@@ -117,6 +117,7 @@ public:
         job.Callback = &Harness::callback;
         job.StreamFn = &Harness::stream;
         job.Encoding = encoding;
+        job.Verbosity = verbosity;
         job.MemJob = mem;
         job.Flags = ZE_FLAG_ALWAYS | flags | extraFlags;
         job.PasswordTries = passwordTries;

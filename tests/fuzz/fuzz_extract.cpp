@@ -1,0 +1,98 @@
+// libFuzzer target: arbitrary bytes as an archive, tested and then extracted by the engine
+// (linked in-process) into a temporary folder that is emptied after every input.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "ZEJob.h"
+
+namespace {
+
+struct Env {
+    std::string dir, archive, target;
+    Env() {
+        char tmpl[] = "/tmp/fuzz_extractXXXXXX";
+        dir = mkdtemp(tmpl);
+        archive = dir + "/in.zip";
+        target = dir + "/out";
+    }
+};
+
+Env& env() {
+    static Env e;
+    return e;
+}
+
+std::string reply;
+
+int32_t callback(ZECallbackRec* rec) {
+    auto set = [&](const std::string& s) {
+        reply = s;
+        reply.append(4, '\0');
+        rec->Text = reply.data();
+        rec->TextEncoding = 0;
+        rec->Arg1 = int32_t(s.size());
+    };
+    switch (rec->Action & 0x3F) {
+        case ZE_CB_DATA:
+            switch (rec->Arg1) {
+                case ZE_DATA_ARCHIVE:
+                    set(env().archive);
+                    return 1;
+                case ZE_DATA_PASSWORD:
+                    set("password");
+                    return 1;
+                case ZE_DATA_EXTRBASEDIR:
+                    set(env().target);
+                    return 1;
+                case ZE_DATA_INCLUDE:
+                case ZE_DATA_EXCLUDE:
+                    rec->Arg3 = 0;
+                    set("");
+                    return 0;
+                default:
+                    set("");
+                    return 1;
+            }
+        case ZE_CB_PASSWORD:
+            set("1234");
+            return 1;
+        case ZE_CB_OVERWRITE:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Env& e = env();
+    FILE* f = fopen(e.archive.c_str(), "wb");
+    if (!f)
+        return 0;
+    fwrite(data, 1, size, f);
+    fclose(f);
+    std::filesystem::create_directories(e.target);
+    for (uint32_t flags : {uint32_t(ZE_FLAG_TEST), uint32_t(ZE_FLAG_EXTRACT | ZE_FLAG_DIRNAMES)}) {
+        ZEJobRec job;
+        memset(&job, 0, sizeof job);
+        job.Version = ZE_INTERFACE_VERSION;
+        job.Callback = callback;
+        job.Flags = ZE_FLAG_ALWAYS | flags;
+        job.PasswordTries = 1;
+        job.Check = ZE_JOB_CHECK;
+        ZE_Exec(&job);
+    }
+    // Nothing may have been written beside the target folder.
+    for (auto& p : std::filesystem::directory_iterator(e.dir)) {
+        std::string n = p.path().filename().string();
+        if (n != "in.zip" && n != "out")
+            __builtin_trap();
+    }
+    std::filesystem::remove_all(e.target);
+    return 0;
+}
