@@ -403,6 +403,7 @@ void TZADLLOpr::Extract() {
         loader.Release(Component(), this);
     Component().WorkSpecArgs().clear();
     Pipes.Clear();
+    MarkForReload();
 }
 
 std::int32_t TZADLLOpr::MemoryJob(TZAStream* output, TZAStream* input, std::uint32_t& crc,

@@ -1,0 +1,119 @@
+// tarvik-cli add, extract and test as a user runs them: options, exit
+// status and what peer tools make of the result.
+#include <gtest/gtest.h>
+
+#include "ZADllTestSupport.h"
+
+using namespace bridgetest;
+
+namespace {
+
+const std::string kCli = Quote(TARVIK_CLI_PATH);
+
+void MakeTree(const Scratch& s) {
+    WriteFile(s / "src/a.txt", Content(1, 20000));
+    WriteFile(s / "src/sub/b.bin", Content(2, 100000));
+    WriteFile(s / "src/.hid", "x");
+}
+
+}  // namespace
+
+TEST(CliEngine, AddOptionsAndPeerChecks) {
+    struct Case {
+        const char* options;
+        const char* names;  // unzip -Z1, sorted, one line
+        const char* password;
+    };
+    const Case cases[] = {
+        {"", "a.txt", ""},
+        {"-r", "a.txt b.bin", ""},
+        {"-r -p", "src/a.txt src/sub/b.bin", ""},
+        {"-rpH -9", "src/.hid src/a.txt src/sub/b.bin", ""},
+        {"-r -p -E -0", "src/ src/a.txt src/sub/ src/sub/b.bin", ""},
+        {"-r -p -P Kennwort", "src/a.txt src/sub/b.bin", "Kennwort"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        Scratch s;
+        MakeTree(s);
+        const auto add = RunIn(s.dir, kCli + " add " + c.options + " t.zip src");
+        EXPECT_EQ(add.status, 0) << add.output;
+        EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | sort | tr '\\n' ' '").output,
+                  std::string(c.names) + " ");
+        const std::string pw = c.password;
+        EXPECT_EQ(
+            RunIn(s.dir, "unzip -tq " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip").status, 0);
+        EXPECT_EQ(RunIn(s.dir, "7zz t -p" + Quote(pw) + " t.zip").status, 0);
+        if (pw.empty()) {
+            EXPECT_EQ(RunIn(s.dir, "python3 -m zipfile -t t.zip").status, 0);
+        }
+        const auto test =
+            RunIn(s.dir, kCli + " test " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip");
+        EXPECT_EQ(test.status, 0) << test.output;
+    }
+}
+
+TEST(CliEngine, AddMoveFreshenUpdate) {
+    Scratch s;
+    MakeTree(s);
+    ASSERT_EQ(RunIn(s.dir, kCli + " add -p t.zip src/a.txt").status, 0);
+    WriteFile(s / "src/a.txt", "neu");
+    RunIn(s.dir, "touch -d '+1 hour' src/a.txt");
+    EXPECT_EQ(RunIn(s.dir, kCli + " add -p -f t.zip src/a.txt src/sub/b.bin").status, 0);
+    EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | tr '\\n' ' '").output, "src/a.txt ");
+    EXPECT_EQ(RunIn(s.dir, "unzip -p t.zip src/a.txt").output, "neu");
+    EXPECT_EQ(RunIn(s.dir, kCli + " add -p -u t.zip src/sub/b.bin").status, 0);
+    EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | sort | tr '\\n' ' '").output,
+              "src/a.txt src/sub/b.bin ");
+    EXPECT_EQ(RunIn(s.dir, kCli + " add -m m.zip src/.hid").status, 0);
+    EXPECT_FALSE(fs::exists(s / "src/.hid"));
+}
+
+TEST(CliEngine, ExtractOptionsAndExitStatus) {
+    Scratch s;
+    WriteFile(s / "in/a.txt", "A");
+    WriteFile(s / "in/d/b.txt", "B");
+    ASSERT_EQ(RunIn(s.dir, "cd in && zip -qr -P pw ../p.zip . && zip -qr ../q.zip .").status, 0);
+    struct Case {
+        std::string command;
+        int status;
+        const char* file;  // expected afterwards ("" = none)
+        const char* content;
+    };
+    const Case cases[] = {
+        {"extract -d o1 q.zip", 0, "o1/b.txt", "B"},
+        {"extract -p -d o2 q.zip d/b.txt", 0, "o2/d/b.txt", "B"},
+        {"extract -p -d o3 -P pw p.zip", 0, "o3/d/b.txt", "B"},
+        {"extract -p -d o4 -P falsch p.zip", 1, "", ""},
+        {"extract -p -d o5 missing.zip", 1, "", ""},
+        {"test q.zip", 0, "", ""},
+        {"test -P falsch p.zip", 1, "", ""},
+        {"add", 2, "", ""},
+        {"extract -x q.zip", 2, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto r = RunIn(s.dir, kCli + " " + c.command);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        if (*c.file) {
+            EXPECT_EQ(ReadFile(s / c.file), c.content);
+        }
+    }
+    // Existing files are kept unless -o is given.
+    WriteFile(s / "o6/a.txt", "alt");
+    RunIn(s.dir, kCli + " extract -d o6 q.zip a.txt");
+    EXPECT_EQ(ReadFile(s / "o6/a.txt"), "alt");
+    EXPECT_EQ(RunIn(s.dir, kCli + " extract -o -d o6 q.zip a.txt").status, 0);
+    EXPECT_EQ(ReadFile(s / "o6/a.txt"), "A");
+}
+
+TEST(CliEngine, DamagedArchiveFailsTheTest) {
+    Scratch s;
+    WriteFile(s / "a.txt", Content(4, 50000));
+    ASSERT_EQ(RunIn(s.dir, "zip -q p.zip a.txt").status, 0);
+    std::string bytes = ReadFile(s / "p.zip");
+    bytes[100] = static_cast<char>(bytes[100] ^ 0x5A);
+    WriteFile(s / "p.zip", bytes);
+    const auto r = RunIn(s.dir, kCli + " test p.zip");
+    EXPECT_EQ(r.status, 1) << r.output;
+}

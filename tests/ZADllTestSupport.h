@@ -1,0 +1,82 @@
+// Shared by the engine bridge tests: a scratch folder, files, running peer
+// tools and reading what they say.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/TempFiles.h"
+
+namespace bridgetest {
+
+namespace fs = std::filesystem;
+
+struct Scratch {
+    std::string dir = platform::CreateTempFolder("", "bridge");
+    ~Scratch() { platform::RemoveTree(dir); }
+    std::string operator/(const std::string& rel) const { return dir + rel; }
+};
+
+inline void WriteFile(const std::string& path, const std::string& data) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+struct RunResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a shell command in `dir` (stdin from /dev/null, stderr with stdout).
+inline RunResult RunIn(const std::string& dir, const std::string& command) {
+    RunResult r;
+    const std::string full = "cd " + Quote(dir) + " && { " + command + "; } </dev/null 2>&1";
+    FILE* p = ::popen(full.c_str(), "r");
+    if (p == nullptr)
+        return r;
+    std::array<char, 4096> buf{};
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.output.append(buf.data(), n);
+    const int st = ::pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// Some varied content: text, repetition and noise.
+inline std::string Content(int seed, size_t size) {
+    std::string s;
+    s.reserve(size);
+    unsigned x = 2463534242u + static_cast<unsigned>(seed);
+    while (s.size() < size) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        if (x % 3 == 0)
+            s += "Zeile " + std::to_string(x % 1000) + " mit Text\n";
+        else
+            s += static_cast<char>(x & 0xFF);
+    }
+    s.resize(size);
+    return s;
+}
+
+}  // namespace bridgetest
