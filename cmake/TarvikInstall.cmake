@@ -19,7 +19,3 @@ endif()
 if(TARVIK_SFX_STUB_FILE)
   install(FILES ${TARVIK_SFX_STUB_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}/tarvik)
 endif()
-if(COMMAND tarvik_place_sfx_stub)
-  # In the build tree the stub lies next to the program.
-  tarvik_place_sfx_stub(tarvik)
-endif()
