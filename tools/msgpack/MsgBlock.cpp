@@ -146,13 +146,16 @@ std::vector<std::uint8_t> PackBlock(std::uint16_t languageId, std::string_view c
     }
     const auto crc = crc32(0L, table.data(), static_cast<uInt>(table.size()));
 
-    std::vector<std::uint8_t> block(12, 0);
+    // Sized once: header, then the packed table copied behind it.
+    std::vector<std::uint8_t> block(12 + packed.size(), 0);
     putWord(block, 0, languageId);
     putWord(block, 2, static_cast<std::uint32_t>(n));
     std::memcpy(block.data() + 4, code.data(), code.size());
     putWord(block, 8, static_cast<std::uint32_t>(crc & 0xFFFF));
     putWord(block, 10, static_cast<std::uint32_t>(crc >> 16));
-    block.insert(block.end(), packed.begin(), packed.end());
+    if (!packed.empty()) {
+        std::memcpy(block.data() + 12, packed.data(), packed.size());
+    }
     return block;
 }
 
