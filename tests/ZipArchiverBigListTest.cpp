@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -142,6 +143,11 @@ const BigCase kCases[] = {
     {"MoreEntriesThanTheEndRecordCounts", kManyEntries, 70000, 0, false},
     {"SparseZip64BeyondFourGiB", kSparseZip64, 3, 2, true},
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const BigCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BigListTest : public ::testing::TestWithParam<BigCase> {};
 
