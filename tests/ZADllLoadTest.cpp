@@ -124,7 +124,7 @@ TEST(ZADllLoad, PackedEngineMustBeSound) {
     auto& loader = TZADLLLoader::Instance();
     const auto real = EmbeddedEngineResource();
     ASSERT_GE(real.size(), 50000u);
-    ASSERT_LT(real.size(), 600000u);
+    ASSERT_LT(real.size(), 16u * 1024 * 1024);
     std::vector<std::uint8_t> damaged(real.begin(), real.end());
     damaged[damaged.size() / 2] ^= 0xFF;
     std::vector<std::uint8_t> oldVersion(real.begin(), real.end());

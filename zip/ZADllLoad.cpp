@@ -37,7 +37,9 @@ namespace fs = std::filesystem;
 
 constexpr int kMinPrivVersion = ZE_PRIV_VERSION;  // 1900111
 constexpr std::size_t kMinResource = 50000;
-constexpr std::size_t kMaxResource = 600000;
+// The packed release engine is about 100 KB; builds with sanitizers make it
+// several times larger, so the upper bound leaves room for them.
+constexpr std::size_t kMaxResource = 16 * 1024 * 1024;
 constexpr std::size_t kResourceHeader = 4 + 6;
 
 std::uint32_t ReadLE32(const std::uint8_t* p) {
@@ -79,7 +81,7 @@ bool UnpackTo(const std::string& path, std::span<const std::uint8_t> packed,
     if (fd < 0)
         return false;
     z_stream zs{};
-    bool ok = inflateInit2(&zs, -MAX_WBITS) == Z_OK;
+    bool ok = inflateInit2(&zs, MAX_WBITS) == Z_OK;  // zlib data: checked by Adler-32
     std::uint64_t written = 0;
     if (ok) {
         zs.next_in = const_cast<Bytef*>(packed.data());

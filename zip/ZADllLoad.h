@@ -24,7 +24,8 @@ inline constexpr const char* kEngineResourceName = "ZAResDll191";
 
 // The packed engine linked into the program: 4-byte version (little-endian),
 // a 6-byte header ("ZR" and the unpacked size, little-endian u32), then the
-// library as raw deflate data. Empty when the program links none.
+// library as zlib data (its Adler-32 check catches damage). Empty when the
+// program links none.
 std::span<const std::uint8_t> EmbeddedEngineResource();
 
 class TZADLLLoader {

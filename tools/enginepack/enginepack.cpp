@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     PutLE32(res, static_cast<std::uint32_t>(lib.size()));
 
     z_stream zs{};
-    if (deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&zs, 9, Z_DEFLATED, MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return 1;
     std::vector<std::uint8_t> packed(deflateBound(&zs, static_cast<uLong>(lib.size())));
     zs.next_in = const_cast<Bytef*>(lib.data());
