@@ -84,7 +84,7 @@ std::size_t parseText(std::u16string_view text, std::size_t pos, bool isName, TZ
             break;
         }
         if (ch == u' ') {
-            // Blanks belong to the specification unless nothing but its end follows.
+            // Blanks belong to the file spec unless nothing but its end follows.
             std::size_t j = i;
             while (j < n && text[j] == u' ') {
                 ++j;

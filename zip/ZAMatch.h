@@ -63,7 +63,7 @@ struct TZAParsedSpec {
 void prepareMatchText(std::string_view text, bool utf8, std::u16string& out);
 
 // Parses one specification of a prepared list starting at `pos`: leading
-// characters up to blank are skipped; the specification ends at a control
+// characters up to blank are skipped; the file spec ends at a control
 // character, at "|" or at blanks that are followed by the end or by "|".
 // Returns the position after it ("|" consumed).
 std::size_t parseFileSpec(std::u16string_view text, std::size_t pos, TZAParsedSpec& spec);

@@ -1,6 +1,6 @@
 // TZAZippedOpr: deleting entries by rewriting the archive with the entries
 // to keep, from the current archive or, when no archive is named, from the
-// archives named in the specification lines ("a.zip >> docs/b.txt").
+// archives named in the file-spec lines ("a.zip >> docs/b.txt").
 #pragma once
 
 #include <cstdint>

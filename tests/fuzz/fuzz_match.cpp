@@ -1,4 +1,4 @@
-// Fuzzes the matcher and the specification-line splitter. The input is split
+// Fuzzes the matcher and the file-spec line splitter. The input is split
 // at its first NUL into a specification list and a name; everything runs in
 // both text modes. Besides crashes, it checks what must always hold: the
 // cached and the prepared matcher agree, the fast wildcard comparison agrees
