@@ -29,6 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using ztest::Shell;
+
 struct Outcome {
     bool loaded = false;
     int errCode = 0;
@@ -57,25 +59,6 @@ std::string Join(const std::vector<std::string>& lines) {
         s += l + "\n";
     }
     return s;
-}
-
-// Output of a shell command, or nothing when it failed.
-bool Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = ::popen(("(" + command + ")" + (output ? "" : " >/dev/null 2>&1")).c_str(), "r");
-    if (p == nullptr) {
-        return false;
-    }
-    std::string text;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        text.append(buf, n);
-    }
-    const int rc = ::pclose(p);
-    if (output) {
-        *output = text;
-    }
-    return rc == 0;
 }
 
 bool Have(const std::string& tool) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,6 +15,27 @@
 #include "zip/ZADialogProvider.h"
 
 namespace ztest {
+
+// Runs a shell command; true when it exited with 0. With `output`, its
+// standard output is captured (standard error dropped); without, both are dropped.
+inline bool Shell(const std::string& command, std::string* output = nullptr) {
+    FILE* p = ::popen(
+        ("(" + command + ")" + (output ? " 2>/dev/null" : " >/dev/null 2>&1")).c_str(), "r");
+    if (p == nullptr) {
+        return false;
+    }
+    std::string text;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        text.append(buf, n);
+    }
+    const int rc = ::pclose(p);
+    if (output) {
+        *output = std::move(text);
+    }
+    return rc == 0;
+}
 
 struct Entry {
     Entry(std::string n, std::string d, std::uint16_t f = 0, std::uint16_t m = 20,

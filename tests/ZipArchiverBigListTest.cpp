@@ -29,24 +29,7 @@
 
 namespace {
 
-bool Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = ::popen(
-        ("(" + command + ")" + (output ? " 2>/dev/null" : " >/dev/null 2>&1")).c_str(), "r");
-    if (p == nullptr) {
-        return false;
-    }
-    std::string text;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        text.append(buf, n);
-    }
-    const int rc = ::pclose(p);
-    if (output) {
-        *output = std::move(text);
-    }
-    return rc == 0;
-}
+using ztest::Shell;
 
 std::string Quote(const std::string& s) {
     return "'" + s + "'";
