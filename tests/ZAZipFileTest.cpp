@@ -136,6 +136,41 @@ TEST_F(ZipFileTest, DuplicatesAreFoundInBothDirectionsAndDeletedOnesAreIgnored) 
     EXPECT_NE(zf.FindName("a.txt", index, false), nullptr);  // lookups still see it
 }
 
+TEST_F(ZipFileTest, EntriesAddedAfterLoadingAreIndexedByTheNextLookup) {
+    TZAZipFile zf(comp);
+    ASSERT_GE(Open(zf, ztest::BuildZip({{"a.txt", "1"}, {"b.txt", "2"}})), 0);
+    auto add = [&zf](const char* name) {
+        auto e = zf.CloneEntry(zf.Entry(0));
+        e->SetStoredName(name);
+        return zf.Add(std::move(e));
+    };
+    auto find = [&zf](const char* name) {
+        std::int32_t index = -1;
+        zf.FindName(name, index, false);
+        return index;
+    };
+    ASSERT_EQ(add("c.txt"), 2);  // before any lookup
+    EXPECT_EQ(find("C.TXT"), 2);
+    EXPECT_EQ(find("a.txt"), 0);
+    ASSERT_EQ(add("d.txt"), 3);  // after one
+    ASSERT_EQ(add("A.TXT"), 4);
+    EXPECT_EQ(find("d.txt"), 3);
+    EXPECT_EQ(find("a.txt"), 0);  // the first of equal names stays the one found
+    ASSERT_EQ(add("e.txt"), 5);
+    EXPECT_EQ(zf.FindDuplicate(zf.Entry(4)), 0);
+    EXPECT_EQ(zf.FindLiveDuplicate("E.TXT", zf.Entry(0)), 5);
+    // More buckets: everything is indexed again.
+    zf.SetCapacity(20000);
+    EXPECT_EQ(zf.HashList()->Length(), TZADirHashList::BucketCountFor(20000));
+    for (const auto& [name, index] : {std::pair{"a.txt", 0}, {"b.txt", 1}, {"e.txt", 5}}) {
+        EXPECT_EQ(find(name), index) << name;
+    }
+    EXPECT_EQ(zf.HashList()->Size(), 5);  // "A.TXT" is not indexed twice
+    EXPECT_EQ(zf.TruncateFrom(3), 3);
+    EXPECT_EQ(find("d.txt"), kNoIndex);
+    EXPECT_EQ(find("c.txt"), 2);
+}
+
 TEST_F(ZipFileTest, RenamingChecksTheOtherLiveEntries) {
     TZAZipFile zf(comp);
     ASSERT_GE(Open(zf, ztest::BuildZip({{"a.txt", "1"}, {"b.txt", "2"}, {"dir/", ""}})), 0);

@@ -83,6 +83,37 @@ TEST_F(ArchiverLoadTest, HandlesKeptAcrossAReloadReadEmpty) {
     EXPECT_EQ(second->FileName(), "one.txt");  // rebound by index: still entry 0
 }
 
+TEST_F(ArchiverLoadTest, HandlesOfALargeDirectoryOutliveTheComponent) {
+    std::vector<ztest::Entry> entries;
+    for (int i = 0; i < 1500; ++i) {
+        entries.emplace_back(
+            (i % 100 == 0 ? "d" + std::to_string(i) + "/" : "f" + std::to_string(i)), "");
+    }
+    const std::string path = dir.Write("many.zip", ztest::BuildZip(entries));
+    std::vector<std::shared_ptr<TZADirEntry>> kept;
+    {
+        TZipArchiver local;
+        local.SetUnattended(true);
+        local.SetZipFileName(path);
+        ASSERT_EQ(local.Count(), 1485);  // folders hidden
+        for (const int i : {0, 511, 512, 1100, 1484}) {
+            kept.push_back(local.DirEntry(i));
+            ASSERT_NE(kept.back(), nullptr) << i;
+        }
+        EXPECT_EQ(kept[0]->FileName(), "f1");
+        EXPECT_EQ(kept[1]->FileName(), "f517");  // six folders before it
+        EXPECT_EQ(kept[4]->FileName(), "f1499");
+        local.SetUseDirOnlyEntries(true);
+        EXPECT_EQ(local.Count(), 1500);
+        EXPECT_EQ(kept[0]->FileName(), "d0/");  // rebound by index
+        EXPECT_EQ(local.DirEntry(1499)->FileName(), "f1499");
+    }
+    for (const auto& e : kept) {
+        EXPECT_EQ(e->FileName(), "");
+        EXPECT_EQ(e->UncompressedSize(), 0);
+    }
+}
+
 TEST_F(ArchiverLoadTest, MissingAndDamagedFiles) {
     comp.SetZipFileName(dir.path() + "new.zip");
     EXPECT_EQ(comp.ErrCode(), 123);

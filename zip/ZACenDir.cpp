@@ -45,76 +45,57 @@ std::int32_t TZADirHashList::BucketCountFor(std::int32_t n) {
     return std::clamp(chosen, kBucketCounts.front(), kBucketCounts.back());
 }
 
-void TZADirHashList::DropNodes() {
-    blocks_.clear();
-    usedInNewest_ = kNodesPerBlock;
-    freeList_ = nullptr;
-}
-
 void TZADirHashList::SizeFor(std::int32_t n) {
-    DropNodes();
-    buckets_.assign(static_cast<std::size_t>(BucketCountFor(n)), nullptr);
+    heads_.assign(static_cast<std::size_t>(BucketCountFor(n)), kEnd);
+    links_.clear();
 }
 
 void TZADirHashList::Clear() {
-    DropNodes();
-    buckets_.clear();
-    buckets_.shrink_to_fit();
-}
-
-TZADirHashList::Node* TZADirHashList::NewNode() {
-    if (freeList_ != nullptr) {
-        Node* n = freeList_;
-        freeList_ = n->next;
-        *n = Node{};
-        return n;
-    }
-    if (usedInNewest_ >= kNodesPerBlock) {
-        blocks_.push_back(std::make_unique<Node[]>(kNodesPerBlock));
-        usedInNewest_ = 0;
-    }
-    return &blocks_.back()[static_cast<std::size_t>(usedInNewest_++)];
+    heads_.clear();
+    heads_.shrink_to_fit();
+    links_.clear();
+    links_.shrink_to_fit();
 }
 
 TZAZRec* TZADirHashList::Insert(std::int32_t index, bool allowDuplicate) {
-    if (buckets_.empty()) {
+    if (heads_.empty()) {
         SizeFor(1283);
     }
     TZAZRec& entry = owner_.Entry(index);
     const std::uint32_t h = EntryNameHash(entry);
-    Node** link = &buckets_[BucketOf(h, buckets_.size())];
+    std::uint32_t* link = &heads_[BucketOf(h, heads_.size())];
     TZAZRec* duplicate = nullptr;
-    while (*link != nullptr) {
-        Node* node = *link;
-        TZAZRec& other = owner_.Entry(static_cast<std::int32_t>(node->indexPlusOne - 1));
-        if (EntryNameHash(other) == h && SameFileName(entry.FileName(), other.FileName()) == 0) {
-            duplicate = &other;
-            if (!allowDuplicate) {
-                return duplicate;
+    while (*link != kEnd) {
+        Link& l = links_[*link];
+        if (l.hash == h) {
+            TZAZRec& other = owner_.Entry(static_cast<std::int32_t>(l.index));
+            if (SameFileName(entry.FileName(), other.FileName()) == 0) {
+                duplicate = &other;
+                if (!allowDuplicate) {
+                    return duplicate;
+                }
             }
         }
-        link = &node->next;
+        link = &l.next;
     }
-    Node* node = NewNode();
-    node->indexPlusOne = static_cast<std::uint32_t>(index) + 1;
-    *link = node;
+    *link = static_cast<std::uint32_t>(links_.size());
+    links_.push_back({static_cast<std::uint32_t>(index), h, kEnd});
     return duplicate;
 }
 
 std::int32_t TZADirHashList::Find(std::string_view name, bool includeDeleted) const {
-    if (buckets_.empty()) {
+    if (heads_.empty()) {
         return -1;
     }
     const std::uint32_t h = NameHashOf(name);
-    for (const Node* node = buckets_[BucketOf(h, buckets_.size())]; node != nullptr;
-         node = node->next) {
-        const auto index = static_cast<std::int32_t>(node->indexPlusOne - 1);
-        if (index < 0 || index >= owner_.Count()) {
+    for (std::uint32_t at = heads_[BucketOf(h, heads_.size())]; at != kEnd; at = links_[at].next) {
+        const Link& l = links_[at];
+        const auto index = static_cast<std::int32_t>(l.index);
+        if (l.hash != h || index < 0 || index >= owner_.Count()) {
             continue;
         }
         TZAZRec& e = owner_.Entry(index);
-        if (EntryNameHash(e) == h && SameFileName(name, e.FileName()) == 0 &&
-            (includeDeleted || !e.TestStatus(esDeleted))) {
+        if (SameFileName(name, e.FileName()) == 0 && (includeDeleted || !e.TestStatus(esDeleted))) {
             return index;
         }
     }
@@ -122,6 +103,16 @@ std::int32_t TZADirHashList::Find(std::string_view name, bool includeDeleted) co
 }
 
 // ---- TZACentralEntry ---------------------------------------------------------------------
+
+// Handles of one view, made together. The application holds a handle
+// through a shared pointer to its block.
+struct TZACenDir::HandleBlock {
+    explicit HandleBlock(std::shared_ptr<TZAViewLink> l) : link(std::move(l)) {
+        handles.reserve(kHandlesPerBlock);
+    }
+    std::shared_ptr<TZAViewLink> link;
+    std::vector<TZACentralEntry> handles;  // never beyond its reserve: addresses stay
+};
 
 TZAZRec* TZACentralEntry::Resolve() const {
     const TZACenDir* view = link_ ? link_->view : nullptr;
@@ -267,10 +258,26 @@ void TZACenDir::FireDirUpdate() {
 }
 
 std::shared_ptr<TZACentralEntry> TZACenDir::EntryHandle(std::int32_t i) const {
-    if (i < 0 || i >= visibleCount_ || i >= static_cast<std::int32_t>(handles_.size())) {
+    if (i < 0 || i >= visibleCount_ || i >= handleCount_) {
         return nullptr;
     }
-    return handles_[static_cast<std::size_t>(i)];
+    const auto& block = handleBlocks_[static_cast<std::size_t>(i / kHandlesPerBlock)];
+    return {block, &block->handles[static_cast<std::size_t>(i % kHandlesPerBlock)]};
+}
+
+TZACentralEntry& TZACenDir::Handle(std::int32_t i) const {
+    return handleBlocks_[static_cast<std::size_t>(i / kHandlesPerBlock)]
+        ->handles[static_cast<std::size_t>(i % kHandlesPerBlock)];
+}
+
+void TZACenDir::GrowHandles(std::int32_t n) {
+    while (handleCount_ < n) {
+        if (handleCount_ % kHandlesPerBlock == 0) {
+            handleBlocks_.push_back(std::make_shared<HandleBlock>(link_));
+        }
+        handleBlocks_.back()->handles.emplace_back(*link_, handleCount_);
+        ++handleCount_;
+    }
 }
 
 TZAZipFile& TZACenDir::CurrentZip() {
@@ -329,20 +336,16 @@ std::int32_t TZACenDir::PartCount() const {
 }
 
 void TZACenDir::EnsureHandles(std::int32_t n) {
-    // Never more handles than the table can hold entries (the loader passes
-    // a count already checked against the file).
-    handles_.reserve(static_cast<std::size_t>(std::max(n, 0)));
-    while (static_cast<std::int32_t>(handles_.size()) < n) {
-        handles_.push_back(
-            std::make_shared<TZACentralEntry>(link_, static_cast<std::int32_t>(handles_.size())));
-    }
+    // Handles are made as entries become visible; the count (already checked
+    // against the file by the loader) only sizes the list of blocks.
+    handleBlocks_.reserve(static_cast<std::size_t>(std::max(n, 0) / kHandlesPerBlock + 1));
     Renumber();
 }
 
 void TZACenDir::Renumber() {
     stamp_ = Component().NextStamp();
-    for (std::size_t i = 0; i < handles_.size(); ++i) {
-        handles_[i]->Bind(static_cast<std::int32_t>(i), stamp_);
+    for (std::int32_t i = 0; i < handleCount_; ++i) {
+        Handle(i).Bind(i, stamp_);
     }
     visibleCount_ = 0;
 }
@@ -350,10 +353,11 @@ void TZACenDir::Renumber() {
 void TZACenDir::FreeHandles() {
     // Handles the application still holds stay valid objects: they only
     // lose their binding.
-    for (auto& h : handles_) {
-        h->Bind(-1, 0);
+    for (std::int32_t i = 0; i < handleCount_; ++i) {
+        Handle(i).Bind(-1, 0);
     }
-    handles_.clear();
+    handleBlocks_.clear();
+    handleCount_ = 0;
     visibleCount_ = 0;
     hiddenCount_ = 0;
 }
@@ -366,10 +370,8 @@ bool TZACenDir::TryAppend(std::int32_t index) {
         ++hiddenCount_;
         return false;
     }
-    if (visibleCount_ >= static_cast<std::int32_t>(handles_.size())) {
-        handles_.push_back(std::make_shared<TZACentralEntry>(link_, visibleCount_));
-    }
-    handles_[static_cast<std::size_t>(visibleCount_)]->Bind(index, zip_->Stamp());
+    GrowHandles(visibleCount_ + 1);
+    Handle(visibleCount_).Bind(index, zip_->Stamp());
     ++visibleCount_;
     return true;
 }
@@ -383,8 +385,9 @@ void TZACenDir::Rebuild() {
         return;
     }
     if (includeDirectories_) {
+        GrowHandles(n);
         for (std::int32_t i = 0; i < n; ++i) {
-            handles_[static_cast<std::size_t>(i)]->Bind(i, zip_->Stamp());
+            Handle(i).Bind(i, zip_->Stamp());
         }
         visibleCount_ = n;
         return;

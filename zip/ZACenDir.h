@@ -1,8 +1,9 @@
 // The directory view and the name index of a loaded archive.
 //
-// TZADirHashList: the hash index of a zip file object's entries. Nodes come
-// from blocks of 511, so indexing tens of thousands of names needs few
-// allocations; bucket counts are primes between 61 and 65537.
+// TZADirHashList: the hash index of a zip file object's entries: one flat
+// array of chain links (entry index, name hash, next) and one array of
+// chain heads, so indexing a large directory allocates twice; bucket
+// counts are primes between 61 and 65537.
 //
 // TZACenDir: what the application sees of the loaded archive. It owns the
 // current zip file object and a handle (TZACentralEntry) per visible
@@ -10,6 +11,8 @@
 // generation it was bound to is current, and reads as empty afterwards --
 // also after the view itself is gone, because handles are shared with
 // the application and only hold a link that the view cuts when it dies.
+// Handles are made in blocks; a handle the application keeps keeps its
+// block (and the link) alive.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +31,6 @@ class TCustomZipArchiver;
 
 class TZADirHashList {
 public:
-    static constexpr int kNodesPerBlock = 511;
-
     explicit TZADirHashList(TZACentral& owner) : owner_(owner) {}
     TZADirHashList(const TZADirHashList&) = delete;
     TZADirHashList& operator=(const TZADirHashList&) = delete;
@@ -44,26 +45,25 @@ public:
     // Sizes (and empties) the table for about n names.
     void SizeFor(std::int32_t n);
     void Clear();
-    bool IsEmpty() const { return buckets_.empty(); }
-    std::int32_t Length() const { return static_cast<std::int32_t>(buckets_.size()); }
-    std::int32_t BlockCount() const { return static_cast<std::int32_t>(blocks_.size()); }
+    bool IsEmpty() const { return heads_.empty(); }
+    std::int32_t Length() const { return static_cast<std::int32_t>(heads_.size()); }
+    // How many entries are indexed.
+    std::int32_t Size() const { return static_cast<std::int32_t>(links_.size()); }
 
     // The bucket count SizeFor chooses for n names.
     static std::int32_t BucketCountFor(std::int32_t n);
 
 private:
-    struct Node {
-        Node* next = nullptr;
-        std::uint32_t indexPlusOne = 0;  // 0 = free
+    static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
+    struct Link {
+        std::uint32_t index;
+        std::uint32_t hash;  // of the name the entry had when it was indexed
+        std::uint32_t next;  // position in links_, or kEnd
     };
-    Node* NewNode();
-    void DropNodes();
 
-    std::vector<std::unique_ptr<Node[]>> blocks_;
     TZACentral& owner_;
-    int usedInNewest_ = kNodesPerBlock;
-    std::vector<Node*> buckets_;
-    Node* freeList_ = nullptr;
+    std::vector<std::uint32_t> heads_;  // per bucket: position in links_, or kEnd
+    std::vector<Link> links_;
 };
 
 // The part of a view its handles may outlive: the view clears the pointer
@@ -74,8 +74,8 @@ struct TZAViewLink {
 
 class TZACentralEntry : public TZADirEntry {
 public:
-    TZACentralEntry(std::shared_ptr<TZAViewLink> link, std::int32_t index)
-        : link_(std::move(link)), index_(index) {}
+    // `link` must outlive the handle (the block holding both sees to that).
+    TZACentralEntry(const TZAViewLink& link, std::int32_t index) : link_(&link), index_(index) {}
 
     std::int64_t CompressedSize() const override;
     std::uint16_t CompressionMethod() const override;
@@ -111,8 +111,8 @@ public:
     TZAZRec* Resolve() const;
 
 private:
+    const TZAViewLink* link_;
     std::int32_t stamp_ = 0;
-    std::shared_ptr<TZAViewLink> link_;
     std::int32_t index_ = 0;
 };
 
@@ -143,6 +143,12 @@ public:
     void DirChanged(TZACentral& sender, int argument, int code) override;
 
 private:
+    struct HandleBlock;
+    static constexpr std::int32_t kHandlesPerBlock = 512;
+
+    TZACentralEntry& Handle(std::int32_t i) const;
+    // Makes handles up to `n` (bound to nothing current).
+    void GrowHandles(std::int32_t n);
     void EnsureHandles(std::int32_t n);
     void Renumber();
     void Rebuild();
@@ -154,7 +160,8 @@ private:
 
     std::int32_t visibleCount_ = 0;
     std::unique_ptr<TZAZipFile> zip_;
-    std::vector<std::shared_ptr<TZACentralEntry>> handles_;
+    std::vector<std::shared_ptr<HandleBlock>> handleBlocks_;
+    std::int32_t handleCount_ = 0;
     bool includeDirectories_ = false;
     std::int32_t stamp_ = 0;
     std::int32_t hiddenCount_ = 0;

@@ -30,10 +30,7 @@ std::uint32_t NameHashOf(std::string_view name) {
 }
 
 std::uint32_t EntryNameHash(TZAZRec& entry) {
-    if (!entry.TestStatus(esHashValid)) {
-        entry.SetNameHash(NameHashOf(entry.FileName()));
-    }
-    return entry.CachedNameHash();
+    return NameHashOf(entry.FileName());
 }
 
 // ---- TZACentral ---------------------------------------------------------------------------

@@ -41,7 +41,7 @@ inline constexpr std::int32_t kNoIndex = -2147483647;
 // The hash of a name for lookups: the bytes upper-cased for a-z only, "\"
 // taken as "/", then the classic ELF (PJW) hash.
 std::uint32_t NameHashOf(std::string_view name);
-// The entry's cached hash of its FileName (computed on first use).
+// The hash of the entry's FileName.
 std::uint32_t EntryNameHash(TZAZRec& entry);
 
 class TZACentral : public TZAEOC {

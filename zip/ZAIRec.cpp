@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -22,9 +23,46 @@ std::uint8_t LowByte(std::uint16_t v) {
     return static_cast<std::uint8_t>(v & 0xFF);
 }
 
+const std::string kEmptyText;
+
 }  // namespace
 
+// A loaded directory holds one record per entry: with the allocator's header
+// it stays within 128 bytes where a string takes 32.
+static_assert(sizeof(std::string) != 32 || sizeof(TZAZRec) <= 120);
+
 // ---- TZAIRec ------------------------------------------------------------------------
+
+TZAIRec::Texts& TZAIRec::MutableTexts() {
+    if (!texts_) {
+        texts_ = std::make_unique<Texts>();
+    }
+    return *texts_;
+}
+
+const std::string& TZAIRec::TextOrEmpty(std::string Texts::*field) const {
+    return texts_ ? (*texts_).*field : kEmptyText;
+}
+
+const std::string& TZAIRec::SelectionArgs() const {
+    return TextOrEmpty(&Texts::selectionArgs);
+}
+
+void TZAIRec::SetSelectionArgs(const std::string& args) {
+    if (texts_ || !args.empty()) {
+        MutableTexts().selectionArgs = args;
+    }
+}
+
+const std::string& TZAIRec::AuxText() const {
+    return TextOrEmpty(&Texts::auxText);
+}
+
+void TZAIRec::SetAuxText(const std::string& text) {
+    if (texts_ || !text.empty()) {
+        MutableTexts().auxText = text;
+    }
+}
 
 std::string TZAIRec::ExtraFieldData(std::uint16_t tag) const {
     const std::string& extra = ExtraField();
@@ -61,13 +99,13 @@ bool TZAIRec::ClearStatus(std::uint32_t bits) {
 bool TZAIRec::Select(int mode) {
     if (mode == 0) {
         entryStatus_ &= ~esSelected;
-        selectionArgs_.clear();
+        SetSelectionArgs({});
     } else if (mode == 1) {
         entryStatus_ |= esSelected;
     } else {
         entryStatus_ ^= esSelected;
         if ((entryStatus_ & esSelected) == 0) {
-            selectionArgs_.clear();
+            SetSelectionArgs({});
         }
     }
     return (entryStatus_ & esSelected) != 0;
@@ -87,9 +125,8 @@ void TZAIRec::AssignFrom(const TZADirRec& other) {
     startDisk_ = other.StartDisk();
     if (const auto* o = dynamic_cast<const TZAIRec*>(&other)) {
         startDisk_ = o->startDisk_;
-        nameHash_ = o->nameHash_;
-        selectionArgs_ = o->selectionArgs_;
-        auxText_ = o->auxText_;
+        SetSelectionArgs(o->SelectionArgs());
+        SetAuxText(o->AuxText());
     }
 }
 
@@ -99,56 +136,119 @@ bool TZAZRec::IsEncrypted() const {
     return (generalFlags_ & kFlagEncrypted) != 0;
 }
 
+const std::string& TZAZRec::ExtraField() const {
+    return extraField_ ? *extraField_ : kEmptyText;
+}
+
 std::uint16_t TZAZRec::ExtraFieldLength() const {
-    return static_cast<std::uint16_t>(extraField_.size());
+    return static_cast<std::uint16_t>(ExtraField().size());
 }
 
 std::uint16_t TZAZRec::StoredCommentLength() const {
-    return static_cast<std::uint16_t>(storedComment_.size());
+    return static_cast<std::uint16_t>(StoredComment().size());
+}
+
+const std::string& TZAZRec::LastStoredName() const {
+    return texts_ && texts_->lastStoredName ? *texts_->lastStoredName : storedName_;
 }
 
 const std::string& TZAZRec::FileName() {
-    if (!cachedName_) {
-        cachedName_ = DecodeStoredText(false);
+    if (nameState_ == NameState::Unknown) {
+        std::string text = DecodeStoredText(false);
+        if (text == storedName_) {
+            nameState_ = NameState::Stored;
+            if (texts_) {
+                texts_->decodedName.clear();
+            }
+        } else {
+            MutableTexts().decodedName = std::move(text);
+            nameState_ = NameState::Decoded;
+        }
     }
-    return *cachedName_;
+    return nameState_ == NameState::Stored ? storedName_ : texts_->decodedName;
+}
+
+void TZAZRec::StoreExtra(std::string bytes) {
+    if (bytes.empty()) {
+        extraField_.reset();
+    } else if (extraField_) {
+        *extraField_ = std::move(bytes);
+    } else {
+        extraField_ = std::make_unique<std::string>(std::move(bytes));
+    }
+}
+
+void TZAZRec::StoreName(std::string bytes) {
+    if (!(texts_ && texts_->lastStoredName) && bytes != storedName_) {
+        MutableTexts().lastStoredName = storedName_;
+    }
+    storedName_ = std::move(bytes);
+}
+
+void TZAZRec::NameWritten() {
+    if (texts_) {
+        texts_->lastStoredName.reset();
+    }
+}
+
+void TZAZRec::SetStoredComment(const std::string& bytes) {
+    if (texts_ || !bytes.empty()) {
+        MutableTexts().storedComment = bytes;
+    }
 }
 
 void TZAZRec::SetStoredName(const std::string& bytes) {
-    storedName_ = bytes;
+    StoreName(bytes);
     ClearCachedName();
 }
 
 void TZAZRec::ClearCachedName() {
-    cachedName_.reset();
+    nameState_ = NameState::Unknown;
+    if (texts_) {
+        texts_->decodedName.clear();
+    }
     entryStatus_ &= ~(esHashValid | esEncodingMask);
 }
 
 void TZAZRec::AssignFrom(const TZADirRec& other) {
     TZAIRec::AssignFrom(other);
-    extraField_ = other.ExtraField();
+    StoreExtra(other.ExtraField());
     generalFlags_ = other.GeneralFlags();
     storedName_ = other.StoredName();
     versionMadeBy_ = other.VersionMadeBy();
-    cachedName_.reset();
+    // The status bits (and with them the detected encoding) came with the
+    // other fields; only the decoded name is taken again below.
+    nameState_ = NameState::Unknown;
+    if (texts_) {
+        texts_->decodedName.clear();
+    }
     if (const auto* o = dynamic_cast<const TZAZRec*>(&other)) {
-        storedComment_ = o->storedComment_;
-        localExtraField_ = o->localExtraField_;
-        lastStoredName_ = o->lastStoredName_;
-        cachedName_ = o->cachedName_;
+        SetStoredComment(o->StoredComment());
+        if (texts_ || !o->LocalExtraField().empty()) {
+            MutableTexts().localExtraField = o->LocalExtraField();
+        }
+        if (o->texts_ && o->texts_->lastStoredName) {
+            MutableTexts().lastStoredName = o->texts_->lastStoredName;
+        } else {
+            NameWritten();
+        }
+        nameState_ = o->nameState_;
+        if (nameState_ == NameState::Decoded) {
+            MutableTexts().decodedName = o->texts_->decodedName;
+        }
     } else {
-        lastStoredName_ = storedName_;
+        NameWritten();
     }
 }
 
 // ---- encodings ---------------------------------------------------------------------------
 
 std::optional<std::string_view> TZAZRec::UnicodeText(bool comment) const {
-    const auto rec = FindExtra(extraField_, comment ? kTagUnicodeComment : kTagUnicodePath);
+    const auto rec = FindExtra(ExtraField(), comment ? kTagUnicodeComment : kTagUnicodePath);
     if (!rec) {
         return std::nullopt;
     }
-    return ValidUnicodeText(rec->data, comment ? storedComment_ : storedName_);
+    return ValidUnicodeText(rec->data, comment ? StoredComment() : storedName_);
 }
 
 TZAEncodingOpts TZAZRec::DetectEncoding() const {
@@ -175,7 +275,7 @@ TZAEncodingOpts TZAZRec::NameEncoding() {
 }
 
 std::string TZAZRec::DecodeStoredText(bool comment) {
-    const std::string& stored = comment ? storedComment_ : storedName_;
+    const std::string& stored = comment ? StoredComment() : storedName_;
     const TZAEncodingOpts option = owner_->Encoding();
     const TZAEncodingOpts encoding = option != zeoAuto ? option : NameEncoding();
     const bool utf8 = GetUseUTF8();
@@ -309,16 +409,16 @@ std::int32_t TZAZRec::EncodeNameAndComment(const std::string& name, const std::s
     }
     const TZAStoredForm form =
         ChooseStoredForm(name, comment, static_cast<TZAEncodingOpts>(owner_->WriteEncoding()),
-                         GetUseUTF8(), extraField_);
+                         GetUseUTF8(), ExtraField());
     // Each variable field has a 16-bit length, and together with the fixed
     // header they must stay below 64 KiB. The new comment counts, not the old.
     if (form.comment.size() + form.name.size() + form.extra.size() >= 0xFFFF) {
         return -ZA_CODE(112);
     }
-    storedName_ = form.name;
-    storedComment_ = form.comment;
+    StoreName(form.name);
+    SetStoredComment(form.comment);
     if (form.extraChanged) {
-        extraField_ = form.extra;
+        StoreExtra(form.extra);
     }
     generalFlags_ = static_cast<std::uint16_t>(form.utf8Flag ? (generalFlags_ | kFlagUtf8)
                                                              : (generalFlags_ & ~kFlagUtf8));
@@ -346,16 +446,17 @@ std::int32_t TZAZRec::Reencode() {
 }
 
 std::int32_t TZAZRec::SetExtraField(const std::string& bytes) {
-    if (bytes == extraField_) {
+    if (bytes == ExtraField()) {
         return 0;
     }
-    std::string kept = KeepExtraTags(extraField_, {kTagZip64, kTagUnicodePath, kTagUnicodeComment});
+    std::string kept =
+        KeepExtraTags(ExtraField(), {kTagZip64, kTagUnicodePath, kTagUnicodeComment});
     const std::string added =
         DropExtraTags(bytes, {kTagZip64, kTagUnicodePath, kTagUnicodeComment});
     if (FileComment().size() + FileName().size() + kept.size() + added.size() > 65534) {
         return -ZA_CODE(112);
     }
-    extraField_ = kept + added;
+    StoreExtra(kept + added);
     entryStatus_ |= esChanged;
     return 0;
 }
@@ -464,7 +565,7 @@ void TZAZRec::UpdateVersions(bool zip64) {
 }
 
 void TZAZRec::BuildLocalExtra() {
-    localExtraField_.clear();
+    std::string local;
     entryStatus_ &= ~esLocalZip64;
     const bool zip64 = static_cast<std::uint64_t>(uncompressedSize_) >= kSentinel32 ||
                        static_cast<std::uint64_t>(compressedSize_) >= kSentinel32;
@@ -474,10 +575,13 @@ void TZAZRec::BuildLocalExtra() {
         TZAZip64Values v;
         v.uncompressedSize = static_cast<std::uint64_t>(uncompressedSize_);
         v.compressedSize = static_cast<std::uint64_t>(compressedSize_);
-        localExtraField_ = *MakeExtraRecord(kTagZip64, BuildZip64Data(v));
+        local = *MakeExtraRecord(kTagZip64, BuildZip64Data(v));
     }
-    if (!extraField_.empty()) {
-        localExtraField_ += DropExtraTags(extraField_, {kTagZip64, kTagNtfs, kTagUnicodeComment});
+    if (extraField_) {
+        local += DropExtraTags(*extraField_, {kTagZip64, kTagNtfs, kTagUnicodeComment});
+    }
+    if (texts_ || !local.empty()) {
+        MutableTexts().localExtraField = std::move(local);
     }
     entryStatus_ |= esLocalExtraBuilt;
 }
@@ -486,7 +590,7 @@ std::int64_t TZAZRec::LocalHeaderSize() {
     if ((entryStatus_ & esLocalExtraBuilt) == 0) {
         BuildLocalExtra();
     }
-    return static_cast<std::int64_t>(local::kSize + storedName_.size() + localExtraField_.size());
+    return static_cast<std::int64_t>(local::kSize + storedName_.size() + LocalExtraField().size());
 }
 
 // ---- reading ------------------------------------------------------------------------------
@@ -524,10 +628,17 @@ std::int32_t TZAZRec::ReadCentralHeader() {
     uncompressedSize_ = h.uncompressedSize;
 
     // The lengths are 16-bit: at most 3 x 64 KiB, whatever the header claims.
+    // Most headers fit the buffer on the stack.
     const int widths[3] = {h.nameLength, h.extraLength, h.commentLength};
     const std::int32_t total = widths[0] + widths[1] + widths[2];
-    std::vector<char> var(static_cast<std::size_t>(total));
-    const std::int32_t n = total == 0 ? 0 : zf.ReadGather(var.data(), widths, 2);
+    char small[1024];
+    std::vector<char> large;
+    char* var = small;
+    if (static_cast<std::size_t>(total) > sizeof small) {
+        large.resize(static_cast<std::size_t>(total));
+        var = large.data();
+    }
+    const std::int32_t n = total == 0 ? 0 : zf.ReadGather(var, widths, 2);
     if (n < 0) {
         return n;
     }
@@ -540,11 +651,13 @@ std::int32_t TZAZRec::ReadCentralHeader() {
         }
         return -ZA_CODE(151);
     }
-    storedName_.assign(var.data(), static_cast<std::size_t>(widths[0]));
-    extraField_.assign(var.data() + widths[0], static_cast<std::size_t>(widths[1]));
-    storedComment_.assign(var.data() + widths[0] + widths[1], static_cast<std::size_t>(widths[2]));
-    lastStoredName_ = storedName_;
-    cachedName_.reset();
+    // A string made to size: assigning into an empty one reserves twice its
+    // inline capacity, and a loaded directory holds one name per entry.
+    storedName_ = std::string(var, static_cast<std::size_t>(widths[0]));
+    StoreExtra(std::string(var + widths[0], static_cast<std::size_t>(widths[1])));
+    SetStoredComment(std::string(var + widths[0] + widths[1], static_cast<std::size_t>(widths[2])));
+    NameWritten();
+    ClearCachedName();
     entryStatus_ &= ~esIncomplete;
     if (!storedName_.empty() && storedName_.back() == '/') {
         entryStatus_ |= esDirectory;
@@ -556,7 +669,7 @@ std::int32_t TZAZRec::ReadZip64Extra() {
     if (LowByte(versionNeeded_) <= 44) {
         return 0;
     }
-    const auto rec = FindExtra(extraField_, kTagZip64);
+    const auto rec = FindExtra(ExtraField(), kTagZip64);
     if (!rec) {
         return 0;
     }
@@ -610,7 +723,7 @@ std::int32_t TZAZRec::CheckLocalHeader() {
         TZALocalHeader h;
         if (failure == 0) {
             h = TZALocalHeader::Decode(fixed);
-            if (h.nameLength != lastStoredName_.size()) {
+            if (h.nameLength != LastStoredName().size()) {
                 failure = ZA_CODE(165);
             }
         }
@@ -627,7 +740,7 @@ std::int32_t TZAZRec::CheckLocalHeader() {
             zf.ReportTrace("could not read local header: " + FileName());
             return -failure;
         }
-        if (var.compare(0, h.nameLength, lastStoredName_) != 0) {
+        if (var.compare(0, h.nameLength, LastStoredName()) != 0) {
             return -ZA_CODE(167);
         }
         return 0;
@@ -645,7 +758,7 @@ std::int32_t TZAZRec::WriteCentralHeader() {
     if (!zf.IsOpen() && !zf.MultiPartMode()) {
         return -1;
     }
-    lastStoredName_ = storedName_;
+    NameWritten();
     TZACentralHeader h;
     h.versionMadeBy = versionMadeBy_;
     h.versionNeeded = versionNeeded_;
@@ -654,7 +767,8 @@ std::int32_t TZAZRec::WriteCentralHeader() {
     h.dosDateTime = dosDateTime_;
     h.crc32 = crc32_;
     h.nameLength = static_cast<std::uint16_t>(storedName_.size());
-    h.commentLength = static_cast<std::uint16_t>(storedComment_.size());
+    const std::string& storedComment = StoredComment();
+    h.commentLength = static_cast<std::uint16_t>(storedComment.size());
     h.internalAttributes = internalAttributes_;
     h.externalAttributes = externalAttributes_;
 
@@ -680,31 +794,32 @@ std::int32_t TZAZRec::WriteCentralHeader() {
         if (LowByte(versionNeeded_) < kVersionZip64) {
             UpdateVersions(true);
         }
-        if (auto replaced = ReplaceExtra(extraField_, kTagZip64, BuildZip64Data(z))) {
-            extraField_ = std::move(*replaced);
+        if (auto replaced = ReplaceExtra(ExtraField(), kTagZip64, BuildZip64Data(z))) {
+            StoreExtra(std::move(*replaced));
         }
-    } else {
-        extraField_ = DropExtraTags(extraField_, {kTagZip64});
+    } else if (extraField_) {
+        StoreExtra(DropExtraTags(*extraField_, {kTagZip64}));
     }
     if ((entryStatus_ & esLocalExtraBuilt) == 0 || zip64) {
         UpdateVersions(zip64);
     }
     h.versionMadeBy = versionMadeBy_;
     h.versionNeeded = versionNeeded_;
-    h.extraLength = static_cast<std::uint16_t>(extraField_.size());
+    const std::string& extraField = ExtraField();
+    h.extraLength = static_cast<std::uint16_t>(extraField.size());
 
     const std::size_t total =
-        central::kSize + storedName_.size() + extraField_.size() + storedComment_.size();
+        central::kSize + storedName_.size() + extraField.size() + storedComment.size();
     // A record longer than one write can carry (three full 64 KiB fields of a
     // damaged entry) or a field past its 16-bit length is refused whole.
     if (total > static_cast<std::size_t>(kRecordSizeMask) || storedName_.size() > 0xFFFF ||
-        extraField_.size() > 0xFFFF || storedComment_.size() > 0xFFFF) {
+        extraField.size() > 0xFFFF || storedComment.size() > 0xFFFF) {
         return -ZA_CODE(153);
     }
     std::string buf(total, '\0');
     h.Encode(reinterpret_cast<std::uint8_t*>(buf.data()));
     std::size_t at = central::kSize;
-    for (const std::string* part : {&storedName_, &extraField_, &storedComment_}) {
+    for (const std::string* part : {&std::as_const(storedName_), &extraField, &storedComment}) {
         std::memcpy(buf.data() + at, part->data(), part->size());
         at += part->size();
     }
@@ -730,8 +845,9 @@ std::int32_t TZAZRec::WriteLocalHeader(std::uint32_t dosDateTime, std::uint32_t 
     h.dosDateTime = dosDateTime;
     h.crc32 = crc;
     h.nameLength = static_cast<std::uint16_t>(storedName_.size());
-    h.extraLength = static_cast<std::uint16_t>(localExtraField_.size());
-    if (!localExtraField_.empty() && (entryStatus_ & esLocalZip64) != 0) {
+    const std::string& localExtraField = LocalExtraField();
+    h.extraLength = static_cast<std::uint16_t>(localExtraField.size());
+    if (!localExtraField.empty() && (entryStatus_ & esLocalZip64) != 0) {
         h.compressedSize = h.uncompressedSize = kSentinel32;
     } else if ((generalFlags_ & kFlagDataDescriptor) != 0) {
         h.compressedSize = h.uncompressedSize = 0;
@@ -743,16 +859,16 @@ std::int32_t TZAZRec::WriteLocalHeader(std::uint32_t dosDateTime, std::uint32_t 
         h.uncompressedSize = static_cast<std::uint32_t>(uncompressedSize_);
     }
     h.versionNeeded = versionNeeded_;
-    const std::size_t total = local::kSize + storedName_.size() + localExtraField_.size();
+    const std::size_t total = local::kSize + storedName_.size() + localExtraField.size();
     if (total > static_cast<std::size_t>(kRecordSizeMask) || storedName_.size() > 0xFFFF ||
-        localExtraField_.size() > 0xFFFF) {
+        localExtraField.size() > 0xFFFF) {
         return -ZA_CODE(166);
     }
     std::string buf(total, '\0');
     h.Encode(reinterpret_cast<std::uint8_t*>(buf.data()));
     std::memcpy(buf.data() + local::kSize, storedName_.data(), storedName_.size());
-    std::memcpy(buf.data() + local::kSize + storedName_.size(), localExtraField_.data(),
-                localExtraField_.size());
+    std::memcpy(buf.data() + local::kSize + storedName_.size(), localExtraField.data(),
+                localExtraField.size());
     const std::int32_t r = zf.Write(buf.data(), RecordLength(static_cast<std::int32_t>(total)));
     if (r != static_cast<std::int32_t>(total)) {
         return -ZA_CODE(166);

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,7 +37,7 @@ inline constexpr std::uint32_t esDirectory = 0x10;
 inline constexpr std::uint32_t esIncomplete = 0x20;
 inline constexpr std::uint32_t esDropped = 0x40;
 inline constexpr std::uint32_t esDeleted = 0x80;
-inline constexpr std::uint32_t esHashValid = 0x100;
+inline constexpr std::uint32_t esHashValid = 0x100;  // no longer set: hashes live in the name index
 inline constexpr std::uint32_t esLocalExtraBuilt = 0x200;
 inline constexpr std::uint32_t esLocalZip64 = 0x400;
 // The detected NameEncoding (1-4) cached in bits 16-18; 0 = not yet detected.
@@ -123,17 +124,11 @@ public:
 
     // The whole disk number (the interface's StartDisk is 16 bits).
     std::uint32_t StartDiskNumber() const { return startDisk_; }
-    // The cached hash of the upper-cased name; valid with esHashValid.
-    std::uint32_t CachedNameHash() const { return nameHash_; }
-    void SetNameHash(std::uint32_t hash) {
-        nameHash_ = hash;
-        entryStatus_ |= esHashValid;
-    }
-    const std::string& SelectionArgs() const { return selectionArgs_; }
-    void SetSelectionArgs(const std::string& args) { selectionArgs_ = args; }
+    const std::string& SelectionArgs() const;
+    void SetSelectionArgs(const std::string& args);
     // A free text of the operations (copied by AssignFrom).
-    const std::string& AuxText() const { return auxText_; }
-    void SetAuxText(const std::string& text) { auxText_ = text; }
+    const std::string& AuxText() const;
+    void SetAuxText(const std::string& text);
 
     // Plain setters for writers that fill an entry (no status change).
     void SetCompressedSize(std::int64_t v) { compressedSize_ = v; }
@@ -147,20 +142,35 @@ public:
     void SetEntryStatus(std::uint32_t v) { entryStatus_ = v; }
 
 protected:
-    std::uint16_t compressionMethod_ = 0;
+    // The texts an entry rarely has. A loaded archive holds one record per
+    // entry, so they live apart and exist only once one of them is set.
+    struct Texts {
+        std::string selectionArgs;
+        std::string auxText;
+        std::string storedComment;
+        std::string localExtraField;
+        // The name the archive holds on disk, while it differs from the
+        // stored name (a rename not yet written).
+        std::optional<std::string> lastStoredName;
+        // The display name, when it differs from the stored bytes.
+        std::string decodedName;
+    };
+    Texts& MutableTexts();
+    // A text of `texts_`, or the empty text while there are none.
+    const std::string& TextOrEmpty(std::string Texts::*field) const;
+
+    std::unique_ptr<Texts> texts_;
     std::int64_t compressedSize_ = 0;
+    std::int64_t uncompressedSize_ = 0;
+    std::int64_t localHeaderOffset_ = 0;
     std::uint32_t crc32_ = 0;
     std::uint32_t startDisk_ = 0;
     std::uint32_t externalAttributes_ = 0;
-    std::uint32_t nameHash_ = 0;
-    std::uint16_t internalAttributes_ = 0;
     std::uint32_t dosDateTime_ = 0;
-    std::int64_t localHeaderOffset_ = 0;
-    std::string selectionArgs_;
     std::uint32_t entryStatus_ = 0;
-    std::int64_t uncompressedSize_ = 0;
+    std::uint16_t compressionMethod_ = 0;
+    std::uint16_t internalAttributes_ = 0;
     std::uint16_t versionNeeded_ = 0;
-    std::string auxText_;
 };
 
 // The stored form of a new name and comment (ChooseStoredForm).
@@ -180,7 +190,7 @@ public:
     // ---- the interface -----------------------------------------------------------
     TZAEncodingOpts NameEncoding() override;
     bool IsEncrypted() const override;
-    const std::string& ExtraField() const override { return extraField_; }
+    const std::string& ExtraField() const override;
     std::uint16_t ExtraFieldLength() const override;
     std::string FileComment() override { return DecodeStoredText(true); }
     std::uint16_t StoredCommentLength() const override;
@@ -232,29 +242,38 @@ public:
                                           std::string_view extraField);
 
     // ---- fields ---------------------------------------------------------------------
-    const std::string& StoredComment() const { return storedComment_; }
-    const std::string& LastStoredName() const { return lastStoredName_; }
-    const std::string& LocalExtraField() const { return localExtraField_; }
+    const std::string& StoredComment() const { return TextOrEmpty(&Texts::storedComment); }
+    // The name as the archive holds it on disk (the stored name until a
+    // rename is written).
+    const std::string& LastStoredName() const;
+    const std::string& LocalExtraField() const { return TextOrEmpty(&Texts::localExtraField); }
     TZAWorkZip& Owner() const { return *owner_; }
     void SetOwner(TZAWorkZip& owner) { owner_ = &owner; }
     // Raw setters (no re-encoding, no status change) for writers and tests.
     void SetStoredName(const std::string& bytes);
-    void SetStoredComment(const std::string& bytes) { storedComment_ = bytes; }
-    void SetExtraFieldRaw(const std::string& bytes) { extraField_ = bytes; }
+    void SetStoredComment(const std::string& bytes);
+    void SetExtraFieldRaw(const std::string& bytes) { StoreExtra(bytes); }
     void SetGeneralFlags(std::uint16_t v) { generalFlags_ = v; }
     void SetVersionMadeBy(std::uint16_t v) { versionMadeBy_ = v; }
 
 private:
+    // What FileName returns: not decoded yet, the stored bytes themselves
+    // (the usual case: no second copy), or the decoded text of `texts_`.
+    enum class NameState : std::uint8_t { Unknown, Stored, Decoded };
+
     TZAEncodingOpts DetectEncoding() const;
     std::optional<std::string_view> UnicodeText(bool comment) const;
+    void StoreExtra(std::string bytes);
+    // Replaces the stored name, keeping the on-disk name while they differ.
+    void StoreName(std::string bytes);
+    // The stored name is now the name on disk as well.
+    void NameWritten();
 
-    std::string extraField_;
-    std::optional<std::string> cachedName_;
+    // The small fields first: they fill the end of the base part.
     std::uint16_t generalFlags_ = 0;
-    std::string storedComment_;
-    std::string storedName_;
-    std::string localExtraField_;
-    TZAWorkZip* owner_;
-    std::string lastStoredName_;
     std::uint16_t versionMadeBy_ = 0;
+    NameState nameState_ = NameState::Unknown;
+    std::string storedName_;
+    std::unique_ptr<std::string> extraField_;  // nullptr when empty
+    TZAWorkZip* owner_;
 };

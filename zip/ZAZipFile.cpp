@@ -20,27 +20,34 @@ TZAZipFile::~TZAZipFile() {
 
 void TZAZipFile::Clear() {
     hash_->Clear();
+    indexed_ = 0;
     TZACentral::Clear();
 }
 
 void TZAZipFile::SetCapacity(std::int32_t n) {
     TZACentral::SetCapacity(n);
     // Resize the index only when its bucket count would change, so that
-    // growing one entry at a time does not rebuild it over and over.
+    // growing one entry at a time does not rebuild it over and over. Every
+    // entry is indexed again when a lookup needs it.
     if (hashing_ && TZADirHashList::BucketCountFor(n) != hash_->Length()) {
         hash_->SizeFor(n);
-        for (std::int32_t i = 0; i < Count(); ++i) {
-            hash_->Insert(i, false);
-        }
+        indexed_ = 0;
     }
 }
 
 std::int32_t TZAZipFile::Add(std::unique_ptr<TZAZRec> entry) {
-    const std::int32_t index = TZACentral::Add(std::move(entry));
-    if (!hash_->IsEmpty()) {
-        hash_->Insert(index, false);
+    // Indexed by the next lookup: loading only to list the entries never
+    // decodes or hashes a name.
+    return TZACentral::Add(std::move(entry));
+}
+
+void TZAZipFile::IndexPending() {
+    if (hash_->IsEmpty()) {
+        return;
     }
-    return index;
+    for (; indexed_ < Count(); ++indexed_) {
+        hash_->Insert(indexed_, false);
+    }
 }
 
 void TZAZipFile::ClearCachedNames() {
@@ -50,6 +57,7 @@ void TZAZipFile::ClearCachedNames() {
 
 TZAZRec* TZAZipFile::FindName(std::string_view name, std::int32_t& index, bool hasWildcards) {
     if (!hasWildcards && index < 0 && !hash_->IsEmpty()) {
+        IndexPending();
         if (name.empty()) {
             index = kNoIndex;
             return nullptr;
@@ -69,6 +77,7 @@ std::int32_t TZAZipFile::FindDuplicate(TZAZRec& entry) {
     if (hash_->IsEmpty()) {
         return TZACentral::FindDuplicate(entry);
     }
+    IndexPending();
     const std::int32_t found = hash_->Find(entry.FileName(), false);
     if (found >= 0 && &Entry(found) == &entry) {
         // The index holds this entry under its name: another one can only
@@ -82,6 +91,7 @@ std::int32_t TZAZipFile::FindDuplicate(TZAZRec& entry) {
 }
 
 std::int32_t TZAZipFile::FindLiveDuplicate(const std::string& name, const TZAZRec& self) {
+    IndexPending();
     if (!hash_->IsEmpty() && hash_->Find(name, true) < 0) {
         return -1;
     }
@@ -90,12 +100,14 @@ std::int32_t TZAZipFile::FindLiveDuplicate(const std::string& name, const TZAZRe
 
 std::int32_t TZAZipFile::TruncateFrom(std::int32_t index) {
     const std::int32_t removed = TZACentral::TruncateFrom(index);
+    indexed_ = std::min(indexed_, Count());
     RebuildHash(0, false);
     return removed;
 }
 
 void TZAZipFile::AssignFrom(const TZAWorkFile& other) {
     hash_->Clear();
+    indexed_ = 0;
     TZACentral::AssignFrom(other);
     const auto* src = dynamic_cast<const TZAZipFile*>(&other);
     if (src == nullptr) {
@@ -131,6 +143,7 @@ std::int32_t TZAZipFile::RebuildHash(std::uint32_t filter, bool allowDuplicates)
             ++already;
         }
     }
+    indexed_ = Count();
     return already;
 }
 
@@ -140,6 +153,7 @@ void TZAZipFile::SetHashing(bool on) {
         RebuildHash(0, false);
     } else {
         hash_->Clear();
+        indexed_ = 0;
     }
 }
 

@@ -52,6 +52,7 @@ public:
     std::int32_t RebuildHash(std::uint32_t filter, bool allowDuplicates);
     void SetHashing(bool on);
     bool Hashing() const { return hashing_; }
+    // The index; entries added since the last lookup are not in it yet.
     const TZADirHashList* HashList() const { return hash_.get(); }
 
     // The executable stub in front of a self-extracting archive.
@@ -64,7 +65,11 @@ public:
     std::int64_t LastWriteAtOpen() const { return lastWrite_; }
 
 private:
+    // Indexes the entries added since the last lookup.
+    void IndexPending();
+
     std::int64_t lastWrite_ = 0;
+    std::int32_t indexed_ = 0;  // entries before this one are in the index
     std::int32_t openResult_ = 0;
     std::unique_ptr<TZADirHashList> hash_;
     bool hashing_ = true;
