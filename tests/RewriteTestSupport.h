@@ -5,11 +5,7 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,19 +16,12 @@
 
 namespace rewrite_test {
 
+using platform_test::ReadFile;
 using platform_test::ScopedEnv;
 using platform_test::ScratchFolder;
+using platform_test::WriteFile;
 using ztest::Quote;
 using ztest::Shell;
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // "unzip -t" passes without any warning.
 inline bool UnzipTestClean(const std::string& archive) {

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "PlatformTestSupport.h"
 #include "ZATestZip.h"
 #include "platform/TempFiles.h"
 
@@ -25,11 +25,7 @@ inline void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
+using platform_test::ReadFile;
 using ztest::Quote;
 using ztest::Shell;
 

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 
 #include "PlatformTestSupport.h"
@@ -14,17 +12,10 @@
 
 namespace records_test {
 
+using platform_test::ReadFile;
 using platform_test::ScratchFolder;
+using platform_test::WriteFile;
 using ztest::Shell;
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Bytes from a list of values 0-255.
 inline std::string B(std::initializer_list<int> bytes) {
