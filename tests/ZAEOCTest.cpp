@@ -7,6 +7,7 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "ZARecordsTestSupport.h"
 #include "zip/ZAEOC.h"
@@ -357,23 +358,30 @@ TEST_F(ZAEOCTest, ExecutableStubIsProbedAndKept) {
 
 class ZAEOCSetTest : public ZAEOCTest {
 protected:
-    // Writes a three-part numbered set: 250 bytes of data beginning with
-    // the marker and a local header, then the end record on part 3.
-    void WriteNumberedSet() {
-        comp.Internal().MaxVolumeSize = 100;
+    // A writer of the set `name` in parts of `partSize` bytes that has
+    // written `dataSize` bytes of data beginning with the marker and a local header.
+    std::unique_ptr<TZAEOC> StartSet(const std::string& name, std::int64_t partSize, int dataSize) {
+        comp.Internal().MaxVolumeSize = partSize;
         comp.Internal().MinFreeVolumeSize = 0;
         comp.Internal().Unattended = true;
-        TZAEOC w(comp);
-        w.BeginMultiPartWrite(dir / "set.zip", 300);
+        auto w = std::make_unique<TZAEOC>(comp);
+        w->BeginMultiPartWrite(dir / name, 300);
         std::string data = LE32(kMultiPartMarker) + LE32(kLocalHeaderSig);
-        data.resize(250, 'd');
-        ASSERT_EQ(w.Write(data.data(), 250), 250);
-        w.CentralStartDisk = 2;
-        w.CentralOffset = 50;
-        w.CentralSize = 0;
-        ASSERT_EQ(w.WriteEndRecords(), 22);
-        ASSERT_EQ(w.FinishParts(), 0);
-        EXPECT_EQ(w.DiskCount, 3);
+        data.resize(static_cast<std::size_t>(dataSize), 'd');
+        EXPECT_EQ(w->Write(data.data(), dataSize), dataSize);
+        return w;
+    }
+
+    // Writes a three-part numbered set: 250 bytes of data, then the end
+    // record on part 3.
+    void WriteNumberedSet() {
+        const auto w = StartSet("set.zip", 100, 250);
+        w->CentralStartDisk = 2;
+        w->CentralOffset = 50;
+        w->CentralSize = 0;
+        ASSERT_EQ(w->WriteEndRecords(), 22);
+        ASSERT_EQ(w->FinishParts(), 0);
+        EXPECT_EQ(w->DiskCount, 3);
     }
 };
 
@@ -405,14 +413,8 @@ TEST_F(ZAEOCSetTest, PartsWithAnotherDateAreNotOneSet) {
 }
 
 TEST_F(ZAEOCSetTest, Zip64EndRecordsMoveWholeToTheLastPart) {
-    comp.Internal().MaxVolumeSize = 120;
-    comp.Internal().MinFreeVolumeSize = 0;
-    comp.Internal().Unattended = true;
-    TZAEOC w(comp);
-    w.BeginMultiPartWrite(dir / "big.zip", 300);
-    std::string data = LE32(kMultiPartMarker) + LE32(kLocalHeaderSig);
-    data.resize(90, 'd');
-    ASSERT_EQ(w.Write(data.data(), 90), 90);
+    const auto writer = StartSet("big.zip", 120, 90);
+    TZAEOC& w = *writer;
     w.TotalEntries = w.CentralEntriesOnDisk = 70000;  // needs the Zip64 records
     w.CentralOffset = 8;
     w.CentralSize = 82;
