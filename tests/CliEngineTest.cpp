@@ -36,19 +36,19 @@ TEST(CliEngine, AddOptionsAndPeerChecks) {
         SCOPED_TRACE(c.options);
         Scratch s;
         MakeTree(s);
-        const auto add = RunIn(s.dir, kCli + " add " + c.options + " t.zip src");
+        const auto add = Shell(kCli + " add " + c.options + " t.zip src", s.dir);
         EXPECT_EQ(add.status, 0) << add.output;
-        EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | sort | tr '\\n' ' '").output,
+        EXPECT_EQ(Shell("unzip -Z1 t.zip | sort | tr '\\n' ' '", s.dir).output,
                   std::string(c.names) + " ");
         const std::string pw = c.password;
         EXPECT_EQ(
-            RunIn(s.dir, "unzip -tq " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip").status, 0);
-        EXPECT_EQ(RunIn(s.dir, "7zz t -p" + Quote(pw) + " t.zip").status, 0);
+            Shell("unzip -tq " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip", s.dir).status, 0);
+        EXPECT_EQ(Shell("7zz t -p" + Quote(pw) + " t.zip", s.dir).status, 0);
         if (pw.empty()) {
-            EXPECT_EQ(RunIn(s.dir, "python3 -m zipfile -t t.zip").status, 0);
+            EXPECT_EQ(Shell("python3 -m zipfile -t t.zip", s.dir).status, 0);
         }
         const auto test =
-            RunIn(s.dir, kCli + " test " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip");
+            Shell(kCli + " test " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip", s.dir);
         EXPECT_EQ(test.status, 0) << test.output;
     }
 }
@@ -56,16 +56,16 @@ TEST(CliEngine, AddOptionsAndPeerChecks) {
 TEST(CliEngine, AddMoveFreshenUpdate) {
     Scratch s;
     MakeTree(s);
-    ASSERT_EQ(RunIn(s.dir, kCli + " add -p t.zip src/a.txt").status, 0);
+    ASSERT_EQ(Shell(kCli + " add -p t.zip src/a.txt", s.dir).status, 0);
     WriteFile(s / "src/a.txt", "neu");
-    RunIn(s.dir, "touch -d '+1 hour' src/a.txt");
-    EXPECT_EQ(RunIn(s.dir, kCli + " add -p -f t.zip src/a.txt src/sub/b.bin").status, 0);
-    EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | tr '\\n' ' '").output, "src/a.txt ");
-    EXPECT_EQ(RunIn(s.dir, "unzip -p t.zip src/a.txt").output, "neu");
-    EXPECT_EQ(RunIn(s.dir, kCli + " add -p -u t.zip src/sub/b.bin").status, 0);
-    EXPECT_EQ(RunIn(s.dir, "unzip -Z1 t.zip | sort | tr '\\n' ' '").output,
+    Shell("touch -d '+1 hour' src/a.txt", s.dir);
+    EXPECT_EQ(Shell(kCli + " add -p -f t.zip src/a.txt src/sub/b.bin", s.dir).status, 0);
+    EXPECT_EQ(Shell("unzip -Z1 t.zip | tr '\\n' ' '", s.dir).output, "src/a.txt ");
+    EXPECT_EQ(Shell("unzip -p t.zip src/a.txt", s.dir).output, "neu");
+    EXPECT_EQ(Shell(kCli + " add -p -u t.zip src/sub/b.bin", s.dir).status, 0);
+    EXPECT_EQ(Shell("unzip -Z1 t.zip | sort | tr '\\n' ' '", s.dir).output,
               "src/a.txt src/sub/b.bin ");
-    EXPECT_EQ(RunIn(s.dir, kCli + " add -m m.zip src/.hid").status, 0);
+    EXPECT_EQ(Shell(kCli + " add -m m.zip src/.hid", s.dir).status, 0);
     EXPECT_FALSE(fs::exists(s / "src/.hid"));
 }
 
@@ -73,7 +73,7 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
     Scratch s;
     WriteFile(s / "in/a.txt", "A");
     WriteFile(s / "in/d/b.txt", "B");
-    ASSERT_EQ(RunIn(s.dir, "cd in && zip -qr -P pw ../p.zip . && zip -qr ../q.zip .").status, 0);
+    ASSERT_EQ(Shell("cd in && zip -qr -P pw ../p.zip . && zip -qr ../q.zip .", s.dir).status, 0);
     struct Case {
         std::string command;
         int status;
@@ -93,7 +93,7 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        const auto r = RunIn(s.dir, kCli + " " + c.command);
+        const auto r = Shell(kCli + " " + c.command, s.dir);
         EXPECT_EQ(r.status, c.status) << r.output;
         if (*c.file) {
             EXPECT_EQ(ReadFile(s / c.file), c.content);
@@ -101,19 +101,19 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
     }
     // Existing files are kept unless -o is given.
     WriteFile(s / "o6/a.txt", "alt");
-    RunIn(s.dir, kCli + " extract -d o6 q.zip a.txt");
+    Shell(kCli + " extract -d o6 q.zip a.txt", s.dir);
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "alt");
-    EXPECT_EQ(RunIn(s.dir, kCli + " extract -o -d o6 q.zip a.txt").status, 0);
+    EXPECT_EQ(Shell(kCli + " extract -o -d o6 q.zip a.txt", s.dir).status, 0);
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "A");
 }
 
 TEST(CliEngine, DamagedArchiveFailsTheTest) {
     Scratch s;
     WriteFile(s / "a.txt", Content(4, 50000));
-    ASSERT_EQ(RunIn(s.dir, "zip -q p.zip a.txt").status, 0);
+    ASSERT_EQ(Shell("zip -q p.zip a.txt", s.dir).status, 0);
     std::string bytes = ReadFile(s / "p.zip");
     bytes[100] = static_cast<char>(bytes[100] ^ 0x5A);
     WriteFile(s / "p.zip", bytes);
-    const auto r = RunIn(s.dir, kCli + " test p.zip");
+    const auto r = Shell(kCli + " test p.zip", s.dir);
     EXPECT_EQ(r.status, 1) << r.output;
 }

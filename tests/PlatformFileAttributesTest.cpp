@@ -15,8 +15,8 @@ namespace {
 
 TEST(PlatformFileAttributes, KindsOfPaths) {
     ScratchFolder scratch;
-    platform_test::writeFile(scratch / "five.txt", "12345");
-    platform_test::writeFile(scratch / ".hidden", "xy");
+    platform_test::WriteFile(scratch / "five.txt", "12345");
+    platform_test::WriteFile(scratch / ".hidden", "xy");
     ASSERT_EQ(::mkdir((scratch / "folder").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((scratch / ".config").c_str(), 0755), 0);
     ASSERT_EQ(::symlink((scratch / "five.txt").c_str(), (scratch / "link").c_str()), 0);
@@ -81,7 +81,7 @@ TEST(PlatformFileAttributes, ReadOnlyWithoutWritePermission) {
     }
     ScratchFolder scratch;
     const std::string file = scratch / "ro.txt";
-    platform_test::writeFile(file, "x");
+    platform_test::WriteFile(file, "x");
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     const FileAttributes a = ReadFileAttributes(file);
     EXPECT_TRUE(a.isReadOnly);
@@ -93,7 +93,7 @@ TEST(PlatformFileAttributes, ReadOnlyWithoutWritePermission) {
 TEST(PlatformFileAttributes, ModificationTimes) {
     ScratchFolder scratch;
     const std::string file = scratch / "t.bin";
-    platform_test::writeFile(file, "x");
+    platform_test::WriteFile(file, "x");
 
     const DosDateTime stamp = EncodeDosDateTime({2003, 4, 5, 6, 7, 8});
     ASSERT_TRUE(SetFileDosDateTime(file, stamp));

@@ -115,10 +115,10 @@ TEST(PlatformTempFiles, RemoveTreeRemovesLinksNotTheirTargets) {
     const std::string outside = scratch / "outside";
     const std::string tree = scratch / "tree";
     ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
-    platform_test::writeFile(outside + "/keep.txt", "keep");
+    platform_test::WriteFile(outside + "/keep.txt", "keep");
     ASSERT_EQ(::mkdir(tree.c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((tree + "/sub").c_str(), 0755), 0);
-    platform_test::writeFile(tree + "/sub/a.txt", "a");
+    platform_test::WriteFile(tree + "/sub/a.txt", "a");
     ASSERT_EQ(::symlink(outside.c_str(), (tree + "/sub/link").c_str()), 0);
     const std::string topLink = scratch / "toplink";
     ASSERT_EQ(::symlink(outside.c_str(), topLink.c_str()), 0);
@@ -127,7 +127,7 @@ TEST(PlatformTempFiles, RemoveTreeRemovesLinksNotTheirTargets) {
     EXPECT_FALSE(pathExists(tree));
     EXPECT_TRUE(RemoveTree(topLink + "/"));
     EXPECT_FALSE(pathExists(topLink));
-    EXPECT_EQ(platform_test::readFile(outside + "/keep.txt"), "keep");
+    EXPECT_EQ(platform_test::ReadFile(outside + "/keep.txt"), "keep");
 
     EXPECT_TRUE(RemoveTree(outside + "/keep.txt"));  // a plain file
     EXPECT_FALSE(pathExists(outside + "/keep.txt"));
@@ -144,7 +144,7 @@ TEST(PlatformTempFiles, RemoveTreeReportsWhatItCouldNotRemove) {
     ScratchFolder scratch;
     const std::string locked = scratch / "locked";
     ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
-    platform_test::writeFile(locked + "/f", "x");
+    platform_test::WriteFile(locked + "/f", "x");
     ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
     EXPECT_FALSE(RemoveTree(locked));
     EXPECT_TRUE(pathExists(locked + "/f"));

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -67,11 +68,11 @@ inline bool pathExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-inline void writeFile(const std::string& path, const std::string& content) {
+inline void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
 }
 
-inline std::string readFile(const std::string& path) {
+inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }

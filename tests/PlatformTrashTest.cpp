@@ -12,10 +12,10 @@
 
 using namespace platform;
 using platform_test::pathExists;
-using platform_test::readFile;
+using platform_test::ReadFile;
 using platform_test::ScopedEnv;
 using platform_test::ScratchFolder;
-using platform_test::writeFile;
+using platform_test::WriteFile;
 
 namespace {
 
@@ -39,7 +39,7 @@ protected:
             "\\[Trash Info\\]\nPath=([^\n]*)\n"
             "DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
         std::smatch m;
-        const std::string text = readFile(infoFile);
+        const std::string text = ReadFile(infoFile);
         return std::regex_match(text, m, kInfo) ? m[1].str() : "";
     }
 };
@@ -57,22 +57,22 @@ TEST_F(PlatformTrash, HomeTrashFolderFromEnvironment) {
 }
 
 TEST_F(PlatformTrash, FileAndFolderAreMoved) {
-    writeFile(work + "/report.txt", "content");
+    WriteFile(work + "/report.txt", "content");
     ASSERT_EQ(::mkdir((work + "/dir").c_str(), 0755), 0);
-    writeFile(work + "/dir/inner.txt", "inner");
+    WriteFile(work + "/dir/inner.txt", "inner");
 
     const TrashResult file = MoveToTrash(work + "/report.txt");
     ASSERT_TRUE(file) << file.error;
     EXPECT_FALSE(pathExists(work + "/report.txt"));
     EXPECT_EQ(file.trashedPath, trash + "/files/report.txt");
     EXPECT_EQ(file.infoPath, trash + "/info/report.txt.trashinfo");
-    EXPECT_EQ(readFile(file.trashedPath), "content");
+    EXPECT_EQ(ReadFile(file.trashedPath), "content");
     EXPECT_EQ(infoPath(file.infoPath), work + "/report.txt");
 
     const TrashResult dir = MoveToTrash(work + "/dir/");
     ASSERT_TRUE(dir) << dir.error;
     EXPECT_FALSE(pathExists(work + "/dir"));
-    EXPECT_EQ(readFile(trash + "/files/dir/inner.txt"), "inner");
+    EXPECT_EQ(ReadFile(trash + "/files/dir/inner.txt"), "inner");
     EXPECT_EQ(infoPath(trash + "/info/dir.trashinfo"), work + "/dir");
 
     struct stat st;
@@ -84,11 +84,11 @@ TEST_F(PlatformTrash, CollisionsGetNumbers) {
     for (const char* sub : {"a", "b", "c"}) {
         const std::string folder = work + "/" + sub;
         ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-        writeFile(folder + "/same.txt", sub);
+        WriteFile(folder + "/same.txt", sub);
     }
     // A stray file in files/ without an info file also holds its name.
     ASSERT_TRUE(MoveToTrash(work + "/a/same.txt"));
-    writeFile(trash + "/files/same.txt.2", "stray");
+    WriteFile(trash + "/files/same.txt.2", "stray");
 
     const TrashResult b = MoveToTrash(work + "/b/same.txt");
     const TrashResult c = MoveToTrash(work + "/c/same.txt");
@@ -96,17 +96,17 @@ TEST_F(PlatformTrash, CollisionsGetNumbers) {
     ASSERT_TRUE(c) << c.error;
     EXPECT_EQ(b.trashedPath, trash + "/files/same.txt.3");
     EXPECT_EQ(c.trashedPath, trash + "/files/same.txt.4");
-    EXPECT_EQ(readFile(b.trashedPath), "b");
-    EXPECT_EQ(readFile(c.trashedPath), "c");
-    EXPECT_EQ(readFile(trash + "/files/same.txt"), "a");
-    EXPECT_EQ(readFile(trash + "/files/same.txt.2"), "stray");
+    EXPECT_EQ(ReadFile(b.trashedPath), "b");
+    EXPECT_EQ(ReadFile(c.trashedPath), "c");
+    EXPECT_EQ(ReadFile(trash + "/files/same.txt"), "a");
+    EXPECT_EQ(ReadFile(trash + "/files/same.txt.2"), "stray");
     EXPECT_FALSE(pathExists(trash + "/info/same.txt.2.trashinfo"));
     EXPECT_EQ(infoPath(trash + "/info/same.txt.3.trashinfo"), work + "/b/same.txt");
 }
 
 TEST_F(PlatformTrash, NamesArePercentEncoded) {
     const std::string name = "Bericht M\xC3\xA4rz 100%.txt";
-    writeFile(work + "/" + name, "x");
+    WriteFile(work + "/" + name, "x");
     const TrashResult r = MoveToTrash(work + "/" + name);
     ASSERT_TRUE(r) << r.error;
     EXPECT_EQ(r.trashedPath, trash + "/files/" + name);
@@ -130,10 +130,10 @@ TEST_F(PlatformTrash, NamesArePercentEncoded) {
 }
 
 TEST_F(PlatformTrash, LinkIsTrashedNotItsTarget) {
-    writeFile(work + "/target.txt", "t");
+    WriteFile(work + "/target.txt", "t");
     ASSERT_EQ(::symlink((work + "/target.txt").c_str(), (work + "/link").c_str()), 0);
     ASSERT_TRUE(MoveToTrash(work + "/link"));
-    EXPECT_EQ(readFile(work + "/target.txt"), "t");
+    EXPECT_EQ(ReadFile(work + "/target.txt"), "t");
     struct stat st;
     ASSERT_EQ(::lstat((trash + "/files/link").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
@@ -142,7 +142,7 @@ TEST_F(PlatformTrash, LinkIsTrashedNotItsTarget) {
 TEST_F(PlatformTrash, FailuresLeaveTheFileAndNoInfo) {
     // A name so long that NAME.trashinfo exceeds the file system's limit.
     const std::string longName(250, 'n');
-    writeFile(work + "/" + longName, "keep");
+    WriteFile(work + "/" + longName, "keep");
 
     struct Case {
         const char* label;
@@ -164,7 +164,7 @@ TEST_F(PlatformTrash, FailuresLeaveTheFileAndNoInfo) {
         EXPECT_FALSE(r);
         EXPECT_FALSE(r.error.empty());
     }
-    EXPECT_EQ(readFile(work + "/" + longName), "keep");
+    EXPECT_EQ(ReadFile(work + "/" + longName), "keep");
     EXPECT_TRUE(pathExists(trash + "/files"));
     EXPECT_TRUE(std::filesystem::is_empty(trash + "/info"));
 }

@@ -5,70 +5,33 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "PlatformTestSupport.h"
+#include "ZATestZip.h"
 #include "zip/ZipArchiver.h"
 
 namespace rewrite_test {
 
+using platform_test::ReadFile;
 using platform_test::ScopedEnv;
 using platform_test::ScratchFolder;
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs a shell command; its exit status (0 = success) and, when wanted, its output.
-inline int Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = ::popen(("(" + command + ") 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    std::string out;
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        out.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    if (output != nullptr) {
-        *output = out;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
+using platform_test::WriteFile;
+using ztest::Quote;
+using ztest::Shell;
 
 // "unzip -t" passes without any warning.
 inline bool UnzipTestClean(const std::string& archive) {
-    std::string out;
-    const int rc = Shell("unzip -t " + Quote(archive), &out);
-    return rc == 0 && out.find("warning") == std::string::npos;
+    const auto r = Shell("unzip -t " + Quote(archive));
+    return r && r.output.find("warning") == std::string::npos;
 }
 
 // The entry names as unzip lists them ("unzip -Z1"), sorted by the archive's order.
 inline std::vector<std::string> UnzipNames(const std::string& archive) {
-    std::string out;
-    Shell("unzip -Z1 " + Quote(archive), &out);
+    const std::string out = Shell("unzip -Z1 " + Quote(archive)).output;
     std::vector<std::string> names;
     std::size_t at = 0;
     while (at < out.size()) {
@@ -81,9 +44,7 @@ inline std::vector<std::string> UnzipNames(const std::string& archive) {
 
 // Every entry's data in order, as "unzip -p" writes it.
 inline std::string UnzipContent(const std::string& archive) {
-    std::string out;
-    Shell("unzip -p " + Quote(archive), &out);
-    return out;
+    return Shell("unzip -p " + Quote(archive)).output;
 }
 
 // Files t1.txt ... and b1.bin ... (random data) zipped into `archive` in
@@ -105,7 +66,7 @@ inline void MakeArchive(const ScratchFolder& dir, const std::string& archive, in
               Quote(src + "/" + name));
         list += " " + name;
     }
-    Shell("cd " + Quote(src) + " && zip " + zipOptions + " " + Quote(archive) + list);
+    Shell("zip " + zipOptions + " " + Quote(archive) + list, src);
 }
 
 // A component as the command-line tool sets it up: unattended, UTF-8, the

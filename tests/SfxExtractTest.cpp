@@ -326,9 +326,10 @@ struct FakeHost {
         of(ctx).files[of(ctx).current].append(reinterpret_cast<const char*>(b), n);
         return SFX_OK;
     }
-    static int close(void* ctx, void*, int keep, std::uint32_t, std::uint32_t, std::uint16_t) {
+    static int close(void* ctx, void*, const char* p, int keep, std::uint32_t, std::uint32_t,
+                     std::uint16_t) {
         if (!keep) {
-            of(ctx).files.erase(of(ctx).current);
+            of(ctx).files.erase(p);
         }
         return SFX_OK;
     }

@@ -3,7 +3,6 @@
 // writing small zip archives by hand, and running outside tools.
 #pragma once
 
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -18,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "ZATestZip.h"
 #include "sfx_crc.h"
 #include "sfxblock.h"
 
@@ -255,13 +255,12 @@ inline Bytes makeZip(const std::vector<ZipEntry>& entries, std::uint32_t base = 
 }
 
 inline bool haveTool(const std::string& name) {
-    return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+    return static_cast<bool>(ztest::Shell("command -v " + name));
 }
 
 // Runs a shell command; returns its exit status (-1 when it did not exit).
 inline int run(const std::string& command) {
-    const int rc = std::system(command.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return ztest::Shell(command).status;
 }
 
 inline std::string quote(const fs::path& p) {

@@ -90,7 +90,7 @@ TEST(ZADllLoad, LibraryWithoutTheEngineExportsIsRefused) {
     Scratch s;
     // A real shared library, but not the engine: refused as old or corrupt.
     const auto found =
-        RunIn(s.dir, "ldconfig -p | awk '/libz\\.so\\.1 .*x86-64/ {print $NF; exit}'");
+        Shell("ldconfig -p | awk '/libz\\.so\\.1 .*x86-64/ {print $NF; exit}'", s.dir);
     const std::string libz = found.output.substr(0, found.output.find('\n'));
     if (libz.empty())
         GTEST_SKIP() << "no libz.so.1";

@@ -59,10 +59,11 @@ struct Component {
         zip.Add();
     }
     std::string Names(const std::string& archive) {
-        return RunIn(scratch.dir,
-                     "python3 -c \"import zipfile,sys; print(' '.join(sorted("
-                     "zipfile.ZipFile(sys.argv[1]).namelist())))\" " +
-                         Quote(archive))
+        return Shell(
+                   "python3 -c \"import zipfile,sys; print(' '.join(sorted("
+                   "zipfile.ZipFile(sys.argv[1]).namelist())))\" " +
+                       Quote(archive),
+                   scratch.dir)
             .output;
     }
 };
@@ -275,22 +276,23 @@ TEST(ZADllOprAdd, OptionsGiveTheStoredNamesPeersAccept) {
         EXPECT_EQ(t.Names("t.zip"), c.expected);
         const std::string pw = c.opts.contains(AddEncrypt) ? "Geheim1" : "";
         const auto unzip =
-            RunIn(t.scratch.dir, "unzip -t " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip");
+            Shell("unzip -t " + (pw.empty() ? "" : "-P " + pw + " ") + "t.zip", t.scratch.dir);
         EXPECT_EQ(unzip.status, 0) << unzip.output;
-        const auto sz = RunIn(t.scratch.dir, "7zz t -p" + Quote(pw) + " t.zip");
+        const auto sz = Shell("7zz t -p" + Quote(pw) + " t.zip", t.scratch.dir);
         EXPECT_EQ(sz.status, 0) << sz.output;
         if (pw.empty()) {
-            const auto py = RunIn(t.scratch.dir, "python3 -m zipfile -t t.zip");
+            const auto py = Shell("python3 -m zipfile -t t.zip", t.scratch.dir);
             EXPECT_EQ(py.status, 0) << py.output;
             // Level 0 stores, every other level deflates the compressible text.
-            const auto method = RunIn(t.scratch.dir,
-                                      "python3 -c \"import zipfile; print(zipfile.ZipFile('t.zip')."
-                                      "getinfo([n for n in zipfile.ZipFile('t.zip').namelist() if "
-                                      "n.endswith('a.txt')][0])"
-                                      ".compress_type)\"");
+            const auto method = Shell(
+                "python3 -c \"import zipfile; print(zipfile.ZipFile('t.zip')."
+                "getinfo([n for n in zipfile.ZipFile('t.zip').namelist() if "
+                "n.endswith('a.txt')][0])"
+                ".compress_type)\"",
+                t.scratch.dir);
             EXPECT_EQ(method.output, c.level == 0 ? "0\n" : "8\n");
         } else {
-            EXPECT_NE(RunIn(t.scratch.dir, "unzip -t -P falsch t.zip").status, 0);
+            EXPECT_NE(Shell("unzip -t -P falsch t.zip", t.scratch.dir).status, 0);
         }
         // The list was read again: the entries (without folders) are visible.
         EXPECT_GE(t.zip.Count(), 2);
@@ -310,7 +312,7 @@ TEST(ZADllOprAdd, MoveFreshenAndUpdate) {
     t.Add("t.zip", {"src/*.txt"}, {AddDirNames, AddFreshen});
     EXPECT_EQ(t.zip.ErrCode(), 0) << t.zip.ErrMessage();
     EXPECT_EQ(t.Names("t.zip"), "src/a.txt src/sub/b.bin\n");
-    EXPECT_EQ(RunIn(t.scratch.dir, "unzip -p t.zip src/a.txt").output, "neu\n");
+    EXPECT_EQ(Shell("unzip -p t.zip src/a.txt", t.scratch.dir).output, "neu\n");
     // Update adds the new file as well.
     t.Add("t.zip", {"src/*.txt"}, {AddDirNames, AddUpdate});
     EXPECT_EQ(t.Names("t.zip"), "src/a.txt src/sub/b.bin src/ümlaut.txt\n");
@@ -319,7 +321,7 @@ TEST(ZADllOprAdd, MoveFreshenAndUpdate) {
     t.Add("m.zip", {"src/sub/b.bin"}, {AddDirNames, AddMove});
     EXPECT_EQ(t.zip.ErrCode(), 0) << t.zip.ErrMessage();
     EXPECT_FALSE(fs::exists(t.Path("src/sub/b.bin")));
-    EXPECT_EQ(RunIn(t.scratch.dir, "unzip -t m.zip").status, 0);
+    EXPECT_EQ(Shell("unzip -t m.zip", t.scratch.dir).status, 0);
     // An add with no files and neither freshen nor update is refused (message 11).
     t.Add("m.zip", {}, {});
     EXPECT_EQ(t.zip.ErrCode(), 11);
@@ -378,7 +380,7 @@ TEST(ZADllOprExtract, PeerArchivesExtractByteIdentical) {
         WriteFile(t.Path("in/text.txt"), Content(5, 70000));
         WriteFile(t.Path("in/dir/noise.bin"), Content(6, 150000));
         WriteFile(t.Path("in/dir/leer.txt"), "");
-        const auto made = RunIn(t.scratch.dir, c.command);
+        const auto made = Shell(c.command, t.scratch.dir);
         ASSERT_EQ(made.status, 0) << made.output;
         t.zip.SetPassword(c.password);
         t.zip.SetZipFileName(t.Path("p.zip"));
@@ -404,7 +406,7 @@ TEST(ZADllOprExtract, SelectionOverwriteFreshenUpdate) {
     Component t;
     WriteFile(t.Path("in/a.txt"), "A1");
     WriteFile(t.Path("in/d/b.txt"), "B1");
-    ASSERT_EQ(RunIn(t.scratch.dir, "cd in && zip -qr ../p.zip .").status, 0);
+    ASSERT_EQ(Shell("cd in && zip -qr ../p.zip .", t.scratch.dir).status, 0);
     t.zip.SetZipFileName(t.Path("p.zip"));
     t.zip.SetExtrBaseDir(t.Path("out"));
     struct Step {
@@ -443,7 +445,7 @@ TEST(ZADllOprExtract, SelectionOverwriteFreshenUpdate) {
 TEST(ZADllOprExtract, PasswordsThroughHandlerAndDialog) {
     Component t;
     WriteFile(t.Path("in/s.txt"), "geheim\n");
-    ASSERT_EQ(RunIn(t.scratch.dir, "cd in && zip -q -P richtig ../p.zip s.txt").status, 0);
+    ASSERT_EQ(Shell("cd in && zip -q -P richtig ../p.zip s.txt", t.scratch.dir).status, 0);
     t.zip.SetZipFileName(t.Path("p.zip"));
     t.zip.SetExtrBaseDir(t.Path("out"));
     t.zip.SetExtrOptions({ExtrForceDirs, ExtrOverWrite});
@@ -533,7 +535,7 @@ TEST(ZADllOprExtract, HostileCorpusEntriesAreSkippedAndReported) {
 TEST(ZADllOprExtract, DamagedDataFailsTheTest) {
     Component t;
     WriteFile(t.Path("in/a.txt"), Content(9, 100000));
-    ASSERT_EQ(RunIn(t.scratch.dir, "cd in && zip -q ../p.zip a.txt").status, 0);
+    ASSERT_EQ(Shell("cd in && zip -q ../p.zip a.txt", t.scratch.dir).status, 0);
     std::string bytes = ReadFile(t.Path("p.zip"));
     bytes[200] = static_cast<char>(bytes[200] ^ 0x55);
     WriteFile(t.Path("p.zip"), bytes);

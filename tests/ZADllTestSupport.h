@@ -2,15 +2,12 @@
 // tools and reading what they say.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "PlatformTestSupport.h"
+#include "ZATestZip.h"
 #include "platform/TempFiles.h"
 
 namespace bridgetest {
@@ -28,38 +25,9 @@ inline void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-struct RunResult {
-    int status = -1;
-    std::string output;
-};
-
-// Runs a shell command in `dir` (stdin from /dev/null, stderr with stdout).
-inline RunResult RunIn(const std::string& dir, const std::string& command) {
-    RunResult r;
-    const std::string full = "cd " + Quote(dir) + " && { " + command + "; } </dev/null 2>&1";
-    FILE* p = ::popen(full.c_str(), "r");
-    if (p == nullptr)
-        return r;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0)
-        r.output.append(buf.data(), n);
-    const int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using platform_test::ReadFile;
+using ztest::Quote;
+using ztest::Shell;
 
 // Some varied content: text, repetition and noise.
 inline std::string Content(int seed, size_t size) {

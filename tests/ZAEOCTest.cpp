@@ -7,6 +7,7 @@
 #include <utime.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "ZARecordsTestSupport.h"
 #include "zip/ZAEOC.h"
@@ -60,14 +61,16 @@ TEST_F(ZAEOCTest, InfoZipArchives) {
     }
     WriteFile(dir / "a.txt", "hello\n");
     WriteFile(dir / "b.txt", std::string(3000, 'b'));
-    const std::string cd = "cd '" + dir.path() + "' && ";
-    ASSERT_TRUE(Shell(cd + "zip -q plain.zip a.txt b.txt"));
+    const std::string in = dir.path();
+    ASSERT_TRUE(Shell("zip -q plain.zip a.txt b.txt", in));
     ASSERT_TRUE(
-        Shell(cd + "zip -q commented.zip a.txt && echo 'the comment' | zip -qz commented.zip"));
-    ASSERT_TRUE(Shell(cd + "zip -q -fz big.zip a.txt"));
-    ASSERT_TRUE(Shell(cd + "echo x | zip -q - - > stream.zip"));
-    ASSERT_TRUE(Shell(cd + "printf 'MZ stub bytes, no real image....' > stub && cat stub plain.zip "
-                           "> sfx.exe && cp sfx.exe fixed.exe && zip -qA fixed.exe"));
+        Shell("zip -q commented.zip a.txt && echo 'the comment' | zip -qz commented.zip", in));
+    ASSERT_TRUE(Shell("zip -q -fz big.zip a.txt", in));
+    ASSERT_TRUE(Shell("echo x | zip -q - - > stream.zip", in));
+    ASSERT_TRUE(
+        Shell("printf 'MZ stub bytes, no real image....' > stub && cat stub plain.zip "
+              "> sfx.exe && cp sfx.exe fixed.exe && zip -qA fixed.exe",
+              in));
 
     struct {
         const char* file;
@@ -110,7 +113,7 @@ TEST_F(ZAEOCTest, InfoZipSplitSetOpensFromItsLastPart) {
         noise.push_back(static_cast<char>(x >> 24));
     }
     WriteFile(dir / "noise.bin", noise);
-    ASSERT_TRUE(Shell("cd '" + dir.path() + "' && zip -q -s 64k split.zip noise.bin"));
+    ASSERT_TRUE(Shell("zip -q -s 64k split.zip noise.bin", dir.path()));
     ASSERT_TRUE(std::filesystem::exists(dir / "split.z02"));
 
     ASSERT_EQ(Open(dir / "split.zip"), 0);
@@ -355,23 +358,30 @@ TEST_F(ZAEOCTest, ExecutableStubIsProbedAndKept) {
 
 class ZAEOCSetTest : public ZAEOCTest {
 protected:
-    // Writes a three-part numbered set: 250 bytes of data beginning with
-    // the marker and a local header, then the end record on part 3.
-    void WriteNumberedSet() {
-        comp.Internal().MaxVolumeSize = 100;
+    // A writer of the set `name` in parts of `partSize` bytes that has
+    // written `dataSize` bytes of data beginning with the marker and a local header.
+    std::unique_ptr<TZAEOC> StartSet(const std::string& name, std::int64_t partSize, int dataSize) {
+        comp.Internal().MaxVolumeSize = partSize;
         comp.Internal().MinFreeVolumeSize = 0;
         comp.Internal().Unattended = true;
-        TZAEOC w(comp);
-        w.BeginMultiPartWrite(dir / "set.zip", 300);
+        auto w = std::make_unique<TZAEOC>(comp);
+        w->BeginMultiPartWrite(dir / name, 300);
         std::string data = LE32(kMultiPartMarker) + LE32(kLocalHeaderSig);
-        data.resize(250, 'd');
-        ASSERT_EQ(w.Write(data.data(), 250), 250);
-        w.CentralStartDisk = 2;
-        w.CentralOffset = 50;
-        w.CentralSize = 0;
-        ASSERT_EQ(w.WriteEndRecords(), 22);
-        ASSERT_EQ(w.FinishParts(), 0);
-        EXPECT_EQ(w.DiskCount, 3);
+        data.resize(static_cast<std::size_t>(dataSize), 'd');
+        EXPECT_EQ(w->Write(data.data(), dataSize), dataSize);
+        return w;
+    }
+
+    // Writes a three-part numbered set: 250 bytes of data, then the end
+    // record on part 3.
+    void WriteNumberedSet() {
+        const auto w = StartSet("set.zip", 100, 250);
+        w->CentralStartDisk = 2;
+        w->CentralOffset = 50;
+        w->CentralSize = 0;
+        ASSERT_EQ(w->WriteEndRecords(), 22);
+        ASSERT_EQ(w->FinishParts(), 0);
+        EXPECT_EQ(w->DiskCount, 3);
     }
 };
 
@@ -403,14 +413,8 @@ TEST_F(ZAEOCSetTest, PartsWithAnotherDateAreNotOneSet) {
 }
 
 TEST_F(ZAEOCSetTest, Zip64EndRecordsMoveWholeToTheLastPart) {
-    comp.Internal().MaxVolumeSize = 120;
-    comp.Internal().MinFreeVolumeSize = 0;
-    comp.Internal().Unattended = true;
-    TZAEOC w(comp);
-    w.BeginMultiPartWrite(dir / "big.zip", 300);
-    std::string data = LE32(kMultiPartMarker) + LE32(kLocalHeaderSig);
-    data.resize(90, 'd');
-    ASSERT_EQ(w.Write(data.data(), 90), 90);
+    const auto writer = StartSet("big.zip", 120, 90);
+    TZAEOC& w = *writer;
     w.TotalEntries = w.CentralEntriesOnDisk = 70000;  // needs the Zip64 records
     w.CentralOffset = 8;
     w.CentralSize = 82;

@@ -271,19 +271,14 @@ TEST_F(ZAFileOprConvert, ToSelfExtractingAndBack) {
         EXPECT_EQ(bytes.substr(0, 2), "MZ");
         EXPECT_TRUE(UnzipTestClean(exe));
         EXPECT_EQ(UnzipNames(exe), names);
-        EXPECT_EQ(Shell("7zz t " + Quote(exe)), 0);
-        std::string comment;
-        Shell("unzip -z " + Quote(exe), &comment);
-        EXPECT_NE(comment.find("comment"), std::string::npos);
+        EXPECT_EQ(Shell("7zz t " + Quote(exe)).status, 0);
+        EXPECT_NE(Shell("unzip -z " + Quote(exe)).output.find("comment"), std::string::npos);
         const std::string extractor = SfxExtractor();
         if (!extractor.empty()) {
-            std::string out;
-            EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "x") +
-                                " --show-config",
-                            &out),
-                      0)
-                << out;
-            EXPECT_NE(out.find("caption: Tarvik-Test"), std::string::npos) << out;
+            const auto r = Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "x") +
+                                 " --show-config");
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_NE(r.output.find("caption: Tarvik-Test"), std::string::npos) << r.output;
             EXPECT_EQ(ReadFile(dir / "x/t3.txt"), "text file 3\n");
             std::filesystem::remove_all(dir / "x");
         }
@@ -298,7 +293,7 @@ TEST_F(ZAFileOprConvert, ToSelfExtractingAndBack) {
     EXPECT_EQ(ReadFile(archive).substr(0, 4), std::string("PK\x03\x04", 4));
     EXPECT_TRUE(UnzipTestClean(archive));
     EXPECT_EQ(UnzipNames(archive), names);
-    EXPECT_EQ(Shell("7zz t " + Quote(archive)), 0);
+    EXPECT_EQ(Shell("7zz t " + Quote(archive)).status, 0);
     EXPECT_EQ(UnzipContent(Quote(archive)), UnzipContent(Quote(dir / "first.zip")));
 }
 
@@ -315,7 +310,7 @@ TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
     const std::string archive = dir / "big.zip";
     MakeArchive(dir, archive, 2, 10, 100000);
     const std::vector<std::string> names = UnzipNames(archive);
-    ASSERT_EQ(Shell("cp " + Quote(archive) + " " + Quote(dir / "orig.zip")), 0);
+    ASSERT_EQ(Shell("cp " + Quote(archive) + " " + Quote(dir / "orig.zip")).status, 0);
 
     struct Case {
         const char* name;
@@ -357,7 +352,7 @@ TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
         EXPECT_EQ(UnzipNames(out / "joined.zip"), names);
         // Joined by Info-ZIP (which knows the compatible names only).
         if (!c.numbered) {
-            ASSERT_EQ(Shell("cd " + Quote(out.path()) + " && zip -q -s 0 big.zip --out z.zip"), 0);
+            ASSERT_EQ(Shell("zip -q -s 0 big.zip --out z.zip", out.path()).status, 0);
             EXPECT_TRUE(UnzipTestClean(out / "z.zip"));
             EXPECT_EQ(UnzipContent(Quote(out / "z.zip")), UnzipContent(Quote(archive)));
         }
@@ -365,8 +360,7 @@ TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
 
     // A set written by zip -s, joined by us.
     ScratchFolder zipped;
-    ASSERT_EQ(Shell("cd " + Quote(dir.path()) + "/src-big && zip -q -s 200k " +
-                    Quote(zipped / "iz.zip") + " *"),
+    ASSERT_EQ(Shell("zip -q -s 200k " + Quote(zipped / "iz.zip") + " *", dir / "src-big").status,
               0);
     ASSERT_TRUE(std::filesystem::exists(zipped / "iz.z02"));
     Component comp(zipped / "iz.zip");
@@ -389,7 +383,7 @@ TEST(ZAFileOprSpan, SpanInPlaceReplacesTheArchiveLast) {
     EXPECT_TRUE(comp.zip.ArchiveLoaded());
     EXPECT_EQ(comp.zip.Count(), 7);
     // The temporary set folder is gone.
-    EXPECT_EQ(Shell("ls -d /tmp/zsp* 2>/dev/null | grep -q ."), 1);
+    EXPECT_EQ(Shell("ls -d /tmp/zsp* 2>/dev/null | grep -q .").status, 1);
 }
 
 }  // namespace

@@ -52,8 +52,9 @@ TEST(ZAModOpr, CommentIsRewrittenInPlace) {
         ScratchFolder dir;
         const std::string archive = dir / "a.zip";
         MakeArchive(dir, archive, 2, 1);
-        ASSERT_EQ(Shell("echo 'an old comment that is rather long' | zip -q -z " + Quote(archive)),
-                  0);
+        ASSERT_EQ(
+            Shell("echo 'an old comment that is rather long' | zip -q -z " + Quote(archive)).status,
+            0);
         const std::string before = ReadFile(archive);
         const std::size_t end = before.rfind(std::string("PK\x05\x06", 4));
         const ino_t inode = Inode(archive);

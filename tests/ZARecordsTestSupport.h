@@ -3,27 +3,19 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 
 #include "PlatformTestSupport.h"
+#include "ZATestZip.h"
 #include "zip/ZipArchiver.h"
 
 namespace records_test {
 
+using platform_test::ReadFile;
 using platform_test::ScratchFolder;
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using platform_test::WriteFile;
+using ztest::Shell;
 
 // Bytes from a list of values 0-255.
 inline std::string B(std::initializer_list<int> bytes) {
@@ -42,11 +34,6 @@ inline std::string LE32(std::uint32_t v) {
 }
 inline std::string LE64(std::uint64_t v) {
     return LE32(static_cast<std::uint32_t>(v)) + LE32(static_cast<std::uint32_t>(v >> 32));
-}
-
-// Runs a shell command quietly; true on exit status 0.
-inline bool Shell(const std::string& command) {
-    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace records_test

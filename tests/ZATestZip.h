@@ -1,7 +1,9 @@
 // Test helpers for archive loading: a small writer for stored zip archives
 // whose every header field a test can choose, a temporary folder, and a
-// dialog box that records what it was asked.
+// dialog box that records what it was asked; running shell commands.
 #pragma once
+
+#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,25 +18,42 @@
 
 namespace ztest {
 
-// Runs a shell command; true when it exited with 0. With `output`, its
-// standard output is captured (standard error dropped); without, both are dropped.
-inline bool Shell(const std::string& command, std::string* output = nullptr) {
-    FILE* p = ::popen(
-        ("(" + command + ")" + (output ? " 2>/dev/null" : " >/dev/null 2>&1")).c_str(), "r");
-    if (p == nullptr) {
-        return false;
+// A string as one word of a shell command, in single quotes.
+inline std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
-    std::string text;
+    return q + "'";
+}
+
+// What a shell command did: its exit status (-1 when it could not be run or
+// did not exit normally) and what it wrote. True when it exited with 0.
+struct ShellResult {
+    int status = -1;
+    std::string output;
+    explicit operator bool() const { return status == 0; }
+};
+
+// Runs a shell command, in the folder `dir` when one is given, with standard
+// input from /dev/null and standard error joined to the captured output (a
+// command that wants its output alone redirects its errors itself).
+inline ShellResult Shell(const std::string& command, const std::string& dir = {}) {
+    ShellResult r;
+    const std::string full =
+        (dir.empty() ? "" : "cd " + Quote(dir) + " && ") + "( " + command + "\n) </dev/null 2>&1";
+    FILE* p = ::popen(full.c_str(), "r");
+    if (p == nullptr) {
+        return r;
+    }
     char buf[65536];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        text.append(buf, n);
+        r.output.append(buf, n);
     }
-    const int rc = ::pclose(p);
-    if (output) {
-        *output = std::move(text);
-    }
-    return rc == 0;
+    const int status = ::pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
 }
 
 struct Entry {

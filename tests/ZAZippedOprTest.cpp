@@ -115,10 +115,10 @@ TEST(ZAZippedOpr, SelfExtractingArchiveStaysSelfExtracting) {
     EXPECT_EQ(after.substr(0, 40000), stubBefore);  // the stub is kept as it was
     EXPECT_EQ(UnzipNames(exe), (std::vector<std::string>{"t2.txt", "b1.bin", "b2.bin"}));
     EXPECT_TRUE(UnzipTestClean(exe));
-    EXPECT_EQ(Shell("7zz t " + Quote(exe)), 0);
+    EXPECT_EQ(Shell("7zz t " + Quote(exe)).status, 0);
     const std::string extractor = SfxExtractor();
     if (!extractor.empty()) {
-        EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "out")), 0);
+        EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "out")).status, 0);
         EXPECT_EQ(ReadFile(dir / "out/t2.txt"), "text file 2\n");
         EXPECT_FALSE(std::filesystem::exists(dir / "out/t1.txt"));
     }
@@ -129,7 +129,8 @@ TEST(ZAZippedOpr, DuplicateNamesFailWithMessage104) {
     const std::string archive = dir / "dup.zip";
     ASSERT_EQ(Shell("python3 -W ignore -c \"import zipfile\nwith zipfile.ZipFile('" + archive +
                     "', 'w') as z:\n  z.writestr('x.txt', 'one')\n  z.writestr('x.txt', 'two')\n"
-                    "  z.writestr('y.txt', 'three')\""),
+                    "  z.writestr('y.txt', 'three')\"")
+                  .status,
               0);
     const std::string before = ReadFile(archive);
     Component comp(archive);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "ZATestZip.h"
 #include "ZEngineHarness.h"
 
 using namespace zetest;
@@ -29,6 +30,31 @@ std::string randomBytes(size_t n, unsigned seed) {
     return s;
 }
 
+// A job adding `includes` from t/src to the archive t/`name`.
+Harness adding(const TempDir& t, const std::string& name, std::vector<std::string> includes) {
+    Harness h;
+    h.archive = t / name;
+    h.root = t / "src";
+    h.includes = std::move(includes);
+    return h;
+}
+
+// A job extracting `archive` into the folder `base`, which it creates.
+Harness extractingTo(const std::string& archive, const std::string& base) {
+    Harness x;
+    x.archive = archive;
+    x.base = base;
+    fs::create_directories(x.base);
+    return x;
+}
+
+// What a Python snippet prints about the archive (sys.argv[1]).
+std::string pythonOn(const std::string& zip, const std::string& code) {
+    return ztest::Shell("python3 -c \"import zipfile,sys; " + code + "\" " + ztest::Quote(zip) +
+                        " 2>/dev/null")
+        .output;
+}
+
 // The peer tools must accept the archive.
 void checkWithPeers(const std::string& zip, const std::string& password = "") {
     std::string pw = password.empty() ? "" : " -P '" + password + "'";
@@ -42,13 +68,9 @@ void checkWithPeers(const std::string& zip, const std::string& password = "") {
 }
 
 std::set<std::string> listNames(const std::string& zip) {
-    TempDir t;
-    std::string out = t / "names.txt";
-    sh("python3 -c \"import zipfile,sys; [print(n) for n in "
-       "zipfile.ZipFile(sys.argv[1]).namelist()]\" '" +
-       zip + "' > '" + out + "'");
     std::set<std::string> names;
-    std::string all = readFile(out), line;
+    std::string all = pythonOn(zip, "[print(n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]"),
+                line;
     for (char c : all) {
         if (c == '\n') {
             names.insert(line);
@@ -87,10 +109,7 @@ TEST_P(ZEngineAdd, WritesWhatPeersAcceptAndExtractsIdentically) {
     const AddCase& c = GetParam();
     TempDir t;
     makeTree(t.path / "src");
-    Harness h;
-    h.archive = t / "out.zip";
-    h.root = t / "src";
-    h.includes = c.includes;
+    Harness h = adding(t, "out.zip", c.includes);
     h.excludes = c.excludes;
     h.level = c.level;
     int32_t n = h.add(c.flags);
@@ -99,10 +118,7 @@ TEST_P(ZEngineAdd, WritesWhatPeersAcceptAndExtractsIdentically) {
     EXPECT_EQ(listNames(h.archive), c.expected) << c.title;
     checkWithPeers(h.archive);
 
-    Harness x;
-    x.archive = h.archive;
-    x.base = t / "x";
-    fs::create_directories(x.base);
+    Harness x = extractingTo(h.archive, t / "x");
     EXPECT_EQ(x.extract(ZE_FLAG_DIRNAMES), n);
     for (const std::string& name : c.expected) {
         fs::path out = fs::path(x.base) / name;
@@ -170,17 +186,12 @@ TEST(ZEngineAddOptions, StoreSuffixesAreNotCompressed) {
     TempDir t;
     writeFile(t.path / "src/x.gif", pseudoText(20000, 1));
     writeFile(t.path / "src/x.txt", pseudoText(20000, 1));
-    Harness h;
-    h.archive = t / "s.zip";
-    h.root = t / "src";
-    h.includes = {"*"};
+    Harness h = adding(t, "s.zip", {"*"});
     h.storeSuffixes = ".gif:.zip:";
     ASSERT_EQ(h.add(), 2);
-    std::string out = t / "m.txt";
-    sh("python3 -c \"import zipfile,sys; [print(i.filename, i.compress_type) for i in "
-       "zipfile.ZipFile(sys.argv[1]).infolist()]\" '" +
-       h.archive + "' > '" + out + "'");
-    std::string m = readFile(out);
+    const std::string m = pythonOn(h.archive,
+                                   "[print(i.filename, i.compress_type) for i in "
+                                   "zipfile.ZipFile(sys.argv[1]).infolist()]");
     EXPECT_NE(m.find("x.gif 0"), std::string::npos) << m;
     EXPECT_NE(m.find("x.txt 8"), std::string::npos) << m;
 }
@@ -189,18 +200,12 @@ TEST(ZEngineAddOptions, EncryptedArchiveOpensWithThePasswordOnly) {
     TempDir t;
     writeFile(t.path / "src/secret.txt", pseudoText(30000, 9));
     writeFile(t.path / "src/tiny", "x");
-    Harness h;
-    h.archive = t / "e.zip";
-    h.root = t / "src";
-    h.includes = {"*"};
+    Harness h = adding(t, "e.zip", {"*"});
     h.password = "Geheim 1";
     ASSERT_EQ(h.add(ZE_FLAG_ENCRYPT), 2);
     checkWithPeers(h.archive, "Geheim 1");
     EXPECT_NE(sh("unzip -t -P wrong '" + h.archive + "'"), 0);
-    Harness x;
-    x.archive = h.archive;
-    x.base = t / "x";
-    fs::create_directories(x.base);
+    Harness x = extractingTo(h.archive, t / "x");
     x.passwordTries = 2;
     x.passwordAnswers = {"bad", "Geheim 1"};
     EXPECT_EQ(x.extract(), 2);
@@ -218,26 +223,20 @@ TEST(ZEngineAddOptions, Utf8NamesFollowTheWriteEncoding) {
          {Case{3, "", true}, Case{0, "", false}, Case{4, "", false}, Case{0, "Grüße", true}}) {
         TempDir t;
         writeFile(t.path / "src/Ärger ü.txt", "inhalt");
-        Harness h;
-        h.archive = t / "u.zip";
-        h.root = t / "src";
-        h.includes = {"*"};
+        Harness h = adding(t, "u.zip", {"*"});
         h.writeEncoding = c.writeEncoding;
         std::string cm = c.comment;
         if (!cm.empty())
             h.fileComment = [cm](const std::string&) { return cm; };
         ASSERT_EQ(h.add(), 1);
         checkWithPeers(h.archive);
-        std::string out = t / "flag.txt";
-        sh("python3 -c \"import zipfile,sys; i=zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
-           "print(i.flag_bits & 0x800)\" '" +
-           h.archive + "' > '" + out + "'");
-        EXPECT_EQ(readFile(out), c.utf8Flag ? "2048\n" : "0\n") << c.writeEncoding;
+        EXPECT_EQ(pythonOn(h.archive,
+                           "print(zipfile.ZipFile(sys.argv[1]).infolist()[0].flag_bits "
+                           "& 0x800)"),
+                  c.utf8Flag ? "2048\n" : "0\n")
+            << c.writeEncoding;
         // unzip reads the Unicode path record; our extraction must give the UTF-8 name back.
-        Harness x;
-        x.archive = h.archive;
-        x.base = t / "x";
-        fs::create_directories(x.base);
+        Harness x = extractingTo(h.archive, t / "x");
         EXPECT_EQ(x.extract(), 1);
         EXPECT_EQ(readFile(t.path / "x/Ärger ü.txt"), "inhalt") << c.writeEncoding;
         EXPECT_EQ(sh("cd '" + (t / "") +
@@ -252,20 +251,13 @@ TEST(ZEngineAddOptions, UnixPermissionsAndTimesAreStored) {
     chmod((t / "src/run.sh").c_str(), 0751);
     fs::last_write_time(t.path / "src/run.sh",
                         fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
-    Harness h;
-    h.archive = t / "p.zip";
-    h.root = t / "src";
-    h.includes = {"run.sh"};
+    Harness h = adding(t, "p.zip", {"run.sh"});
     ASSERT_EQ(h.add(), 1);
-    std::string out = t / "m.txt";
-    sh("python3 -c \"import zipfile,sys; i=zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
-       "print(i.create_system, oct(i.external_attr>>16), b'UT' in i.extra)\" '" +
-       h.archive + "' > '" + out + "'");
-    EXPECT_EQ(readFile(out), "3 0o100751 True\n");
-    Harness x;
-    x.archive = h.archive;
-    x.base = t / "x";
-    fs::create_directories(x.base);
+    EXPECT_EQ(pythonOn(h.archive,
+                       "i=zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
+                       "print(i.create_system, oct(i.external_attr>>16), b'UT' in i.extra)"),
+              "3 0o100751 True\n");
+    Harness x = extractingTo(h.archive, t / "x");
     ASSERT_EQ(x.extract(), 1);
     struct stat st {};
     ASSERT_EQ(stat((t / "x/run.sh").c_str(), &st), 0);
@@ -277,10 +269,7 @@ TEST(ZEngineAddOptions, CallbacksNameCommentLevelAndExtra) {
     TempDir t;
     writeFile(t.path / "src/a.txt", pseudoText(10000, 3));
     writeFile(t.path / "src/b.txt", pseudoText(10000, 4));
-    Harness h;
-    h.archive = t / "c.zip";
-    h.root = t / "src";
-    h.includes = {"*.txt"};
+    Harness h = adding(t, "c.zip", {"*.txt"});
     h.addName = [](const std::string& n) {
         return n == "a.txt" ? std::string("renamed\\A.txt") : n;
     };
@@ -289,12 +278,10 @@ TEST(ZEngineAddOptions, CallbacksNameCommentLevelAndExtra) {
     h.extraData = std::string("\x34\x12\x03\x00xyz", 7);
     ASSERT_EQ(h.add(), 2);
     checkWithPeers(h.archive);
-    std::string out = t / "m.txt";
-    sh("python3 -c \"import zipfile,sys; [print(i.filename, i.compress_type, i.comment.decode(), "
-       "b'\\x34\\x12\\x03\\x00xyz' in i.extra) for i in zipfile.ZipFile(sys.argv[1]).infolist()]\" "
-       "'" +
-       h.archive + "' > '" + out + "'");
-    EXPECT_EQ(readFile(out),
+    EXPECT_EQ(pythonOn(h.archive,
+                       "[print(i.filename, i.compress_type, i.comment.decode(), "
+                       "b'\\x34\\x12\\x03\\x00xyz' in i.extra) for i in "
+                       "zipfile.ZipFile(sys.argv[1]).infolist()]"),
               "renamed/A.txt 8 about renamed/A.txt True\nb.txt 0 about b.txt True\n");
 }
 
@@ -302,10 +289,7 @@ TEST(ZEngineAddOptions, AddingKeepsEntriesFreshenUpdateAndMove) {
     TempDir t;
     writeFile(t.path / "src/old.txt", "old");
     writeFile(t.path / "src/keep.txt", "keep");
-    Harness h;
-    h.archive = t / "f.zip";
-    h.root = t / "src";
-    h.includes = {"old.txt", "keep.txt"};
+    Harness h = adding(t, "f.zip", {"old.txt", "keep.txt"});
     ASSERT_EQ(h.add(), 2);
     auto past = fs::file_time_type::clock::now() - std::chrono::hours(48);
     fs::last_write_time(t.path / "src/keep.txt", past);
@@ -362,10 +346,7 @@ TEST(ZEngineAddOptions, VerboseJobsReportEveryFile) {
     TempDir t;
     writeFile(t.path / "src/a.txt", pseudoText(4000, 1));
     writeFile(t.path / "src/b.txt", "");
-    Harness h;
-    h.archive = t / "v.zip";
-    h.root = t / "src";
-    h.includes = {"*"};
+    Harness h = adding(t, "v.zip", {"*"});
     h.verbosity = 1;
     ASSERT_EQ(h.add(), 2);
     ASSERT_EQ(h.messages.size(), 2u);
@@ -385,10 +366,7 @@ TEST(ZEngineAddOptions, VerboseJobsReportEveryFile) {
 TEST(ZEngineAddOptions, MissingSpecificationIsReportedAsSkipped) {
     TempDir t;
     writeFile(t.path / "src/a.txt", "a");
-    Harness h;
-    h.archive = t / "m.zip";
-    h.root = t / "src";
-    h.includes = {"a.txt", "nope.txt"};
+    Harness h = adding(t, "m.zip", {"a.txt", "nope.txt"});
     ASSERT_EQ(h.add(), 1);
     ASSERT_EQ(h.skips.size(), 1u);
     EXPECT_EQ(h.skips[0].name, "nope.txt");
@@ -399,10 +377,7 @@ TEST(ZEngineAddOptions, CancelLeavesTheOldArchiveAsItWas) {
     TempDir t;
     for (int i = 0; i < 20; ++i)
         writeFile(t.path / ("src/f" + std::to_string(i)), pseudoText(100000, unsigned(i)));
-    Harness h;
-    h.archive = t / "c.zip";
-    h.root = t / "src";
-    h.includes = {"f1", "f2"};
+    Harness h = adding(t, "c.zip", {"f1", "f2"});
     ASSERT_EQ(h.add(), 2);
     std::string before = readFile(h.archive);
     // Cancel through ZE_Abort from a progress report, and through a callback's cancel answer.
@@ -430,15 +405,10 @@ TEST(ZEngineAddOptions, ManyEntriesGetZip64EndRecords) {
     for (int i = 0; i < kCount; ++i) {
         std::ofstream(t.path / "src" / std::to_string(i)) << "";
     }
-    Harness h;
-    h.archive = t / "many.zip";
-    h.root = t / "src";
-    h.includes = {"*"};
+    Harness h = adding(t, "many.zip", {"*"});
     ASSERT_EQ(h.add(), kCount);
-    std::string out = t / "n.txt";
-    sh("python3 -c \"import zipfile,sys; print(len(zipfile.ZipFile(sys.argv[1]).infolist()))\" '" +
-       h.archive + "' > '" + out + "'");
-    EXPECT_EQ(readFile(out), std::to_string(kCount) + "\n");
+    EXPECT_EQ(pythonOn(h.archive, "print(len(zipfile.ZipFile(sys.argv[1]).infolist()))"),
+              std::to_string(kCount) + "\n");
     EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
     EXPECT_EQ(sh("7zz t '" + h.archive + "'"), 0);
     Harness x;
@@ -455,10 +425,7 @@ TEST(ZEngineSlow, EntryOver4GiBUsesZip64) {
     ASSERT_EQ(truncate(std::string(big).c_str(), 0), -1);  // does not exist yet
     { std::ofstream(big) << "start"; }
     ASSERT_EQ(truncate(big.c_str(), (int64_t(1) << 32) + 1000), 0);
-    Harness h;
-    h.archive = t / "big.zip";
-    h.root = t / "src";
-    h.includes = {"big.bin"};
+    Harness h = adding(t, "big.zip", {"big.bin"});
     h.level = 1;
     ASSERT_EQ(h.add(), 1);
     EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);

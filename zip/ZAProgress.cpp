@@ -1,17 +1,25 @@
 #include "zip/ZAProgress.h"
 
-void TProgDetails::NewItem(const std::string& name, std::int64_t size) {
-    progressKind_ = pkNewItem;
-    ++itemNumber_;
+void TProgDetails::StartItem(TZAProgressKind kind, const std::string& name, std::int64_t size) {
+    progressKind_ = kind;
     itemName_ = name;
     itemSize_ = size;
     itemPosition_ = 0;
 }
 
-void TProgDetails::Advance(std::int64_t n) {
-    progressKind_ = pkItemProgress;
+void TProgDetails::Step(TZAProgressKind kind, std::int64_t n) {
+    progressKind_ = kind;
     delta_ = n;
     itemPosition_ += n;
+}
+
+void TProgDetails::NewItem(const std::string& name, std::int64_t size) {
+    ++itemNumber_;
+    StartItem(pkNewItem, name, size);
+}
+
+void TProgDetails::Advance(std::int64_t n) {
+    Step(pkItemProgress, n);
     totalPosition_ += n;
 }
 
@@ -49,14 +57,9 @@ void TProgDetails::SetSize(std::int64_t n) {
 }
 
 void TProgDetails::NewExtraItem(const std::string& name, std::int64_t size) {
-    progressKind_ = pkNewExtra;
-    itemName_ = name;
-    itemSize_ = size;
-    itemPosition_ = 0;
+    StartItem(pkNewExtra, name, size);
 }
 
 void TProgDetails::AdvanceExtra(std::int32_t n) {
-    progressKind_ = pkExtraProgress;
-    delta_ = n;
-    itemPosition_ += n;
+    Step(pkExtraProgress, n);
 }

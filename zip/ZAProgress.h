@@ -53,6 +53,10 @@ public:
     void SetBytesWritten(std::int64_t n) { bytesWritten_ = n; }
 
 private:
+    // What a main and an extra item have in common: the start of an item and a step in it.
+    void StartItem(TZAProgressKind kind, const std::string& name, std::int64_t size);
+    void Step(TZAProgressKind kind, std::int64_t n);
+
     std::int64_t delta_ = 0;
     bool inBatch_ = false;
     std::int64_t totalCount_ = 0;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace zrec {
 
@@ -24,34 +25,161 @@ void AppendU64(std::string& out, std::uint64_t v) {
 
 // ---- fixed records ----------------------------------------------------------------
 
+namespace {
+
+template <typename>
+struct MemberOf;
+template <typename Rec, typename T>
+struct MemberOf<T Rec::*> {
+    using Record = Rec;
+    using Type = T;
+};
+
+// One field of a record's fixed part: the struct member stored at `Offset`,
+// little-endian, as wide as the member's type.
+template <std::size_t Offset, auto Member>
+struct Field {
+    using Type = typename MemberOf<decltype(Member)>::Type;
+    using Record = typename MemberOf<decltype(Member)>::Record;
+    static constexpr std::size_t kOffset = Offset;
+    static constexpr std::size_t kEnd = Offset + sizeof(Type);
+
+    static void Read(const std::uint8_t* p, Record& r) {
+        if constexpr (sizeof(Type) == 2) {
+            r.*Member = GetU16(p + Offset);
+        } else if constexpr (sizeof(Type) == 4) {
+            r.*Member = GetU32(p + Offset);
+        } else {
+            r.*Member = GetU64(p + Offset);
+        }
+    }
+    static void Write(const Record& r, std::uint8_t* p) {
+        if constexpr (sizeof(Type) == 2) {
+            PutU16(p + Offset, r.*Member);
+        } else if constexpr (sizeof(Type) == 4) {
+            PutU32(p + Offset, r.*Member);
+        } else {
+            PutU64(p + Offset, r.*Member);
+        }
+    }
+};
+
+// A record's fixed part as its field table: one list serves decoding and
+// encoding, and the compiler checks that the fields cover the `Size` bytes
+// one after the other, without gaps or overlaps.
+template <std::size_t Size, typename First, typename... Rest>
+struct FieldTable {
+    using Record = typename First::Record;
+
+    static constexpr bool Tiles() {
+        constexpr std::size_t starts[] = {First::kOffset, Rest::kOffset...};
+        constexpr std::size_t ends[] = {First::kEnd, Rest::kEnd...};
+        for (std::size_t i = 1; i < std::size(starts); ++i) {
+            if (starts[i] != ends[i - 1]) {
+                return false;
+            }
+        }
+        return starts[0] == 0 && ends[std::size(ends) - 1] == Size;
+    }
+    static_assert(Tiles(), "the fields must cover the record exactly");
+
+    static Record Decode(const std::uint8_t* p) {
+        Record r;
+        First::Read(p, r);
+        (Rest::Read(p, r), ...);
+        return r;
+    }
+    static void Encode(const Record& r, std::uint8_t* p) {
+        First::Write(r, p);
+        (Rest::Write(r, p), ...);
+    }
+};
+
+using H = TZALocalHeader;
+using LocalTable =
+    FieldTable<local::kSize, Field<local::kSig, &H::signature>,
+               Field<local::kVersionNeeded, &H::versionNeeded>, Field<local::kFlags, &H::flags>,
+               Field<local::kMethod, &H::method>, Field<local::kDateTime, &H::dosDateTime>,
+               Field<local::kCrc, &H::crc32>, Field<local::kCompressedSize, &H::compressedSize>,
+               Field<local::kUncompressedSize, &H::uncompressedSize>,
+               Field<local::kNameLength, &H::nameLength>,
+               Field<local::kExtraLength, &H::extraLength>>;
+
+using C = TZACentralHeader;
+using CentralTable = FieldTable<
+    central::kSize, Field<central::kSig, &C::signature>,
+    Field<central::kVersionMadeBy, &C::versionMadeBy>,
+    Field<central::kVersionNeeded, &C::versionNeeded>, Field<central::kFlags, &C::flags>,
+    Field<central::kMethod, &C::method>, Field<central::kDateTime, &C::dosDateTime>,
+    Field<central::kCrc, &C::crc32>, Field<central::kCompressedSize, &C::compressedSize>,
+    Field<central::kUncompressedSize, &C::uncompressedSize>,
+    Field<central::kNameLength, &C::nameLength>, Field<central::kExtraLength, &C::extraLength>,
+    Field<central::kCommentLength, &C::commentLength>, Field<central::kDiskStart, &C::diskStart>,
+    Field<central::kInternalAttributes, &C::internalAttributes>,
+    Field<central::kExternalAttributes, &C::externalAttributes>,
+    Field<central::kLocalHeaderOffset, &C::localHeaderOffset>>;
+
+using E = TZAEndRecord;
+using EndTable = FieldTable<
+    eocd::kSize, Field<eocd::kSig, &E::signature>, Field<eocd::kThisDisk, &E::thisDisk>,
+    Field<eocd::kCentralStartDisk, &E::centralStartDisk>,
+    Field<eocd::kEntriesOnDisk, &E::entriesOnDisk>, Field<eocd::kTotalEntries, &E::totalEntries>,
+    Field<eocd::kCentralSize, &E::centralSize>, Field<eocd::kCentralOffset, &E::centralOffset>,
+    Field<eocd::kCommentLength, &E::commentLength>>;
+
+using Z = TZAZip64EndRecord;
+using Zip64EndTable = FieldTable<zip64end::kSize, Field<zip64end::kSig, &Z::signature>,
+                                 Field<zip64end::kRecordSize, &Z::recordSize>,
+                                 Field<zip64end::kVersionMadeBy, &Z::versionMadeBy>,
+                                 Field<zip64end::kVersionNeeded, &Z::versionNeeded>,
+                                 Field<zip64end::kThisDisk, &Z::thisDisk>,
+                                 Field<zip64end::kCentralStartDisk, &Z::centralStartDisk>,
+                                 Field<zip64end::kEntriesOnDisk, &Z::entriesOnDisk>,
+                                 Field<zip64end::kTotalEntries, &Z::totalEntries>,
+                                 Field<zip64end::kCentralSize, &Z::centralSize>,
+                                 Field<zip64end::kCentralOffset, &Z::centralOffset>>;
+
+using L = TZAZip64Locator;
+using Zip64LocatorTable = FieldTable<zip64loc::kSize, Field<zip64loc::kSig, &L::signature>,
+                                     Field<zip64loc::kZip64Disk, &L::zip64Disk>,
+                                     Field<zip64loc::kZip64Offset, &L::zip64Offset>,
+                                     Field<zip64loc::kTotalDisks, &L::totalDisks>>;
+
+}  // namespace
+
 TZALocalHeader TZALocalHeader::Decode(const std::uint8_t* p) {
-    using namespace local;
-    TZALocalHeader h;
-    h.signature = GetU32(p + kSig);
-    h.versionNeeded = GetU16(p + kVersionNeeded);
-    h.flags = GetU16(p + kFlags);
-    h.method = GetU16(p + kMethod);
-    h.dosDateTime = GetU32(p + kDateTime);
-    h.crc32 = GetU32(p + kCrc);
-    h.compressedSize = GetU32(p + kCompressedSize);
-    h.uncompressedSize = GetU32(p + kUncompressedSize);
-    h.nameLength = GetU16(p + kNameLength);
-    h.extraLength = GetU16(p + kExtraLength);
-    return h;
+    return LocalTable::Decode(p);
+}
+void TZALocalHeader::Encode(std::uint8_t* p) const {
+    LocalTable::Encode(*this, p);
 }
 
-void TZALocalHeader::Encode(std::uint8_t* p) const {
-    using namespace local;
-    PutU32(p + kSig, signature);
-    PutU16(p + kVersionNeeded, versionNeeded);
-    PutU16(p + kFlags, flags);
-    PutU16(p + kMethod, method);
-    PutU32(p + kDateTime, dosDateTime);
-    PutU32(p + kCrc, crc32);
-    PutU32(p + kCompressedSize, compressedSize);
-    PutU32(p + kUncompressedSize, uncompressedSize);
-    PutU16(p + kNameLength, nameLength);
-    PutU16(p + kExtraLength, extraLength);
+TZACentralHeader TZACentralHeader::Decode(const std::uint8_t* p) {
+    return CentralTable::Decode(p);
+}
+void TZACentralHeader::Encode(std::uint8_t* p) const {
+    CentralTable::Encode(*this, p);
+}
+
+TZAEndRecord TZAEndRecord::Decode(const std::uint8_t* p) {
+    return EndTable::Decode(p);
+}
+void TZAEndRecord::Encode(std::uint8_t* p) const {
+    EndTable::Encode(*this, p);
+}
+
+TZAZip64EndRecord TZAZip64EndRecord::Decode(const std::uint8_t* p) {
+    return Zip64EndTable::Decode(p);
+}
+void TZAZip64EndRecord::Encode(std::uint8_t* p) const {
+    Zip64EndTable::Encode(*this, p);
+}
+
+TZAZip64Locator TZAZip64Locator::Decode(const std::uint8_t* p) {
+    return Zip64LocatorTable::Decode(p);
+}
+void TZAZip64Locator::Encode(std::uint8_t* p) const {
+    Zip64LocatorTable::Encode(*this, p);
 }
 
 std::size_t EncodeDataDescriptor(std::uint8_t* p, bool longForm, std::uint32_t crc,
@@ -66,122 +194,6 @@ std::size_t EncodeDataDescriptor(std::uint8_t* p, bool longForm, std::uint32_t c
     PutU32(p + 8, static_cast<std::uint32_t>(compressedSize));
     PutU32(p + 12, static_cast<std::uint32_t>(uncompressedSize));
     return descriptor::kShortSize;
-}
-
-TZACentralHeader TZACentralHeader::Decode(const std::uint8_t* p) {
-    using namespace central;
-    TZACentralHeader h;
-    h.signature = GetU32(p + kSig);
-    h.versionMadeBy = GetU16(p + kVersionMadeBy);
-    h.versionNeeded = GetU16(p + kVersionNeeded);
-    h.flags = GetU16(p + kFlags);
-    h.method = GetU16(p + kMethod);
-    h.dosDateTime = GetU32(p + kDateTime);
-    h.crc32 = GetU32(p + kCrc);
-    h.compressedSize = GetU32(p + kCompressedSize);
-    h.uncompressedSize = GetU32(p + kUncompressedSize);
-    h.nameLength = GetU16(p + kNameLength);
-    h.extraLength = GetU16(p + kExtraLength);
-    h.commentLength = GetU16(p + kCommentLength);
-    h.diskStart = GetU16(p + kDiskStart);
-    h.internalAttributes = GetU16(p + kInternalAttributes);
-    h.externalAttributes = GetU32(p + kExternalAttributes);
-    h.localHeaderOffset = GetU32(p + kLocalHeaderOffset);
-    return h;
-}
-
-void TZACentralHeader::Encode(std::uint8_t* p) const {
-    using namespace central;
-    PutU32(p + kSig, signature);
-    PutU16(p + kVersionMadeBy, versionMadeBy);
-    PutU16(p + kVersionNeeded, versionNeeded);
-    PutU16(p + kFlags, flags);
-    PutU16(p + kMethod, method);
-    PutU32(p + kDateTime, dosDateTime);
-    PutU32(p + kCrc, crc32);
-    PutU32(p + kCompressedSize, compressedSize);
-    PutU32(p + kUncompressedSize, uncompressedSize);
-    PutU16(p + kNameLength, nameLength);
-    PutU16(p + kExtraLength, extraLength);
-    PutU16(p + kCommentLength, commentLength);
-    PutU16(p + kDiskStart, diskStart);
-    PutU16(p + kInternalAttributes, internalAttributes);
-    PutU32(p + kExternalAttributes, externalAttributes);
-    PutU32(p + kLocalHeaderOffset, localHeaderOffset);
-}
-
-TZAEndRecord TZAEndRecord::Decode(const std::uint8_t* p) {
-    using namespace eocd;
-    TZAEndRecord r;
-    r.signature = GetU32(p + kSig);
-    r.thisDisk = GetU16(p + kThisDisk);
-    r.centralStartDisk = GetU16(p + kCentralStartDisk);
-    r.entriesOnDisk = GetU16(p + kEntriesOnDisk);
-    r.totalEntries = GetU16(p + kTotalEntries);
-    r.centralSize = GetU32(p + kCentralSize);
-    r.centralOffset = GetU32(p + kCentralOffset);
-    r.commentLength = GetU16(p + kCommentLength);
-    return r;
-}
-
-void TZAEndRecord::Encode(std::uint8_t* p) const {
-    using namespace eocd;
-    PutU32(p + kSig, signature);
-    PutU16(p + kThisDisk, thisDisk);
-    PutU16(p + kCentralStartDisk, centralStartDisk);
-    PutU16(p + kEntriesOnDisk, entriesOnDisk);
-    PutU16(p + kTotalEntries, totalEntries);
-    PutU32(p + kCentralSize, centralSize);
-    PutU32(p + kCentralOffset, centralOffset);
-    PutU16(p + kCommentLength, commentLength);
-}
-
-TZAZip64EndRecord TZAZip64EndRecord::Decode(const std::uint8_t* p) {
-    using namespace zip64end;
-    TZAZip64EndRecord r;
-    r.signature = GetU32(p + kSig);
-    r.recordSize = GetU64(p + kRecordSize);
-    r.versionMadeBy = GetU16(p + kVersionMadeBy);
-    r.versionNeeded = GetU16(p + kVersionNeeded);
-    r.thisDisk = GetU32(p + kThisDisk);
-    r.centralStartDisk = GetU32(p + kCentralStartDisk);
-    r.entriesOnDisk = GetU64(p + kEntriesOnDisk);
-    r.totalEntries = GetU64(p + kTotalEntries);
-    r.centralSize = GetU64(p + kCentralSize);
-    r.centralOffset = GetU64(p + kCentralOffset);
-    return r;
-}
-
-void TZAZip64EndRecord::Encode(std::uint8_t* p) const {
-    using namespace zip64end;
-    PutU32(p + kSig, signature);
-    PutU64(p + kRecordSize, recordSize);
-    PutU16(p + kVersionMadeBy, versionMadeBy);
-    PutU16(p + kVersionNeeded, versionNeeded);
-    PutU32(p + kThisDisk, thisDisk);
-    PutU32(p + kCentralStartDisk, centralStartDisk);
-    PutU64(p + kEntriesOnDisk, entriesOnDisk);
-    PutU64(p + kTotalEntries, totalEntries);
-    PutU64(p + kCentralSize, centralSize);
-    PutU64(p + kCentralOffset, centralOffset);
-}
-
-TZAZip64Locator TZAZip64Locator::Decode(const std::uint8_t* p) {
-    using namespace zip64loc;
-    TZAZip64Locator l;
-    l.signature = GetU32(p + kSig);
-    l.zip64Disk = GetU32(p + kZip64Disk);
-    l.zip64Offset = GetU64(p + kZip64Offset);
-    l.totalDisks = GetU32(p + kTotalDisks);
-    return l;
-}
-
-void TZAZip64Locator::Encode(std::uint8_t* p) const {
-    using namespace zip64loc;
-    PutU32(p + kSig, signature);
-    PutU32(p + kZip64Disk, zip64Disk);
-    PutU64(p + kZip64Offset, zip64Offset);
-    PutU32(p + kTotalDisks, totalDisks);
 }
 
 // ---- extra fields ----------------------------------------------------------------

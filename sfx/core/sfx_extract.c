@@ -267,7 +267,7 @@ static int extract_one(SfxArchive* a, const SfxHost* host, SfxRun* run, const Sf
         return SFX_E_WRITE;
     }
     rc = unpack(e, &r, &w);
-    if (host->close_file(host->ctx, w.file, rc == SFX_OK, e->dos_datetime, e->external_attrs,
+    if (host->close_file(host->ctx, w.file, path, rc == SFX_OK, e->dos_datetime, e->external_attrs,
                          e->version_made) != SFX_OK &&
         rc == SFX_OK) {
         rc = SFX_E_WRITE;

@@ -34,13 +34,15 @@ typedef struct SfxHost {
     void* ctx;
     /* File system; `path` is relative to the target folder, '/'-separated UTF-8
        made of safe components only. */
-    int (*exists)(void* ctx, const char* path);        /* SFX_PATH_* */
-    int (*make_dir)(void* ctx, const char* path);      /* SFX_OK also when it is there already */
+    int (*exists)(void* ctx, const char* path);   /* SFX_PATH_* */
+    int (*make_dir)(void* ctx, const char* path); /* SFX_OK also when it is there already */
+    /* One file is open at a time: created, written, then closed with the same
+       `path`, so a front end needs no record of its own beyond the handle. */
     void* (*create_file)(void* ctx, const char* path); /* NULL on failure; replaces a file */
     int (*write_file)(void* ctx, void* file, const unsigned char* buf, size_t size);
     /* Closes; keeps the file with its time and attributes, or removes it when `keep` is 0. */
-    int (*close_file)(void* ctx, void* file, int keep, uint32_t dos_datetime, uint32_t attrs,
-                      uint16_t version_made);
+    int (*close_file)(void* ctx, void* file, const char* path, int keep, uint32_t dos_datetime,
+                      uint32_t attrs, uint16_t version_made);
     /* Questions; NULL callbacks mean "no" / no password. */
     int (*ask_overwrite)(void* ctx, const char* path); /* SFX_ASK_* */
     /* Fills `buf` (NUL-terminated) and returns 1, or 0 when the user gives none. */

@@ -32,12 +32,8 @@ typedef struct Target {
     const char* root;
     char* full; /* scratch for root + "/" + relative path */
     size_t full_cap;
+    int out; /* the file being written */
 } Target;
-
-typedef struct OpenFile {
-    int fd;
-    char* path;
-} OpenFile;
 
 static int file_read_at(void* ctx, uint64_t offset, void* buf, size_t size) {
     const int fd = *(const int*)ctx;
@@ -97,29 +93,20 @@ static int host_make_dir(void* ctx, const char* rel) {
 }
 
 static void* host_create_file(void* ctx, const char* rel) {
-    const char* p = full_path((Target*)ctx, rel);
-    OpenFile* f;
-    if (p == NULL || (f = (OpenFile*)malloc(sizeof *f)) == NULL) {
+    Target* t = (Target*)ctx;
+    const char* p = full_path(t, rel);
+    if (p == NULL) {
         return NULL;
     }
-    f->path = strdup(p);
-    f->fd = open(p, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (f->fd < 0 || f->path == NULL) {
-        if (f->fd >= 0) {
-            close(f->fd);
-        }
-        free(f->path);
-        free(f);
-        return NULL;
-    }
-    return f;
+    t->out = open(p, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return t->out < 0 ? NULL : t;
 }
 
 static int host_write_file(void* ctx, void* file, const unsigned char* buf, size_t size) {
-    OpenFile* f = (OpenFile*)file;
+    const Target* t = (const Target*)file;
     (void)ctx;
     while (size > 0) {
-        const ssize_t done = write(f->fd, buf, size);
+        const ssize_t done = write(t->out, buf, size);
         if (done < 0) {
             if (errno == EINTR) {
                 continue;
@@ -145,30 +132,34 @@ static time_t dos_to_time(uint32_t dt) {
     return mktime(&tm);
 }
 
-static int host_close_file(void* ctx, void* file, int keep, uint32_t dos_datetime, uint32_t attrs,
-                           uint16_t version_made) {
-    OpenFile* f = (OpenFile*)file;
+static int host_close_file(void* ctx, void* file, const char* rel, int keep, uint32_t dos_datetime,
+                           uint32_t attrs, uint16_t version_made) {
+    Target* t = (Target*)file;
+    const char* p;
     int rc = SFX_OK;
     (void)ctx;
     if (keep && (version_made >> 8) == 3u && ((attrs >> 16) & 0777u) != 0) {
-        fchmod(f->fd, (mode_t)((attrs >> 16) & 0777u)); /* permissions only, never set-id bits */
+        fchmod(t->out, (mode_t)((attrs >> 16) & 0777u)); /* permissions only, never set-id bits */
     }
-    if (close(f->fd) != 0) {
+    if (close(t->out) != 0) {
         rc = SFX_E_WRITE;
+    }
+    t->out = -1;
+    p = full_path(t, rel); /* fitted the scratch when the file was made: no allocation */
+    if (p == NULL) {
+        return SFX_E_WRITE;
     }
     if (keep && rc == SFX_OK) {
         struct timeval tv[2];
-        const time_t t = dos_to_time(dos_datetime);
-        if (t != (time_t)-1) {
-            tv[0].tv_sec = tv[1].tv_sec = t;
+        const time_t when = dos_to_time(dos_datetime);
+        if (when != (time_t)-1) {
+            tv[0].tv_sec = tv[1].tv_sec = when;
             tv[0].tv_usec = tv[1].tv_usec = 0;
-            utimes(f->path, tv);
+            utimes(p, tv);
         }
     } else {
-        unlink(f->path);
+        unlink(p);
     }
-    free(f->path);
-    free(f);
     return rc;
 }
 
@@ -292,6 +283,7 @@ int main(int argc, char** argv) {
     }
     memset(&target, 0, sizeof target);
     target.root = argv[2];
+    target.out = -1;
     memset(&host, 0, sizeof host);
     host.ctx = &target;
     host.exists = host_exists;

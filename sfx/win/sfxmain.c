@@ -47,6 +47,7 @@ typedef struct App {
     wchar_t* root; /* "\\?\" form of the target folder, while extracting */
     size_t root_len;
     wchar_t* scratch; /* root + relative path */
+    HANDLE out;       /* the file being written */
     HWND dialog;      /* the main dialog, NULL when running automatically */
     int run_command;
     int running;
@@ -234,38 +235,23 @@ static int host_make_dir(void* ctx, const char* rel) {
                : SFX_E_WRITE;
 }
 
-typedef struct OutFile {
-    HANDLE h;
-    wchar_t* path;
-} OutFile;
-
 static void* host_create_file(void* ctx, const char* rel) {
     const wchar_t* p = target_path(rel);
-    OutFile* f;
     (void)ctx;
-    if (p == NULL || (f = (OutFile*)malloc(sizeof *f)) == NULL) {
+    if (p == NULL) {
         return NULL;
     }
     SetFileAttributesW(p, FILE_ATTRIBUTE_NORMAL); /* a read-only file may be replaced too */
-    f->path = _wcsdup(p);
-    f->h = CreateFileW(p, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (f->h == INVALID_HANDLE_VALUE || f->path == NULL) {
-        if (f->h != INVALID_HANDLE_VALUE) {
-            CloseHandle(f->h);
-        }
-        free(f->path);
-        free(f);
-        return NULL;
-    }
-    return f;
+    g_app.out = CreateFileW(p, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return g_app.out == INVALID_HANDLE_VALUE ? NULL : &g_app.out;
 }
 
 static int host_write_file(void* ctx, void* file, const unsigned char* buf, size_t size) {
-    OutFile* f = (OutFile*)file;
+    const HANDLE h = *(const HANDLE*)file;
     (void)ctx;
     while (size > 0) {
         DWORD done = 0;
-        if (!WriteFile(f->h, buf, (DWORD)(size > 0x100000u ? 0x100000u : size), &done, NULL) ||
+        if (!WriteFile(h, buf, (DWORD)(size > 0x100000u ? 0x100000u : size), &done, NULL) ||
             done == 0) {
             return SFX_E_WRITE;
         }
@@ -275,32 +261,36 @@ static int host_write_file(void* ctx, void* file, const unsigned char* buf, size
     return SFX_OK;
 }
 
-static int host_close_file(void* ctx, void* file, int keep, uint32_t dos_datetime, uint32_t attrs,
-                           uint16_t version_made) {
-    OutFile* f = (OutFile*)file;
+static int host_close_file(void* ctx, void* file, const char* rel, int keep, uint32_t dos_datetime,
+                           uint32_t attrs, uint16_t version_made) {
+    HANDLE* h = (HANDLE*)file;
     const unsigned host_system = version_made >> 8;
+    const wchar_t* p;
     FILETIME local, utc;
     int rc = SFX_OK;
     (void)ctx;
     if (keep && DosDateTimeToFileTime((WORD)(dos_datetime >> 16), (WORD)dos_datetime, &local) &&
         LocalFileTimeToFileTime(&local, &utc)) {
-        SetFileTime(f->h, NULL, NULL, &utc);
+        SetFileTime(*h, NULL, NULL, &utc);
     }
-    if (!CloseHandle(f->h)) {
+    if (!CloseHandle(*h)) {
         rc = SFX_E_WRITE;
     }
+    *h = INVALID_HANDLE_VALUE;
+    p = target_path(rel); /* the same name that made the file */
+    if (p == NULL) {
+        return SFX_E_WRITE;
+    }
     if (!keep || rc != SFX_OK) {
-        DeleteFileW(f->path);
+        DeleteFileW(p);
     } else if (host_system == 0 || host_system == 10 || host_system == 11 || host_system == 14) {
         /* attributes written by DOS, NTFS and Windows tools: read-only, hidden, system, archive */
         const DWORD a = attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
         if (a != 0) {
-            SetFileAttributesW(f->path, a);
+            SetFileAttributesW(p, a);
         }
     }
-    free(f->path);
-    free(f);
     return rc;
 }
 

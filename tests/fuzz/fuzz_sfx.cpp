@@ -42,7 +42,7 @@ int write(void* ctx, void*, const unsigned char*, std::size_t n) {
     m->total += n;
     return m->total > kOutputCap ? SFX_E_WRITE : SFX_OK;
 }
-int closeFile(void* ctx, void*, int, std::uint32_t, std::uint32_t, std::uint16_t) {
+int closeFile(void* ctx, void*, const char*, int, std::uint32_t, std::uint32_t, std::uint16_t) {
     static_cast<Memory*>(ctx)->openFiles--;
     return SFX_OK;
 }
