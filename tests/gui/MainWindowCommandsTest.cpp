@@ -28,6 +28,19 @@ private:
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, r.center());
     }
 
+    // Extracts as a user does: the extract dialog with `folder` typed as the
+    // target (made first), then OK.
+    void extractInto(TfrmMain& w, const QString& folder) {
+        QDir().mkpath(folder);
+        f_.dialogDriver = [folder](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->ediZielverz->setText(folder + "/");
+            ex->btnZielOkClick();
+        };
+        w.tbtEntpackenClick();
+    }
+
     static void trigger(TfrmMain& w, const char* item) {
         for (QAction* a : w.PopupMenu()->actions()) {
             if (a->objectName() == QLatin1String(item)) {
@@ -120,15 +133,8 @@ private slots:
         w.tbtLoeschClick();
         QCOMPARE(w.Model().rowCount(), 4);
         const QString target = f_.path(QStringLiteral("alle"));
-        QDir().mkpath(target);
-        f_.dialogDriver = [target](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            QVERIFY(ex);
-            ex->ediZielverz->setText(target + "/");
-            ex->btnZielOkClick();
-        };
         f_.messages.clear();
-        w.tbtEntpackenClick();
+        extractInto(w, target);
         QVERIFY(f_.messages.isEmpty());
         for (const char* name : {"a_1000.bin", "C_leer.txt", "e_gross.bin"}) {
             QVERIFY2(QFile::exists(target + "/" + name), name);
@@ -136,14 +142,8 @@ private slots:
         QVERIFY(!QFile::exists(target + "/b_999.bin"));
         // Then only the selected entry.
         const QString one = f_.path(QStringLiteral("eins"));
-        QDir().mkpath(one);
-        f_.dialogDriver = [one](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            ex->ediZielverz->setText(one + "/");
-            ex->btnZielOkClick();
-        };
         f_.selectRows(w, {f_.rowOf(w, "e_gross.bin")});
-        w.tbtEntpackenClick();
+        extractInto(w, one);
         QCOMPARE(QDir(one).entryList(QDir::Files), QStringList{"e_gross.bin"});
         QCOMPARE(QFileInfo(one + "/e_gross.bin").size(), 70000);
     }
@@ -245,18 +245,12 @@ private slots:
         QVERIFY(f_.enabled(w, "tbtEntpacken"));
         // Extract all into a new folder.
         const QString target = f_.path(QStringLiteral("ziel"));
-        QDir().mkpath(target);
-        f_.dialogDriver = [target](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            QVERIFY(ex);
-            ex->ediZielverz->setText(target + "/");
-            ex->btnZielOkClick();
-        };
-        w.tbtEntpackenClick();
+        extractInto(w, target);
         QVERIFY(QFile::exists(target + "/eins.txt"));
         QVERIFY(QFile::exists(target + "/zwei.bin"));
         QCOMPARE(QFileInfo(target + "/zwei.bin").size(), 70000);
     }
+
     void convertToExeAndBack() {
         const QString archive = f_.makeSortArchive(QStringLiteral("Daten.zip"));
         const QString exe = f_.path(QStringLiteral("Daten.exe"));
