@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/Global.h"
-#include "app/NameCollation.h"
+#include "app/NameKeys.h"
 #include "platform/DosTime.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/NameCollation.h"
+#include "app/NameKeys.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ TNames makeNames(bool withUmlauts) {
 
 }  // namespace
 
-class NameCollationTest : public QObject {
+class NameKeysTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -128,5 +128,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(NameCollationTest)
-#include "NameCollationTest.moc"
+QTEST_MAIN(NameKeysTest)
+#include "NameKeysTest.moc"

@@ -1,4 +1,4 @@
-#include "app/NameCollation.h"
+#include "app/NameKeys.h"
 
 #include <unicode/ucol.h>
 #include <unicode/uset.h>
