@@ -1,6 +1,5 @@
 #include "app/ArchiveListModel.h"
 
-#include <unicode/ucol.h>
 #include <QApplication>
 #include <QDate>
 #include <QFileInfo>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "app/Global.h"
+#include "app/NameKeys.h"
 #include "platform/DosTime.h"
 
 namespace {
@@ -31,90 +31,43 @@ long long ratioKey(const TArchiveRow& r) {
                         static_cast<double>(r.UncompressedSize));
 }
 
-std::int64_t sizeKey(std::int64_t size) {
-    return size > 0 ? size : 0;
+std::uint64_t sizeKey(std::int64_t size) {
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
-
-// Sort keys of the locale's collation (case-sensitive: the tertiary
-// strength), as the system's locale-aware string comparison orders names.
-// All keys live in one buffer; the first eight bytes of each are kept with the
-// item, so most comparisons never touch the buffer.
-class TNameKeys {
-public:
-    explicit TNameKeys(const QLocale& locale) {
-        UErrorCode status = U_ZERO_ERROR;
-        collator_ = ucol_open(locale.name().toLatin1().constData(), &status);
-        if (U_FAILURE(status)) {
-            collator_ = nullptr;
-        } else {
-            ucol_setStrength(collator_, UCOL_TERTIARY);
-        }
-    }
-    ~TNameKeys() {
-        if (collator_ != nullptr) {
-            ucol_close(collator_);
-        }
-    }
-    TNameKeys(const TNameKeys&) = delete;
-    TNameKeys& operator=(const TNameKeys&) = delete;
-
-    // Appends the key of `name`; returns its first eight bytes as a number.
-    std::uint64_t Add(const QString& name) {
-        const std::size_t start = buffer_.size();
-        if (collator_ != nullptr) {
-            std::size_t room = static_cast<std::size_t>(name.size()) * 4 + 16;
-            for (;;) {
-                buffer_.resize(start + room);
-                const int32_t n = ucol_getSortKey(
-                    collator_, reinterpret_cast<const UChar*>(name.utf16()),
-                    static_cast<int32_t>(name.size()),
-                    reinterpret_cast<uint8_t*>(buffer_.data() + start), static_cast<int32_t>(room));
-                if (n > 0 && static_cast<std::size_t>(n) <= room) {
-                    buffer_.resize(start + static_cast<std::size_t>(n));
-                    break;
-                }
-                room = n > 0 ? static_cast<std::size_t>(n) : room * 2;
-            }
-        } else {
-            // Without a collation the UTF-16 code units order the names.
-            for (QChar c : name) {
-                buffer_.push_back(static_cast<char>(c.unicode() >> 8));
-                buffer_.push_back(static_cast<char>(c.unicode() & 0xFF));
-            }
-        }
-        starts_.push_back(start);
-        ends_.push_back(buffer_.size());
-        std::uint64_t prefix = 0;
-        for (std::size_t i = 0; i < 8; ++i) {
-            const std::size_t at = start + i;
-            prefix = (prefix << 8) |
-                     (at < buffer_.size() ? static_cast<unsigned char>(buffer_[at]) : 0u);
-        }
-        return prefix;
-    }
-    std::size_t Size() const { return starts_.size(); }
-    // Compares the whole keys number a and b.
-    int Compare(std::size_t a, std::size_t b) const {
-        const std::size_t la = ends_[a] - starts_[a];
-        const std::size_t lb = ends_[b] - starts_[b];
-        const int c =
-            std::memcmp(buffer_.data() + starts_[a], buffer_.data() + starts_[b], std::min(la, lb));
-        if (c != 0) {
-            return c;
-        }
-        return la < lb ? -1 : (la > lb ? 1 : 0);
-    }
-
-private:
-    UCollator* collator_ = nullptr;
-    std::string buffer_;
-    std::vector<std::size_t> starts_;
-    std::vector<std::size_t> ends_;
-};
 
 }  // namespace
 
+void TArchiveRows::Reserve(std::size_t count) {
+    rows_.reserve(count);
+    nameStarts_.reserve(count + 1);
+    names_.reserve(count * 32);  // a typical name with a folder or two
+}
+
+void TArchiveRows::Add(std::string_view name, std::int64_t compressed, std::int64_t uncompressed,
+                       std::uint32_t dosDateTime) {
+    TArchiveRow row;
+    row.CompressedSize = compressed;
+    row.UncompressedSize = uncompressed;
+    row.DosDateTime = dosDateTime;
+    rows_.push_back(row);
+    names_.append(name);
+    nameStarts_.push_back(names_.size());
+}
+
 TArchiveListModel::TArchiveListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+TArchiveListModel::~TArchiveListModel() = default;
+
+std::string_view TArchiveListModel::FileNameUtf8(int row) const {
+    const std::size_t e = entry(row);
+    const std::size_t start = rows_.nameStarts_[e];
+    return std::string_view(rows_.names_).substr(start, rows_.nameStarts_[e + 1] - start);
+}
+
+QString TArchiveListModel::FileName(int row) const {
+    const std::string_view name = FileNameUtf8(row);
+    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
 
 QString TArchiveListModel::ColumnCaption(int column) {
     static const char* const kCaptions[kColumns] = {"Dateiname", "Gepackt", "Ungepackt",
@@ -169,7 +122,7 @@ QString TArchiveListModel::CellText(int row, int column) const {
     const TArchiveRow& r = Row(row);
     switch (column) {
         case 0:
-            return r.FileName;
+            return FileName(row);
         case 1:
             return SizeCellText(r.CompressedSize);
         case 2:
@@ -183,16 +136,23 @@ QString TArchiveListModel::CellText(int row, int column) const {
     }
 }
 
-void TArchiveListModel::SetRows(std::vector<TArchiveRow> rows, int column) {
+void TArchiveListModel::SetRows(TArchiveRows rows, int column) {
     beginResetModel();
+    nameKeys_.reset();  // it borrows the names
     rows_ = std::move(rows);
+    order_.resize(rows_.Size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        order_[i] = static_cast<std::uint32_t>(i);
+    }
     sortRows(column);
     endResetModel();
 }
 
 void TArchiveListModel::Clear() {
     beginResetModel();
-    rows_.clear();
+    nameKeys_.reset();
+    rows_ = TArchiveRows();
+    order_.clear();
     endResetModel();
 }
 
@@ -214,27 +174,29 @@ void TArchiveListModel::SortByColumn(int column) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+const TNameKeys& TArchiveListModel::nameKeys() {
+    if (!nameKeys_) {
+        // Names compare like the system's locale-aware, case-sensitive
+        // string comparison.
+        nameKeys_ = std::make_unique<TNameKeys>(QLocale(), rows_.names_, rows_.nameStarts_);
+    }
+    return *nameKeys_;
+}
+
 std::vector<int> TArchiveListModel::sortRows(int column) {
-    const std::size_t n = rows_.size();
-    // Each row's key for the column, then its old position: sorting these
+    const std::size_t n = order_.size();
+    // Each row's key for the column and its current position: sorting these
     // pairs is a stable sort by the key, without calling back per comparison.
-    struct TItem {
-        std::uint64_t key;
-        int index;
-        bool operator<(const TItem& o) const {
-            return key != o.key ? key < o.key : index < o.index;
-        }
-    };
-    std::vector<TItem> items(n);
+    std::vector<TNameKeys::TItem> items(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const TArchiveRow& r = rows_[i];
+        const TArchiveRow& r = rows_.rows_[order_[i]];
         std::uint64_t key = 0;
         switch (column) {
             case 1:
-                key = static_cast<std::uint64_t>(sizeKey(r.CompressedSize));
+                key = sizeKey(r.CompressedSize);
                 break;
             case 2:
-                key = static_cast<std::uint64_t>(sizeKey(r.UncompressedSize));
+                key = sizeKey(r.UncompressedSize);
                 break;
             case 3:
                 key = ~std::uint64_t{dateKey(r.DosDateTime)};  // newest first
@@ -245,73 +207,42 @@ std::vector<int> TArchiveListModel::sortRows(int column) {
             default:
                 break;
         }
-        items[i] = {key, static_cast<int>(i)};
+        items[i] = {key, order_[i], static_cast<std::uint32_t>(i)};
     }
 
-    // Names compare like the system's locale-aware, case-sensitive string
-    // comparison.
-    TNameKeys keys{QLocale()};
-    auto sortByName = [this, &keys](std::vector<TItem>::iterator first,
-                                    std::vector<TItem>::iterator last) {
-        struct TNamed {
-            std::uint64_t prefix;
-            std::size_t key;
-            int index;
-        };
-        std::vector<TNamed> named;
-        named.reserve(static_cast<std::size_t>(last - first));
-        for (auto it = first; it != last; ++it) {
-            const std::uint64_t prefix =
-                keys.Add(rows_[static_cast<std::size_t>(it->index)].FileName);
-            named.push_back({prefix, keys.Size() - 1, it->index});
-        }
-        std::sort(named.begin(), named.end(), [&keys](const TNamed& a, const TNamed& b) {
-            if (a.prefix != b.prefix) {
-                return a.prefix < b.prefix;
-            }
-            const int c = keys.Compare(a.key, b.key);
-            return c != 0 ? c < 0 : a.index < b.index;
+    if (n > 1 && (column <= 0 || column >= kColumns)) {
+        nameKeys().Sort(items.data(), items.data() + n);
+    } else if (n > 1) {
+        std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
+            return a.chunk != b.chunk ? a.chunk < b.chunk : a.position < b.position;
         });
-        auto out = first;
-        for (const TNamed& n : named) {
-            (out++)->index = n.index;
-        }
-    };
-
-    if (column == 0 || column < 0 || column >= kColumns) {
-        sortByName(items.begin(), items.end());
-    } else {
-        std::sort(items.begin(), items.end());
         if (column == 1 || column == 2) {
             // A longer size text is the larger number and equal texts fall back
             // to the name: so equal sizes are ordered by name.
             auto first = items.begin();
             while (first != items.end()) {
                 auto last = first + 1;
-                while (last != items.end() && last->key == first->key) {
+                while (last != items.end() && last->chunk == first->chunk) {
                     ++last;
                 }
                 if (last - first > 1) {
-                    sortByName(first, last);
+                    nameKeys().Sort(&*first, &*first + (last - first));
                 }
                 first = last;
             }
         }
     }
 
-    std::vector<int> order(n);
-    std::vector<TArchiveRow> sorted;
-    sorted.reserve(n);
+    std::vector<int> oldPositions(n);
     for (std::size_t i = 0; i < n; ++i) {
-        order[i] = items[i].index;
-        sorted.push_back(std::move(rows_[static_cast<std::size_t>(items[i].index)]));
+        oldPositions[i] = static_cast<int>(items[i].position);
+        order_[i] = items[i].key;
     }
-    rows_.swap(sorted);
-    return order;
+    return oldPositions;
 }
 
 int TArchiveListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
 }
 
 int TArchiveListModel::columnCount(const QModelIndex& parent) const {
@@ -329,7 +260,7 @@ QVariant TArchiveListModel::data(const QModelIndex& index, int role) const {
             return static_cast<int>(ColumnAlignment(index.column()));
         case Qt::DecorationRole:
             if (index.column() == 0) {
-                return iconFor(Row(index.row()).FileName);
+                return iconFor(FileNameUtf8(index.row()));
             }
             return {};
         default:
@@ -350,16 +281,19 @@ QVariant TArchiveListModel::headerData(int section, Qt::Orientation orientation,
     return {};
 }
 
-QIcon TArchiveListModel::iconFor(const QString& name) const {
+QIcon TArchiveListModel::iconFor(std::string_view name) const {
     // By the name's extension alone, never touching the disk.
-    const bool folder = name.endsWith('/') || name.endsWith('\\');
+    const bool folder = !name.empty() && (name.back() == '/' || name.back() == '\\');
     QString key;
     if (folder) {
         key = QStringLiteral("/");
     } else {
-        const qsizetype slash = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
-        const qsizetype dot = name.lastIndexOf('.');
-        key = dot > slash ? name.mid(dot + 1).toLower() : QString();
+        const std::size_t slash = name.find_last_of("/\\");
+        const std::size_t dot = name.rfind('.');
+        if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) {
+            const std::string_view ext = name.substr(dot + 1);
+            key = QString::fromUtf8(ext.data(), static_cast<qsizetype>(ext.size())).toLower();
+        }
     }
     auto it = iconCache_.constFind(key);
     if (it != iconCache_.constEnd()) {

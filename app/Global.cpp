@@ -1,9 +1,11 @@
 #include "app/Global.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
@@ -80,6 +82,21 @@ QString DefaultViewerProgram() {
         }
     }
     return folder + QStringLiteral("xdg-open");
+}
+
+void ProcessPendingEvents() {
+    static QElapsedTimer sinceLast;
+    if (!sinceLast.isValid() || sinceLast.elapsed() >= 15) {
+        QCoreApplication::processEvents();
+        sinceLast.restart();
+    }
+}
+
+QLocale UserLocale(const QLocale& system) {
+    if (system.language() == QLocale::C) {
+        return QLocale(QLocale::German, QLocale::Germany);
+    }
+    return system;
 }
 
 QString FormatPicture(double value, int decimals, bool grouping) {

@@ -3,6 +3,7 @@
 // empty. Folder values always end with "/" once set.
 #pragma once
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -51,7 +52,19 @@ bool ShowFileProperties(const QString& path);
 // True when the folder holds nothing; false also when it cannot be read.
 bool IsFolderEmpty(const QString& path);
 
+// Lets pending window events run, at most once every 15 ms. The component
+// reports progress once per entry while it loads or rewrites an archive; a
+// full turn of the event loop for each of 100,000 entries costs more than the
+// work itself, and 15 ms keep the window painted and responsive.
+void ProcessPendingEvents();
+
 // --- Formatting shared by the windows -----------------------------------------
+// The locale of the window's numbers and dates: the user's locale, or German,
+// the language of the program's texts, when the environment names none (the
+// "C" or "POSIX" locale), so that "1.000 Byte" never reads "1,000 Byte" next
+// to German captions merely because no locale was set.
+QLocale UserLocale(const QLocale& system = QLocale::system());
+
 // Formats `value` like a "#,##.##" picture with `decimals` optional decimals:
 // locale grouping when `grouping`, no leading zero (0.5 gives ",5", 0 gives "").
 QString FormatPicture(double value, int decimals, bool grouping);

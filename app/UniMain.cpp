@@ -31,8 +31,8 @@
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
-#include "app/ZipAccess.h"
 #include "zip/ZACore.h"
+#include "zip/ZAIRec.h"
 
 namespace {
 
@@ -151,10 +151,11 @@ TfrmMain::TfrmMain(QStringList arguments, QWidget* parent)
     Bedienelemente();
     QCoreApplication::processEvents();
 
-    // The stub that becomes the front of a self-extracting archive.
-    zipaccess::SetSFXPath(
-        *zip_,
-        (QCoreApplication::applicationDirPath() + QStringLiteral("/ZASFX191.bin")).toStdString());
+    // The stub that becomes the front of a self-extracting archive: the file
+    // beside the program (or where the installation put it); without one, the
+    // bare name lets the component fall back to the stub built into the program.
+    const QString stub = LocateProgramFile(QStringLiteral("ZASFX191.bin"));
+    zip_->SetSFXPath(QFileInfo(stub).isFile() ? stub.toStdString() : std::string("ZASFX191.bin"));
 
     LoadSettings();
 
@@ -181,9 +182,12 @@ TfrmMain::~TfrmMain() {
 
 void TfrmMain::attachComponent() {
     // The application speaks UTF-8 and German to the component.
-    zipaccess::SetUseUTF8(*zip_, true);
-    zipaccess::SetLanguage(*zip_, "DE");
-    zipaccess::SetSFXCaption(*zip_, "Selbstenpackendes Tarvik - Archiv");
+    zip_->SetUseUTF8(true);
+    zip_->SetLanguage("DE");
+    // The self-extracting program's caption; no options, always overwrite.
+    zip_->SetSFXCaption("Selbstenpackendes Tarvik - Archiv");
+    zip_->SetSFXOptions({});
+    zip_->SetSFXOverwriteMode(ovrAlways);
     zip_->OnDirUpdate = [this](TCustomZipArchiver&) { ZipArchiver1DirUpdate(); };
     zip_->OnProgress = [this](TCustomZipArchiver&, TZAProgressDetails& d) {
         ZipArchiver1Progress(d);
@@ -284,6 +288,8 @@ void TfrmMain::buildList() {
             &TfrmMain::ListView1ColumnClick);
     connect(listView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { ListView1SelectItem(); });
+    // Refilling the list drops the selection without reporting a change.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { ListView1SelectItem(); });
     connect(listView_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
             popAnzeigenVerkClick();
@@ -601,7 +607,7 @@ void TfrmMain::HandleDroppedFiles(const QStringList& paths) {
 // --- The archive and its list ------------------------------------------------------
 
 QString TfrmMain::ArchiveName() const {
-    return QString::fromStdString(zipaccess::ZipFileName(*zip_));
+    return QString::fromStdString(zip_->ZipFileName());
 }
 
 void TfrmMain::OeffneArchiv(const QString& name) {
@@ -610,24 +616,20 @@ void TfrmMain::OeffneArchiv(const QString& name) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QFileInfo info(name);
     const bool isNew = !info.isFile();
-    const bool canLoad = OperationAvailable(TZipOperation::zoLoad);
     try {
         if (!isNew) {
-            zipaccess::SetZipFileName(*zip_, info.absoluteFilePath().toStdString());
+            zip_->SetZipFileName(info.absoluteFilePath().toStdString());
         } else {
             // A new archive: nothing is written now; the first add creates it.
-            zipaccess::SetZipFileName(*zip_,
-                                      withZipExtension(info.absoluteFilePath()).toStdString());
+            zip_->SetZipFileName(withZipExtension(info.absoluteFilePath()).toStdString());
         }
     } catch (...) {
         // The component reports its own errors; the steps below still run.
     }
     QApplication::restoreOverrideCursor();
-    if (zipaccess::Count(*zip_) > 0 || isNew) {
+    if (zip_->Count() > 0 || isNew) {
         OpenFolder = folderWithSlash(ArchiveName());
         ExtractFolder = OpenFolder;
-    } else if (!canLoad) {
-        notAvailable(QStringLiteral("Das Lesen von Archiven"));
     } else {
         ShowMessage(
             TMessageKind::mkError,
@@ -640,8 +642,7 @@ void TfrmMain::OeffneArchiv(const QString& name) {
 
 void TfrmMain::ZipArchiver1DirUpdate() {
     FillGrid();
-    statusPanels_[0]->setText(QString::number(zipaccess::Count(*zip_)) +
-                              QStringLiteral(" Dateien"));
+    statusPanels_[0]->setText(QString::number(zip_->Count()) + QStringLiteral(" Dateien"));
     statusPanels_[1]->setText(QStringLiteral("Packrate: ") + RatioText);
     statusPanels_[2]->setText(QStringLiteral("Archivgröße: ") + SizeText);
     for (int i = 0; i < 3; ++i) {
@@ -658,25 +659,25 @@ void TfrmMain::resizeStatusPanel(int i) {
 void TfrmMain::FillGrid() {
     model_->Clear();
     QCoreApplication::processEvents();
-    const int count = zipaccess::Count(*zip_);
+    const int count = zip_->Count();
     if (count <= 0) {
         return;
     }
     totalPacked_ = 0;
     totalUnpacked_ = 0;
-    std::vector<TArchiveRow> rows;
-    rows.reserve(static_cast<std::size_t>(count));
+    TArchiveRows rows;
+    rows.Reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        const TArchiveEntryInfo e = zipaccess::DirEntry(*zip_, i);
-        TArchiveRow row;
-        row.FileName = QString::fromStdString(e.FileName);
-        row.CompressedSize = e.CompressedSize;
-        row.UncompressedSize = e.UncompressedSize;
-        row.DosDateTime = e.DosDateTime;
+        const std::shared_ptr<TZADirEntry> e = zip_->DirEntry(i);
+        if (!e) {
+            continue;
+        }
+        const std::int64_t packed = e->CompressedSize();
+        const std::int64_t unpacked = e->UncompressedSize();
+        rows.Add(e->FileName(), packed, unpacked, e->DosDateTime());
         // The totals add the low 32 bits and wrap, as the status texts expect.
-        totalPacked_ += static_cast<std::uint32_t>(e.CompressedSize);
-        totalUnpacked_ += static_cast<std::uint32_t>(e.UncompressedSize);
-        rows.push_back(std::move(row));
+        totalPacked_ += static_cast<std::uint32_t>(packed);
+        totalUnpacked_ += static_cast<std::uint32_t>(unpacked);
     }
     listView_->setUpdatesEnabled(false);
     model_->SetRows(std::move(rows), ArchiveSortColumn);
@@ -704,13 +705,19 @@ void TfrmMain::ListView1SelectItem() {
     Command(QStringLiteral("tbtLoesch"))->setEnabled(listView_->selectionModel()->hasSelection());
 }
 
+std::vector<int> TfrmMain::selectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& i : listView_->selectionModel()->selectedRows(0)) {
+        rows.push_back(i.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 QStringList TfrmMain::SelectedCaptions() const {
-    QModelIndexList rows = listView_->selectionModel()->selectedRows(0);
-    std::sort(rows.begin(), rows.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     QStringList captions;
-    for (const QModelIndex& i : rows) {
-        captions << model_->Row(i.row()).FileName;
+    for (int row : selectedRows()) {
+        captions << model_->FileName(row);
     }
     return captions;
 }

@@ -128,9 +128,9 @@ private:
     void resizeStatusPanel(int i);
     int minimumToolbarHeight() const;
     bool archiveIsReadOnly() const;
-    // Reports that this build's component cannot do the operation yet.
-    void notAvailable(const QString& what);
     void runModal(QDialog& dialog);
+    // The selected rows in list order, and their captions as the component's names.
+    std::vector<int> selectedRows() const;
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;

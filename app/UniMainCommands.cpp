@@ -21,7 +21,6 @@
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
 #include "app/UniMain.h"
-#include "app/ZipAccess.h"
 #include "platform/FileAttributes.h"
 
 namespace {
@@ -74,16 +73,10 @@ bool TfrmMain::archiveIsReadOnly() const {
     return a.exists && a.isReadOnly;
 }
 
-void TfrmMain::notAvailable(const QString& what) {
-    ShowMessage(TMessageKind::mkInformation,
-                what + QStringLiteral(" ist in dieser Version von Tarvik noch nicht verfügbar."),
-                QMessageBox::Ok, this);
-}
-
 std::vector<std::string> TfrmMain::selectedSpecs() const {
     std::vector<std::string> specs;
-    for (const QString& c : SelectedCaptions()) {
-        specs.push_back(c.toStdString());
+    for (int row : selectedRows()) {
+        specs.emplace_back(model_->FileNameUtf8(row));
     }
     return specs;
 }
@@ -135,17 +128,11 @@ void TfrmMain::tbtHinzuClick() {
                     QMessageBox::Ok, this);
         return;
     }
-    if (!OperationAvailable(TZipOperation::zoAdd)) {
-        notAvailable(QStringLiteral("Das Hinzufügen von Dateien"));
-        frmAdd_->lbPackListe->clear();
-        AddPassword.clear();
-        return;
-    }
     showProgressPanel(QStringLiteral("Packe Datei:"));
     TZAAddOpts options{AddHiddenFiles};
     if (!AddPassword.isEmpty()) {
         options.include(AddEncrypt);
-        zipaccess::SetPassword(*zip_, AddPassword.toStdString());
+        zip_->SetPassword(AddPassword.toStdString());
     }
     if (frmAdd_->chbUnterordnerEinschliessen->isChecked()) {
         options.include(AddRecurseDirs);
@@ -153,19 +140,19 @@ void TfrmMain::tbtHinzuClick() {
     if (frmAdd_->chbPfadSichern->isChecked()) {
         options.include(AddDirNames);
     }
-    zipaccess::SetAddOptions(*zip_, options);
+    zip_->SetAddOptions(options);
     std::vector<std::string> specs;
     for (const QString& line : packList) {
         specs.push_back(line.toStdString());
     }
-    zipaccess::SetFSpecArgs(*zip_, specs);
+    zip_->SetFSpecArgs(specs);
     try {
-        zipaccess::Add(*zip_);
+        zip_->Add();
     } catch (...) {
         ShowPlainMessage(QStringLiteral("Fehler beim Hinzufügen"), this);
     }
     frmAdd_->lbPackListe->clear();
-    zipaccess::SetPassword(*zip_, std::string());
+    zip_->SetPassword(std::string());
     AddPassword.clear();
     hideProgressPanel();
     Bedienelemente();
@@ -188,20 +175,13 @@ void TfrmMain::tbtEntpackenClick() {
     if (DialogCancelled || ExtractTarget.isEmpty()) {
         return;
     }
-    if (!OperationAvailable(TZipOperation::zoExtract)) {
-        notAvailable(QStringLiteral("Das Entpacken"));
-        return;
-    }
-    if (listView_->selectionModel()->hasSelection()) {
-        std::vector<std::string> specs = zipaccess::FSpecArgs(*zip_);
-        for (std::string& s : selectedSpecs()) {
-            specs.push_back(std::move(s));
-        }
-        zipaccess::SetFSpecArgs(*zip_, specs);
-    }
+    // The selected entries, or none for all of them. The list is set afresh:
+    // a failed extract leaves its names in it, and a delete the deleted names,
+    // which would otherwise be extracted again or instead of everything.
+    zip_->SetFSpecArgs(selectedSpecs());
     showProgressPanel(QStringLiteral("Entpacke Datei:"));
-    zipaccess::SetExtrBaseDir(*zip_, ExtractTarget.toStdString());
-    zipaccess::SetPassword(*zip_, std::string());
+    zip_->SetExtrBaseDir(ExtractTarget.toStdString());
+    zip_->SetPassword(std::string());
     TZAExtrOpts options;
     if (ExtractWithPaths) {
         options.include(ExtrDirNames);
@@ -209,9 +189,9 @@ void TfrmMain::tbtEntpackenClick() {
     if (ExtractOverwrite) {
         options.include(ExtrOverWrite);
     }
-    zipaccess::SetExtrOptions(*zip_, options);
+    zip_->SetExtrOptions(options);
     try {
-        zipaccess::Extract(*zip_);
+        zip_->Extract();
     } catch (...) {
         ShowPlainMessage(QStringLiteral("Fehler beim entpacken"), this);
     }
@@ -233,8 +213,8 @@ void TfrmMain::tbtLoeschClick() {
                     QMessageBox::Ok, this);
         return;
     }
-    const QStringList selected = SelectedCaptions();
-    if (selected.isEmpty()) {
+    const std::vector<std::string> selected = selectedSpecs();
+    if (selected.empty()) {
         ShowMessage(
             TMessageKind::mkWarning,
             QStringLiteral("Bitte markieren Sie zuerst alle Dateien die Sie löschen möchten."),
@@ -242,18 +222,26 @@ void TfrmMain::tbtLoeschClick() {
         return;
     }
     const QString blanks16(16, ' ');
-    if (selected.size() == zipaccess::Count(*zip_)) {
+    if (static_cast<int>(selected.size()) == zip_->Count()) {
         const auto answer = ShowMessage(TMessageKind::mkConfirmation,
                                         QStringLiteral("Soll die Datei:\n\n") + archive + blanks16 +
                                             QStringLiteral("\n\nwirklich gelöscht werden?") +
                                             blanks16 + QStringLiteral("\n\n"),
                                         QMessageBox::Yes | QMessageBox::No, this);
-        if (answer == QMessageBox::Yes) {
-            // The archive itself goes, permanently.
-            QFile::remove(archive);
-            zipaccess::SetZipFileName(*zip_, std::string());
-            Bedienelemente();
+        if (answer != QMessageBox::Yes) {
+            return;
         }
+        // The archive itself goes, permanently. When it cannot go (a folder
+        // without write permission), the window keeps it and says so.
+        if (!QFile::remove(archive)) {
+            ShowMessage(TMessageKind::mkError,
+                        QStringLiteral("Die Datei\n\n") + archive +
+                            QStringLiteral("\n\nkonnte nicht gelöscht werden."),
+                        QMessageBox::Ok, this);
+            return;
+        }
+        zip_->SetZipFileName(std::string());
+        Bedienelemente();
         return;
     }
     const auto answer =
@@ -264,14 +252,10 @@ void TfrmMain::tbtLoeschClick() {
     if (answer != QMessageBox::Yes) {
         return;
     }
-    if (!OperationAvailable(TZipOperation::zoDelete)) {
-        notAvailable(QStringLiteral("Das Löschen einzelner Dateien"));
-        return;
-    }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    zipaccess::SetFSpecArgs(*zip_, selectedSpecs());
+    zip_->SetFSpecArgs(selected);
     try {
-        zipaccess::Delete(*zip_);
+        zip_->Delete();
     } catch (...) {
         ShowPlainMessage(QStringLiteral("Fehler beim löschen!"), this);
     }
@@ -284,27 +268,23 @@ void TfrmMain::tbtUmwandelnClick() {
     if (model_->rowCount() == 0) {
         return;
     }
+    const QString oldName = ArchiveName();
     if (archiveIsReadOnly()) {
         ShowMessage(TMessageKind::mkWarning,
-                    QStringLiteral("Die Datei\n\n") + ArchiveName() +
+                    QStringLiteral("Die Datei\n\n") + oldName +
                         QStringLiteral("\n\nist schreibgeschützt und kann deshalb nicht "
                                        "umgewandelt werden.      "),
                     QMessageBox::Ok, this);
         return;
     }
-    const QString oldName = ArchiveName();
-    if (zipaccess::Count(*zip_) == 0) {
+    if (zip_->Count() == 0) {
         ShowMessage(TMessageKind::mkInformation,
                     QStringLiteral("In diesem Archiv befinden sich keine Dateien."),
                     QMessageBox::Ok, this);
         return;
     }
     if (upperExtension(oldName) == QStringLiteral(".EXE")) {
-        if (!OperationAvailable(TZipOperation::zoConvertToZIP)) {
-            notAvailable(QStringLiteral("Das Umwandeln in ein Zip-Archiv"));
-            return;
-        }
-        if (zipaccess::ConvertToZIP(*zip_) != 0) {
+        if (zip_->ConvertToZIP() != 0) {
             ShowMessage(TMessageKind::mkError,
                         QStringLiteral("Beim umwandeln in ein Zip-Archiv ist ein Fehler "
                                        "aufgetreten."),
@@ -319,11 +299,7 @@ void TfrmMain::tbtUmwandelnClick() {
                     QMessageBox::Ok, this);
         return;
     }
-    if (!OperationAvailable(TZipOperation::zoConvertToSFX)) {
-        notAvailable(QStringLiteral("Das Umwandeln in eine selbstentpackende Datei"));
-        return;
-    }
-    if (zipaccess::ConvertToSFX(*zip_) != 0) {
+    if (zip_->ConvertToSFX() != 0) {
         ShowMessage(TMessageKind::mkError,
                     QStringLiteral("Beim umwandeln in eine Exe-Datei ist ein Fehler aufgetreten."),
                     QMessageBox::Ok, this);
@@ -362,24 +338,19 @@ void TfrmMain::Tempanzeige(int mode) {
     if (!QFileInfo(TempViewFolder).isDir()) {
         return;
     }
-    const QStringList selected = SelectedCaptions();
-    if (selected.isEmpty()) {
+    const std::vector<int> rows = selectedRows();
+    if (rows.empty()) {
         return;
     }
-    const QString caption = selected.front();
-    const QString bare = bareName(caption);
-    if (!OperationAvailable(TZipOperation::zoExtract)) {
-        notAvailable(QStringLiteral("Das Anzeigen von Dateien"));
-        return;
-    }
-    std::vector<std::string> specs = zipaccess::FSpecArgs(*zip_);
-    specs.push_back(caption.toStdString());
-    zipaccess::SetFSpecArgs(*zip_, specs);
-    zipaccess::SetExtrBaseDir(*zip_, TempViewFolder.toStdString());
-    zipaccess::SetPassword(*zip_, std::string());
-    zipaccess::SetExtrOptions(*zip_, TZAExtrOpts{ExtrOverWrite});
+    const QString bare = bareName(model_->FileName(rows.front()));
+    // Only this entry: names left in the list by an earlier operation would
+    // be extracted along with it.
+    zip_->SetFSpecArgs({std::string(model_->FileNameUtf8(rows.front()))});
+    zip_->SetExtrBaseDir(TempViewFolder.toStdString());
+    zip_->SetPassword(std::string());
+    zip_->SetExtrOptions(TZAExtrOpts{ExtrOverWrite});
     try {
-        zipaccess::Extract(*zip_);
+        zip_->Extract();
     } catch (...) {
         return;
     }
@@ -479,7 +450,7 @@ void TfrmMain::ZipArchiver1Progress(TZAProgressDetails& details) {
         default:
             break;
     }
-    QCoreApplication::processEvents();
+    ProcessPendingEvents();
 }
 
 void TfrmMain::ZipArchiver1Message(int ErrCode, const std::string& ErrMsg) {

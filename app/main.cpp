@@ -74,7 +74,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Tarvik"));
     QApplication::setOrganizationName(QStringLiteral("KVL"));
     // Dates and separators follow the user's locale.
-    QLocale::setDefault(QLocale::system());
+    QLocale::setDefault(UserLocale());
     // The component asks its questions and shows its errors in its Qt box.
     InstallQtDialogProvider();
     // Long operations keep the window alive through the component's pump,
@@ -82,13 +82,7 @@ int main(int argc, char* argv[]) {
     // The component calls it on every cancel check (once per entry while an
     // archive loads), so pending events run at most every 15 ms: often enough
     // for a live window, rarely enough not to slow large archives down.
-    SetMessagePump([] {
-        static QElapsedTimer sinceLast;
-        if (!sinceLast.isValid() || sinceLast.elapsed() >= 15) {
-            QCoreApplication::processEvents();
-            sinceLast.restart();
-        }
-    });
+    SetMessagePump(ProcessPendingEvents);
     SetBusyCursorHook([](bool busy) {
         if (busy) {
             QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -62,6 +62,26 @@ private slots:
         }
     }
 
+    void userLocale() {
+        struct TCase {
+            QLocale system;
+            QString expected;
+        };
+        const TCase cases[] = {
+            // No locale chosen: the program's own language.
+            {QLocale::c(), "de_DE"},
+            {QLocale(QStringLiteral("POSIX")), "de_DE"},
+            // A chosen locale stays, also a foreign one.
+            {QLocale(QLocale::German, QLocale::Austria), "de_AT"},
+            {QLocale(QLocale::English, QLocale::UnitedStates), "en_US"},
+        };
+        for (const TCase& c : cases) {
+            QCOMPARE(UserLocale(c.system).name(), c.expected);
+        }
+        // The separators a "C" environment gets.
+        QCOMPARE(UserLocale(QLocale::c()).toString(5040), QStringLiteral("5.040"));
+    }
+
     void versionText() {
         QCOMPARE(GetVersionText(1), QStringLiteral("1"));
         QCOMPARE(GetVersionText(2), QStringLiteral("1.9"));

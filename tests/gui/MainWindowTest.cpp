@@ -1,184 +1,30 @@
-// The main window driven as a user would: real archives made with Info-ZIP
-// zip, the real component, message boxes, choosers and dialogs answered
-// through their hooks.
+// The main window driven as a user would: its list, states, settings,
+// events and start-up, with real archives made with Info-ZIP zip and the real
+// component; message boxes, choosers and dialogs are answered through hooks.
 #include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTreeView>
-#include <QtTest>
 
-#include "app/FileDialogs.h"
+#include "MainWindowTestSupport.h"
 #include "app/FileListView.h"
-#include "app/Global.h"
-#include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
-#include "app/UniExtr.h"
-#include "app/UniMain.h"
-#include "app/ZipAccess.h"
 #include "zip/ZAProgress.h"
-
-namespace {
-
-struct TShownMessage {
-    TMessageKind kind;
-    QString title;
-    QString text;
-};
-
-// A file with `size` bytes (repetitive when `packable`, else incompressible)
-// and a modification time.
-void writeFile(const QString& path, qint64 size, const QDateTime& modified, bool packable = false) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QByteArray data(size, 'a');
-    if (!packable) {
-        quint32 x = 2463534242u;
-        for (qint64 i = 0; i < size; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            data[i] = static_cast<char>(x & 0xFF);
-        }
-    }
-    f.write(data);
-    f.close();
-    QFile g(path);
-    QVERIFY(g.open(QIODevice::ReadWrite));
-    QVERIFY(g.setFileTime(modified, QFileDevice::FileModificationTime));
-}
-
-// Runs Info-ZIP zip in `folder` on the given names.
-void makeZip(const QString& archive, const QString& folder, const QStringList& names,
-             const QStringList& options = {QStringLiteral("-0")}) {
-    QProcess p;
-    p.setWorkingDirectory(folder);
-    p.start(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-X")} +
-                                       options + QStringList{archive} + names);
-    QVERIFY(p.waitForFinished(30000));
-    QCOMPARE(p.exitCode(), 0);
-}
-
-QDateTime at(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, 0));
-}
-
-}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp_;
-    QString settingsDir_;
-    QList<TShownMessage> messages_;
-    QList<QMessageBox::StandardButton> answers_;  // next answers to questions
-    QList<QStringList> chooserAnswers_;
-    QList<TFileDialogRequest> chooserRequests_;
-    std::function<void(QDialog&)> dialogDriver_;
-    QList<QPair<QString, QString>> launched_;
-
-    QString path(const QString& name) const { return tmp_.filePath(name); }
-
-    // An archive whose entries test the cells and each column's order.
-    QString makeSortArchive() {
-        const QString src = path(QStringLiteral("sortsrc"));
-        writeFile(src + "/b_999.bin", 999, at(2021, 5, 1, 10, 0));
-        writeFile(src + "/a_1000.bin", 1000, at(2020, 1, 1, 8, 30));
-        writeFile(src + "/C_leer.txt", 0, at(2023, 2, 3, 4, 5));
-        writeFile(src + "/ordner/d_text.txt", 20000, at(2022, 12, 24, 18, 0), true);
-        writeFile(src + "/e_gross.bin", 70000, at(2019, 7, 7, 7, 7));
-        const QString archive = path(QStringLiteral("sort.zip"));
-        QFile::remove(archive);
-        makeZip(archive, src,
-                {"b_999.bin", "a_1000.bin", "C_leer.txt", "ordner/d_text.txt", "e_gross.bin"},
-                {QStringLiteral("-0")});
-        // Recompress the text entry so one entry has a packing rate below 100 %.
-        makeZip(archive, src, {"ordner/d_text.txt"}, {QStringLiteral("-9")});
-        return archive;
-    }
-
-    QStringList column(TfrmMain& w, int col) {
-        QStringList texts;
-        for (int r = 0; r < w.Model().rowCount(); ++r) {
-            texts << w.Model().CellText(r, col);
-        }
-        return texts;
-    }
-
-    bool enabled(TfrmMain& w, const char* name) {
-        return w.Command(QLatin1String(name))->isEnabled();
-    }
-
-    void selectRows(TfrmMain& w, const QList<int>& rows) {
-        QItemSelectionModel* sel = w.ListView1()->selectionModel();
-        sel->clearSelection();
-        for (int r : rows) {
-            sel->select(w.Model().index(r, 0),
-                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
-
-    QStringList entryNames(const QString& archive) {
-        QProcess p;
-        p.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive});
-        p.waitForFinished(30000);
-        return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    }
+    TMainWindowFixture f_;
 
 private slots:
-    void initTestCase() {
-        QVERIFY(tmp_.isValid());
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        settingsDir_ = path(QStringLiteral("settings"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_);
-        qputenv("TMPDIR", path(QStringLiteral("systmp")).toUtf8());
-        QDir().mkpath(path(QStringLiteral("systmp")));
-        SetMessageBoxHook([this](TMessageKind kind, const QString& title, const QString& text,
-                                 QMessageBox::StandardButtons buttons) {
-            messages_.append({kind, title, text});
-            if (!answers_.isEmpty()) {
-                return answers_.takeFirst();
-            }
-            return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
-        });
-        SetFileDialogHook([this](const TFileDialogRequest& r) {
-            chooserRequests_.append(r);
-            return chooserAnswers_.isEmpty() ? QStringList() : chooserAnswers_.takeFirst();
-        });
-        TfrmMain::SetModalHook([this](QDialog& d) {
-            if (dialogDriver_) {
-                dialogDriver_(d);
-            }
-        });
-        TfrmMain::SetLaunchHook([this](const QString& program, const QString& file) {
-            launched_.append({program, file});
-        });
-    }
-
-    void init() {
-        ResetSharedState();
-        QDir(settingsDir_).removeRecursively();
-        messages_.clear();
-        answers_.clear();
-        chooserAnswers_.clear();
-        chooserRequests_.clear();
-        dialogDriver_ = nullptr;
-        launched_.clear();
-    }
+    void initTestCase() { f_.Install(); }
+    void init() { f_.Reset(); }
 
     void captionsCellsAndStatus() {
-        const QString archive = makeSortArchive();
+        const QString archive = f_.makeSortArchive();
         TfrmMain w({archive});
         w.show();
         w.FormActivate();
@@ -192,15 +38,15 @@ private slots:
         QCOMPARE(w.lblInhalt()->text(), QStringLiteral("Inhalt von:"));
         QCOMPARE(w.lblArchivName()->text(), QStringLiteral("sort.zip"));
         // Sorted by name (the default): locale-aware, so "C_leer" sits between b and d.
-        QCOMPARE(column(w, 0), (QStringList{"a_1000.bin", "b_999.bin", "C_leer.txt", "e_gross.bin",
-                                            "ordner/d_text.txt"}));
-        QCOMPARE(column(w, 2),
+        QCOMPARE(f_.column(w, 0), (QStringList{"a_1000.bin", "b_999.bin", "C_leer.txt",
+                                               "e_gross.bin", "ordner/d_text.txt"}));
+        QCOMPARE(f_.column(w, 2),
                  (QStringList{"1.000 Byte", "999 Byte", "", "70.000 Byte", "20.000 Byte"}));
-        QCOMPARE(column(w, 1).mid(0, 4),
+        QCOMPARE(f_.column(w, 1).mid(0, 4),
                  (QStringList{"1.000 Byte", "999 Byte", "", "70.000 Byte"}));
-        QCOMPARE(column(w, 3).mid(0, 3),
+        QCOMPARE(f_.column(w, 3).mid(0, 3),
                  (QStringList{"01.01.2020  08:30", "01.05.2021  10:00", "03.02.2023  04:05"}));
-        QCOMPARE(column(w, 4).mid(0, 4), (QStringList{"100 %  ", "100 %  ", "", "100 %  "}));
+        QCOMPARE(f_.column(w, 4).mid(0, 4), (QStringList{"100 %  ", "100 %  ", "", "100 %  "}));
         const QString rate = w.Model().CellText(4, 4);
         QVERIFY2(rate.endsWith(QStringLiteral(" %  ")) && rate.size() <= 6, qPrintable(rate));
         QCOMPARE(w.StatusPanel(0)->text(), QStringLiteral("5 Dateien"));
@@ -213,11 +59,11 @@ private slots:
         QCOMPARE(OpenFolder, QFileInfo(archive).absolutePath() + "/");
         QCOMPARE(ExtractFolder, OpenFolder);
         QVERIFY(w.panUnten()->isHidden());
-        QVERIFY(messages_.isEmpty());
+        QVERIFY(f_.messages.isEmpty());
     }
 
     void sortOrders() {
-        const QString archive = makeSortArchive();
+        const QString archive = f_.makeSortArchive();
         TfrmMain w;
         w.OeffneArchiv(archive);
         struct TCase {
@@ -238,21 +84,21 @@ private slots:
         };
         for (const TCase& c : cases) {
             w.ListView1ColumnClick(c.column);
-            QCOMPARE(column(w, 0), c.names);
+            QCOMPARE(f_.column(w, 0), c.names);
             QCOMPARE(ArchiveSortColumn, c.column);
             // A second click sorts the same way again.
             w.ListView1ColumnClick(c.column);
-            QCOMPARE(column(w, 0), c.names);
+            QCOMPARE(f_.column(w, 0), c.names);
         }
         // The selection follows its rows through a re-sort.
         w.ListView1ColumnClick(0);
-        selectRows(w, {1});
+        f_.selectRows(w, {1});
         w.ListView1ColumnClick(3);
         QCOMPARE(w.SelectedCaptions(), QStringList{"b_999.bin"});
         // A later fill keeps the chosen column.
         w.ListView1ColumnClick(2);
         w.OeffneArchiv(archive);
-        QCOMPARE(column(w, 0).front(), QStringLiteral("C_leer.txt"));
+        QCOMPARE(f_.column(w, 0).front(), QStringLiteral("C_leer.txt"));
     }
 
     void commandStates() {
@@ -260,45 +106,45 @@ private slots:
         const char* archiveCommands[] = {"tbtHinzu", "tbtEntpacken", "tbtLoesch", "tbtUmwandeln"};
         const char* always[] = {"tbtOeffnen", "tbtInfo", "tbtHilfe", "tbtBeenden"};
         for (const char* c : archiveCommands) {
-            QVERIFY2(!enabled(w, c), c);
+            QVERIFY2(!f_.enabled(w, c), c);
         }
         for (const char* c : always) {
-            QVERIFY2(enabled(w, c), c);
+            QVERIFY2(f_.enabled(w, c), c);
         }
         // A new archive (a name without extension that does not exist).
-        const QString folder = path(QStringLiteral("neu"));
+        const QString folder = f_.path(QStringLiteral("neu"));
         QDir().mkpath(folder);
         w.OeffneArchiv(folder + "/neu");
         QCOMPARE(w.ArchiveName(), folder + "/neu.zip");
-        QVERIFY(messages_.isEmpty());
-        QVERIFY(enabled(w, "tbtHinzu"));
-        QVERIFY(!enabled(w, "tbtEntpacken"));
-        QVERIFY(!enabled(w, "tbtUmwandeln"));
-        QVERIFY(!enabled(w, "tbtLoesch"));
+        QVERIFY(f_.messages.isEmpty());
+        QVERIFY(f_.enabled(w, "tbtHinzu"));
+        QVERIFY(!f_.enabled(w, "tbtEntpacken"));
+        QVERIFY(!f_.enabled(w, "tbtUmwandeln"));
+        QVERIFY(!f_.enabled(w, "tbtLoesch"));
         QCOMPARE(OpenFolder, folder + "/");
         QCOMPARE(ExtractFolder, folder + "/");
         QVERIFY(!QFile::exists(folder + "/neu.zip"));
         // An archive with entries; delete follows the selection.
-        w.OeffneArchiv(makeSortArchive());
-        QVERIFY(enabled(w, "tbtHinzu"));
-        QVERIFY(enabled(w, "tbtEntpacken"));
-        QVERIFY(enabled(w, "tbtUmwandeln"));
-        QVERIFY(!enabled(w, "tbtLoesch"));
-        selectRows(w, {0, 2});
-        QVERIFY(enabled(w, "tbtLoesch"));
-        selectRows(w, {});
-        QVERIFY(!enabled(w, "tbtLoesch"));
+        w.OeffneArchiv(f_.makeSortArchive());
+        QVERIFY(f_.enabled(w, "tbtHinzu"));
+        QVERIFY(f_.enabled(w, "tbtEntpacken"));
+        QVERIFY(f_.enabled(w, "tbtUmwandeln"));
+        QVERIFY(!f_.enabled(w, "tbtLoesch"));
+        f_.selectRows(w, {0, 2});
+        QVERIFY(f_.enabled(w, "tbtLoesch"));
+        f_.selectRows(w, {});
+        QVERIFY(!f_.enabled(w, "tbtLoesch"));
     }
 
     void damagedOrEmptyArchive() {
-        const QString empty = path(QStringLiteral("leer.zip"));
+        const QString empty = f_.path(QStringLiteral("leer.zip"));
         {
             // An end record and nothing else: a valid archive without entries.
             QFile f(empty);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
         }
-        const QString junk = path(QStringLiteral("kaputt.zip"));
+        const QString junk = f_.path(QStringLiteral("kaputt.zip"));
         {
             QFile f(junk);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -306,115 +152,18 @@ private slots:
         }
         for (const QString& name : {empty, junk}) {
             TfrmMain w;
-            messages_.clear();
+            f_.messages.clear();
             w.OeffneArchiv(name);
-            QVERIFY(!messages_.isEmpty());
-            const TShownMessage& m = messages_.back();
+            QVERIFY(!f_.messages.isEmpty());
+            const TShownMessage& m = f_.messages.back();
             QCOMPARE(m.kind, TMessageKind::mkError);
             QCOMPARE(m.text, QStringLiteral("Die Datei\n\n") + name +
                                  QStringLiteral("\n\nenthält keine Archiv-Dateien oder ist "
                                                 "beschädigt.         "));
             QCOMPARE(w.Model().rowCount(), 0);
-            QVERIFY(enabled(w, "tbtHinzu"));
-            QVERIFY(!enabled(w, "tbtEntpacken"));
+            QVERIFY(f_.enabled(w, "tbtHinzu"));
+            QVERIFY(!f_.enabled(w, "tbtEntpacken"));
         }
-    }
-
-    void deleteWholeArchive() {
-        const QString archive = makeSortArchive();
-        TfrmMain w;
-        w.OeffneArchiv(archive);
-        // Nothing selected: the Delete command asks to mark files first.
-        w.tbtLoeschClick();
-        QCOMPARE(messages_.back().kind, TMessageKind::mkWarning);
-        QCOMPARE(
-            messages_.back().text,
-            QStringLiteral("Bitte markieren Sie zuerst alle Dateien die Sie löschen möchten."));
-        // Everything selected, "Nein": nothing happens.
-        w.ListView1()->selectAll();
-        answers_ = {QMessageBox::No};
-        w.tbtLoeschClick();
-        const QString blanks(16, ' ');
-        QCOMPARE(messages_.back().kind, TMessageKind::mkConfirmation);
-        QCOMPARE(messages_.back().text, QStringLiteral("Soll die Datei:\n\n") + w.ArchiveName() +
-                                            blanks +
-                                            QStringLiteral("\n\nwirklich gelöscht werden?") +
-                                            blanks + QStringLiteral("\n\n"));
-        QVERIFY(QFile::exists(archive));
-        // "Ja": the archive file goes and the window shows no archive.
-        answers_ = {QMessageBox::Yes};
-        w.tbtLoeschClick();
-        QVERIFY(!QFile::exists(archive));
-        QVERIFY(w.ArchiveName().isEmpty());
-        QCOMPARE(w.Model().rowCount(), 0);
-        QVERIFY(w.lblArchivName()->text().isEmpty());
-        for (int i = 0; i < 4; ++i) {
-            QVERIFY(w.StatusPanel(i)->text().isEmpty());
-        }
-        QVERIFY(!enabled(w, "tbtHinzu"));
-    }
-
-    void deleteSomeEntries() {
-        const QString archive = makeSortArchive();
-        TfrmMain w;
-        w.OeffneArchiv(archive);
-        selectRows(w, {0, 1});
-        answers_ = {QMessageBox::Yes};
-        messages_.clear();
-        w.tbtLoeschClick();
-        QCOMPARE(messages_.front().text,
-                 QStringLiteral("Sollen die ausgewählten Dateien aus        \n\n") +
-                     w.ArchiveName() + QString(8, ' ') +
-                     QStringLiteral("\n\nherausgelöscht werden?\n\n"));
-        if (!OperationAvailable(TZipOperation::zoDelete)) {
-            QCOMPARE(messages_.back().kind, TMessageKind::mkInformation);
-            QVERIFY(messages_.back().text.contains(QStringLiteral("noch nicht verfügbar")));
-            QCOMPARE(entryNames(archive).size(), 5);
-            return;
-        }
-        QCOMPARE(entryNames(archive).size(), 3);
-        QCOMPARE(w.Model().rowCount(), 3);
-    }
-
-    void readOnlyRefusals() {
-        const QString archive = makeSortArchive();
-        const bool root = geteuid() == 0;
-        if (root) {
-            // Root may write anything but an immutable file.
-            if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), archive}) != 0) {
-                QSKIP("no way to make a file read-only for root here");
-            }
-        } else {
-            QFile::setPermissions(archive, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
-        }
-        TfrmMain w;
-        w.OeffneArchiv(archive);
-        w.ListView1()->selectAll();
-        const QString name = w.ArchiveName();
-        struct TCase {
-            void (TfrmMain::*command)();
-            QString tail;
-        };
-        const TCase cases[] = {
-            {&TfrmMain::tbtHinzuClick,
-             "\n\nist schreibgeschützt. Es können keine Dateien hinzugefügt werden.      "},
-            {&TfrmMain::tbtLoeschClick,
-             "\n\nist schreibgeschützt und kann deshalb nicht bearbeitetwerden werden.     "},
-            {&TfrmMain::tbtUmwandelnClick,
-             "\n\nist schreibgeschützt und kann deshalb nicht umgewandelt werden.      "},
-        };
-        for (const TCase& c : cases) {
-            messages_.clear();
-            (w.*c.command)();
-            QCOMPARE(messages_.size(), 1);
-            QCOMPARE(messages_.front().kind, TMessageKind::mkWarning);
-            QCOMPARE(messages_.front().title, QStringLiteral("Warnung"));
-            QCOMPARE(messages_.front().text, QStringLiteral("Die Datei\n\n") + name + c.tail);
-        }
-        if (root) {
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), archive});
-        }
-        QCOMPARE(entryNames(archive).size(), 5);
     }
 
     void settingsRoundTrip() {
@@ -516,11 +265,11 @@ private slots:
     void componentMessages() {
         TfrmMain w;
         w.ZipArchiver1Message(0, "Trace: nichts");
-        QVERIFY(messages_.isEmpty());
+        QVERIFY(f_.messages.isEmpty());
         w.ZipArchiver1Message(5, "Datei fehlt");
-        QCOMPARE(messages_.size(), 1);
-        QCOMPARE(messages_.front().text, QStringLiteral("DLL-Fehlermeldung: Datei fehlt"));
-        QCOMPARE(messages_.front().title, QStringLiteral("Tarvik 1.9"));
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().text, QStringLiteral("DLL-Fehlermeldung: Datei fehlt"));
+        QCOMPARE(f_.messages.front().title, QStringLiteral("Tarvik 1.9"));
     }
 
     void storedNameTrimming() {
@@ -561,12 +310,12 @@ private slots:
 
     void droppedFilesWithoutArchive() {
         TfrmMain w;
-        const QStringList dropped{path("a.txt"), path("b.txt"), path("c.txt")};
+        const QStringList dropped{f_.path("a.txt"), f_.path("b.txt"), f_.path("c.txt")};
         w.HandleDroppedFiles(dropped);
-        QCOMPARE(chooserRequests_.size(), 1);
-        QCOMPARE(chooserRequests_.front().Title,
+        QCOMPARE(f_.chooserRequests.size(), 1);
+        QCOMPARE(f_.chooserRequests.front().Title,
                  QStringLiteral("Zip-Archiv öffnen oder erstellen"));
-        QCOMPARE(chooserRequests_.front().Filter,
+        QCOMPARE(f_.chooserRequests.front().Filter,
                  QStringLiteral("Zipdateien (*.ZIP)|*.zip|Zipdateien (*.EXE)|*.exe"));
         QCOMPARE(DroppedFiles, dropped);
         QCOMPARE(SourceFolder, QFileInfo(dropped.front()).absolutePath() + "/");
@@ -575,22 +324,22 @@ private slots:
 
     void commandLine() {
         // An archive whose extension is upper case is opened directly.
-        const QString src = path(QStringLiteral("cmdsrc"));
+        const QString src = f_.path(QStringLiteral("cmdsrc"));
         writeFile(src + "/x.txt", 10, at(2024, 1, 1, 1, 1));
-        makeZip(path(QStringLiteral("GROSS.ZIP")), src, {"x.txt"});
+        makeZip(f_.path(QStringLiteral("GROSS.ZIP")), src, {"x.txt"});
         {
-            TfrmMain w({path(QStringLiteral("GROSS.ZIP"))});
+            TfrmMain w({f_.path(QStringLiteral("GROSS.ZIP"))});
             w.FormActivate();
             QVERIFY(ParamIsArchive);
             QCOMPARE(w.Model().rowCount(), 1);
-            QVERIFY(chooserRequests_.isEmpty());
-            QCOMPARE(SourceFolder, tmp_.path() + "/");
+            QVERIFY(f_.chooserRequests.isEmpty());
+            QCOMPARE(SourceFolder, f_.tmp.path() + "/");
         }
         // Any other file: the open/new dialog, then the add dialog with the file marked.
         ResetSharedState();
-        chooserAnswers_ = {{path(QStringLiteral("cmdneu"))}};
+        f_.chooserAnswers = {{f_.path(QStringLiteral("cmdneu"))}};
         QStringList marked;
-        dialogDriver_ = [&marked](QDialog& d) {
+        f_.dialogDriver = [&marked](QDialog& d) {
             auto* add = qobject_cast<TfrmAdd*>(&d);
             QVERIFY(add);
             for (int row : add->lviFiles->SelectedRows()) {
@@ -601,66 +350,10 @@ private slots:
         TfrmMain w({src + "/x.txt"});
         w.FormActivate();
         QVERIFY(!ParamIsArchive);
-        QCOMPARE(chooserRequests_.size(), 1);
-        QCOMPARE(w.ArchiveName(), path(QStringLiteral("cmdneu.zip")));
+        QCOMPARE(f_.chooserRequests.size(), 1);
+        QCOMPARE(w.ArchiveName(), f_.path(QStringLiteral("cmdneu.zip")));
         QCOMPARE(marked, QStringList{src + "/x.txt"});
         QCOMPARE(SourceFolder, src + "/");
-    }
-
-    void keys() {
-        TfrmMain w;
-        w.OeffneArchiv(makeSortArchive());
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.ListView1()->setFocus();
-        messages_.clear();
-        QTest::keyClick(w.ListView1(), Qt::Key_Delete);
-        QCOMPARE(messages_.size(), 1);
-        QVERIFY(messages_.front().text.startsWith(QStringLiteral("Bitte markieren Sie")));
-        QTest::keyClick(w.ListView1(), Qt::Key_Escape);
-        QVERIFY(!w.isVisible());
-    }
-
-    void addAndExtract() {
-        const QString src = path(QStringLiteral("addsrc"));
-        writeFile(src + "/eins.txt", 5000, at(2024, 4, 1, 12, 0), true);
-        writeFile(src + "/zwei.bin", 70000, at(2024, 4, 2, 12, 0));
-        TfrmMain w;
-        w.OeffneArchiv(path(QStringLiteral("neu/hinzu")));
-        SourceFolder = src + "/";
-        // The add dialog: mark everything, OK.
-        dialogDriver_ = [](QDialog& d) {
-            auto* add = qobject_cast<TfrmAdd*>(&d);
-            QVERIFY(add);
-            add->btnMarkAllClick();
-            add->btnOkClick();
-        };
-        messages_.clear();
-        w.tbtHinzuClick();
-        QVERIFY(w.panUnten()->isHidden());
-        QVERIFY(AddPassword.isEmpty());
-        if (!OperationAvailable(TZipOperation::zoAdd)) {
-            QCOMPARE(messages_.size(), 1);
-            QVERIFY(messages_.front().text.contains(QStringLiteral("noch nicht verfügbar")));
-            QVERIFY(!QFile::exists(w.ArchiveName()));
-            return;
-        }
-        QCOMPARE(entryNames(w.ArchiveName()).size(), 2);
-        QCOMPARE(w.Model().rowCount(), 2);
-        QVERIFY(enabled(w, "tbtEntpacken"));
-        // Extract all into a new folder.
-        const QString target = path(QStringLiteral("ziel"));
-        QDir().mkpath(target);
-        dialogDriver_ = [target](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            QVERIFY(ex);
-            ex->ediZielverz->setText(target + "/");
-            ex->btnZielOkClick();
-        };
-        w.tbtEntpackenClick();
-        QVERIFY(QFile::exists(target + "/eins.txt"));
-        QVERIFY(QFile::exists(target + "/zwei.bin"));
-        QCOMPARE(QFileInfo(target + "/zwei.bin").size(), 70000);
     }
 };
 

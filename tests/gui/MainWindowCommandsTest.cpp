@@ -1,0 +1,389 @@
+// The main window's commands run end to end as a user would: delete,
+// convert, extract, add, view entries and the keys, checked on disk with
+// Info-ZIP unzip; message boxes, choosers, dialogs and the viewer launcher
+// are answered through hooks.
+#include <unistd.h>
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+
+#include "MainWindowTestSupport.h"
+#include "app/UniAdd.h"
+#include "app/UniExtr.h"
+
+class MainWindowCommandsTest : public QObject {
+    Q_OBJECT
+
+private:
+    TMainWindowFixture f_;
+
+    // Double-clicks the row showing `caption`, as a user does.
+    static void doubleClick(TfrmMain& w, const QString& caption) {
+        const int row = TMainWindowFixture::rowOf(w, caption);
+        QVERIFY(row >= 0);
+        const QRect r = w.ListView1()->visualRect(w.Model().index(row, 0));
+        QWidget* viewport = w.ListView1()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, r.center());
+    }
+
+    // Extracts as a user does: the extract dialog with `folder` typed as the
+    // target (made first), then OK.
+    void extractInto(TfrmMain& w, const QString& folder) {
+        QDir().mkpath(folder);
+        f_.dialogDriver = [folder](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->ediZielverz->setText(folder + "/");
+            ex->btnZielOkClick();
+        };
+        w.tbtEntpackenClick();
+    }
+
+    static void trigger(TfrmMain& w, const char* item) {
+        for (QAction* a : w.PopupMenu()->actions()) {
+            if (a->objectName() == QLatin1String(item)) {
+                a->trigger();
+                return;
+            }
+        }
+        QFAIL(item);
+    }
+
+    static QByteArray contents(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void initTestCase() { f_.Install(); }
+    void init() { f_.Reset(); }
+
+    void deleteWholeArchive() {
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        // Nothing selected: the Delete command asks to mark files first.
+        w.tbtLoeschClick();
+        QCOMPARE(f_.messages.back().kind, TMessageKind::mkWarning);
+        QCOMPARE(
+            f_.messages.back().text,
+            QStringLiteral("Bitte markieren Sie zuerst alle Dateien die Sie löschen möchten."));
+        // Everything selected, "Nein": nothing happens.
+        w.ListView1()->selectAll();
+        f_.answers = {QMessageBox::No};
+        w.tbtLoeschClick();
+        const QString blanks(16, ' ');
+        QCOMPARE(f_.messages.back().kind, TMessageKind::mkConfirmation);
+        QCOMPARE(f_.messages.back().text, QStringLiteral("Soll die Datei:\n\n") + w.ArchiveName() +
+                                              blanks +
+                                              QStringLiteral("\n\nwirklich gelöscht werden?") +
+                                              blanks + QStringLiteral("\n\n"));
+        QVERIFY(QFile::exists(archive));
+        // "Ja": the archive file goes and the window shows no archive.
+        f_.answers = {QMessageBox::Yes};
+        w.tbtLoeschClick();
+        QVERIFY(!QFile::exists(archive));
+        QVERIFY(w.ArchiveName().isEmpty());
+        QCOMPARE(w.Model().rowCount(), 0);
+        QVERIFY(w.lblArchivName()->text().isEmpty());
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(w.StatusPanel(i)->text().isEmpty());
+        }
+        QVERIFY(!f_.enabled(w, "tbtHinzu"));
+    }
+
+    void deleteSomeEntries() {
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        f_.selectRows(w, {f_.rowOf(w, "b_999.bin"), f_.rowOf(w, "ordner/d_text.txt")});
+        // "Nein" keeps everything.
+        f_.answers = {QMessageBox::No};
+        w.tbtLoeschClick();
+        QCOMPARE(f_.entryNames(archive).size(), 5);
+        f_.answers = {QMessageBox::Yes};
+        f_.messages.clear();
+        w.tbtLoeschClick();
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().kind, TMessageKind::mkConfirmation);
+        QCOMPARE(f_.messages.front().title, QStringLiteral("Bestätigen"));
+        QCOMPARE(f_.messages.front().text,
+                 QStringLiteral("Sollen die ausgewählten Dateien aus        \n\n") +
+                     w.ArchiveName() + QString(8, ' ') +
+                     QStringLiteral("\n\nherausgelöscht werden?\n\n"));
+        QCOMPARE(f_.entryNames(archive), (QStringList{"a_1000.bin", "C_leer.txt", "e_gross.bin"}));
+        QVERIFY(TMainWindowFixture::unzipTestPasses(archive));
+        // The list and the status bar follow the rewritten archive.
+        QCOMPARE(f_.column(w, 0), (QStringList{"a_1000.bin", "C_leer.txt", "e_gross.bin"}));
+        QCOMPARE(w.StatusPanel(0)->text(), QStringLiteral("3 Dateien"));
+        QVERIFY(!w.ListView1()->selectionModel()->hasSelection());
+        QVERIFY(!f_.enabled(w, "tbtLoesch"));
+    }
+
+    void extractAllAfterDelete() {
+        // The delete leaves the deleted names in the component's list; an
+        // extract without selection must still extract every entry.
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        f_.selectRows(w, {f_.rowOf(w, "b_999.bin")});
+        f_.answers = {QMessageBox::Yes};
+        w.tbtLoeschClick();
+        QCOMPARE(w.Model().rowCount(), 4);
+        const QString target = f_.path(QStringLiteral("alle"));
+        f_.messages.clear();
+        extractInto(w, target);
+        QVERIFY(f_.messages.isEmpty());
+        for (const char* name : {"a_1000.bin", "C_leer.txt", "e_gross.bin"}) {
+            QVERIFY2(QFile::exists(target + "/" + name), name);
+        }
+        QVERIFY(!QFile::exists(target + "/b_999.bin"));
+        // Then only the selected entry.
+        const QString one = f_.path(QStringLiteral("eins"));
+        f_.selectRows(w, {f_.rowOf(w, "e_gross.bin")});
+        extractInto(w, one);
+        QCOMPARE(QDir(one).entryList(QDir::Files), QStringList{"e_gross.bin"});
+        QCOMPARE(QFileInfo(one + "/e_gross.bin").size(), 70000);
+    }
+
+    void readOnlyRefusals() {
+        const QString archive = f_.makeSortArchive();
+        const bool root = geteuid() == 0;
+        if (root) {
+            // Root may write anything but an immutable file.
+            if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), archive}) != 0) {
+                QSKIP("no way to make a file read-only for root here");
+            }
+        } else {
+            QFile::setPermissions(archive, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+        }
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.ListView1()->selectAll();
+        const QString name = w.ArchiveName();
+        struct TCase {
+            void (TfrmMain::*command)();
+            QString tail;
+        };
+        const TCase cases[] = {
+            {&TfrmMain::tbtHinzuClick,
+             "\n\nist schreibgeschützt. Es können keine Dateien hinzugefügt werden.      "},
+            {&TfrmMain::tbtLoeschClick,
+             "\n\nist schreibgeschützt und kann deshalb nicht bearbeitetwerden werden.     "},
+            {&TfrmMain::tbtUmwandelnClick,
+             "\n\nist schreibgeschützt und kann deshalb nicht umgewandelt werden.      "},
+        };
+        for (const TCase& c : cases) {
+            f_.messages.clear();
+            (w.*c.command)();
+            QCOMPARE(f_.messages.size(), 1);
+            QCOMPARE(f_.messages.front().kind, TMessageKind::mkWarning);
+            QCOMPARE(f_.messages.front().title, QStringLiteral("Warnung"));
+            QCOMPARE(f_.messages.front().text, QStringLiteral("Die Datei\n\n") + name + c.tail);
+        }
+        if (root) {
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), archive});
+        }
+        QCOMPARE(f_.entryNames(archive).size(), 5);
+    }
+
+    void keys() {
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.ListView1()->setFocus();
+        f_.messages.clear();
+        // Delete without a selection asks to mark files first.
+        QTest::keyClick(w.ListView1(), Qt::Key_Delete);
+        QCOMPARE(f_.messages.size(), 1);
+        QVERIFY(f_.messages.front().text.startsWith(QStringLiteral("Bitte markieren Sie")));
+        // Delete with two entries selected deletes them.
+        f_.selectRows(w, {0, 1});
+        f_.answers = {QMessageBox::Yes};
+        QTest::keyClick(w.ListView1(), Qt::Key_Delete);
+        QCOMPARE(f_.messages.size(), 2);
+        QVERIFY(f_.messages.back().text.contains(QStringLiteral("herausgelöscht werden?")));
+        QCOMPARE(f_.entryNames(archive).size(), 3);
+        // With everything selected it deletes the archive itself.
+        w.ListView1()->setFocus();
+        w.ListView1()->selectAll();
+        f_.answers = {QMessageBox::Yes};
+        QTest::keyClick(w.ListView1(), Qt::Key_Delete);
+        QVERIFY(f_.messages.back().text.contains(QStringLiteral("wirklich gelöscht werden?")));
+        QVERIFY(!QFile::exists(archive));
+        QVERIFY(w.ArchiveName().isEmpty());
+        // Escape quits.
+        QTest::keyClick(w.ListView1(), Qt::Key_Escape);
+        QVERIFY(!w.isVisible());
+    }
+
+    void addAndExtract() {
+        const QString src = f_.path(QStringLiteral("addsrc"));
+        writeFile(src + "/eins.txt", 5000, at(2024, 4, 1, 12, 0), true);
+        writeFile(src + "/zwei.bin", 70000, at(2024, 4, 2, 12, 0));
+        QDir().mkpath(f_.path(QStringLiteral("neu")));
+        TfrmMain w;
+        w.OeffneArchiv(f_.path(QStringLiteral("neu/hinzu")));
+        SourceFolder = src + "/";
+        // The add dialog: mark everything, OK.
+        f_.dialogDriver = [](QDialog& d) {
+            auto* add = qobject_cast<TfrmAdd*>(&d);
+            QVERIFY(add);
+            add->btnMarkAllClick();
+            add->btnOkClick();
+        };
+        f_.messages.clear();
+        w.tbtHinzuClick();
+        QVERIFY(w.panUnten()->isHidden());
+        QVERIFY(AddPassword.isEmpty());
+        QCOMPARE(f_.entryNames(w.ArchiveName()).size(), 2);
+        QCOMPARE(w.Model().rowCount(), 2);
+        QVERIFY(f_.enabled(w, "tbtEntpacken"));
+        // Extract all into a new folder.
+        const QString target = f_.path(QStringLiteral("ziel"));
+        extractInto(w, target);
+        QVERIFY(QFile::exists(target + "/eins.txt"));
+        QVERIFY(QFile::exists(target + "/zwei.bin"));
+        QCOMPARE(QFileInfo(target + "/zwei.bin").size(), 70000);
+    }
+
+    void convertToExeAndBack() {
+        const QString archive = f_.makeSortArchive(QStringLiteral("Daten.zip"));
+        const QString exe = f_.path(QStringLiteral("Daten.exe"));
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        f_.messages.clear();
+        w.tbtUmwandelnClick();
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().kind, TMessageKind::mkInformation);
+        QCOMPARE(f_.messages.front().title, QStringLiteral("Information"));
+        QCOMPARE(f_.messages.front().text,
+                 QStringLiteral("Das Zip-Archiv\n\n") + archive +
+                     QStringLiteral("\n\nwurde in die selbstentpackende EXE-Datei") +
+                     QString(18, ' ') + QStringLiteral("\n\n") + exe +
+                     QStringLiteral("\n\numgewandelt."));
+        // The program is the current archive; the zip archive stays.
+        QCOMPARE(w.ArchiveName(), exe);
+        QCOMPARE(w.lblArchivName()->text(), QStringLiteral("Daten.exe"));
+        QCOMPARE(w.Model().rowCount(), 5);
+        QVERIFY(QFile::exists(archive));
+        QVERIFY(contents(exe).startsWith("MZ"));
+        QVERIFY(TMainWindowFixture::unzipTestPasses(exe));
+        QCOMPARE(f_.entryNames(exe).size(), 5);
+
+        // Back again, over the zip archive that stayed: a plain archive whose
+        // first record is a local header.
+        f_.messages.clear();
+        w.tbtUmwandelnClick();
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().kind, TMessageKind::mkInformation);
+        QCOMPARE(f_.messages.front().text, QStringLiteral("Die selbstentpackende EXE-Datei") +
+                                               QString(21, ' ') + QStringLiteral("\n\n") + exe +
+                                               QStringLiteral("\n\nwurde in das Zip-Archiv\n\n") +
+                                               archive + QStringLiteral("\n\numgewandelt."));
+        QCOMPARE(w.ArchiveName(), archive);
+        QVERIFY(contents(archive).startsWith(QByteArray("PK\x03\x04", 4)));
+        QVERIFY(TMainWindowFixture::unzipTestPasses(archive));
+        QCOMPARE(f_.entryNames(archive), f_.entryNames(exe));
+        QCOMPARE(w.Model().rowCount(), 5);
+    }
+
+    void viewEntries() {
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        const QString source = f_.path(QStringLiteral("sortsrc"));
+
+        // The context menu's items.
+        QStringList items;
+        for (QAction* a : w.PopupMenu()->actions()) {
+            items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        }
+        QCOMPARE(items, (QStringList{"Anzeigen", "Mit verknüpftem Programm anzeigen", "-",
+                                     "Anzeigeprogramm auswählen"}));
+
+        // A double click opens the entry with its associated program; an
+        // entry in a folder lands directly in the temporary folder.
+        doubleClick(w, QStringLiteral("ordner/d_text.txt"));
+        QCOMPARE(f_.launched.size(), 1);
+        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + "d_text.txt"));
+        QCOMPARE(contents(temp + "d_text.txt"), contents(source + "/ordner/d_text.txt"));
+
+        // "Anzeigen": the viewer program; with several selected, the first in list order.
+        f_.selectRows(w, {f_.rowOf(w, "e_gross.bin"), f_.rowOf(w, "b_999.bin")});
+        trigger(w, "popAnzeigen");
+        QCOMPARE(f_.launched.back(), qMakePair(ViewerProgram, temp + "b_999.bin"));
+        QCOMPARE(contents(temp + "b_999.bin"), contents(source + "/b_999.bin"));
+        QVERIFY(!QFile::exists(temp + "e_gross.bin"));
+
+        // Viewing extracts, and the component reloads the list after an
+        // extract, so the selection is gone: select again.
+        QVERIFY(!w.ListView1()->selectionModel()->hasSelection());
+        f_.selectRows(w, {f_.rowOf(w, "b_999.bin")});
+        trigger(w, "popAnzeigenVerk");
+        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + "b_999.bin"));
+
+        // "Anzeigeprogramm auswählen" changes the viewer for the next "Anzeigen".
+        const QString viewer = f_.path(QStringLiteral("bin/betrachter"));
+        f_.chooserAnswers = {{viewer}};
+        trigger(w, "popAnzeigePgmWahl");
+        QCOMPARE(f_.chooserRequests.back().Title, QStringLiteral("Anzeigeprogramm auswählen"));
+        QCOMPARE(ViewerProgram, viewer);
+        f_.selectRows(w, {f_.rowOf(w, "a_1000.bin")});
+        trigger(w, "popAnzeigen");
+        QCOMPARE(f_.launched.back(), qMakePair(viewer, temp + "a_1000.bin"));
+
+        // Nothing selected: nothing happens.
+        f_.selectRows(w, {});
+        const auto before = f_.launched.size();
+        trigger(w, "popAnzeigen");
+        QCOMPARE(f_.launched.size(), before);
+        QVERIFY(f_.messages.isEmpty());
+
+        // Closing removes the temporary folder.
+        w.close();
+        QVERIFY(!QFileInfo::exists(temp));
+    }
+
+    void viewExecutable() {
+        const QString src = f_.path(QStringLiteral("exesrc"));
+        writeFile(src + "/Setup.Exe", 300, at(2024, 1, 1, 1, 1));
+        const QString archive = f_.path(QStringLiteral("programm.zip"));
+        makeZip(archive, src, {"Setup.Exe"});
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString copy = f_.path(QStringLiteral("systmp/TarvikTmp/Setup.Exe"));
+        // The associated program only after "Ja".
+        f_.answers = {QMessageBox::No};
+        doubleClick(w, QStringLiteral("Setup.Exe"));
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().kind, TMessageKind::mkConfirmation);
+        QCOMPARE(f_.messages.front().text,
+                 QStringLiteral("Die Datei: Setup.Exe\n\nist ein ausführbares Programm.\n\n"
+                                "Soll es wirklich gestartet werden?          \n\n"));
+        QVERIFY(f_.launched.isEmpty());
+        QVERIFY(QFile::exists(copy));
+        f_.answers = {QMessageBox::Yes};
+        f_.selectRows(w, {0});
+        trigger(w, "popAnzeigenVerk");
+        QCOMPARE(f_.launched, (QList<QPair<QString, QString>>{{QString(), copy}}));
+        // The viewer opens it without asking.
+        f_.messages.clear();
+        f_.selectRows(w, {0});
+        trigger(w, "popAnzeigen");
+        QVERIFY(f_.messages.isEmpty());
+        QCOMPARE(f_.launched.back(), qMakePair(ViewerProgram, copy));
+    }
+};
+
+QTEST_MAIN(MainWindowCommandsTest)
+#include "MainWindowCommandsTest.moc"

@@ -1,0 +1,184 @@
+// What the main-window tests share: real archives made with Info-ZIP zip, a
+// temporary settings and temp folder, and the hooks through which message
+// boxes, choosers, modal windows and the viewer launcher are answered.
+#pragma once
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+
+#include "app/FileDialogs.h"
+#include "app/Global.h"
+#include "app/MessageBoxes.h"
+#include "app/UniMain.h"
+
+struct TShownMessage {
+    TMessageKind kind;
+    QString title;
+    QString text;
+};
+
+// A file with `size` bytes (repetitive when `packable`, else incompressible)
+// and a modification time.
+inline void writeFile(const QString& path, qint64 size, const QDateTime& modified,
+                      bool packable = false) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QByteArray data(size, 'a');
+    if (!packable) {
+        quint32 x = 2463534242u;
+        for (qint64 i = 0; i < size; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            data[i] = static_cast<char>(x & 0xFF);
+        }
+    }
+    f.write(data);
+    f.close();
+    QFile g(path);
+    QVERIFY(g.open(QIODevice::ReadWrite));
+    QVERIFY(g.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+// Runs Info-ZIP zip in `folder` on the given names.
+inline void makeZip(const QString& archive, const QString& folder, const QStringList& names,
+                    const QStringList& options = {QStringLiteral("-0")}) {
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.start(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-X")} +
+                                       options + QStringList{archive} + names);
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+}
+
+inline QDateTime at(int y, int mo, int d, int h, int mi) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, 0));
+}
+
+class TMainWindowFixture {
+public:
+    QTemporaryDir tmp;
+    QString settingsDir;
+    QList<TShownMessage> messages;
+    QList<QMessageBox::StandardButton> answers;  // next answers to questions
+    QList<QStringList> chooserAnswers;
+    QList<TFileDialogRequest> chooserRequests;
+    std::function<void(QDialog&)> dialogDriver;
+    QList<QPair<QString, QString>> launched;  // (program, file); no program: associated
+
+    QString path(const QString& name) const { return tmp.filePath(name); }
+
+    // Settings and the temp folder in the test's folder; every box, chooser,
+    // modal window and launch goes to this fixture. Numbers and dates take the
+    // locale the program itself would take in this environment.
+    void Install() {
+        QVERIFY(tmp.isValid());
+        QLocale::setDefault(UserLocale());
+        settingsDir = path(QStringLiteral("settings"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir);
+        qputenv("TMPDIR", path(QStringLiteral("systmp")).toUtf8());
+        QDir().mkpath(path(QStringLiteral("systmp")));
+        SetMessageBoxHook([this](TMessageKind kind, const QString& title, const QString& text,
+                                 QMessageBox::StandardButtons buttons) {
+            messages.append({kind, title, text});
+            if (!answers.isEmpty()) {
+                return answers.takeFirst();
+            }
+            return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+        });
+        SetFileDialogHook([this](const TFileDialogRequest& r) {
+            chooserRequests.append(r);
+            return chooserAnswers.isEmpty() ? QStringList() : chooserAnswers.takeFirst();
+        });
+        TfrmMain::SetModalHook([this](QDialog& d) {
+            if (dialogDriver) {
+                dialogDriver(d);
+            }
+        });
+        TfrmMain::SetLaunchHook([this](const QString& program, const QString& file) {
+            launched.append({program, file});
+        });
+    }
+
+    void Reset() {
+        ResetSharedState();
+        QDir(settingsDir).removeRecursively();
+        messages.clear();
+        answers.clear();
+        chooserAnswers.clear();
+        chooserRequests.clear();
+        dialogDriver = nullptr;
+        launched.clear();
+    }
+
+    // An archive whose entries test the cells and each column's order.
+    QString makeSortArchive(const QString& name = QStringLiteral("sort.zip")) {
+        const QString src = path(QStringLiteral("sortsrc"));
+        writeFile(src + "/b_999.bin", 999, at(2021, 5, 1, 10, 0));
+        writeFile(src + "/a_1000.bin", 1000, at(2020, 1, 1, 8, 30));
+        writeFile(src + "/C_leer.txt", 0, at(2023, 2, 3, 4, 5));
+        writeFile(src + "/ordner/d_text.txt", 20000, at(2022, 12, 24, 18, 0), true);
+        writeFile(src + "/e_gross.bin", 70000, at(2019, 7, 7, 7, 7));
+        const QString archive = path(name);
+        QFile::remove(archive);
+        makeZip(archive, src,
+                {"b_999.bin", "a_1000.bin", "C_leer.txt", "ordner/d_text.txt", "e_gross.bin"},
+                {QStringLiteral("-0")});
+        // Recompress the text entry so one entry has a packing rate below 100 %.
+        makeZip(archive, src, {"ordner/d_text.txt"}, {QStringLiteral("-9")});
+        return archive;
+    }
+
+    static QStringList column(TfrmMain& w, int col) {
+        QStringList texts;
+        for (int r = 0; r < w.Model().rowCount(); ++r) {
+            texts << w.Model().CellText(r, col);
+        }
+        return texts;
+    }
+
+    static bool enabled(TfrmMain& w, const char* name) {
+        return w.Command(QLatin1String(name))->isEnabled();
+    }
+
+    static void selectRows(TfrmMain& w, const QList<int>& rows) {
+        QItemSelectionModel* sel = w.ListView1()->selectionModel();
+        sel->clearSelection();
+        for (int r : rows) {
+            sel->select(w.Model().index(r, 0),
+                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
+    // The row showing `caption`, or -1.
+    static int rowOf(TfrmMain& w, const QString& caption) {
+        return static_cast<int>(column(w, 0).indexOf(caption));
+    }
+
+    static QStringList entryNames(const QString& archive) {
+        QProcess p;
+        p.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive});
+        p.waitForFinished(30000);
+        return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Info-ZIP's test of every entry: true when it finds no error at all.
+    static bool unzipTestPasses(const QString& archive) {
+        QProcess p;
+        p.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive});
+        p.waitForFinished(30000);
+        if (p.exitCode() != 0) {
+            qWarning("%s", p.readAllStandardOutput().constData());
+        }
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+};
