@@ -47,6 +47,8 @@ bool TZADLLOpr::JoinSetForEngine() {
     // as soon as it is done.
     AddTemporary(joined, true);
     ArchiveName = joined;
+    // The copy does not see a cancel given meanwhile; the job must not start.
+    CheckCancelAndRaise();
     return true;
 }
 
@@ -68,6 +70,8 @@ bool TZADLLOpr::PrepareSpannedAdd() {
         // The job adds to a single-file copy of the archive: its entries stay.
         if (JoinToTemp(target, temp, false) < 0 || temp.empty())
             return false;
+        AddTemporary(temp, true);
+        CheckCancelAndRaise();
         std::unique_ptr<TZAZipFile> old = OpenArchive(target);
         const int parts = std::max(old->DiskCount, 1);
         for (int n = 0; n < parts; ++n) {
