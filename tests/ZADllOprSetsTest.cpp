@@ -92,21 +92,25 @@ TEST(ZADllOprSets, SpannedAddWritesSetsThatReadBack) {
     }
 }
 
-TEST(ZADllOprSets, SpannedAddToAnExistingArchiveKeepsItsEntries) {
+TEST(ZADllOprSets, AddToAnExistingArchiveOrSetKeepsItsEntries) {
     struct Step {
         const char* args;
         std::vector<std::string> parts;  // afterwards
     };
-    // A single file becomes a set, the set grows, then changes its naming:
-    // no part of the old set may stay behind (it would make the set ambiguous).
+    // An empty archive becomes a set; an add without -s keeps a set a set,
+    // with its naming; a set can change its naming and grow or shrink: no
+    // part of the old set may stay behind (it would make the set ambiguous).
     const Step steps[] = {
-        {"add -p t.zip src/sub/klein.txt", {"t.zip"}},
-        {"add -p -s 40k t.zip src/noise.bin", {"t.z01", "t.z02", "t.zip"}},
-        {"add -p -s 128k t.zip src/text.txt", {"t.z01", "t.zip"}},
-        {"add -p -s 100k -N t.zip src/sub/klein.txt", {"t001.zip", "t002.zip"}},
+        {"add -p -s 40k -N t.zip src/noise.bin", {"t001.zip", "t002.zip", "t003.zip"}},
+        {"add -p t.zip src/sub/klein.txt", {"t001.zip", "t002.zip", "t003.zip"}},
+        {"add -p -s 40k t.zip src/text.txt", {"t.z01", "t.z02", "t.z03", "t.zip"}},
+        {"add -p -s 128k t.zip src/sub/klein.txt", {"t.z01", "t.zip"}},
+        {"add -p t.zip src/sub/klein.txt", {"t.z01", "t.zip"}},
     };
     Scratch s;
     MakeTree(s);
+    ASSERT_EQ(RunIn(s.dir, "python3 -c \"import zipfile; zipfile.ZipFile('t.zip', 'w')\"").status,
+              0);
     for (const Step& step : steps) {
         SCOPED_TRACE(step.args);
         const auto r = Cli(s, step.args);

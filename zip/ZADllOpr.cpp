@@ -291,7 +291,8 @@ void TZADLLOpr::Add() {
     bool acquired = false;
     auto& includes = Component().WorkSpecArgs();
     std::unique_ptr<ZEJobRec> job;
-    const bool spanning = WriteOptions().contains(zwoDiskSpan);
+    // A multi-part set stays one: it is written again as a set.
+    const bool spanning = WriteOptions().contains(zwoDiskSpan) || ArchiveIsSet();
     bool newSFX = false;
     std::int32_t added = 0;
     auto cleanup = [&] {

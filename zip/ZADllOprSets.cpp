@@ -33,12 +33,16 @@ bool IsExeName(const std::string& name) {
 
 }  // namespace
 
-bool TZADLLOpr::JoinSetForEngine() {
+bool TZADLLOpr::ArchiveIsSet() {
     TZALister* lister = Component().Lister();
-    if (lister == nullptr)
-        return true;
+    if (lister == nullptr || Component().Count() == 0)
+        return false;
     const TZAZipFile& zip = lister->CurrentZip();
-    if (!zip.IsMultiPart && zip.DiskCount <= 1)
+    return zip.IsMultiPart || zip.DiskCount > 1;
+}
+
+bool TZADLLOpr::JoinSetForEngine() {
+    if (!ArchiveIsSet())
         return true;
     std::string joined;
     if (JoinToTemp(ZipFileName(), joined, false) < 0 || joined.empty())
@@ -66,30 +70,40 @@ bool TZADLLOpr::PrepareSpannedAdd() {
         throw EZipArchiver(ZA_CODE(126));
     OldParts.clear();
     std::string temp;
+    int parts = 1;
+    std::unique_ptr<TZAZipFile> old;
     if (Component().Count() > 0) {
         // The job adds to a single-file copy of the archive: its entries stay.
         if (JoinToTemp(target, temp, false) < 0 || temp.empty())
             return false;
         AddTemporary(temp, true);
-        CheckCancelAndRaise();
-        std::unique_ptr<TZAZipFile> old = OpenArchive(target);
-        const int parts = std::max(old->DiskCount, 1);
-        for (int n = 0; n < parts; ++n) {
-            old->DiskNumber = n;
-            TZAOldPart part;
-            part.Path = parts > 1 ? old->CurrentPartName() : target;
-            if (Identify(part.Path, part.Device, part.Inode))
-                OldParts.push_back(std::move(part));
-        }
-        old->Close();
+        old = OpenArchive(target);
+        parts = std::max(old->DiskCount, 1);
+        if (parts > 1 && !WriteOptions().contains(zwoDiskSpan))
+            OldNaming = old->NamingScheme;
     } else {
         temp = Component().MakeTempFileName("zip", ".zip");
         if (temp.empty())
             throw EZipArchiver(ZA_CODE(173));
+        AddTemporary(temp, true);
     }
+    // The files the new set is to replace (an empty archive too).
+    for (int n = 0; n < parts; ++n) {
+        TZAOldPart part;
+        part.Path = target;
+        if (parts > 1) {
+            old->DiskNumber = n;
+            part.Path = old->CurrentPartName();
+        }
+        if (Identify(part.Path, part.Device, part.Inode))
+            OldParts.push_back(std::move(part));
+    }
+    if (old)
+        old->Close();
+    // The copy does not see a cancel given meanwhile; the job must not start.
+    CheckCancelAndRaise();
     if (Verbose())
         ReportMessageId(7, {temp});
-    AddTemporary(temp, true);
     ArchiveName = temp;
     return true;
 }
@@ -98,24 +112,40 @@ void TZADLLOpr::WriteSpannedAdd() {
     const std::string target = ZipFileName();
     auto& in = Internal();
     const std::int64_t savedMax = in.MaxVolumeSize;
+    const std::uint32_t savedMinFree = in.MinFreeVolumeSize;
+    const TZASpanOpts savedSpan = in.SpanOptions;
+    if (OldNaming == kSchemeCompatible) {
+        in.SpanOptions.include(spCompatName);
+    } else if (OldNaming == kSchemeNumbered) {
+        in.SpanOptions.exclude(spCompatName);
+        in.SpanOptions.include(spNoVolumeName);
+    }
+    auto restore = [&] {
+        in.MaxVolumeSize = savedMax;
+        in.MinFreeVolumeSize = savedMinFree;
+        in.SpanOptions = savedSpan;
+        Lister().SetZipFileName(target, 0);
+    };
     if (in.MaxVolumeSize <= 0 && OldParts.size() > 1) {
-        // Without a size the new parts are as large as the old first part.
+        // Without a size the new parts are as large as the old first part
+        // (which may be smaller than the least room a part must have).
         std::error_code ec;
         const auto size = fs::file_size(OldParts.front().Path, ec);
-        if (!ec && size > 0)
+        if (!ec && size > 0) {
             in.MaxVolumeSize = static_cast<std::int64_t>(size);
+            in.MinFreeVolumeSize =
+                static_cast<std::uint32_t>(std::min<std::uintmax_t>(in.MinFreeVolumeSize, size));
+        }
     }
     std::int32_t r = 0;
     try {
         Lister().SetZipFileName(ArchiveName, 2);
         r = SpanTo(target);
     } catch (...) {
-        in.MaxVolumeSize = savedMax;
-        Lister().SetZipFileName(target, 0);
+        restore();
         throw;
     }
-    in.MaxVolumeSize = savedMax;
-    Lister().SetZipFileName(target, 0);
+    restore();
     if (r < 0)
         throw EZipArchiver(ZAAbsCode(r), true);
     // Parts of the old set that the new one did not write over (it has
