@@ -87,6 +87,7 @@ bool TZADLLOpr::PrepareSpannedAdd() {
             throw EZipArchiver(ZA_CODE(173));
         AddTemporary(temp, true);
     }
+    ArchiveName = temp;
     // The files the new set is to replace (an empty archive too).
     for (int n = 0; n < parts; ++n) {
         TZAOldPart part;
@@ -104,7 +105,6 @@ bool TZADLLOpr::PrepareSpannedAdd() {
     CheckCancelAndRaise();
     if (Verbose())
         ReportMessageId(7, {temp});
-    ArchiveName = temp;
     return true;
 }
 
