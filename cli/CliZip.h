@@ -3,6 +3,7 @@
 // language unless --language chose one, and the archive named.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "cli/CliCommand.h"
@@ -27,3 +28,10 @@ private:
     TZipArchiver zip_;
     bool errorShown_ = false;
 };
+
+// "N", "Nk", "Nm" or "Ng" (KiB, MiB, GiB) as bytes; false when it is not a
+// positive size.
+bool ParseVolumeSize(const std::string& text, std::int64_t& out);
+// Multi-part output with parts of at most `volume` bytes, named like
+// Info-ZIP's sets (name.z01, ..., name.zip) or numbered (name001.zip, ...).
+void SetVolumeOptions(TCustomZipArchiver& zip, std::int64_t volume, bool numbered);

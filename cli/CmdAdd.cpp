@@ -1,13 +1,22 @@
-// tarvik-cli add [-r -p -m -f -u -H -E -0..-9 -P PASSWORD] ARCHIVE FILESPEC...
+// tarvik-cli add [-r -p -m -f -u -H -E -0..-9 -P PASSWORD -s SIZE -N] ARCHIVE FILESPEC...
 //
 // Adds files and folders through the component. Names are taken relative to
 // the current folder (the component's RootDir), as Info-ZIP zip stores them.
+// -s SIZE writes the archive as a multi-part set (zip -s style names, or
+// numbered ones with -N); an ARCHIVE.exe that does not exist yet becomes a
+// new self-extracting program.
 #include "cli/CliEngineJob.h"
+#include "cli/CliZip.h"
 
 int RunAdd(CliContext& ctx, std::span<const std::string> args) {
     CliSwitches sw;
-    if (!ParseSwitches(ctx, args, "rpmfuHE0123456789", "P", sw))
+    if (!ParseSwitches(ctx, args, "rpmfuHE0123456789N", "Ps", sw))
         return kExitUsage;
+    std::int64_t volume = 0;
+    if (sw.Has('s') && !ParseVolumeSize(sw.Value('s'), volume)) {
+        ctx.err << "tarvik-cli: add: ungültige Größe '" << sw.Value('s') << "'\n";
+        return kExitUsage;
+    }
     if (sw.operands.size() < 2 && !(sw.operands.size() == 1 && (sw.Has('f') || sw.Has('u')))) {
         ctx.err << "Aufruf: tarvik-cli add [OPTIONEN] ARCHIV DATEI...\n";
         return kExitUsage;
@@ -29,6 +38,10 @@ int RunAdd(CliContext& ctx, std::span<const std::string> args) {
         zip.SetPassword(sw.Value('P'));
     }
     zip.SetAddOptions(opts);
+    if (volume > 0) {
+        SetVolumeOptions(zip, volume, sw.Has('N'));
+        zip.SetWriteOptions(zip.WriteOptions() + zwoDiskSpan);
+    }
     job.Open(sw.operands[0]);
     zip.SetFSpecArgs({sw.operands.begin() + 1, sw.operands.end()});
     zip.Add();

@@ -595,6 +595,10 @@ int32_t runAdd(JobContext& ctx) {
     central.reserve(items.size());
     int32_t added = 0;
     std::vector<std::string> moved;
+    // Whatever stands in front of the old archive (a self-extractor stub with its
+    // configuration block) stays in front; the offsets written count from the file start.
+    if (haveOld && old.start() > 0)
+        out.write(old.data(), size_t(old.start()));
     {
         Pool pool(items, set, ctx.abortFlag());
         for (size_t i = 0; i < items.size(); ++i) {

@@ -368,6 +368,11 @@ int Archive::parse() {
             return ZE_ERR_INVALID_STRUCTURE;
         }
     }
+    // An empty central directory may name offset 0 behind a prefix; it really starts where
+    // the end records say it ends.
+    start_ = chosen.cdSize == 0 ? chosen.endOfCd : cdStart;
+    if (!ranges.empty())
+        start_ = std::min(start_, ranges.front().a);
     return 0;
 }
 

@@ -55,6 +55,9 @@ public:
     uint64_t size() const { return size_; }
     std::vector<Entry>& entries() { return entries_; }
     const std::string& comment() const { return comment_; }
+    // First byte of the archive proper (its first local header or, without entries, its
+    // central directory); the bytes before it are a prefix such as a self-extractor stub.
+    uint64_t start() const { return start_; }
     std::string problem() const { return problem_; }
 
     // Entry name decoded to UTF-8 for the given encoding option and 8-bit code page.
@@ -70,6 +73,7 @@ private:
     std::vector<Entry> entries_;
     std::string comment_;
     std::string problem_;
+    uint64_t start_ = 0;
 };
 
 }  // namespace ze

@@ -326,6 +326,48 @@ TEST(ZEngineAddOptions, AddingKeepsEntriesFreshenUpdateAndMove) {
     EXPECT_EQ(listNames(h.archive).size(), 4u);
 }
 
+TEST(ZEngineAddOptions, BytesInFrontOfTheArchiveStayInFront) {
+    // A self-extractor is a program followed by an archive: adding to it must
+    // keep the program, with the offsets counted from the start of the file.
+    struct Case {
+        const char* name;
+        const char* make;  // shell, in the folder: makes a.zip from prefix.bin and old.zip
+        size_t oldEntries;
+    };
+    const Case cases[] = {
+        {"empty archive behind a prefix",
+         "cat prefix.bin > a.zip && printf 'PK\\005\\006' >> a.zip && head -c 18 /dev/zero >> "
+         "a.zip",
+         0},
+        {"offsets from the file start", "cat prefix.bin old.zip > a.zip && zip -qA a.zip", 1},
+        {"offsets from the archive start", "cat prefix.bin old.zip > a.zip", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        const std::string prefix = "MZ" + randomBytes(5000, 7);
+        writeFile(t.path / "prefix.bin", prefix);
+        writeFile(t.path / "src/old.txt", "old");
+        writeFile(t.path / "src/new.txt", pseudoText(20000, 3));
+        Harness old;
+        old.archive = t / "old.zip";
+        old.root = t / "src";
+        old.includes = {"old.txt"};
+        ASSERT_EQ(old.add(), 1);
+        ASSERT_EQ(sh("cd '" + t.path.string() + "' && (" + c.make + ")"), 0);
+        Harness h;
+        h.archive = t / "a.zip";
+        h.root = t / "src";
+        h.includes = {"new.txt"};
+        ASSERT_EQ(h.add(), 1);
+        EXPECT_EQ(readFile(h.archive).substr(0, prefix.size()), prefix);
+        EXPECT_EQ(listNames(h.archive).size(), c.oldEntries + 1);
+        // unzip reports offsets that do not count from the file start.
+        EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
+        EXPECT_EQ(sh("7zz t -tzip '" + h.archive + "'"), 0);
+    }
+}
+
 TEST(ZEngineAddOptions, StreamsOfTheComponentAreAdded) {
     TempDir t;
     MemStream s;

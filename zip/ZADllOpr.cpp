@@ -291,7 +291,16 @@ void TZADLLOpr::Add() {
     bool acquired = false;
     auto& includes = Component().WorkSpecArgs();
     std::unique_ptr<ZEJobRec> job;
+    // A multi-part set stays one: it is written again as a set.
+    const bool spanning = WriteOptions().contains(zwoDiskSpan) || ArchiveIsSet();
+    bool newSFX = false;
+    std::int32_t added = 0;
     auto cleanup = [&] {
+        RemoveTemporaryArchive();
+        // A self-extractor made for this add holds nothing when it failed.
+        std::error_code ec;
+        if (newSFX && added <= 0)
+            fs::remove(ZipFileName(), ec);
         Component().WorkSpecArgs().clear();
         Component().WorkSpecArgsExcl().clear();
         Pipes.Clear();
@@ -318,8 +327,6 @@ void TZADLLOpr::Add() {
             }
             includes.push_back("*.*");
         }
-        if (WriteOptions().contains(zwoDiskSpan))
-            throw EZipArchiver(ZA_CODE(126));
         std::error_code ec;
         if (AddOptions().contains(AddFreshen) && Component().Count() == 0 &&
             !AddOptions().contains(AddUpdate))
@@ -336,6 +343,15 @@ void TZADLLOpr::Add() {
             return;
         }
         acquired = true;
+        ArchiveName = ZipFileName();
+        if (spanning) {
+            if (!PrepareSpannedAdd()) {
+                cleanup();
+                return;
+            }
+        } else {
+            newSFX = PrepareNewSFX();
+        }
     } catch (const std::exception& e) {
         ShowExceptionError(e);
         cleanup();
@@ -345,9 +361,11 @@ void TZADLLOpr::Add() {
         CancelCode = 0;
         Internal().CancelRequest = 0;
         job = BuildJob(true);
-        ArchiveName = ZipFileName();
         CallbackError.clear();
         SetSuccessCount(RunJob(*job));
+        if (spanning && SuccessCount() > 0)
+            WriteSpannedAdd();
+        added = SuccessCount();
     } catch (const EZAException& e) {
         ShowZipMessage(e.DisplayText() + CallbackError, e.FullCode, e.Display);
     } catch (const std::exception&) {
@@ -382,8 +400,12 @@ void TZADLLOpr::Extract() {
             Internal().ExtrBaseDir = base.string();
         }
         ArchiveName = ZipFileName();
-        if (loader.Acquire(*this) < 1)
+        if (!JoinSetForEngine())
             return;
+        if (loader.Acquire(*this) < 1) {
+            RemoveTemporaryArchive();
+            return;
+        }
         acquired = true;
         PreparePipes();
         auto& comp = Component();
@@ -398,6 +420,7 @@ void TZADLLOpr::Extract() {
         ShowZipMessage(e.DisplayText() + CallbackError, e.FullCode, e.Display);
         SetSuccessCount(0);
     }
+    RemoveTemporaryArchive();
     Internal().PasswordReqCount = savedTries;
     if (acquired)
         loader.Release(Component(), this);

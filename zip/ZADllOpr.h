@@ -106,4 +106,34 @@ private:
     // The archive path must take a new file or an update of the old one.
     bool CanWrite(const std::string& path) const;
     void MarkForReload();
+
+    // --- The archive file around the job (ZADllOprSets.cpp) -------------------
+    // The component's archive is a loaded multi-part set.
+    bool ArchiveIsSet();
+    // Extract from a multi-part set: ArchiveName := the set joined into a
+    // temporary archive; false (the error shown) when the join failed.
+    bool JoinSetForEngine();
+    // Removes the joined or spanned temporary archive once the job is done.
+    void RemoveTemporaryArchive();
+    // Spanned add (also any add to a set): ArchiveName := a temporary
+    // archive (a copy of the old one when it has entries), and the old parts
+    // are noted; false (the error shown) when the copy failed. Raises
+    // message 126 for an ".exe" target.
+    bool PrepareSpannedAdd();
+    // Writes the temporary archive out as the set under ZipFileName() and
+    // removes the old parts that the new set did not replace.
+    void WriteSpannedAdd();
+    // A new ".exe" archive: the stub and an empty archive are written first.
+    // True when it did so; raises message 139 when that failed.
+    bool PrepareNewSFX();
+
+    struct TZAOldPart {
+        std::string Path;
+        std::uint64_t Device = 0;
+        std::uint64_t Inode = 0;
+    };
+    std::vector<TZAOldPart> OldParts;
+    // The naming of an old set written again without spanning being asked
+    // for (0: take SpanOptions as they are).
+    std::uint8_t OldNaming = 0;
 };

@@ -60,6 +60,7 @@ inline constexpr UnitNumber kUnits[] = {
     {"ZAEngineJob", 29},
     {"ZADialogProvider", 30},
     {"ZipArchiverOps", 40},
+    {"ZADllOprSets", 41},
     // Test sources raise through the same macro.
     {"ZAXcptTest", 100},
     {"ZACoreTest", 101},
