@@ -1,5 +1,8 @@
 #include "cli/CliCommand.h"
 
+#include <cctype>
+#include <cstdint>
+
 namespace {
 
 constexpr CliCommand kCommands[] = {
@@ -24,8 +27,11 @@ constexpr CliCommand kCommands[] = {
      "Papierkorb)",
      RunDelete},
     {"comment", "ARCHIV TEXT", "Archivkommentar ersetzen (leerer TEXT entfernt ihn)", RunComment},
-    {"sfx", "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] ARCHIV",
-     "selbstentpackendes Programm ARCHIV.exe schreiben", RunSfx},
+    {"sfx",
+     "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] [--icon DATEI.ico] "
+     "[--volume-size N] ARCHIV",
+     "selbstentpackendes Programm ARCHIV.exe schreiben (mit --volume-size als geteiltes Archiv)",
+     RunSfx},
     {"unsfx", "PROGRAMM.exe", "selbstentpackendes Programm in ein Zip-Archiv (.zip) umwandeln",
      RunUnsfx},
     {"span", "--volume-size N[k|m|g] [--numbered] ARCHIV [ZIEL]",
@@ -34,6 +40,30 @@ constexpr CliCommand kCommands[] = {
 };
 
 }  // namespace
+
+bool ParseSizeArg(const std::string& text, std::int64_t& out) {
+    std::size_t used = 0;
+    long long v = 0;
+    try {
+        v = std::stoll(text, &used);
+    } catch (...) {
+        return false;
+    }
+    std::string unit = text.substr(used);
+    for (char& c : unit) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::int64_t factor = unit.empty()  ? 1
+                                : unit == "k" ? 1024
+                                : unit == "m" ? 1024 * 1024
+                                : unit == "g" ? 1024LL * 1024 * 1024
+                                              : 0;
+    if (factor == 0 || v <= 0) {
+        return false;
+    }
+    out = v * factor;
+    return true;
+}
 
 std::span<const CliCommand> CliCommands() {
     return kCommands;

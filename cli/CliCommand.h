@@ -2,6 +2,7 @@
 // function; main() parses the global options and dispatches.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
@@ -23,6 +24,10 @@ struct CliCommand {
 
 // All commands, in the order the help text lists them.
 std::span<const CliCommand> CliCommands();
+
+// A byte count with an optional unit k, m or g (KiB, MiB, GiB); false
+// for anything else or a count below 1.
+bool ParseSizeArg(const std::string& text, std::int64_t& out);
 
 // Exit codes.
 inline constexpr int kExitOk = 0;

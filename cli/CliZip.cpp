@@ -1,5 +1,7 @@
 #include "cli/CliZip.h"
 
+#include <algorithm>
+
 CliZip::CliZip(CliContext& ctx, const std::string& archive) : ctx_(ctx), archive_(archive) {
     zip_.OnMessage = [this](TCustomZipArchiver&, int code, const std::string& text) {
         if (code != 0) {
@@ -39,4 +41,13 @@ int CliZip::Finish() {
         ctx_.err << "tarvik-cli: " << zip_.ErrMessage() << '\n';
     }
     return kExitFailure;
+}
+
+void CliZip::SetParts(std::int64_t volume, bool numbered) {
+    zip_.SetMaxVolumeSize(volume);
+    zip_.SetMinFreeVolumeSize(static_cast<std::uint32_t>(std::min<std::int64_t>(volume, 65536)));
+    TZASpanOpts span = zip_.SpanOptions();
+    span.exclude(spCompatName).exclude(spNoVolumeName);
+    span.include(numbered ? spNoVolumeName : spCompatName);
+    zip_.SetSpanOptions(span);
 }

@@ -20,6 +20,9 @@ public:
     int Finish();
     // False (with a message) when the archive could not be loaded.
     bool Loaded();
+    // Sets are written with parts of at most `volume` bytes, named
+    // name001.zip, ... (`numbered`) or name.z01, ..., name.zip.
+    void SetParts(std::int64_t volume, bool numbered);
 
 private:
     CliContext& ctx_;

@@ -58,4 +58,7 @@ public:
 private:
     // Writes the copy as a multi-part set under the old archive's name.
     std::int32_t Recreate(TZAZipCopy& copy, TZAZipFile& old);
+    // Replaces the last part of a set by a copy whose end record at `at`
+    // carries `comment`. Raises.
+    void ReplaceSetEnd(const std::string& part, std::int64_t at, const std::string& comment);
 };

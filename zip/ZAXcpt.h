@@ -60,6 +60,8 @@ inline constexpr UnitNumber kUnits[] = {
     {"ZAEngineJob", 29},
     {"ZADialogProvider", 30},
     {"ZipArchiverOps", 40},
+    {"ZALoader", 41},
+    {"ZAStubIcon", 42},
     // Test sources raise through the same macro.
     {"ZAXcptTest", 100},
     {"ZACoreTest", 101},
