@@ -5,7 +5,7 @@
 //
 // sfx writes ARCHIVE as a self-extracting program (its name with ".exe"),
 // with the icon from an icon file when given; with --volume-size as a
-// self-extracting set: parts of at most N bytes (ARCHIVE.z01, ..., .zip)
+// self-extracting set: parts of at most N bytes (ARCHIVE001.zip, ...)
 // and the program holding the set's directory;
 // unsfx writes a self-extracting program as a plain archive (".zip").
 
@@ -69,7 +69,7 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
         zip->SetSFXIcon(&data);
     }
     if (volume > 0) {
-        zip.SetParts(volume, false);
+        zip.SetParts(volume, true);
         zip->ConvertToSpanSFX();
     } else {
         zip->ConvertToSFX();

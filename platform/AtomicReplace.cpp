@@ -153,6 +153,21 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
 
 }  // namespace
 
+bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        ::chmod(source.c_str(), old.st_mode & 07777);
+    }
+    // The old file stays under the source's name, for the caller to remove.
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0 ||
+        ((errno == ENOENT || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) &&
+         ::rename(source.c_str(), target.c_str()) == 0)) {
+        return true;
+    }
+    setError(error, "rename " + source + " to " + target, errno);
+    return false;
+}
+
 bool SyncFileData(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

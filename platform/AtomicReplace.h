@@ -20,6 +20,13 @@ namespace platform {
 bool ReplaceFile(const std::string& source, const std::string& target,
                  std::string* error = nullptr);
 
+// Renames the already synced file `source` over `target` on the same file
+// system (taking the target's permissions), with no sync of its own; the
+// old target is left under the name `source` (names exchanged) where the
+// file system allows. False (with `error`, errno EXDEV across file systems)
+// when nothing moved.
+bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error);
+
 // Writes the file's data to the disk (fdatasync); false with errno.
 bool SyncFileData(const std::string& path);
 

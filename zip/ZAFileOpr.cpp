@@ -528,7 +528,11 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     if (folder.empty()) {
         throw EZipArchiver(ZA_CODE(173));
     }
-    AddTemporary(folder, true);
+    // The folder goes as soon as the set is in place or has failed.
+    struct RemoveFolder {
+        std::string path;
+        ~RemoveFolder() { platform::RemoveTree(path); }
+    } removeFolder{folder};
     auto out = std::make_unique<TZAZipCopy>(Component());
     const std::string last = ExtractFileName(name);
     out->BeginMultiPartWrite(folder + last, source.LogicalSize);
@@ -572,9 +576,12 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     }
     std::stable_partition(parts.begin(), parts.end(),
                           [&endPart](const std::string& p) { return p != endPart; });
+    // On one file system the renames follow each other with nothing in
+    // between; across file systems each part is copied beside its target.
     for (const std::string& part : parts) {
         std::string error;
-        if (!platform::ReplaceFile(folder + part, destFolder + part, &error)) {
+        if (!platform::MoveSyncedFile(folder + part, destFolder + part, &error) &&
+            !platform::ReplaceFile(folder + part, destFolder + part, &error)) {
             ReportTrace(error);
             throw EZipArchiver(ZA_CODE(163));
         }

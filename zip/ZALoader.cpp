@@ -151,6 +151,10 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     if (usable < static_cast<std::int64_t>(detached) + 26) {
         return -ZA_CODE(136);
     }
+    // Readers find the parts of a program's set by their numbers
+    // (name001.zip, ...), not by the compatible names.
+    const TZASpanOpts savedSpan = Internal().SpanOptions;
+    Internal().SpanOptions.exclude(spCompatName).include(spNoVolumeName);
     const std::uint32_t savedKeep = Internal().KeepFreeOnDisk1;
     std::uint64_t need = static_cast<std::uint64_t>(detached) + 26 + savedKeep;
     need = (need + cluster - 1) / cluster * cluster;
@@ -161,9 +165,11 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
         r = WriteSetStaged(*archive, parts);
     } catch (...) {
         Internal().KeepFreeOnDisk1 = savedKeep;
+        Internal().SpanOptions = savedSpan;
         throw;
     }
     Internal().KeepFreeOnDisk1 = savedKeep;
+    Internal().SpanOptions = savedSpan;
     if (r >= 0) {
         r = WriteDetachedStub(parts);
     }
