@@ -128,6 +128,21 @@ TEST_F(ZAStubIcon, BadInputIsRefused) {
         EXPECT_EQ(MessageOf([&] { ReplaceExeIcon(exe, c.icon); }), c.message);
         EXPECT_EQ(exe, c.exe);
     }
+    // Reading: something that is no program has no icon; a broken resource
+    // tree is an error.
+    EXPECT_TRUE(ReadExeIcon(notAProgram).empty());
+    std::vector<std::uint8_t> broken = stub;
+    const std::size_t tree = [&] {
+        // The resource directory's file offset: the stub's resources open
+        // the section named ".rsrc".
+        const std::string bytes(broken.begin(), broken.end());
+        const std::size_t header = bytes.find(".rsrc");
+        return static_cast<std::size_t>(broken[header + 20] | (broken[header + 21] << 8) |
+                                        (broken[header + 22] << 16));
+    }();
+    broken[tree + 14] = 0xFF;  // more entries than the section holds
+    broken[tree + 15] = 0xFF;
+    EXPECT_EQ(MessageOf([&] { ReadExeIcon(broken); }), 143);
 }
 
 TEST_F(ZAStubIcon, ConvertedProgramCarriesTheIcon) {

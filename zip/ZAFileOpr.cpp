@@ -324,6 +324,21 @@ std::unique_ptr<TZAZipFile> TZAFileOpr::OpenArchive(const std::string& name) {
     return zip;
 }
 
+TZAZipFile& TZAFileOpr::ArchiveOrCurrent(TZAZipFile* archive, std::unique_ptr<TZAZipFile>& opened) {
+    if (archive != nullptr) {
+        return *archive;
+    }
+    Lister().PrepareZip(true, true);
+    opened = OpenArchive(ZipFileName());
+    return *opened;
+}
+
+void TZAFileOpr::MakeCurrent(const std::string& name) {
+    Lister().SetZipFileName(name, 0);
+    Internal().ZipFileName = name;
+    Lister().AfterAction = aaReload;
+}
+
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
     // The new file is written under a temporary name (in TempDir or the
@@ -354,11 +369,7 @@ std::int32_t TZAFileOpr::ConvertToSFX(const std::string& destination, TZAZipFile
     ReportTrace("ConvertToSFX");
     SpanSFX = false;
     std::unique_ptr<TZAZipFile> opened;
-    if (archive == nullptr) {
-        Lister().PrepareZip(true, true);
-        opened = OpenArchive(ZipFileName());
-        archive = opened.get();
-    }
+    archive = &ArchiveOrCurrent(archive, opened);
     const std::int32_t prepared = PrepareStub();
     if (prepared < 0) {
         return prepared;
@@ -370,20 +381,14 @@ std::int32_t TZAFileOpr::ConvertToSFX(const std::string& destination, TZAZipFile
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(target, 0);
-    Internal().ZipFileName = target;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(target);
     return 0;
 }
 
 std::int32_t TZAFileOpr::ConvertToZIP(const std::string& destination, TZAZipFile* archive) {
     ReportTrace("ConvertToZIP");
     std::unique_ptr<TZAZipFile> opened;
-    if (archive == nullptr) {
-        Lister().PrepareZip(true, true);
-        opened = OpenArchive(ZipFileName());
-        archive = opened.get();
-    }
+    archive = &ArchiveOrCurrent(archive, opened);
     std::string target = destination;
     if (target.empty()) {
         target = ChangeFileExt(archive->FileName(), ".zip");
@@ -395,9 +400,7 @@ std::int32_t TZAFileOpr::ConvertToZIP(const std::string& destination, TZAZipFile
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(target, 0);
-    Internal().ZipFileName = target;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(target);
     return 0;
 }
 
@@ -601,9 +604,7 @@ std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(name, 0);
-    Internal().ZipFileName = name;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(name);
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "zip/ZACore.h"
+#include "zip/ZAInternal.h"
 
 class TZALister;
 class TZAZipFile;
@@ -43,6 +44,28 @@ std::vector<std::uint8_t> BuildSFXBlock(const TZASFXSettings& settings,
 
 // Raw deflate (RFC 1951) of a block in memory with zlib; false on failure.
 bool DeflateRaw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out);
+
+// Puts the part settings of the operation (SpanOptions, MaxVolumeSize,
+// KeepFreeOnDisk1) back when it goes out of scope, after a set was written
+// with others.
+class TZAPartSettingsKeeper {
+public:
+    explicit TZAPartSettingsKeeper(TZAInternal& in)
+        : in_(in), span_(in.SpanOptions), max_(in.MaxVolumeSize), keep_(in.KeepFreeOnDisk1) {}
+    ~TZAPartSettingsKeeper() {
+        in_.SpanOptions = span_;
+        in_.MaxVolumeSize = max_;
+        in_.KeepFreeOnDisk1 = keep_;
+    }
+    TZAPartSettingsKeeper(const TZAPartSettingsKeeper&) = delete;
+    TZAPartSettingsKeeper& operator=(const TZAPartSettingsKeeper&) = delete;
+
+private:
+    TZAInternal& in_;
+    TZASpanOpts span_;
+    std::int64_t max_;
+    std::uint32_t keep_;
+};
 
 class TZAFileOpr : public TZACore {
 public:
@@ -115,6 +138,10 @@ public:
 protected:
     // Opens and loads `name` into a new archive object owned by the caller.
     std::unique_ptr<TZAZipFile> OpenArchive(const std::string& name);
+    // `archive`, or the lister's current archive opened into `opened`.
+    TZAZipFile& ArchiveOrCurrent(TZAZipFile* archive, std::unique_ptr<TZAZipFile>& opened);
+    // The lister takes `name` as the current archive, reloaded at the end.
+    void MakeCurrent(const std::string& name);
     // Writes a copy of `source` to `target`, with `stub` in front when not
     // empty; through a temporary file when the target exists. 0 or a code.
     std::int32_t WriteConverted(TZAZipFile& source, const std::string& target,

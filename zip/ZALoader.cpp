@@ -115,11 +115,7 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName) {
 std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZipFile* archive) {
     ReportTrace("ConvertToSpanSFX");
     std::unique_ptr<TZAZipFile> opened;
-    if (archive == nullptr) {
-        Lister().PrepareZip(true, true);
-        opened = OpenArchive(ZipFileName());
-        archive = opened.get();
-    }
+    archive = &ArchiveOrCurrent(archive, opened);
     const std::string target =
         destination.empty() ? ChangeFileExt(archive->FileName(), ".exe") : destination;
     SpanSFX = true;
@@ -153,23 +149,16 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     }
     // Readers find the parts of a program's set by their numbers
     // (name001.zip, ...), not by the compatible names.
-    const TZASpanOpts savedSpan = Internal().SpanOptions;
-    Internal().SpanOptions.exclude(spCompatName).include(spNoVolumeName);
-    const std::uint32_t savedKeep = Internal().KeepFreeOnDisk1;
-    std::uint64_t need = static_cast<std::uint64_t>(detached) + 26 + savedKeep;
-    need = (need + cluster - 1) / cluster * cluster;
-    Internal().KeepFreeOnDisk1 =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(need, 0x7FFFFFFF));
     std::int32_t r = 0;
-    try {
+    {
+        TZAPartSettingsKeeper keep(Internal());
+        Internal().SpanOptions.exclude(spCompatName).include(spNoVolumeName);
+        std::uint64_t need = static_cast<std::uint64_t>(detached) + 26 + KeepFreeOnDisk1();
+        need = (need + cluster - 1) / cluster * cluster;
+        Internal().KeepFreeOnDisk1 =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(need, 0x7FFFFFFF));
         r = WriteSetStaged(*archive, parts);
-    } catch (...) {
-        Internal().KeepFreeOnDisk1 = savedKeep;
-        Internal().SpanOptions = savedSpan;
-        throw;
     }
-    Internal().KeepFreeOnDisk1 = savedKeep;
-    Internal().SpanOptions = savedSpan;
     if (r >= 0) {
         r = WriteDetachedStub(parts);
     }
@@ -177,9 +166,7 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(target, 0);
-    Internal().ZipFileName = target;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(target);
     return 0;
 }
 

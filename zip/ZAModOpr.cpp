@@ -220,8 +220,7 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
     // The copy holds the whole archive; read it back and write the set.
     std::unique_ptr<TZAZipFile> whole = OpenArchive(copy.FileName());
     // Parts as large as the old first part, unless a size is set.
-    const std::int64_t savedMax = Internal().MaxVolumeSize;
-    const TZASpanOpts savedSpan = Internal().SpanOptions;
+    TZAPartSettingsKeeper keep(Internal());
     if (Internal().MaxVolumeSize <= 0 && old.IsMultiPart) {
         std::error_code ec;
         const std::string first = scheme == kSchemeCompatible ? ChangeFileExt(name, ".z01")
@@ -240,17 +239,8 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
     old.Close();
     // The old set stays whole until the new one is written: see WriteSetStaged.
     Flags |= 1;
-    std::int32_t r = 0;
-    try {
-        r = WriteSetStaged(*whole, name);
-    } catch (...) {
-        Internal().MaxVolumeSize = savedMax;
-        Internal().SpanOptions = savedSpan;
-        throw;
-    }
+    const std::int32_t r = WriteSetStaged(*whole, name);
     whole->Close();
-    Internal().MaxVolumeSize = savedMax;
-    Internal().SpanOptions = savedSpan;
     return r < 0 ? r : 0;
 }
 

@@ -201,13 +201,11 @@ Node* firstGroup(Node& root) {
 }
 
 void putU16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    zrec::PutU16(b.data() + at, static_cast<std::uint16_t>(v));
 }
 
 void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    putU16(b, at, v & 0xFFFF);
-    putU16(b, at + 2, v >> 16);
+    zrec::PutU32(b.data() + at, v);
 }
 
 // Directory tables (breadth first), names, data entries, data: the bytes of
@@ -279,7 +277,16 @@ std::vector<std::uint8_t> writeTree(Node& root, std::uint32_t rva) {
 }  // namespace
 
 std::vector<std::uint8_t> ReadExeIcon(std::span<const std::uint8_t> exe) {
-    Tree t = readTree(exe);
+    Tree t;
+    try {
+        t = readTree(exe);
+    } catch (const EZipArchiver& e) {
+        // A program without resources (or not a 32-bit one) has no icon.
+        if (e.MessageId == 144 || e.MessageId == 147) {
+            return {};
+        }
+        throw;
+    }
     Node* group = firstGroup(t.root);
     Node* icons = child(t.root, kResourceTypeIcon);
     if (group == nullptr) {

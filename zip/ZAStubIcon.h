@@ -10,7 +10,8 @@
 #include <vector>
 
 // The images of the program's first icon group as an icon file; empty when
-// the program has no icon.
+// the program has no icon or no resources, or is not a 32-bit program.
+// Raises for a resource section that cannot be read.
 std::vector<std::uint8_t> ReadExeIcon(std::span<const std::uint8_t> exe);
 
 // Replaces the images of the program's first icon group by those of the
