@@ -151,6 +151,17 @@ TZAModOpr::~TZAModOpr() {
 
 std::int32_t TZAModOpr::RewriteArchive(TZAZipFile& archive, std::int32_t expectedCount,
                                        bool copyAll) {
+    if (archive.IsMultiPart && SameTextAscii(ExtractFileExt(archive.RequestedName()), ".exe")) {
+        // A self-extracting set, opened through its program: the parts are
+        // named with ".zip", and the program keeps its stub and block.
+        const std::string program = archive.RequestedName();
+        Stub = ProgramStub(program);
+        if (Stub.empty()) {
+            throw EZipArchiver(ZA_CODE(142));
+        }
+        SpanSFX = true;
+        archive.SetRequestedName(ChangeFileExt(program, ".zip"));
+    }
     // The new archive is written in TempDir or the system's temporary
     // folder, never beside the archive: a run that is killed leaves nothing
     // next to it.
@@ -239,9 +250,28 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
     old.Close();
     // The old set stays whole until the new one is written: see WriteSetStaged.
     Flags |= 1;
-    const std::int32_t r = WriteSetStaged(*whole, name);
+    std::int32_t r = WriteSetStaged(*whole, name);
     whole->Close();
+    if (r >= 0 && SpanSFX) {
+        r = WriteDetachedStub(name);
+    }
     return r < 0 ? r : 0;
+}
+
+std::vector<std::uint8_t> TZAModOpr::ProgramStub(const std::string& program) {
+    TZAZipFile probe(Component());
+    probe.SetFileName(program);
+    if (probe.FindEndRecord(true) < 0 || !probe.IsOpen() ||
+        probe.CentralSize >= probe.EndRecordOffset) {
+        return {};
+    }
+    const std::int64_t size = probe.EndRecordOffset - probe.CentralSize;
+    std::vector<std::uint8_t> stub(static_cast<std::size_t>(size));
+    if (size > 0x7FFFFFFF || probe.Seek(kSeekBegin, 0) != 0 ||
+        !probe.ReadExact(stub.data(), static_cast<std::int32_t>(size))) {
+        return {};
+    }
+    return stub;
 }
 
 void TZAModOpr::ReplaceSetEnd(const std::string& part, std::int64_t at,
