@@ -1,5 +1,8 @@
 #include "cli/CliCommand.h"
 
+#include <cctype>
+#include <cstdint>
+
 namespace {
 
 constexpr CliCommand kCommands[] = {
@@ -26,8 +29,11 @@ constexpr CliCommand kCommands[] = {
      "Papierkorb)",
      RunDelete},
     {"comment", "ARCHIV TEXT", "Archivkommentar ersetzen (leerer TEXT entfernt ihn)", RunComment},
-    {"sfx", "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] ARCHIV",
-     "selbstentpackendes Programm ARCHIV.exe schreiben", RunSfx},
+    {"sfx",
+     "[--caption T] [--message T] [--dir D] [--command C] [--stub PFAD] [--icon DATEI.ico] "
+     "[--volume-size N] ARCHIV",
+     "selbstentpackendes Programm ARCHIV.exe schreiben (mit --volume-size als geteiltes Archiv)",
+     RunSfx},
     {"unsfx", "PROGRAMM.exe", "selbstentpackendes Programm in ein Zip-Archiv (.zip) umwandeln",
      RunUnsfx},
     {"span", "--volume-size N[k|m|g] [--numbered] ARCHIV [ZIEL]",

@@ -2,6 +2,7 @@
 // function; main() parses the global options and dispatches.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
@@ -23,6 +24,7 @@ struct CliCommand {
 
 // All commands, in the order the help text lists them.
 std::span<const CliCommand> CliCommands();
+
 
 // Exit codes.
 inline constexpr int kExitOk = 0;

@@ -1,15 +1,24 @@
 // tarvik-cli sfx [--caption TEXT] [--message TEXT] [--dir FOLDER]
-//                [--command LINE] [--stub PATH] ARCHIVE
+//                [--command LINE] [--stub PATH] [--icon FILE.ico]
+//                [--volume-size N] ARCHIVE
 // tarvik-cli unsfx PROGRAM.exe
 //
-// sfx writes ARCHIVE as a self-extracting program (its name with ".exe");
+// sfx writes ARCHIVE as a self-extracting program (its name with ".exe"),
+// with the icon from an icon file when given; with --volume-size as a
+// self-extracting set: parts of at most N bytes (ARCHIVE001.zip, ...)
+// and the program holding the set's directory;
 // unsfx writes a self-extracting program as a plain archive (".zip").
+
+#include <fstream>
+#include <iterator>
 
 #include "cli/CliCommand.h"
 #include "cli/CliZip.h"
+#include "zip/ZAInternal.h"
 
 int RunSfx(CliContext& ctx, std::span<const std::string> args) {
-    std::string caption, message, dir, command, stub, archive;
+    std::string caption, message, dir, command, stub, icon, archive;
+    std::int64_t volume = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -23,6 +32,13 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
             command = args[++i];
         } else if (a == "--stub" && hasValue) {
             stub = args[++i];
+        } else if (a == "--icon" && hasValue) {
+            icon = args[++i];
+        } else if (a == "--volume-size" && hasValue) {
+            if (!ParseVolumeSize(args[++i], volume)) {
+                ctx.err << "tarvik-cli: sfx: ungültige Größe '" << args[i] << "'\n";
+                return kExitUsage;
+            }
         } else if (archive.empty() && !a.starts_with("--")) {
             archive = a;
         } else {
@@ -43,7 +59,21 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
     zip->SetSFXDefaultDir(dir);
     zip->SetSFXCommandLine(command);
     zip->SetSFXPath(stub);
-    zip->ConvertToSFX();
+    if (!icon.empty()) {
+        std::ifstream in(icon, std::ios::binary);
+        TZAIcon data{std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {})};
+        if (!in && !in.eof()) {
+            ctx.err << "tarvik-cli: sfx: Symbol '" << icon << "' nicht lesbar\n";
+            return kExitFailure;
+        }
+        zip->SetSFXIcon(&data);
+    }
+    if (volume > 0) {
+        SetVolumeOptions(*zip, volume, true);
+        zip->ConvertToSpanSFX();
+    } else {
+        zip->ConvertToSFX();
+    }
     const int rc = zip.Finish();
     if (rc == kExitOk) {
         ctx.out << zip->ZipFileName() << '\n';

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,16 @@ std::string uniqueSuffix() {
         c = kChars[rd() % (sizeof kChars - 1)];
     }
     return s;
+}
+
+// File systems whose copy_file_range(2) shares blocks (reflinks) instead of
+// copying bytes.
+bool mayShareBlocks(int fd) {
+    constexpr long kBtrfs = 0x9123683E;
+    constexpr long kXfs = 0x58465342;
+    struct statfs fs {};
+    return ::fstatfs(fd, &fs) == 0 &&
+           (static_cast<long>(fs.f_type) == kBtrfs || static_cast<long>(fs.f_type) == kXfs);
 }
 
 // Copies the whole of `in` into `out`; false with errno.
@@ -104,7 +115,7 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
         ::close(in);
         return false;
     }
-    bool ok = copyAll(in, out);
+    bool ok = copyAll(in, out) && ::fdatasync(out) == 0;
     int err = errno;
     ::close(in);
     if (ok && unnamed) {
@@ -142,7 +153,43 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
 
 }  // namespace
 
+bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        ::chmod(source.c_str(), old.st_mode & 07777);
+    }
+    // The old file stays under the source's name, for the caller to remove.
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0 ||
+        ((errno == ENOENT || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) &&
+         ::rename(source.c_str(), target.c_str()) == 0)) {
+        return true;
+    }
+    setError(error, "rename " + source + " to " + target, errno);
+    return false;
+}
+
+bool SyncFileData(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = ::fdatasync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t count) {
+    ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
+}
+
 bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+    // The new content reaches the disk before its name does: a crash
+    // right after the rename must not leave the name on unwritten blocks
+    // (exchanging names, below, skips ext4's own flush on rename).
+    if (!SyncFileData(source)) {
+        setError(error, "sync " + source, errno);
+        return false;
+    }
     // The new file takes the permissions of the one it replaces, or those a
     // newly created file would get (temporary files are private).
     struct stat old {};
@@ -166,6 +213,12 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
 
 std::int64_t CopyFileRange(int in, std::int64_t inOffset, int out, std::int64_t outOffset,
                            std::int64_t count) {
+    // Where the file system cannot share blocks, the kernel copies through
+    // a pipe of its own; calls of 128 KiB keep that copy in the CPU cache
+    // and measured up to three times less system time than calls of 1 or
+    // 8 MiB. Where it can (reflinks), one call covers the whole range.
+    constexpr std::int64_t kKernelCall = 128 << 10;
+    const std::int64_t call = mayShareBlocks(out) ? count : kKernelCall;
     std::int64_t done = 0;
     bool kernelCopy = true;
     std::vector<char> buffer;
@@ -176,7 +229,11 @@ std::int64_t CopyFileRange(int in, std::int64_t inOffset, int out, std::int64_t 
         if (kernelCopy) {
             loff_t inPos = inOffset + done;
             loff_t outPos = outOffset + done;
-            n = ::copy_file_range(in, &inPos, out, &outPos, want, 0);
+            n = ::copy_file_range(in, &inPos, out, &outPos,
+                                  static_cast<std::size_t>(std::min<std::int64_t>(
+                                      static_cast<std::int64_t>(want), call)),
+                                  0);
+
             if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                           errno == EOPNOTSUPP || errno == EBADF)) {
                 kernelCopy = false;

@@ -13,11 +13,26 @@ namespace platform {
 // Across file systems the content is first copied into an unnamed file
 // (O_TMPFILE) in the target's folder, which gets a unique name only right
 // before the final rename; where unnamed files are not supported a hidden
-// unique name is used for the copy. The new file takes the permissions of
+// unique name is used for the copy. The new content is synced to the disk
+// before it gets the target's name. The new file takes the permissions of
 // the one it replaces (or of a new file). `source` is removed once `target`
 // holds it. False (with `error`) when nothing was replaced.
 bool ReplaceFile(const std::string& source, const std::string& target,
                  std::string* error = nullptr);
+
+// Renames the already synced file `source` over `target` on the same file
+// system (taking the target's permissions), with no sync of its own; the
+// old target is left under the name `source` (names exchanged) where the
+// file system allows. False (with `error`, errno EXDEV across file systems)
+// when nothing moved.
+bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error);
+
+// Writes the file's data to the disk (fdatasync); false with errno.
+bool SyncFileData(const std::string& path);
+
+// Starts writing the given range of a file to the disk without waiting, so
+// that a later sync has little left to wait for.
+void StartWriteBack(int fd, std::int64_t offset, std::int64_t count);
 
 // Copies `count` bytes from `in` at `inOffset` to `out` at `outOffset`
 // (both file descriptors; the descriptors' own positions are not used) with

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -195,5 +196,100 @@ INSTANTIATE_TEST_SUITE_P(TemporaryFolder, ZAModOprKill, ::testing::Values(false,
                          [](const auto& info) {
                              return info.param ? "OnAnotherFileSystem" : "OnTheSameFileSystem";
                          });
+
+// A set of parts (name.z01, ..., name.zip) made from a fresh archive.
+std::vector<std::string> MakeSet(const ScratchFolder& dir, const std::string& set, int binaries) {
+    const std::string whole = dir / "whole.zip";
+    MakeArchive(dir, whole, 1, binaries, 100000);
+    Component comp(whole);
+    comp.zip.SetMaxVolumeSize(250 * 1024);
+    comp.zip.SetSpanOptions(TZASpanOpts{spCompatName});
+    EXPECT_EQ(comp.zip.Span(set), 0);
+    return UnzipNames(whole);
+}
+
+// The set joined by Info-ZIP passes unzip -t: its entry names, else nothing.
+std::vector<std::string> JoinedNames(const std::string& set) {
+    const std::string joined = set + ".joined.zip";
+    std::filesystem::remove(joined);
+    if (Shell("zip -q -s 0 " + Quote(set) + " --out " + Quote(joined)) != 0 ||
+        !UnzipTestClean(joined)) {
+        return {};
+    }
+    std::vector<std::string> names = UnzipNames(joined);
+    std::filesystem::remove(joined);
+    return names;
+}
+
+std::vector<std::string> Without(std::vector<std::string> names, const std::string& name) {
+    names.erase(std::remove(names.begin(), names.end(), name), names.end());
+    return names;
+}
+
+TEST(ZAModOprSet, DeleteAndCommentReplaceTheParts) {
+    ScratchFolder dir;
+    ScratchFolder out;
+    const std::string set = out / "s.zip";
+    std::vector<std::string> names = MakeSet(dir, set, 6);
+    ASSERT_TRUE(std::filesystem::exists(out / "s.z02"));
+
+    // Two entries fewer: one part fewer, the left-over part is removed.
+    Component comp(set);
+    comp.zip.SetFSpecArgs({"b5.bin", "b6.bin"});
+    comp.zip.Delete();
+    EXPECT_EQ(comp.zip.ErrCode(), 0);
+    names = Without(Without(names, "b5.bin"), "b6.bin");
+    EXPECT_EQ(JoinedNames(set), names);
+    EXPECT_TRUE(std::filesystem::exists(out / "s.z01"));
+    EXPECT_FALSE(std::filesystem::exists(out / "s.z02"));
+    EXPECT_EQ(comp.zip.Count(), static_cast<int>(names.size()));
+
+    // A new comment replaces the last part whole; the others stay as they are.
+    const ino_t first = Inode(out / "s.z01");
+    const ino_t last = Inode(set);
+    comp.zip.SetZipComment("Kommentar des Satzes");
+    EXPECT_EQ(comp.zip.ErrCode(), 0);
+    EXPECT_EQ(Inode(out / "s.z01"), first);
+    EXPECT_NE(Inode(set), last);
+    EXPECT_EQ(EndComment(set), "Kommentar des Satzes");
+    EXPECT_EQ(JoinedNames(set), names);
+}
+
+TEST(ZAModOprSet, KilledDeleteLeavesAWholeSet) {
+    ScratchFolder dir;
+    ScratchFolder out;
+    ScratchFolder temp;
+    const std::string set = out / "k.zip";
+    std::vector<std::string> names = MakeSet(dir, set, 12);
+    // The parts are renamed in at the very end of a delete, within a few
+    // system calls: kills in the first half of a delete's time land while
+    // the new set is being written.
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(StartDelete(set, "t1.txt", temp.path() + "/", htdFinal), &status, 0);
+    const long took = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count());
+    names = Without(names, "t1.txt");
+    ASSERT_EQ(JoinedNames(set), names);
+    std::mt19937 random(20261208);
+    int killed = 0;
+    for (int i = 1; i <= 12 && names.size() > 2; ++i) {
+        SCOPED_TRACE("kill " + std::to_string(i));
+        const pid_t pid =
+            StartDelete(set, "b" + std::to_string(i) + ".bin", temp.path() + "/", htdFinal);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<long>(0, took / 2)(random)));
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        killed += WIFSIGNALED(status) ? 1 : 0;
+        // The names hold the old set or the new one, whole.
+        const std::vector<std::string> now = JoinedNames(set);
+        const std::vector<std::string> fewer = Without(names, "b" + std::to_string(i) + ".bin");
+        ASSERT_TRUE(now == names || now == fewer) << now.size();
+        names = now;
+    }
+    EXPECT_GT(killed, 0);
+}
 
 }  // namespace

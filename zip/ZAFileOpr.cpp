@@ -15,6 +15,7 @@
 #include "sfx/res/ZAResSFX.h"
 #include "zip/ZALister.h"
 #include "zip/ZAModOpr.h"
+#include "zip/ZAStubIcon.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
@@ -277,10 +278,13 @@ bool TZAFileOpr::LoadStub() {
     }
     Stub.assign(chosen.bytes.begin() + 4, chosen.bytes.end());
     StubVersion = chosen.version;
-    // Replacing the stub's icon needs a resource editor for Windows
-    // programs, which this build does not have: the stub keeps its own.
-    if (SFXIcon() != nullptr && Verbose()) {
-        ReportTrace("SFX icon not applied: the stub keeps its own icon");
+    if (SFXIcon() != nullptr && !SFXIcon()->Empty()) {
+        ReplaceExeIcon(Stub, SFXIcon()->Data);
+        // Readers take a stub only up to this size.
+        if (Stub.size() + 4 >= SFX_STUB_SIZE_BELOW) {
+            ReportTrace("SFX icon too large for the stub");
+            throw EZipArchiver(ZA_CODE(145));
+        }
     }
     return true;
 }
@@ -320,6 +324,21 @@ std::unique_ptr<TZAZipFile> TZAFileOpr::OpenArchive(const std::string& name) {
     return zip;
 }
 
+TZAZipFile& TZAFileOpr::ArchiveOrCurrent(TZAZipFile* archive, std::unique_ptr<TZAZipFile>& opened) {
+    if (archive != nullptr) {
+        return *archive;
+    }
+    Lister().PrepareZip(true, true);
+    opened = OpenArchive(ZipFileName());
+    return *opened;
+}
+
+void TZAFileOpr::MakeCurrent(const std::string& name) {
+    Lister().SetZipFileName(name, 0);
+    Internal().ZipFileName = name;
+    Lister().AfterAction = aaReload;
+}
+
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
     // The new file is written under a temporary name (in TempDir or the
@@ -350,11 +369,7 @@ std::int32_t TZAFileOpr::ConvertToSFX(const std::string& destination, TZAZipFile
     ReportTrace("ConvertToSFX");
     SpanSFX = false;
     std::unique_ptr<TZAZipFile> opened;
-    if (archive == nullptr) {
-        Lister().PrepareZip(true, true);
-        opened = OpenArchive(ZipFileName());
-        archive = opened.get();
-    }
+    archive = &ArchiveOrCurrent(archive, opened);
     const std::int32_t prepared = PrepareStub();
     if (prepared < 0) {
         return prepared;
@@ -366,20 +381,14 @@ std::int32_t TZAFileOpr::ConvertToSFX(const std::string& destination, TZAZipFile
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(target, 0);
-    Internal().ZipFileName = target;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(target);
     return 0;
 }
 
 std::int32_t TZAFileOpr::ConvertToZIP(const std::string& destination, TZAZipFile* archive) {
     ReportTrace("ConvertToZIP");
     std::unique_ptr<TZAZipFile> opened;
-    if (archive == nullptr) {
-        Lister().PrepareZip(true, true);
-        opened = OpenArchive(ZipFileName());
-        archive = opened.get();
-    }
+    archive = &ArchiveOrCurrent(archive, opened);
     std::string target = destination;
     if (target.empty()) {
         target = ChangeFileExt(archive->FileName(), ".zip");
@@ -391,9 +400,7 @@ std::int32_t TZAFileOpr::ConvertToZIP(const std::string& destination, TZAZipFile
     if (r < 0) {
         return r;
     }
-    Lister().SetZipFileName(target, 0);
-    Internal().ZipFileName = target;
-    Lister().AfterAction = aaReload;
+    MakeCurrent(target);
     return 0;
 }
 
@@ -470,13 +477,15 @@ std::int32_t TZAFileOpr::CopyToSpanned(const std::string& source, const std::str
             throw EZipArchiver(ZA_CODE(171));
         }
         std::unique_ptr<TZAZipFile> in = OpenArchive(source);
-        auto out = std::make_unique<TZAZipCopy>(Component());
         if (span) {
-            out->BeginMultiPartWrite(target, in->LogicalSize);
-        } else if (!out->Create(target)) {
-            throw EZipArchiver(ZA_CODE(171));
+            result = WriteSetStaged(*in, target);
+        } else {
+            auto out = std::make_unique<TZAZipCopy>(Component());
+            if (!out->Create(target)) {
+                throw EZipArchiver(ZA_CODE(171));
+            }
+            result = out->CopyEntries(*in, true);
         }
-        result = out->CopyEntries(*in, true);
         if (result < 0) {
             ShowError(result);
         }
@@ -490,53 +499,112 @@ std::int32_t TZAFileOpr::CopyToSpanned(const std::string& source, const std::str
     return result;
 }
 
-std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
-    Lister().PrepareZip(true, true);
-    const std::string source = ZipFileName();
-    const std::string name = target.empty() ? source : target;
-    std::unique_ptr<TZAZipFile> in = OpenArchive(source);
+namespace {
+
+// The naming scheme under which `file` names a part of the set `set` (a
+// name with ".zip"), other than the part under the set's own name:
+// compatible set.z01, set.z02, ... or numbered set001.zip, ...; else
+// kSchemeUnknown.
+std::uint8_t partScheme(const std::string& file, const std::string& set) {
+    const std::string stem = set.substr(0, set.size() - ExtractFileExt(set).size());
+    auto digits = [](std::string_view t) {
+        return !t.empty() &&
+               std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (file.size() > stem.size() + 2 && file.compare(0, stem.size() + 2, stem + ".z") == 0 &&
+        digits(std::string_view(file).substr(stem.size() + 2))) {
+        return kSchemeCompatible;
+    }
+    if (file.size() == stem.size() + 7 && file.compare(0, stem.size(), stem) == 0 &&
+        SameTextAscii(file.substr(stem.size() + 3), ".zip") &&
+        digits(std::string_view(file).substr(stem.size(), 3))) {
+        return kSchemeNumbered;
+    }
+    return kSchemeUnknown;
+}
+
+}  // namespace
+
+std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name) {
     const std::string folder =
         platform::CreateTempFolder(TempDir().empty() ? platform::TempFolder() : TempDir(), "zsp");
     if (folder.empty()) {
         throw EZipArchiver(ZA_CODE(173));
     }
-    AddTemporary(folder, true);
+    // The folder goes as soon as the set is in place or has failed.
+    struct RemoveFolder {
+        std::string path;
+        ~RemoveFolder() { platform::RemoveTree(path); }
+    } removeFolder{folder};
     auto out = std::make_unique<TZAZipCopy>(Component());
-    const std::string staged = folder + ExtractFileName(name);
-    out->BeginMultiPartWrite(staged, in->LogicalSize);
-    const std::int32_t r = out->CopyEntries(*in, true);
-    in->Close();
+    const std::string last = ExtractFileName(name);
+    out->BeginMultiPartWrite(folder + last, source.LogicalSize);
+    const std::int32_t r = out->CopyEntries(source, true);
+    source.Close();
     out->Close();
     if (r < 0) {
         return r;
     }
-    // Every part but the one under the set's own name first, then that one:
-    // until the last rename the name still holds the old archive.
     std::vector<std::string> parts;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
         parts.push_back(entry.path().filename().string());
     }
     std::sort(parts.begin(), parts.end());
+    // The part with the end records is the one under the set's own name
+    // (compatible names, or a set of one part), else the highest number.
+    std::string endPart = parts.empty() ? std::string() : parts.back();
+    if (std::find(parts.begin(), parts.end(), last) != parts.end()) {
+        endPart = last;
+    }
     const std::string destFolder = ExtractFilePath(name);
-    const std::string last = ExtractFileName(name);
-    for (const std::string& part : parts) {
-        if (part != last) {
-            std::string error;
-            if (!platform::ReplaceFile(folder + part, destFolder + part, &error)) {
-                ReportTrace(error);
-                throw EZipArchiver(ZA_CODE(163));
-            }
+    // Parts named like the new ones that the new set does not have are
+    // left over from a longer old set.
+    std::vector<std::string> stale;
+    const std::uint8_t scheme = out->NamingScheme;
+    for (const auto& entry : fs::directory_iterator(destFolder.empty() ? "." : destFolder, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (partScheme(file, last) == scheme &&
+            std::find(parts.begin(), parts.end(), file) == parts.end()) {
+            stale.push_back(file);
         }
     }
-    std::string error;
-    if (FileExists(staged) && !platform::ReplaceFile(staged, name, &error)) {
-        ReportTrace(error);
-        throw EZipArchiver(ZA_CODE(163));
+    // Every part is complete on the disk before the first rename, so that
+    // the renames follow each other closely; the part with the end records
+    // comes last.
+    for (const std::string& part : parts) {
+        if (!platform::SyncFileData(folder + part)) {
+            throw EZipArchiver(ZA_CODE(180));
+        }
     }
-    Lister().SetZipFileName(name, 0);
-    Internal().ZipFileName = name;
-    Lister().AfterAction = aaReload;
+    std::stable_partition(parts.begin(), parts.end(),
+                          [&endPart](const std::string& p) { return p != endPart; });
+    // On one file system the renames follow each other with nothing in
+    // between; across file systems each part is copied beside its target.
+    for (const std::string& part : parts) {
+        std::string error;
+        if (!platform::MoveSyncedFile(folder + part, destFolder + part, &error) &&
+            !platform::ReplaceFile(folder + part, destFolder + part, &error)) {
+            ReportTrace(error);
+            throw EZipArchiver(ZA_CODE(163));
+        }
+    }
+    for (const std::string& file : stale) {
+        DeleteFileOrTrash(destFolder + file, HowToDelete() != htdAllowUndo);
+    }
+    return 0;
+}
+
+std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
+    Lister().PrepareZip(true, true);
+    const std::string source = ZipFileName();
+    const std::string name = target.empty() ? source : target;
+    std::unique_ptr<TZAZipFile> in = OpenArchive(source);
+    const std::int32_t r = WriteSetStaged(*in, name);
+    if (r < 0) {
+        return r;
+    }
+    MakeCurrent(name);
     return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "zip/ZACore.h"
+#include "zip/ZAInternal.h"
 
 class TZALister;
 class TZAZipFile;
@@ -44,6 +45,28 @@ std::vector<std::uint8_t> BuildSFXBlock(const TZASFXSettings& settings,
 // Raw deflate (RFC 1951) of a block in memory with zlib; false on failure.
 bool DeflateRaw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out);
 
+// Puts the part settings of the operation (SpanOptions, MaxVolumeSize,
+// KeepFreeOnDisk1) back when it goes out of scope, after a set was written
+// with others.
+class TZAPartSettingsKeeper {
+public:
+    explicit TZAPartSettingsKeeper(TZAInternal& in)
+        : in_(in), span_(in.SpanOptions), max_(in.MaxVolumeSize), keep_(in.KeepFreeOnDisk1) {}
+    ~TZAPartSettingsKeeper() {
+        in_.SpanOptions = span_;
+        in_.MaxVolumeSize = max_;
+        in_.KeepFreeOnDisk1 = keep_;
+    }
+    TZAPartSettingsKeeper(const TZAPartSettingsKeeper&) = delete;
+    TZAPartSettingsKeeper& operator=(const TZAPartSettingsKeeper&) = delete;
+
+private:
+    TZAInternal& in_;
+    TZASpanOpts span_;
+    std::int64_t max_;
+    std::uint32_t keep_;
+};
+
 class TZAFileOpr : public TZACore {
 public:
     explicit TZAFileOpr(TCustomZipArchiver& component);
@@ -70,6 +93,26 @@ public:
     std::int32_t JoinToTemp(const std::string& source, std::string& destination, bool keepParts);
     // Writes `source` as a set of parts at `target` (span) or as one file.
     std::int32_t CopyToSpanned(const std::string& source, const std::string& target, bool span);
+    // Writes `archive` (the lister's current one when null) as a
+    // self-extracting set: the parts named after `destination` with ".zip"
+    // and the stub, with the set's central directory, as `destination`
+    // (default: the archive's name with ".exe"). When the archive fits into
+    // one part (or no part size is set) a plain self-extracting program is
+    // written instead. 0 or a negative code.
+    std::int32_t ConvertToSpanSFX(const std::string& destination, TZAZipFile* archive = nullptr);
+    // The bytes the stub of a spanned self-extracting set needs: the stub
+    // and block, the central records with their kept extra blocks, the end
+    // records.
+    std::uint32_t DetachedSize(TZAZipFile& archive);
+    // Writes the set `setName`'s self-extracting stub as the set's name with
+    // ".exe": the stub and block, then the set's central directory (offsets
+    // and part numbers as in the set) and end records on a part numbered one
+    // after the set's last. 0 or a negative code.
+    std::int32_t WriteDetachedStub(const std::string& setName);
+    // Writes the temporary archive of a spanning add as the set ZipFileName
+    // (a spanned self-extracting set for an ".exe") and deletes it. False
+    // (with SuccessCount 0) on failure.
+    bool WriteSpanned(const std::string& temporaryArchive, bool hadEntries);
     // Writes the current archive as a multi-part set named `target` (the
     // archive's own name when empty): the set is written in a temporary
     // folder and its parts moved into place, the part under `target` last,
@@ -95,10 +138,20 @@ public:
 protected:
     // Opens and loads `name` into a new archive object owned by the caller.
     std::unique_ptr<TZAZipFile> OpenArchive(const std::string& name);
+    // `archive`, or the lister's current archive opened into `opened`.
+    TZAZipFile& ArchiveOrCurrent(TZAZipFile* archive, std::unique_ptr<TZAZipFile>& opened);
+    // The lister takes `name` as the current archive, reloaded at the end.
+    void MakeCurrent(const std::string& name);
     // Writes a copy of `source` to `target`, with `stub` in front when not
     // empty; through a temporary file when the target exists. 0 or a code.
     std::int32_t WriteConverted(TZAZipFile& source, const std::string& target,
                                 std::vector<std::uint8_t> stub);
+    // Writes every entry of `source` as the multi-part set `name` without
+    // ever leaving a partial set under its names: the parts are written and
+    // synced in a temporary folder first, then renamed into place, the part
+    // with the end records last; parts of an older set under that name that
+    // the new one lacks are removed afterwards. 0 or a negative code.
+    std::int32_t WriteSetStaged(TZAZipFile& source, const std::string& name);
 
 private:
     TZALister* lister_;

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include "zip/ZARecords.h"
+#include "zip/ZAStubIcon.h"
 #include "zip/ZAUTF8.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
@@ -332,7 +333,16 @@ std::int32_t TZALister::ReadStubSettings(std::span<const std::uint8_t> stub) {
         return bad;
     }
 
+    // The stub's icon is taken with the texts; a stub whose resources
+    // cannot be read gives nothing.
+    TZAIcon icon;
+    try {
+        icon.Data = ReadExeIcon(stub);
+    } catch (const EZAException& e) {
+        return -e.FullCode;
+    }
     auto& in = Internal();
+    in.SetSFXIcon(icon.Empty() ? nullptr : &icon);
     in.SFXCaption = text(strings[0]);
     in.SFXDefaultDir = text(strings[1]);
     in.SFXCommandLine = text(strings[2]);

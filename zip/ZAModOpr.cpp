@@ -1,8 +1,13 @@
 #include "zip/ZAModOpr.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/AtomicReplace.h"
+#include "platform/TempFiles.h"
 #include "zip/ZALister.h"
 #include "zip/ZARecords.h"
 #include "zip/ZAUtils.h"
@@ -146,6 +151,17 @@ TZAModOpr::~TZAModOpr() {
 
 std::int32_t TZAModOpr::RewriteArchive(TZAZipFile& archive, std::int32_t expectedCount,
                                        bool copyAll) {
+    if (archive.IsMultiPart && SameTextAscii(ExtractFileExt(archive.RequestedName()), ".exe")) {
+        // A self-extracting set, opened through its program: the parts are
+        // named with ".zip", and the program keeps its stub and block.
+        const std::string program = archive.RequestedName();
+        Stub = ProgramStub(program);
+        if (Stub.empty()) {
+            throw EZipArchiver(ZA_CODE(142));
+        }
+        SpanSFX = true;
+        archive.SetRequestedName(ChangeFileExt(program, ".zip"));
+    }
     // The new archive is written in TempDir or the system's temporary
     // folder, never beside the archive: a run that is killed leaves nothing
     // next to it.
@@ -198,19 +214,25 @@ std::int32_t TZAModOpr::ReplaceOldArchive(TZAZipCopy& copy, TZAZipFile& old) {
 }
 
 std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
-    const std::string name = old.RequestedName().empty() ? old.FileName() : old.RequestedName();
+    std::string name = old.RequestedName().empty() ? old.FileName() : old.RequestedName();
+    const std::uint8_t scheme = old.NamingScheme;
+    if (scheme == kSchemeNumbered) {
+        // Opened by a part's name (name003.zip): the set is name.zip.
+        const std::string ext = ExtractFileExt(name);
+        const std::string stem = name.substr(0, name.size() - ext.size());
+        if (stem.size() > 3 &&
+            std::all_of(stem.end() - 3, stem.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            name = stem.substr(0, stem.size() - 3) + ext;
+        }
+    }
     if (Verbose()) {
         ReportTrace("Recreate multi-part: " + name);
     }
     // The copy holds the whole archive; read it back and write the set.
     std::unique_ptr<TZAZipFile> whole = OpenArchive(copy.FileName());
-    const std::uint8_t scheme = old.NamingScheme;
-    const std::int32_t oldParts = old.DiskCount;
     // Parts as large as the old first part, unless a size is set.
-    const std::int64_t savedMax = Internal().MaxVolumeSize;
-    const TZASpanOpts savedSpan = Internal().SpanOptions;
+    TZAPartSettingsKeeper keep(Internal());
     if (Internal().MaxVolumeSize <= 0 && old.IsMultiPart) {
-        old.DiskNumber = 0;
         std::error_code ec;
         const std::string first = scheme == kSchemeCompatible ? ChangeFileExt(name, ".z01")
                                                               : old.PartName(name, 1, false);
@@ -219,26 +241,71 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
             Internal().MaxVolumeSize = static_cast<std::int64_t>(size);
         }
     }
+    Internal().SpanOptions.exclude(spCompatName);
     if (scheme == kSchemeCompatible) {
         Internal().SpanOptions.include(spCompatName);
+    } else {
+        Internal().SpanOptions.include(spNoVolumeName);
     }
     old.Close();
-    // The old parts go first: a set cannot be swapped in one step.
-    for (std::int32_t n = 1; n < oldParts; ++n) {
-        const std::string part =
-            scheme == kSchemeCompatible
-                ? ChangeFileExt(name, n < 10 ? ".z0" + std::to_string(n) : ".z" + std::to_string(n))
-                : old.PartName(name, n, false);
-        DeleteFileOrTrash(part, HowToDelete() != htdAllowUndo);
-    }
-    auto set = std::make_unique<TZAZipCopy>(Component());
-    set->BeginMultiPartWrite(name, whole->LogicalSize);
+    // The old set stays whole until the new one is written: see WriteSetStaged.
     Flags |= 1;
-    const std::int32_t r = set->CopyEntries(*whole, true);
+    std::int32_t r = WriteSetStaged(*whole, name);
     whole->Close();
-    Internal().MaxVolumeSize = savedMax;
-    Internal().SpanOptions = savedSpan;
+    if (r >= 0 && SpanSFX) {
+        r = WriteDetachedStub(name);
+    }
     return r < 0 ? r : 0;
+}
+
+std::vector<std::uint8_t> TZAModOpr::ProgramStub(const std::string& program) {
+    TZAZipFile probe(Component());
+    probe.SetFileName(program);
+    if (probe.FindEndRecord(true) < 0 || !probe.IsOpen() ||
+        probe.CentralSize >= probe.EndRecordOffset) {
+        return {};
+    }
+    const std::int64_t size = probe.EndRecordOffset - probe.CentralSize;
+    std::vector<std::uint8_t> stub(static_cast<std::size_t>(size));
+    if (size > 0x7FFFFFFF || probe.Seek(kSeekBegin, 0) != 0 ||
+        !probe.ReadExact(stub.data(), static_cast<std::int32_t>(size))) {
+        return {};
+    }
+    return stub;
+}
+
+void TZAModOpr::ReplaceSetEnd(const std::string& part, std::int64_t at,
+                              const std::string& comment) {
+    std::string error;
+    const std::string temp = platform::CreateTempFile(TempDir(), "zcm", ".tmp", &error);
+    if (temp.empty()) {
+        ReportTrace(error);
+        throw EZipArchiver(ZA_CODE(173));
+    }
+    const int in = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+    std::uint8_t record[22];
+    bool ok =
+        in >= 0 && out >= 0 && ::pread(in, record, 22, at) == 22 && GetU32(record) == kEndRecordSig;
+    const int code = ok ? 159 : 158;
+    if (ok) {
+        PutU16(record + 20, static_cast<std::uint16_t>(comment.size()));
+        std::string tail(reinterpret_cast<const char*>(record), 22);
+        tail += comment;
+        ok = platform::CopyFileRange(in, 0, out, 0, at) == at &&
+             ::pwrite(out, tail.data(), tail.size(), at) == static_cast<ssize_t>(tail.size());
+    }
+    if (in >= 0) {
+        ::close(in);
+    }
+    if (out >= 0) {
+        ::close(out);
+    }
+    if (!ok || !platform::ReplaceFile(temp, part, &error)) {
+        ::unlink(temp.c_str());
+        ReportTrace(error);
+        throw EZipArchiver(code == 158 ? ZA_CODE(158) : ZA_CODE(159));
+    }
 }
 
 void TZAModOpr::ChangeComment(const std::string& text) {
@@ -260,7 +327,14 @@ void TZAModOpr::ChangeComment(const std::string& text) {
             throw EZipArchiver(ZAAbsCode(opened), true);
         }
         const std::int64_t at = zip->EndRecordOffset;
+        const std::string stored = text.substr(0, std::min<std::size_t>(text.size(), 0xFFFF));
         zip->Close();
+        if (zip->IsMultiPart) {
+            // A part of a set is replaced whole, never changed in place.
+            ReplaceSetEnd(zip->FileName(), at, stored);
+            Internal().ZipComment = stored;
+            return;
+        }
         if (zip->Reopen(kOpenReadWrite) < 0) {
             throw EZipArchiver(ZA_CODE(164));
         }
@@ -271,7 +345,6 @@ void TZAModOpr::ChangeComment(const std::string& text) {
         if (!zip->ReadExact(record, 22) || GetU32(record) != kEndRecordSig) {
             throw EZipArchiver(ZA_CODE(158));
         }
-        const std::string stored = text.substr(0, std::min<std::size_t>(text.size(), 0xFFFF));
         PutU16(record + 20, static_cast<std::uint16_t>(stored.size()));
         if (zip->Seek(kSeekBegin, at) != at) {
             throw EZipArchiver(ZA_CODE(161));

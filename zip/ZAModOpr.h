@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "zip/ZAFileOpr.h"
 #include "zip/ZAZipFile.h"
@@ -58,4 +59,10 @@ public:
 private:
     // Writes the copy as a multi-part set under the old archive's name.
     std::int32_t Recreate(TZAZipCopy& copy, TZAZipFile& old);
+    // The stub and block of a spanned set's program: its bytes before the
+    // central directory; empty when they cannot be read.
+    std::vector<std::uint8_t> ProgramStub(const std::string& program);
+    // Replaces the last part of a set by a copy whose end record at `at`
+    // carries `comment`. Raises.
+    void ReplaceSetEnd(const std::string& part, std::int64_t at, const std::string& comment);
 };

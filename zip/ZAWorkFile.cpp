@@ -96,6 +96,10 @@ void TZAWorkFile::Close() {
     if (fd_ < 0) {
         return;
     }
+    if (!writePending()) {
+        ReportTrace("Writing " + fileName_ + " failed at close");
+    }
+    buffering_ = false;
     if (stamp_ != 0 && (openMode_ & 3) != 0) {
         const auto t = platform::DosToTime(stamp_);
         const std::string dateText = platform::FormatDosDateTimeIso(stamp_);
@@ -195,7 +199,7 @@ std::string TZAWorkFile::DisplayName(bool withPath) const {
 }
 
 std::int32_t TZAWorkFile::ReadPlain(void* buffer, std::int32_t length) {
-    if (fd_ < 0) {
+    if (fd_ < 0 || !writePending()) {
         return -ZA_CODE(176);
     }
     std::size_t want =
@@ -256,6 +260,23 @@ std::int32_t TZAWorkFile::WritePlain(const void* buffer, std::int32_t length) {
         static_cast<std::size_t>(length < 0 ? (-length) & kRecordSizeMask : length);
     const auto* in = static_cast<const std::uint8_t*>(buffer);
     DropReadBuffer();
+    if (buffering_) {
+        constexpr std::size_t kWriteBlock = 4 << 20;
+        if (!wbuf_.empty() && pos_ != wbufStart_ + static_cast<std::int64_t>(wbuf_.size()) &&
+            !writePending()) {
+            return -ZA_CODE(180);
+        }
+        if (wbuf_.empty()) {
+            wbufStart_ = pos_;
+        }
+        wbuf_.insert(wbuf_.end(), in, in + want);
+        pos_ += static_cast<std::int64_t>(want);
+        bytesWritten_ += static_cast<std::int64_t>(want);
+        if (wbuf_.size() >= kWriteBlock && !writePending()) {
+            return -ZA_CODE(180);
+        }
+        return static_cast<std::int32_t>(want);
+    }
     std::size_t done = 0;
     while (done < want) {
         const ssize_t put = ::pwrite(fd_, in + done, want - done, pos_);
@@ -273,6 +294,36 @@ std::int32_t TZAWorkFile::WritePlain(const void* buffer, std::int32_t length) {
     }
     bytesWritten_ += static_cast<std::int64_t>(done);
     return static_cast<std::int32_t>(done);
+}
+
+bool TZAWorkFile::writePending() {
+    std::size_t done = 0;
+    while (done < wbuf_.size() && !wbufFailed_) {
+        const ssize_t put = ::pwrite(fd_, wbuf_.data() + done, wbuf_.size() - done,
+                                     wbufStart_ + static_cast<std::int64_t>(done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            wbufFailed_ = true;
+        } else {
+            done += static_cast<std::size_t>(put);
+        }
+    }
+    wbuf_.clear();
+    return !wbufFailed_;
+}
+
+void TZAWorkFile::BeginWriteBuffer() {
+    buffering_ = true;
+    wbufFailed_ = false;
+}
+
+bool TZAWorkFile::FlushWriteBuffer() {
+    const bool ok = writePending();
+    buffering_ = false;
+    wbufFailed_ = false;
+    return ok;
 }
 
 std::int32_t TZAWorkFile::Read(void* buffer, std::int32_t length) {
@@ -422,6 +473,9 @@ std::int64_t TZAWorkFile::CopyRangeFrom(TZAWorkFile& source, std::int64_t count)
     }
     constexpr std::int64_t kSlice = 8 << 20;  // progress and cancel checks per slice
     std::int64_t done = 0;
+    if (!writePending() || !source.writePending()) {
+        return -ZA_CODE(180);
+    }
     DropReadBuffer();
     while (done < count) {
         const std::int64_t want = std::min(count - done, kSlice);
@@ -429,6 +483,10 @@ std::int64_t TZAWorkFile::CopyRangeFrom(TZAWorkFile& source, std::int64_t count)
         if (got != want) {
             return got < 0 ? -ZA_CODE(180) : -ZA_CODE(176);
         }
+        // Written slices go to the disk while the next ones are copied:
+        // the sync before the new archive is renamed into place then has
+        // little left to wait for.
+        platform::StartWriteBack(fd_, pos_, got);
         source.pos_ += got;
         source.bytesRead_ += got;
         pos_ += got;
@@ -446,6 +504,7 @@ TZAFileInformation TZAWorkFile::FileInformation() {
         return info;
     }
     struct statx sx {};
+    writePending();
     if (::statx(fd_, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
         return info;
     }
@@ -565,7 +624,7 @@ bool TZAWorkFile::Truncate() {
         return false;
     }
     DropReadBuffer();
-    return ::ftruncate(fd_, pos_) == 0;
+    return writePending() && ::ftruncate(fd_, pos_) == 0;
 }
 
 std::int64_t TZAWorkFile::FileSize() {
@@ -573,5 +632,5 @@ std::int64_t TZAWorkFile::FileSize() {
         return -1;
     }
     struct stat st {};
-    return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+    return writePending() && ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }

@@ -124,6 +124,12 @@ public:
     std::int64_t WriteFromStream(TZAStream& stream, std::int64_t count);
     // The size of the open file, -1 when closed.
     std::int64_t FileSize();
+    // Collects the following small sequential writes in memory and writes
+    // them in large blocks (one write for a whole central directory);
+    // FlushWriteBuffer writes what is left and ends the collecting: false
+    // when a write failed. Reads, copies, size queries and Close flush first.
+    void BeginWriteBuffer();
+    bool FlushWriteBuffer();
 
     // ---- state ------------------------------------------------------------------
     const std::string& FileName() const { return fileName_; }
@@ -150,6 +156,8 @@ protected:
 
 private:
     void DropReadBuffer() { rbufLen_ = 0; }
+    // Writes the collected bytes; false (and remembered) on failure.
+    bool writePending();
 
     std::string alias_;
     std::int64_t bytesRead_ = 0;
@@ -165,4 +173,8 @@ private:
     std::vector<std::uint8_t> rbuf_;
     std::int64_t rbufStart_ = 0;
     std::size_t rbufLen_ = 0;
+    std::vector<std::uint8_t> wbuf_;
+    std::int64_t wbufStart_ = 0;
+    bool buffering_ = false;
+    bool wbufFailed_ = false;
 };

@@ -61,6 +61,8 @@ inline constexpr UnitNumber kUnits[] = {
     {"ZADialogProvider", 30},
     {"ZipArchiverOps", 40},
     {"ZADllOprSets", 41},
+    {"ZALoader", 42},
+    {"ZAStubIcon", 43},
     // Test sources raise through the same macro.
     {"ZAXcptTest", 100},
     {"ZACoreTest", 101},

@@ -319,7 +319,15 @@ std::int32_t TZAZipFile::Commit(bool stampWithNewest) {
             }
         }
         if (result >= 0) {
-            const std::int64_t dir = WriteDirectory();
+            // The central directory and end records go out in one write
+            // (in parts, the writer splits them where the parts end).
+            if (!MultiPartMode()) {
+                BeginWriteBuffer();
+            }
+            std::int64_t dir = WriteDirectory();
+            if (!FlushWriteBuffer() && dir >= 0) {
+                dir = -ZA_CODE(180);
+            }
             if (dir < 0) {
                 result = static_cast<std::int32_t>(dir);
             } else {

@@ -24,6 +24,7 @@
 class TCustomZipArchiver;
 class TZADirEntry;
 class TZALister;
+class TZAFileOpr;
 
 // --- Event types (by-reference parameters are the handler's answers) -----------
 using TZANotifyEvent = std::function<void(TCustomZipArchiver& Sender)>;
@@ -409,8 +410,19 @@ public:
     int Span(const std::string& target = {});
     // Writes the current archive (a multi-part set) as one archive `target`.
     int Join(const std::string& target);
+    // Writes the current archive as a self-extracting set: parts of at most
+    // MaxVolumeSize bytes named like the archive, and its stub as
+    // `destination` (default: the archive's name with ".exe"), which becomes
+    // the current archive. Without a part size, or when the archive fits
+    // into one part, the same as ConvertToSFX.
+    int ConvertToSpanSFX(const std::string& destination = {});
 
 protected:
     // Rewrites the comment of an existing archive in place.
     void ApplyZipComment(const std::string& comment) override;
+
+private:
+    // Runs one file operation in the run frame: the recorded error code,
+    // else the operation's result.
+    int RunFileOperation(const std::function<std::int32_t(TZAFileOpr&)>& work);
 };

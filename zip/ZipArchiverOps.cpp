@@ -12,48 +12,36 @@ void TZipArchiver::Delete() {
     RunOperation([this] { StartWork<TZAZippedOpr>().Delete(true); });
 }
 
-int TZipArchiver::ConvertToSFX() {
+int TZipArchiver::RunFileOperation(const std::function<std::int32_t(TZAFileOpr&)>& work) {
     int result = 0;
-    RunOperation([this, &result] {
-        result = StartWork<TZAFileOpr>().ConvertToSFX({});
+    RunOperation([this, &result, &work] {
+        result = work(StartWork<TZAFileOpr>());
         if (result < 0) {
             throw EZipArchiver(ZAAbsCode(result), true);
         }
     });
     return ErrCode() != 0 ? ErrCode() : result;
+}
+
+int TZipArchiver::ConvertToSFX() {
+    return RunFileOperation([](TZAFileOpr& op) { return op.ConvertToSFX({}); });
 }
 
 int TZipArchiver::ConvertToZIP() {
-    int result = 0;
-    RunOperation([this, &result] {
-        result = StartWork<TZAFileOpr>().ConvertToZIP({});
-        if (result < 0) {
-            throw EZipArchiver(ZAAbsCode(result), true);
-        }
-    });
-    return ErrCode() != 0 ? ErrCode() : result;
+    return RunFileOperation([](TZAFileOpr& op) { return op.ConvertToZIP({}); });
+}
+
+int TZipArchiver::ConvertToSpanSFX(const std::string& destination) {
+    return RunFileOperation(
+        [&destination](TZAFileOpr& op) { return op.ConvertToSpanSFX(destination); });
 }
 
 int TZipArchiver::Span(const std::string& target) {
-    int result = 0;
-    RunOperation([this, &result, &target] {
-        result = StartWork<TZAFileOpr>().SpanTo(target);
-        if (result < 0) {
-            throw EZipArchiver(ZAAbsCode(result), true);
-        }
-    });
-    return ErrCode() != 0 ? ErrCode() : result;
+    return RunFileOperation([&target](TZAFileOpr& op) { return op.SpanTo(target); });
 }
 
 int TZipArchiver::Join(const std::string& target) {
-    int result = 0;
-    RunOperation([this, &result, &target] {
-        result = StartWork<TZAFileOpr>().JoinTo(target);
-        if (result < 0) {
-            throw EZipArchiver(ZAAbsCode(result), true);
-        }
-    });
-    return ErrCode() != 0 ? ErrCode() : result;
+    return RunFileOperation([&target](TZAFileOpr& op) { return op.JoinTo(target); });
 }
 
 void TZipArchiver::ApplyZipComment(const std::string& comment) {
