@@ -19,9 +19,9 @@ const std::string kCli = Quote(TARVIK_CLI_PATH);
 
 // tarvik-cli with its own temporary folder in the scratch folder.
 const char* const kTemp = "_tmp";
-RunResult Cli(const Scratch& s, const std::string& args) {
+ztest::ShellResult Cli(const Scratch& s, const std::string& args) {
     fs::create_directories(s / kTemp);
-    return RunIn(s.dir, "TMPDIR=" + Quote(s / kTemp) + " " + kCli + " " + args);
+    return Shell("TMPDIR=" + Quote(s / kTemp) + " " + kCli + " " + args, s.dir);
 }
 
 bool TempIsEmpty(const Scratch& s) {
@@ -55,7 +55,7 @@ std::vector<std::string> Files(const Scratch& s, const std::string& prefix) {
 }
 
 bool SameTree(const Scratch& s, const std::string& a, const std::string& b) {
-    return RunIn(s.dir, "diff -r " + a + " " + b).status == 0;
+    return Shell("diff -r " + a + " " + b, s.dir).status == 0;
 }
 
 }  // namespace
@@ -80,9 +80,9 @@ TEST(ZADllOprSets, SpannedAddWritesSetsThatReadBack) {
         for (const std::string& part : c.parts)
             EXPECT_LE(fs::file_size(s / part), 64u * 1024) << part;
         if (c.infoZipNames) {
-            const auto joined = RunIn(s.dir, "zip -s 0 t.zip --out j.zip && unzip -tq j.zip");
+            const auto joined = Shell("zip -s 0 t.zip --out j.zip && unzip -tq j.zip", s.dir);
             EXPECT_EQ(joined.status, 0) << joined.output;
-            EXPECT_EQ(RunIn(s.dir, "7zz t t.zip").status, 0);
+            EXPECT_EQ(Shell("7zz t t.zip", s.dir).status, 0);
             fs::remove(s / "j.zip");
         }
         EXPECT_EQ(Cli(s, "test t.zip").status, 0);
@@ -109,7 +109,7 @@ TEST(ZADllOprSets, AddToAnExistingArchiveOrSetKeepsItsEntries) {
     };
     Scratch s;
     MakeTree(s);
-    ASSERT_EQ(RunIn(s.dir, "python3 -c \"import zipfile; zipfile.ZipFile('t.zip', 'w')\"").status,
+    ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('t.zip', 'w')\"", s.dir).status,
               0);
     for (const Step& step : steps) {
         SCOPED_TRACE(step.args);
@@ -137,7 +137,7 @@ TEST(ZADllOprSets, ExtractAndTestReadSets) {
         SCOPED_TRACE(c.name);
         Scratch s;
         MakeTree(s);
-        ASSERT_EQ(RunIn(s.dir, std::string("zip ") + c.zipArgs).status, 0);
+        ASSERT_EQ(Shell(std::string("zip ") + c.zipArgs, s.dir).status, 0);
         if (c.spanArgs != nullptr) {
             ASSERT_EQ(Cli(s, std::string("span ") + c.spanArgs).status, 0);
         }
@@ -157,7 +157,7 @@ TEST(ZADllOprSets, ExtractAndTestReadSets) {
 TEST(ZADllOprSets, DamagedSetFailsAndLeavesNothing) {
     Scratch s;
     MakeTree(s);
-    ASSERT_EQ(RunIn(s.dir, "zip -qr -s 64k z.zip src").status, 0);
+    ASSERT_EQ(Shell("zip -qr -s 64k z.zip src", s.dir).status, 0);
     // A part with other bytes: the set opens, but the data no longer checks.
     std::string part = ReadFile(s / "z.z02");
     for (std::size_t i = 1000; i < part.size(); i += 97)
@@ -180,16 +180,16 @@ TEST(ZADllOprSets, AddToANewExeWritesASelfExtractor) {
     const auto add = Cli(s, "add -r -p n.exe src");
     ASSERT_EQ(add.status, 0) << add.output;
     EXPECT_EQ(ReadFile(s / "n.exe").substr(0, 2), "MZ");
-    EXPECT_EQ(RunIn(s.dir, "unzip -tq n.exe").status, 0);
-    EXPECT_EQ(RunIn(s.dir, "7zz t -tzip n.exe").status, 0);
-    ASSERT_EQ(RunIn(s.dir, extractor + " n.exe x1").status, 0);
+    EXPECT_EQ(Shell("unzip -tq n.exe", s.dir).status, 0);
+    EXPECT_EQ(Shell("7zz t -tzip n.exe", s.dir).status, 0);
+    ASSERT_EQ(Shell(extractor + " n.exe x1", s.dir).status, 0);
     EXPECT_TRUE(SameTree(s, "src", "x1/src"));
     // Adding again keeps the stub in front, with the offsets still right.
     WriteFile(s / "more/neu.txt", "neu\n");
     ASSERT_EQ(Cli(s, "add -p n.exe more/neu.txt").status, 0);
     EXPECT_EQ(ReadFile(s / "n.exe").substr(0, 2), "MZ");
-    EXPECT_EQ(RunIn(s.dir, "unzip -tq n.exe").status, 0);
-    ASSERT_EQ(RunIn(s.dir, extractor + " n.exe x2").status, 0);
+    EXPECT_EQ(Shell("unzip -tq n.exe", s.dir).status, 0);
+    ASSERT_EQ(Shell(extractor + " n.exe x2", s.dir).status, 0);
     EXPECT_EQ(ReadFile(s / "x2/more/neu.txt"), "neu\n");
     // An add that adds nothing leaves no program behind.
     EXPECT_EQ(Cli(s, "add m.exe fehlt.txt").status, 1);
@@ -212,7 +212,7 @@ TEST(ZADllOprSets, CancelledSpannedAddKeepsTheOldSet) {
         Scratch s;
         MakeTree(s);
         WriteFile(s / "big/c.bin", Content(3, 3'000'000));
-        ASSERT_EQ(RunIn(s.dir, "zip -qrD -s 64k t.zip src/sub src/noise.bin").status, 0);
+        ASSERT_EQ(Shell("zip -qrD -s 64k t.zip src/sub src/noise.bin", s.dir).status, 0);
         const std::vector<std::string> parts = Files(s, "t");
         std::vector<std::string> before;
         for (const std::string& p : parts)

@@ -124,9 +124,10 @@ TEST_F(ZALoaderSet, SpannedSelfExtractingSet) {
 
     // The parts joined by Info-ZIP (under its names for parts) are the
     // original archive's entries.
-    ASSERT_EQ(Shell("cd " + Quote(out.path()) +
-                    " && mv a001.zip a.z01 && mv a002.zip a.z02 && mv a003.zip a.zip"
-                    " && zip -q -s 0 a.zip --out joined.zip"),
+    ASSERT_EQ(Shell("mv a001.zip a.z01 && mv a002.zip a.z02 && mv a003.zip a.zip"
+                    " && zip -q -s 0 a.zip --out joined.zip",
+                    out.path())
+                  .status,
               0);
     EXPECT_TRUE(UnzipTestClean(out / "joined.zip"));
     EXPECT_EQ(UnzipNames(out / "joined.zip"), names);

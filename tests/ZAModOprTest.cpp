@@ -212,7 +212,7 @@ std::vector<std::string> MakeSet(const ScratchFolder& dir, const std::string& se
 std::vector<std::string> JoinedNames(const std::string& set) {
     const std::string joined = set + ".joined.zip";
     std::filesystem::remove(joined);
-    if (Shell("zip -q -s 0 " + Quote(set) + " --out " + Quote(joined)) != 0 ||
+    if (!Shell("zip -q -s 0 " + Quote(set) + " --out " + Quote(joined)) ||
         !UnzipTestClean(joined)) {
         return {};
     }

@@ -97,10 +97,10 @@ TEST_F(ZAStubIcon, ReplacedIconReadsBack) {
         ScratchFolder dir;
         const std::string path = dir / "stub.exe";
         WriteFile(path, std::string(exe.begin(), exe.end()));
-        if (Shell("command -v i686-w64-mingw32-objdump") == 0) {
-            std::string out;
-            EXPECT_EQ(Shell("i686-w64-mingw32-objdump -p " + Quote(path), &out), 0) << out;
-            EXPECT_NE(out.find("Resource Directory"), std::string::npos);
+        if (Shell("command -v i686-w64-mingw32-objdump")) {
+            const auto dump = Shell("i686-w64-mingw32-objdump -p " + Quote(path));
+            EXPECT_EQ(dump.status, 0) << dump.output;
+            EXPECT_NE(dump.output.find("Resource Directory"), std::string::npos);
         }
     }
 }
@@ -170,7 +170,7 @@ TEST_F(ZAStubIcon, ConvertedProgramCarriesTheIcon) {
     // The stub's extraction still finds its block behind the image.
     const std::string extractor = SfxExtractor();
     if (!extractor.empty()) {
-        EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "x")), 0);
+        EXPECT_EQ(Shell(Quote(extractor) + " " + Quote(exe) + " " + Quote(dir / "x")).status, 0);
         EXPECT_EQ(ReadFile(dir / "x/t2.txt"), "text file 2\n");
     }
 }
