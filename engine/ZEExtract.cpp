@@ -269,7 +269,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         // Decoded by a worker already: replay the bytes through the sink (file and CRC).
         Decoded& d = ahead->get(pos);
         dr = d.result;
-        if (dr == kDecodeOk && !sink.write(d.data.data(), d.data.size()))
+        if (dr == kDecodeOk && !sink.writeWhole(d.data.data(), d.data.size(), d.crc))
             dr = sink.writeFailed() ? kDecodeWrite : kDecodeStopped;
     } else {
         dr = decodeEntry(method, data, len, e.usize, e.flags & 2, sink);
