@@ -108,3 +108,44 @@ TEST(ZEngineDecode, BothDeflatePathsBoundSizesAndRejectDamage) {
         }
     }
 }
+
+// Files are written behind the job's thread: an entry whose path (or one of its folders) is
+// still being written waits for it, so duplicates and file-under-file names behave as if
+// every file were written at once.
+TEST(ZEngineDecode, LaterEntriesSeeTheFilesOfEarlierOnes) {
+    TempDir t;
+    const std::string make = R"PY(
+import sys, warnings, zipfile
+warnings.simplefilter('ignore')
+with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
+    for i in range(40):
+        z.writestr('d/f%02d.txt' % i, 'filler %d\n' % i * 50)
+    z.writestr('d/a.txt', 'first\n' * 100)
+    z.writestr('d/a.txt', 'second\n' * 100)
+    z.writestr('d/a.txt/x', 'under a file\n')
+)PY";
+    writeFile(t.path / "make.py", make);
+    ASSERT_EQ(sh("python3 '" + (t / "make.py") + "' '" + (t / "dup.zip") + "'"), 0);
+    struct Case {
+        int overwriteAnswer;
+        const char* expectA;
+    };
+    for (Case c : {Case{1, "second\n"}, Case{2, "first\n"}}) {
+        SCOPED_TRACE(c.overwriteAnswer);
+        fs::remove_all(t.path / "x");
+        fs::create_directories(t.path / "x");
+        Harness h;
+        h.archive = t / "dup.zip";
+        h.base = t / "x";
+        h.overwriteAnswer = c.overwriteAnswer;
+        EXPECT_EQ(h.extract(), c.overwriteAnswer == 1 ? 42 : 41);
+        EXPECT_EQ(h.overwriteAsked, std::vector<std::string>{"d/a.txt"});
+        EXPECT_EQ(readFile(t.path / "x/d/a.txt").substr(0, strlen(c.expectA)), c.expectA);
+        std::string f39;
+        for (int i = 0; i < 50; ++i)
+            f39 += "filler 39\n";
+        EXPECT_EQ(readFile(t.path / "x/d/f39.txt"), f39);
+        ASSERT_FALSE(h.skips.empty());
+        EXPECT_EQ(h.skips.back().name, "d/a.txt/x");
+    }
+}
