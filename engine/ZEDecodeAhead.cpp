@@ -37,6 +37,15 @@ DecodeAhead::~DecodeAhead() {
         t.join();
 }
 
+void DecodeAhead::decode(size_t pos, Decoded& d) {
+    const Entry& e = ar_.entries()[order_[pos]];
+    OutSink sink(&d.data, e.usize);
+    d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
+                           e.flags & 2, sink);
+    d.crc = sink.crc();
+    d.done = true;
+}
+
 void DecodeAhead::run() {
     std::vector<std::pair<size_t, Decoded>> batch;
     for (;;) {
@@ -71,14 +80,8 @@ void DecodeAhead::run() {
             if (batch.empty())
                 return;
         }
-        for (auto& [i, d] : batch) {
-            const Entry& e = ar_.entries()[order_[i]];
-            OutSink sink(&d.data, e.usize);
-            d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
-                                   e.flags & 2, sink);
-            d.crc = sink.crc();
-            d.done = true;
-        }
+        for (auto& [i, d] : batch)
+            decode(i, d);
         bool wake;
         {
             std::lock_guard<std::mutex> g(m_);
@@ -96,14 +99,8 @@ Decoded& DecodeAhead::get(size_t pos) {
     if (threads_.empty() && !items_[pos].done) {
         // Too few entries for the workers: decode here.
         g.unlock();
-        const Entry& e = ar_.entries()[order_[pos]];
-        Decoded& d = items_[pos];
-        OutSink sink(&d.data, e.usize);
-        d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
-                               e.flags & 2, sink);
-        d.crc = sink.crc();
-        d.done = true;
-        return d;
+        decode(pos, items_[pos]);
+        return items_[pos];
     }
     waiting_ = true;
     done_.wait(g, [&] { return items_[pos].done; });

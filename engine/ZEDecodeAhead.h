@@ -38,6 +38,7 @@ public:
 
 private:
     void run();
+    void decode(size_t pos, Decoded& d);
     Archive& ar_;
     const std::vector<size_t>& order_;
     std::atomic<bool>& abort_;
