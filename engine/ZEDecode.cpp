@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ZEInflate64.h"
 #include "ZEUtil.h"
 
 namespace ze {
@@ -85,8 +86,8 @@ bool OutSink::emit(const uint8_t* p, size_t n) {
 }
 
 bool methodSupported(uint16_t method) {
-    return method == 0 || method == 8 || method == 12 || method == 14 || method == 93 ||
-           method == 95;
+    return method == 0 || method == 8 || method == 9 || method == 12 || method == 14 ||
+           method == 93 || method == 95;
 }
 
 static DecodeResult sinkFailure(const OutSink& s) {
@@ -283,6 +284,8 @@ DecodeResult decodeEntry(uint16_t method, const uint8_t* in, size_t inLen, uint6
             if (usize <= kWholeBufferMax && usize <= uint64_t(inLen) * 1032 + 1024)
                 return inflateWhole(in, inLen, usize, sink);
             return inflateStream(in, inLen, usize, sink);
+        case 9:
+            return inflate64(in, inLen, usize, sink);
         case 12:
             return bunzip(in, inLen, usize, sink);
         case 14:

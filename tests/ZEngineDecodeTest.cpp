@@ -149,3 +149,49 @@ with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:
         EXPECT_EQ(h.skips.back().name, "d/a.txt/x");
     }
 }
+
+// Deflate64 as 7-Zip writes it: matches farther back than 32 KiB (distance codes 30 and 31),
+// long runs (length code 285 with 16 extra bits), output past the 1 MiB streaming buffer.
+TEST(ZEngineDecode, Deflate64From7Zip) {
+    TempDir t;
+    const std::string make = R"PY(
+import os, random, sys
+d = sys.argv[1]
+random.seed(3)
+w = [''.join(random.choice('abcdefgh') for _ in range(6)) for _ in range(300)]
+open(os.path.join(d, 'text.txt'), 'wb').write(' '.join(random.choice(w) for _ in range(400000)).encode())
+blk = bytes(random.getrandbits(8) for _ in range(60000))
+far = blk + bytes(random.getrandbits(8) for _ in range(5000)) + blk + blk[:30000] + bytes(300000)
+open(os.path.join(d, 'far.bin'), 'wb').write(far)
+open(os.path.join(d, 'small.txt'), 'wb').write(b'hello deflate64 ' * 20)
+)PY";
+    fs::create_directories(t.path / "src");
+    writeFile(t.path / "make.py", make);
+    ASSERT_EQ(sh("python3 '" + (t / "make.py") + "' '" + (t / "src") + "'"), 0);
+    ASSERT_EQ(sh("cd '" + (t / "src") + "' && 7zz a -tzip -mm=Deflate64 ../d64.zip ."), 0);
+    ASSERT_EQ(sh("python3 -c \"import zipfile,sys; sys.exit(0 if all(i.compress_type == 9 for i "
+                 "in zipfile.ZipFile('" +
+                 (t / "d64.zip") + "').infolist()) else 1)\""),
+              0);
+    fs::create_directories(t.path / "x");
+    Harness h;
+    h.archive = t / "d64.zip";
+    h.base = t / "x";
+    EXPECT_EQ(h.extract(), 3);
+    for (const char* n : {"text.txt", "far.bin", "small.txt"})
+        EXPECT_EQ(readFile(t.path / "x" / n), readFile(t.path / "src" / n)) << n;
+    Harness v;
+    v.archive = t / "d64.zip";
+    EXPECT_EQ(v.test(), 3);
+
+    // Damaged in the middle of the largest entry: that entry alone fails.
+    std::string z = readFile(t.path / "d64.zip");
+    const size_t at = z.find("text.txt") + 8 + z.size() / 4;
+    for (size_t i = 0; i < 32; ++i)
+        z[at + i] = char(z[at + i] ^ 0x6B);
+    writeFile(t.path / "bad.zip", z);
+    Harness b;
+    b.archive = t / "bad.zip";
+    EXPECT_EQ(b.test(), 2);
+    ASSERT_EQ(b.skips.size(), 1u);
+}
