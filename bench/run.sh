@@ -3,6 +3,8 @@
 # mixed corpus: headers and sources, documentation (much of it already gzip-compressed),
 # program binaries. Not a test: prints times, throughput ratios and compressed sizes.
 #   bench/run.sh [BUILD_DIR]      (WORK=/tmp/tarvik-bench, BIN_MB=80 to change)
+# BASE_ENGINE=path/to/ZAEngine190.so adds that build to the per-set extraction rows (before and
+# after a change, in the same run).
 set -euo pipefail
 BUILD=${1:-build}
 ZEDRIVE=$(realpath "$BUILD/bin/zedrive")
@@ -86,6 +88,22 @@ printf 'size level 9 vs zip -9:       %+.2f%% (<= +1%%)\n' "$(echo "($(size our9
 printf 'extract speed vs unzip:       %.2fx (>= 1.5)\n' "$(echo "${T[unzip]} / ${T[ourx]}" | bc -l)"
 printf 'test speed vs unzip -t:       %.2fx (>= 1.5)\n' "$(echo "${T[unzipt]} / ${T[ourt]}" | bc -l)"
 echo "byte-identical extraction, own archive tests clean: $identical"
+# Extraction per data set (sources and headers: many small files; documentation: small
+# files, many already compressed; binaries: few large files), each archive made by zip -6.
+echo "== extract per data set (archive made by zip -6; wall s, ratio unzip / engine) =="
+for set in include doc bin; do
+    (cd "corpus/$set" && zip -qr -6 "$WORK/set_$set.zip" .)
+    mkdir -p "x_s_our_$set" "x_s_base_$set"
+    tu=$(secs unzip -q "set_$set.zip" -d "x_s_unzip_$set")
+    to=$(secs "$ZEDRIVE" x "set_$set.zip" "x_s_our_$set")
+    line=$(printf '%-8s unzip %6.2f  engine %6.2f  %.2fx (>= 1.5)' "$set" "$tu" "$to" "$(echo "$tu / $to" | bc -l)")
+    if [ -n "${BASE_ENGINE:-}" ]; then
+        tb=$(secs env TARVIK_ENGINE="$BASE_ENGINE" "$ZEDRIVE" x "set_$set.zip" "x_s_base_$set")
+        line="$line  base engine $(printf '%6.2f  %.2fx' "$tb" "$(echo "$tu / $tb" | bc -l)")"
+    fi
+    diff -r "corpus/$set" "x_s_our_$set" > /dev/null 2>&1 || line="$line  NOT IDENTICAL"
+    echo "$line"
+done
 echo "== CPU seconds (user + system), in the order run =="
 cat "$WORK/cpu.txt"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -7,6 +7,11 @@
 
 namespace ze {
 
+// Deflate entries up to this size are decoded in one piece in memory; larger ones are
+// streamed through a small buffer (touching fresh memory costs more than the faster decoder
+// saves).
+constexpr uint64_t kWholeBufferMax = 8ull << 20;
+
 // Receives the uncompressed bytes. Writing past the declared size is refused, so a lying
 // header can never make the output larger than announced.
 class OutSink {
@@ -16,6 +21,13 @@ public:
     OutSink(std::vector<uint8_t>* mem, uint64_t limit) : fd_(-1), limit_(limit), mem_(mem) {}
     virtual ~OutSink() = default;
     bool write(const uint8_t* p, size_t n);
+    // The whole output at once, its CRC-32 already known (bytes decoded ahead).
+    bool writeWhole(const uint8_t* p, size_t n, uint32_t crc);
+    // A memory sink's buffer sized for the declared output, for decoders that fill it in
+    // place; then commit() the bytes actually produced. Null for a file sink or a size that
+    // does not fit in memory.
+    uint8_t* reserveInPlace();
+    bool commit(size_t n);
     uint32_t crc() const { return crc_; }
     uint64_t total() const { return total_; }
     bool overflow() const { return overflow_; }
@@ -27,6 +39,7 @@ private:
     int fd_;
     uint64_t limit_;
     std::vector<uint8_t>* mem_ = nullptr;
+    bool emit(const uint8_t* p, size_t n);
     uint32_t crc_ = 0;
     uint64_t total_ = 0;
     bool overflow_ = false, writeFailed_ = false;

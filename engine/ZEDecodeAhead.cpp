@@ -5,9 +5,10 @@
 namespace ze {
 
 namespace {
-constexpr uint64_t kMaxEntry = 64ull << 20;
-constexpr uint64_t kMaxInFlight = 256ull << 20;
-constexpr size_t kMaxAhead = 64;
+constexpr uint64_t kMaxInFlight = 64ull << 20;
+constexpr size_t kMaxAhead = 256;
+constexpr uint64_t kBatchBytes = 1u << 20;
+constexpr size_t kBatchCount = 32;
 }  // namespace
 
 DecodeAhead::DecodeAhead(Archive& ar, const std::vector<size_t>& order, std::atomic<bool>& abort)
@@ -16,7 +17,7 @@ DecodeAhead::DecodeAhead(Archive& ar, const std::vector<size_t>& order, std::ato
     for (size_t i = 0; i < order.size(); ++i) {
         const Entry& e = ar.entries()[order[i]];
         eligible_[i] = !e.encrypted() && e.localError == 0 && !e.nameMismatch && !e.isDir() &&
-                       !e.isSymlink() && methodSupported(e.method) && e.usize <= kMaxEntry;
+                       !e.isSymlink() && methodSupported(e.method) && e.usize <= kWholeBufferMax;
         eligibleCount += eligible_[i] != 0;
     }
     if (eligibleCount < 2)
@@ -36,39 +37,60 @@ DecodeAhead::~DecodeAhead() {
         t.join();
 }
 
+void DecodeAhead::decode(size_t pos, Decoded& d) {
+    const Entry& e = ar_.entries()[order_[pos]];
+    OutSink sink(&d.data, e.usize);
+    d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
+                           e.flags & 2, sink);
+    d.crc = sink.crc();
+    d.done = true;
+}
+
 void DecodeAhead::run() {
+    std::vector<std::pair<size_t, Decoded>> batch;
     for (;;) {
-        size_t i;
-        uint64_t need;
+        batch.clear();
         {
+            // Claims a run of entries (small ones in batches, so that the threads meet
+            // at the lock once per batch rather than once per file).
             std::unique_lock<std::mutex> g(m_);
+            uint64_t claimed = 0;
             for (;;) {
                 while (next_ < items_.size() && !eligible_[next_])
                     ++next_;
-                if (quit_ || next_ >= items_.size() || abort_.load())
-                    return;
-                need = ar_.entries()[order_[next_]].usize;
-                if (next_ < consumed_ + kMaxAhead &&
-                    (inFlight_ + need <= kMaxInFlight || next_ <= consumed_))
+                if (quit_ || abort_.load() || next_ >= items_.size())
                     break;
-                cv_.wait(g);
+                uint64_t need = ar_.entries()[order_[next_]].usize;
+                bool fits = next_ < consumed_ + kMaxAhead &&
+                            (inFlight_ + need <= kMaxInFlight || next_ <= consumed_);
+                if (!fits) {
+                    if (!batch.empty())
+                        break;
+                    ++idle_;
+                    cv_.wait(g);
+                    --idle_;
+                    continue;
+                }
+                batch.emplace_back(next_++, Decoded{});
+                inFlight_ += need;
+                claimed += need;
+                if (claimed >= kBatchBytes || batch.size() >= kBatchCount)
+                    break;
             }
-            i = next_++;
-            inFlight_ += need;
+            if (batch.empty())
+                return;
         }
-        const Entry& e = ar_.entries()[order_[i]];
-        Decoded d;
-        d.data.reserve(size_t(e.usize));
-        OutSink sink(&d.data, e.usize);
-        d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
-                               e.flags & 2, sink);
-        d.crc = sink.crc();
+        for (auto& [i, d] : batch)
+            decode(i, d);
+        bool wake;
         {
             std::lock_guard<std::mutex> g(m_);
-            d.done = true;
-            items_[i] = std::move(d);
+            for (auto& [i, d] : batch)
+                items_[i] = std::move(d);
+            wake = waiting_;
         }
-        done_.notify_all();
+        if (wake)
+            done_.notify_all();
     }
 }
 
@@ -77,16 +99,12 @@ Decoded& DecodeAhead::get(size_t pos) {
     if (threads_.empty() && !items_[pos].done) {
         // Too few entries for the workers: decode here.
         g.unlock();
-        const Entry& e = ar_.entries()[order_[pos]];
-        Decoded& d = items_[pos];
-        OutSink sink(&d.data, e.usize);
-        d.result = decodeEntry(e.method, ar_.data() + e.dataStart, size_t(e.csize), e.usize,
-                               e.flags & 2, sink);
-        d.crc = sink.crc();
-        d.done = true;
-        return d;
+        decode(pos, items_[pos]);
+        return items_[pos];
     }
+    waiting_ = true;
     done_.wait(g, [&] { return items_[pos].done; });
+    waiting_ = false;
     return items_[pos];
 }
 
@@ -98,7 +116,8 @@ void DecodeAhead::release(size_t pos) {
         inFlight_ -= std::min(inFlight_, sz);
         std::vector<uint8_t>().swap(items_[pos].data);
     }
-    cv_.notify_all();
+    if (idle_)
+        cv_.notify_all();
 }
 
 }  // namespace ze

@@ -38,6 +38,7 @@ public:
 
 private:
     void run();
+    void decode(size_t pos, Decoded& d);
     Archive& ar_;
     const std::vector<size_t>& order_;
     std::atomic<bool>& abort_;
@@ -49,6 +50,8 @@ private:
     size_t next_ = 0, consumed_ = 0;
     uint64_t inFlight_ = 0;
     bool quit_ = false;
+    int idle_ = 0;          // workers waiting for room in the window
+    bool waiting_ = false;  // the job's thread waits for a result
 };
 
 }  // namespace ze

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "ZEArchive.h"
 #include "ZEContext.h"
@@ -15,6 +16,7 @@
 #include "ZEDecodeAhead.h"
 #include "ZEOutput.h"
 #include "ZEUtil.h"
+#include "ZEWriteBehind.h"
 
 namespace ze {
 
@@ -86,6 +88,7 @@ struct ExtractJob {
     }
 
     DecodeAhead* ahead = nullptr;
+    WriteBehind* writer = nullptr;
 
     bool entry(size_t index, size_t pos, Entry& e, const std::string& name);
 };
@@ -113,6 +116,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
                     "Unsupported compression method " + std::to_string(method));
 
     std::vector<std::string> parts;
+    std::string writeKey;
     int dirFd = -1;
     bool exists = false;
     std::string leaf;
@@ -146,6 +150,16 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
                     return fail(n, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe name skipped");
                 parts = np;
             }
+        }
+        if (writer) {
+            // A file still being written at this path (or at one of its folders) must be
+            // in place before this entry looks at the disk.
+            std::string key;
+            for (const std::string& p : parts)
+                key += (key.empty() ? "" : "/") + p;
+            if (writer->busyWith(key))
+                writer->drain();
+            writeKey = key;
         }
         dirFd = target->openDir(parts, isDir ? parts.size() : parts.size() - 1, true);
         if (dirFd < 0)
@@ -219,22 +233,17 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     }
 
     bool link = e.isSymlink() && !test;
-    int fd = -1;
-    std::string tmp;
     unsigned mode = e.unixMode() & 0777;
     if (!mode)
         mode = 0666 & ~umask_;
+    const bool chmod = (mode & ~umask_) != mode;
+    // Decoded ahead: the file is written by the writer threads once the data proved good.
+    const bool behind = !test && !link && writer && ahead && ahead->eligible(pos);
+    int fd = -1;
+    std::string tmp;
     bool direct = false;  // written under its own name (nothing was there to replace)
-    if (!test && !link && !exists) {
-        fd =
-            openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            direct = true;
-            tmp = leaf;
-        }
-    }
-    if (!test && !link && fd < 0) {
-        fd = createTemp(dirFd, leaf, tmp);
+    if (!test && !link && !behind) {
+        fd = openOutput(dirFd, leaf, exists, mode, tmp, direct);
         if (fd < 0)
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
     }
@@ -249,6 +258,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     std::string linkTarget;
     sink.progress = [&](uint64_t n) { return ctx.progress(int64_t(n)); };
     DecodeResult dr;
+    Decoded* decoded = nullptr;
     if (link) {
         if (e.usize > 4096)
             return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Link target too long");
@@ -266,10 +276,12 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         if (dr == kDecodeOk && ls.crc() != e.crc && !(aes && aesVersion == 2))
             return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, "CRC error");
     } else if (ahead && ahead->eligible(pos)) {
-        // Decoded by a worker already: replay the bytes through the sink (file and CRC).
-        Decoded& d = ahead->get(pos);
-        dr = d.result;
-        if (dr == kDecodeOk && !sink.write(d.data.data(), d.data.size()))
+        // Decoded by a worker already: replay the bytes through the sink (file, or only
+        // size and progress when written behind; CRC).
+        decoded = &ahead->get(pos);
+        dr = decoded->result;
+        if (dr == kDecodeOk &&
+            !sink.writeWhole(decoded->data.data(), decoded->data.size(), decoded->crc))
             dr = sink.writeFailed() ? kDecodeWrite : kDecodeStopped;
     } else {
         dr = decodeEntry(method, data, len, e.usize, e.flags & 2, sink);
@@ -316,16 +328,16 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
         return true;
     }
-    if (!direct || (mode & ~umask_) != mode)
-        fchmod(fd, mode);
-    struct timespec ts[2] = {{0, UTIME_OMIT}, {e.mtime(), 0}};
-    futimens(fd, ts);
-    close(fd);
-    fd = -1;
-    if (!direct && renameat(dirFd, tmp.c_str(), dirFd, leaf.c_str()) != 0) {
-        unlinkat(dirFd, tmp.c_str(), 0);
-        return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+    if (behind) {
+        int ownFd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+        if (ownFd < 0)
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+        writer->submit({ownFd, leaf, exists, mode, chmod, e.mtime(), std::move(decoded->data), name,
+                        writeKey});
+        return true;
     }
+    if (!placeFile(dirFd, fd, tmp, leaf, direct, mode, chmod, e.mtime()))
+        return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
     return true;
 }
 
@@ -388,7 +400,21 @@ int32_t runExtract(JobContext& ctx) {
         order.push_back(sel.first);
     DecodeAhead ahead(ar, order, ctx.abortFlag());
     job.ahead = &ahead;
+    std::unique_ptr<WriteBehind> writer;
+    if (!test && selected.size() > 1)
+        writer = std::make_unique<WriteBehind>(
+            std::max(1u, std::min(2u, std::thread::hardware_concurrency())));
+    job.writer = writer.get();
     int32_t done = 0;
+    // Files the writer threads could not write count as not done.
+    auto reportWriteFailures = [&]() {
+        if (!writer)
+            return;
+        for (const WriteFailure& f : writer->takeFailures()) {
+            --done;
+            job.fail(f.name, f.err, f.skipType, f.why);
+        }
+    };
     for (size_t pos = 0; pos < selected.size(); ++pos) {
         auto& [i, n] = selected[pos];
         if (ctx.stopped())
@@ -403,6 +429,11 @@ int32_t runExtract(JobContext& ctx) {
         }
         ahead.release(pos);
         ctx.endItem(n);
+        reportWriteFailures();
+    }
+    if (writer) {
+        writer->drain();
+        reportWriteFailures();
     }
     if (ctx.stopped())
         ctx.abortFlag().store(true);

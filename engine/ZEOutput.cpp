@@ -121,4 +121,33 @@ int createTemp(int dirFd, const std::string& leaf, std::string& tmpName) {
     return -1;
 }
 
+int openOutput(int dirFd, const std::string& leaf, bool exists, unsigned mode, std::string& tmp,
+               bool& direct) {
+    direct = false;
+    if (!exists) {
+        int fd =
+            openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            direct = true;
+            tmp = leaf;
+            return fd;
+        }
+    }
+    return createTemp(dirFd, leaf, tmp);
+}
+
+bool placeFile(int dirFd, int fd, const std::string& tmp, const std::string& leaf, bool direct,
+               unsigned mode, bool chmod, time_t mtime) {
+    if (!direct || chmod)
+        fchmod(fd, mode);
+    struct timespec ts[2] = {{0, UTIME_OMIT}, {mtime, 0}};
+    futimens(fd, ts);
+    close(fd);
+    if (!direct && renameat(dirFd, tmp.c_str(), dirFd, leaf.c_str()) != 0) {
+        unlinkat(dirFd, tmp.c_str(), 0);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace ze

@@ -3,6 +3,7 @@
 // to a temporary name and renamed into place, so a failed entry leaves nothing behind.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,14 @@ private:
 
 // Creates a unique temporary file in dirFd for `leaf`; returns its fd and name.
 int createTemp(int dirFd, const std::string& leaf, std::string& tmpName);
+
+// Opens the file an entry is written to: under its own name when nothing is there
+// (`direct`), else a temporary name that placeFile renames over the old file. -1 on failure.
+int openOutput(int dirFd, const std::string& leaf, bool exists, unsigned mode, std::string& tmp,
+               bool& direct);
+// Sets mode (when `chmod` or not direct) and modification time, closes fd and renames the
+// temporary file into place. False (temporary file removed) when the rename fails.
+bool placeFile(int dirFd, int fd, const std::string& tmp, const std::string& leaf, bool direct,
+               unsigned mode, bool chmod, time_t mtime);
 
 }  // namespace ze

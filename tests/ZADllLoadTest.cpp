@@ -157,3 +157,58 @@ TEST(ZADllLoad, PackedEngineMustBeSound) {
     // No temporary engine files are left behind.
     EXPECT_TRUE(loader.ExtractedPath().empty());
 }
+
+TEST(ZADllLoad, DllLoadKeepsTheEngineUntilUnsetOrDestroyed) {
+    auto& loader = TZADLLLoader::Instance();
+    ASSERT_FALSE(loader.Loaded());
+    Scratch s;
+    WriteFile(s / "in/a.txt", Content(1, 5000));
+    {
+        TZipArchiver a, b;
+        for (TZipArchiver* z : {&a, &b}) {
+            z->SetUnattended(true);
+            z->SetDLLDirectory(TARVIK_ENGINE_PATH);
+        }
+        a.SetDLL_Load(true);
+        EXPECT_TRUE(a.DLL_Load());
+        EXPECT_EQ(loader.UseCount(a), 1);
+        EXPECT_TRUE(loader.Loaded());
+        a.SetDLL_Load(true);  // already held: no second use
+        EXPECT_EQ(loader.UseCount(a), 1);
+
+        // A job of another component borrows the loaded engine and gives its use back.
+        b.SetZipFileName(s / "b.zip");
+        b.SetRootDir(s / "in");
+        b.FSpecArgs() = {"a.txt"};
+        b.Add();
+        EXPECT_EQ(b.ErrCode(), 0);
+        EXPECT_EQ(b.SuccessCount(), 1);
+        EXPECT_FALSE(b.DLL_Load());
+        EXPECT_EQ(loader.UseCount(b), 0);
+        EXPECT_TRUE(loader.Loaded());
+
+        a.SetDLL_Load(false);
+        EXPECT_FALSE(a.DLL_Load());
+        EXPECT_FALSE(loader.IsUser(a));
+        EXPECT_FALSE(loader.Loaded());
+
+        // Set while loading the stored form: applied when loading ends.
+        b.BeginLoading();
+        b.SetDLL_Load(true);
+        EXPECT_FALSE(loader.Loaded());
+        b.EndLoading();
+        EXPECT_TRUE(b.DLL_Load());
+        EXPECT_TRUE(loader.IsUser(b));
+    }
+    // Destroying b gave its use up: nothing keeps the engine loaded.
+    EXPECT_FALSE(loader.Loaded());
+
+    // A failing load leaves DLL_Load off and reports the error.
+    TZipArchiver c;
+    c.SetUnattended(true);
+    c.SetDLLDirectory(s / "missing.so");
+    c.SetDLL_Load(true);
+    EXPECT_FALSE(c.DLL_Load());
+    EXPECT_EQ(c.ErrCode(), 19);
+    EXPECT_FALSE(loader.Loaded());
+}

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,7 +32,10 @@ struct EngineLib {
     static EngineLib& get() {
         static EngineLib lib;
         if (!lib.handle) {
-            lib.handle = dlopen(TARVIK_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+            // TARVIK_ENGINE names another build of the library (benchmarks compare two).
+            const char* other = getenv("TARVIK_ENGINE");
+            lib.handle =
+                dlopen(other && *other ? other : TARVIK_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
             if (lib.handle) {
                 lib.exec = reinterpret_cast<ZE_ExecFn>(dlsym(lib.handle, "ZE_Exec"));
                 lib.version = reinterpret_cast<ZE_VersionFn>(dlsym(lib.handle, "ZE_Version"));

@@ -472,11 +472,23 @@ std::int32_t TZADLLOpr::MemoryJob(TZAStream* output, TZAStream* input, std::uint
 
 // --- Callbacks ---------------------------------------------------------------------
 
-std::int32_t TZADLLOpr::EngineCallback(ZECallbackRec* rec) {
-    if (rec == nullptr || rec->Check != ZE_CALLBACK_CHECK || rec->Caller == nullptr)
+// Both entry points: a record with a wrong check value or without a caller, or
+// whose caller is no engine work object, answers -5.
+template <class Rec>
+std::int32_t TZADLLOpr::Enter(Rec* rec, std::uint32_t check,
+                              std::int32_t (TZADLLOpr::*handler)(Rec*)) {
+    if (rec == nullptr || static_cast<std::uint32_t>(rec->Check) != check || rec->Caller == nullptr)
         return -5;
     auto* self = dynamic_cast<TZADLLOpr*>(static_cast<TZACore*>(rec->Caller));
-    return self != nullptr ? self->OnEngineCallback(rec) : -5;
+    return self != nullptr ? (self->*handler)(rec) : -5;
+}
+
+std::int32_t TZADLLOpr::EngineCallback(ZECallbackRec* rec) {
+    return Enter(rec, ZE_CALLBACK_CHECK, &TZADLLOpr::OnEngineCallback);
+}
+
+std::int32_t TZADLLOpr::EngineStream(ZEStreamRec* rec) {
+    return Enter(rec, ZE_STREAM_CHECK, &TZADLLOpr::OnEngineStream);
 }
 
 std::int32_t TZADLLOpr::OnEngineCallback(ZECallbackRec* rec) {
@@ -737,13 +749,6 @@ std::int32_t TZADLLOpr::OnDataRequest() {
 
 // --- Streams ------------------------------------------------------------------------
 
-std::int32_t TZADLLOpr::EngineStream(ZEStreamRec* rec) {
-    if (rec == nullptr || rec->Check != ZE_STREAM_CHECK || rec->Caller == nullptr)
-        return -5;
-    auto* self = dynamic_cast<TZADLLOpr*>(static_cast<TZACore*>(rec->Caller));
-    return self != nullptr ? self->OnEngineStream(rec) : -5;
-}
-
 std::int32_t TZADLLOpr::OnEngineStream(ZEStreamRec* rec) {
     try {
         auto* strm = static_cast<TZAStream*>(rec->Stream);
@@ -796,32 +801,38 @@ std::int32_t TZADLLOpr::OnEngineStream(ZEStreamRec* rec) {
     }
 }
 
-std::int32_t TZADLLOpr::StreamIdentify(ZEStreamRec* rec) {
-    if (InStream != nullptr) {
-        rec->Position = InStream->Size();
-        rec->Date = StreamDate;
-        rec->Attributes = StreamAttrs;
-        return 1;
-    }
+// The application's OnStream handler, when one is assigned; true when it did the operation.
+bool TZADLLOpr::AskOnStream(TZAStreamOp op, const ZEStreamRec* rec, TZAStream*& strm,
+                            TZASStats& stat) {
     auto& comp = Component();
-    if (comp.OnStream) {
-        TZAStream* strm = nullptr;
-        TZASStats stat;
-        bool done = false;
-        comp.OnStream(comp, zsoIdentify, rec->StreamNumber, strm, stat, done);
-        if (done) {
-            rec->Position = stat.Size;
-            rec->Date = stat.Date;
-            rec->Attributes = static_cast<std::uint32_t>(stat.Attrs);
-            return 1;
-        }
-    }
-    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
-        rec->Position = pipe->Size();
-        rec->Date = pipe->DOSDate();
-        rec->Attributes = static_cast<std::uint32_t>(pipe->Attributes());
+    if (!comp.OnStream)
+        return false;
+    bool done = false;
+    comp.OnStream(comp, op, rec->StreamNumber, strm, stat, done);
+    return done;
+}
+
+// The pipe of the record's stream number, when it holds a stream.
+TZAPipe* TZADLLOpr::PipeOf(const ZEStreamRec* rec) {
+    TZAPipe* pipe = Pipes.Find(rec->StreamNumber);
+    return pipe != nullptr && pipe->Stream() ? pipe : nullptr;
+}
+
+std::int32_t TZADLLOpr::StreamIdentify(ZEStreamRec* rec) {
+    auto describe = [rec](std::int64_t size, std::uint32_t date, std::int32_t attrs) {
+        rec->Position = size;
+        rec->Date = date;
+        rec->Attributes = static_cast<std::uint32_t>(attrs);
         return 1;
-    }
+    };
+    if (InStream != nullptr)
+        return describe(InStream->Size(), StreamDate, static_cast<std::int32_t>(StreamAttrs));
+    TZAStream* strm = nullptr;
+    TZASStats stat;
+    if (AskOnStream(zsoIdentify, rec, strm, stat))
+        return describe(stat.Size, stat.Date, stat.Attrs);
+    if (TZAPipe* pipe = PipeOf(rec))
+        return describe(pipe->Size(), pipe->DOSDate(), pipe->Attributes());
     return 0;
 }
 
@@ -831,18 +842,13 @@ std::int32_t TZADLLOpr::StreamOpen(ZEStreamRec* rec) {
         rec->Stream = InStream;
         return 1;
     }
-    auto& comp = Component();
-    if (comp.OnStream) {
-        TZAStream* strm = nullptr;
-        TZASStats stat;
-        bool done = false;
-        comp.OnStream(comp, zsoOpen, rec->StreamNumber, strm, stat, done);
-        if (done && strm != nullptr) {
-            rec->Stream = strm;
-            return 1;
-        }
+    TZAStream* strm = nullptr;
+    TZASStats stat;
+    if (AskOnStream(zsoOpen, rec, strm, stat) && strm != nullptr) {
+        rec->Stream = strm;
+        return 1;
     }
-    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
+    if (TZAPipe* pipe = PipeOf(rec)) {
         rec->Stream = pipe->Stream();
         return 1;
     }
@@ -858,17 +864,12 @@ std::int32_t TZADLLOpr::StreamClose(ZEStreamRec* rec) {
         rec->Stream = nullptr;
         return 1;
     }
-    auto& comp = Component();
-    if (comp.OnStream) {
-        TZASStats stat;
-        bool done = false;
-        comp.OnStream(comp, zsoClose, rec->StreamNumber, strm, stat, done);
-        if (done) {
-            rec->Stream = strm;
-            return 1;
-        }
+    TZASStats stat;
+    if (AskOnStream(zsoClose, rec, strm, stat)) {
+        rec->Stream = strm;
+        return 1;
     }
-    if (TZAPipe* pipe = Pipes.Find(rec->StreamNumber); pipe != nullptr && pipe->Stream()) {
+    if (TZAPipe* pipe = PipeOf(rec)) {
         pipe->SetStream(nullptr);
         return 1;
     }

@@ -93,6 +93,9 @@ private:
     // ZE_Exec through the loader; negative results raise EZipArchiver.
     std::int32_t RunJob(ZEJobRec& job);
     void PreparePipes();
+    template <class Rec>
+    static std::int32_t Enter(Rec* rec, std::uint32_t check,
+                              std::int32_t (TZADLLOpr::*handler)(Rec*));
     std::int32_t OnEngineCallback(ZECallbackRec* rec);
     std::int32_t Dispatch();
     std::int32_t OnMessageAction();
@@ -100,6 +103,8 @@ private:
     std::int32_t OnLevelExtraAction();
     std::int32_t OnDataRequest();
     std::int32_t OnEngineStream(ZEStreamRec* rec);
+    bool AskOnStream(TZAStreamOp op, const ZEStreamRec* rec, TZAStream*& strm, TZASStats& stat);
+    TZAPipe* PipeOf(const ZEStreamRec* rec);
     std::int32_t StreamIdentify(ZEStreamRec* rec);
     std::int32_t StreamOpen(ZEStreamRec* rec);
     std::int32_t StreamClose(ZEStreamRec* rec);

@@ -44,6 +44,9 @@ TCustomZipArchiver::~TCustomZipArchiver() {
     operation_.reset();
     lister_.reset();
     pipes_.Clear();
+    // A use kept by DLL_Load must not outlive the component (nor keep the engine loaded).
+    if (dllLoad_)
+        ForgetEngine();
 }
 
 void TCustomZipArchiver::notify(int code, const std::string& text) {
@@ -375,10 +378,6 @@ void TCustomZipArchiver::SetDLL_Load(bool v) {
         return;
     }
     ApplyDllLoad(v);
-}
-
-void TCustomZipArchiver::ApplyDllLoad(bool load) {
-    dllLoad_ = load;
 }
 
 void TCustomZipArchiver::SetLanguage(const std::string& v) {

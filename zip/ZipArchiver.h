@@ -335,10 +335,12 @@ protected:
     virtual void CancelWork();
 
     // Where the archive operations plug in: rewriting the archive comment
-    // of the loaded archive and loading or unloading the engine. Both run
-    // only while active; here they only keep the value.
+    // of the loaded archive (here it only keeps the value) and loading or
+    // unloading the engine. Both run only while active.
     virtual void ApplyZipComment(const std::string& comment);
     virtual void ApplyDllLoad(bool load);
+    // Gives up the engine use that DLL_Load holds, at once.
+    void ForgetEngine();
 
     std::uint8_t& DeferredFlags() { return deferred_; }
     bool& SFXSettingsChanged() { return sfxChanged_; }
