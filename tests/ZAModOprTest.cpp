@@ -154,14 +154,17 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
     std::size_t expected = kEntries - 1;
     ASSERT_EQ(UnzipNames(archive).size(), expected);
 
-    // Kills at random moments within the time a delete takes; a run that
-    // finishes before its kill narrows the window (the machine may be
-    // faster now than at the first run), until enough kills landed.
+    // Kills at random moments within a little more than the time a delete
+    // takes, so that most land during the work and some runs finish; a run
+    // that finishes before its kill narrows the window (the machine may be
+    // faster now than at the first run). Until enough kills landed and at
+    // least one run finished.
     std::mt19937 random(20261207);
-    long window = took;
+    long window = took * 3 / 2;
     int killed = 0;
+    int finished = 0;
     int runs = 0;
-    for (int i = 2; killed < 12 && runs < 40; ++i, ++runs) {
+    for (int i = 2; (killed < 12 || finished == 0) && runs < 60; ++i, ++runs) {
         SCOPED_TRACE("kill " + std::to_string(i));
         const pid_t pid = StartDelete(archive, "b" + std::to_string(i) + ".bin", temp,
                                       i % 2 == 0 ? htdFinal : htdAllowUndo);
@@ -172,6 +175,7 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
         if (WIFSIGNALED(status)) {
             ++killed;
         } else {
+            ++finished;
             window = window * 3 / 4;
         }
 
@@ -188,7 +192,8 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
         ASSERT_EQ(beside, std::vector<std::string>{"big.zip"});
     }
     // The kills did land during the work, and some runs did finish.
-    EXPECT_EQ(killed, 12) << "one delete took " << took << " us";
+    EXPECT_GE(killed, 12) << "one delete took " << took << " us";
+    EXPECT_GT(finished, 0);
     EXPECT_LT(expected, static_cast<std::size_t>(kEntries - 1));
 }
 
