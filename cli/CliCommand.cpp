@@ -1,8 +1,5 @@
 #include "cli/CliCommand.h"
 
-#include <cctype>
-#include <cstdint>
-
 namespace {
 
 constexpr CliCommand kCommands[] = {

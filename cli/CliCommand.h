@@ -2,7 +2,6 @@
 // function; main() parses the global options and dispatches.
 #pragma once
 
-#include <cstdint>
 #include <ostream>
 #include <span>
 #include <string>
@@ -24,7 +23,6 @@ struct CliCommand {
 
 // All commands, in the order the help text lists them.
 std::span<const CliCommand> CliCommands();
-
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
