@@ -403,7 +403,7 @@ std::vector<std::string> wrongPasswordsFor(const Bytes& zip, std::size_t count) 
     };
     std::vector<Header> headers;
     SfxEntry e;
-    while (sfx_archive_next(&archive, &e) == SFX_OK) {
+    while (sfx_archive_next(&archive, &e) == 1) {  // 1: an entry, 0: the end
         std::uint64_t pos = 0;
         if ((e.flags & 1u) != 0 && sfx_archive_data_pos(&archive, &e, &pos) == SFX_OK &&
             pos + SFX_CRYPT_HEADER <= zip.size()) {
@@ -415,6 +415,9 @@ std::vector<std::string> wrongPasswordsFor(const Bytes& zip, std::size_t count) 
         }
     }
     sfx_archive_close(&archive);
+    if (headers.empty()) {
+        return {};  // nothing to choose against: the caller's size check fails
+    }
     std::vector<std::string> result;
     for (int i = 0; result.size() < count && i < 10000; ++i) {
         const std::string candidate = "wrong" + std::to_string(i);
