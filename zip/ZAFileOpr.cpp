@@ -569,9 +569,9 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
             stale.push_back(file);
         }
     }
-    // Every part is complete on the disk before the first rename, so that
-    // the renames follow each other closely; the part with the end records
-    // comes last.
+    // When waiting for the disk, every part is on it before the first
+    // rename, so that the renames still follow each other closely; the part
+    // with the end records comes last.
     for (const std::string& part : parts) {
         if (!platform::SyncFileData(folder + part)) {
             throw EZipArchiver(ZA_CODE(180));
