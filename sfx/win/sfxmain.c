@@ -355,9 +355,18 @@ static int host_ask_password(void* ctx, const char* path, int attempt, char* buf
     q.attempt = attempt;
     q.answer = buf;
     q.capacity = capacity;
-    return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PASSWORD), g_app.dialog,
-                           password_proc, (LPARAM)&q) == IDOK &&
-           buf[0] != 0;
+    switch (DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PASSWORD), g_app.dialog,
+                            password_proc, (LPARAM)&q)) {
+        case IDOK:
+            return buf[0] != 0;
+        case IDCANCEL:
+            /* "Abbrechen" ends the run, as in the overwrite question, instead of
+               asking again for every further encrypted entry */
+            g_app.cancel = 1;
+            return 0;
+        default:
+            return 0;
+    }
 }
 
 static INT_PTR CALLBACK overwrite_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -572,7 +581,7 @@ static void extract(void) {
             g_app.dialog, IDC_PROGRESS, PBM_SETPOS,
             (WPARAM)(g_app.archive.count > 0x7FFFFFFF ? 0x7FFFFFFF : g_app.archive.count), 0);
     }
-    if (rc == SFX_E_CANCEL) {
+    if (rc == SFX_E_CANCEL || g_app.cancel) {
         g_app.result = 3;
         message(L"Das Entpacken wurde abgebrochen.", MB_ICONWARNING);
         return;
