@@ -436,15 +436,21 @@ static int host_progress(void* ctx, const char* path, uint64_t index, uint64_t c
 
 /* ---- extraction ---- */
 
-/* Creates the target folder with its parents. */
+/* Creates the target folder with its parents; `path` may have the "\\?\"
+   prefix and a trailing backslash. */
 static int create_folder(const wchar_t* path) {
     wchar_t* copy = _wcsdup(path);
     wchar_t* p;
+    size_t n;
     DWORD a;
     if (copy == NULL) {
         return 0;
     }
-    for (p = copy + 1; *p != 0; ++p) {
+    n = wcslen(copy);
+    if (n > 1 && copy[n - 1] == L'\\' && copy[n - 2] != L':') {
+        copy[n - 1] = 0;
+    }
+    for (p = copy + (wcsncmp(copy, L"\\\\?\\", 4) == 0 ? 4 : 1); *p != 0; ++p) {
         if (*p == L'\\' && p[-1] != L':' && p[-1] != L'\\') {
             *p = 0;
             CreateDirectoryW(copy, NULL);
@@ -567,7 +573,8 @@ static void extract(void) {
     host.ask_overwrite = host_ask_overwrite;
     host.ask_password = host_ask_password;
     host.progress = host_progress;
-    if (!create_folder(g_app.folder) || !prepare_root()) {
+    /* created through its "\\?\" form: a target deeper than MAX_PATH works too */
+    if (!prepare_root() || !create_folder(g_app.scratch)) {
         message(L"Der Zielordner kann nicht angelegt werden.", MB_ICONERROR);
         g_app.result = 1;
         return;
