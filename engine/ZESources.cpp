@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <string_view>
 
 #include "ZEContext.h"
 #include "ZEUtil.h"
@@ -13,6 +14,38 @@
 namespace ze {
 
 namespace {
+
+// A path below the root as it is stored: no leading "/", no "." parts, and
+// ".." taking back the part before it ("src/./x/../a.txt" is "src/a.txt");
+// a ".." with nothing before it is dropped ("../x/a.txt" is "x/a.txt"), as
+// other zip tools do, since a stored ".." would point outside the folder it
+// is extracted to. A trailing "/" is kept.
+std::string withoutDotParts(const std::string& path) {
+    std::vector<std::string_view> parts;
+    size_t pos = 0;
+    while (pos < path.size()) {
+        size_t end = path.find('/', pos);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string_view part(path.data() + pos, end - pos);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = end + 1;
+    }
+    std::string out;
+    for (const std::string_view part : parts) {
+        if (!out.empty())
+            out += '/';
+        out.append(part);
+    }
+    if (!out.empty() && path.back() == '/')
+        out += '/';
+    return out;
+}
 
 struct Collector {
     JobContext& ctx;
@@ -27,8 +60,7 @@ struct Collector {
             n = path.substr(opt.root.size());
         else
             n = path;
-        while (!n.empty() && n.front() == '/')
-            n.erase(0, 1);
+        n = withoutDotParts(n);
         if (!opt.dirNames) {
             size_t s = n.rfind('/');
             if (s != std::string::npos)

@@ -149,3 +149,30 @@ TEST(CliEngine, DeleteToTrashForGoodAndWaitingForTheDisk) {
         }
     }
 }
+
+// Names given with "." or ".." parts are stored without them, as other zip
+// tools store them; a stored ".." would point outside the extraction folder.
+TEST(CliEngine, AddStoresNamesWithoutDotParts) {
+    struct Case {
+        const char* dir;  // where the add runs, below the scratch folder
+        const char* specs;
+        const char* names;  // unzip -Z1, sorted, one line
+    };
+    const Case cases[] = {
+        {"src", ".", "a.txt sub/b.bin "},
+        {"src", "./sub", "sub/b.bin "},
+        {".", "src/./sub/../sub", "src/sub/b.bin "},
+        {"src/sub", "-E ../../src", "src/ src/a.txt src/sub/ src/sub/b.bin "},
+        {"src/sub", "../a.txt ./b.bin", "a.txt b.bin "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.specs);
+        Scratch s;
+        MakeTree(s);
+        const std::string zip = Quote(s / "t.zip");
+        const auto add = Shell(kCli + " add -r -p " + zip + " " + c.specs, s / c.dir);
+        EXPECT_EQ(add.status, 0) << add.output;
+        EXPECT_EQ(Shell("unzip -Z1 " + zip + " | LC_ALL=C sort | tr '\\n' ' '", s.dir).output,
+                  c.names);
+    }
+}
