@@ -6,16 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "SfxTestSupport.h"
+#include "sfx/res/ZAResSFX.h"
 #include "sfx_crypt.h"
 #include "sfx_extract.h"
 #include "sfx_result.h"
 #include "sfx_zip.h"
 #include "sfxblock.h"
+#include "tests/RewriteTestSupport.h"
 
 using sfxtest::Bytes;
 using sfxtest::quote;
@@ -524,4 +528,193 @@ TEST(SfxExtract, CancelStopsBeforeTheNextEntry) {
     EXPECT_EQ(runState.extracted, 1u);
     EXPECT_TRUE(runState.cancelled);
     EXPECT_EQ(fake.files.size(), 1u);
+}
+
+// ---- self-extracting sets spread over parts ----
+
+namespace {
+
+// The parts name001.zip, name002.zip, ... beside `program`, in order.
+std::vector<fs::path> partsOf(const fs::path& program) {
+    std::vector<fs::path> parts;
+    for (int n = 1; n < 1000; ++n) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%03d", n);
+        const fs::path p = program.parent_path() / (program.stem().string() + digits + ".zip");
+        if (!fs::exists(p)) {
+            break;
+        }
+        parts.push_back(p);
+    }
+    return parts;
+}
+
+// The samples zipped by Info-ZIP as dir/stem.zip, written by the component
+// as the self-extracting set dir/stem.exe with parts of at most `volume`
+// bytes. The set's name (stem.zip) is the archive it is made from, as with
+// "tarvik-cli sfx --volume-size".
+fs::path makeSet(const fs::path& dir, const std::string& stem, const std::string& zipOptions,
+                 std::int64_t volume) {
+    const fs::path zip = dir / (stem + ".zip");
+    EXPECT_EQ(
+        run("cd " + quote(dir / "src") + " && zip -qr " + zipOptions + " " + quote(zip) + " ."), 0);
+    const fs::path exe = dir / (stem + ".exe");
+    rewrite_test::Component comp(zip.string());
+    comp.zip.SetMaxVolumeSize(volume);
+    comp.zip.SetMinFreeVolumeSize(4096);  // lets the first part beside the stub be small
+    EXPECT_EQ(comp.zip.ConvertToSpanSFX(exe.string()), 0);
+    return exe;
+}
+
+// True when every file below `out` is the same as its namesake below `src`:
+// nothing half written is left behind.
+bool onlyCompleteFiles(const fs::path& src, const fs::path& out) {
+    if (!fs::exists(out)) {
+        return true;
+    }
+    for (const auto& e : fs::recursive_directory_iterator(out)) {
+        if (e.is_regular_file() &&
+            sfxtest::readFile(e.path()) != sfxtest::readFile(src / fs::relative(e.path(), out))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when `message` names part `number` (from 1) of `stem`'s set, alone
+// "(.../stemNNN.zip)" or in a range "(one of .../stemAAA.zip ... .../stemBBB.zip)".
+bool namesPart(const std::string& message, const std::string& stem, int number) {
+    const std::string part = "[^ ()]*/" + stem + "([0-9]{3})\\.zip";
+    const std::regex single("\\(" + part + "\\)");
+    const std::regex range("\\(one of " + part + " \\.\\.\\. " + part + "\\)");
+    for (auto it = std::sregex_iterator(message.begin(), message.end(), single);
+         it != std::sregex_iterator(); ++it) {
+        if (std::stoi((*it)[1]) == number) {
+            return true;
+        }
+    }
+    for (auto it = std::sregex_iterator(message.begin(), message.end(), range);
+         it != std::sregex_iterator(); ++it) {
+        if (std::stoi((*it)[1]) <= number && number <= std::stoi((*it)[2])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class SfxSpannedSet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+            GTEST_SKIP() << "built without the self-extractor stub";
+        }
+        if (!sfxtest::haveTool("zip")) {
+            GTEST_SKIP() << "Info-ZIP not installed";
+        }
+        writeSamples(dir / "src");
+    }
+    sfxtest::TempDir dir;
+};
+
+}  // namespace
+
+// Sets in several part sizes, stored, deflated and encrypted: the random
+// file (150,000 bytes) is larger than any part, so its data crosses from
+// part to part; all of them extract byte for byte.
+TEST_F(SfxSpannedSet, ExtractsEveryEntry) {
+    struct Case {
+        const char* name;
+        const char* zipOptions;
+        const char* password;
+        std::int64_t volume;
+        std::size_t minParts;
+    };
+    const Case cases[] = {
+        {"stored, small parts", "-0", "", 66000, 6},
+        {"deflated, small parts", "-6", "", 66000, 4},
+        {"deflated, larger parts", "-9", "", 120000, 2},
+        {"stored, parts of odd size", "-0", "", 99991, 4},
+        {"encrypted stored", "-0 -P Kennwort1", "Kennwort1", 70001, 6},
+        {"encrypted deflated", "-6 -P Kennwort1", "Kennwort1", 66000, 4},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string stem = "s" + std::to_string(n++);
+        const fs::path exe = makeSet(dir.path(), stem, c.zipOptions, c.volume);
+        EXPECT_GE(partsOf(exe).size(), c.minParts);
+        const std::string opt = *c.password ? std::string("--password ") + c.password : "";
+        const fs::path out = dir / ("out" + stem);
+        EXPECT_EQ(extract(exe, out, opt), 0);
+        EXPECT_TRUE(sameTree(dir / "src", out));
+    }
+}
+
+// The command-line tool writes the set beside the archive it is made from.
+TEST_F(SfxSpannedSet, SetWrittenByTheCommandLineTool) {
+    ASSERT_EQ(run("cd " + quote(dir / "src") + " && zip -qr " + quote(dir / "c.zip") + " ."), 0);
+    ASSERT_EQ(run(quote(TARVIK_CLI_PATH) + " sfx --volume-size 130000 " + quote(dir / "c.zip")), 0);
+    EXPECT_EQ(partsOf(dir / "c.exe").size(), 2u);
+    EXPECT_EQ(extract(dir / "c.exe", dir / "out"), 0);
+    EXPECT_TRUE(sameTree(dir / "src", dir / "out"));
+}
+
+// A missing part stops the program before it writes anything; a damaged
+// one fails the entries whose data lies on it, names it, and leaves no
+// half-written file; the other entries are extracted.
+TEST_F(SfxSpannedSet, MissingOrDamagedPart) {
+    const fs::path exe = makeSet(dir.path(), "d", "-6", 66000);
+    const std::vector<fs::path> parts = partsOf(exe);
+    ASSERT_GE(parts.size(), 4u);
+    const fs::path other = makeSet(dir.path(), "x", "-0", 66000);
+    const fs::path kept = dir / "kept";
+    fs::create_directories(kept);
+    for (const fs::path& p : parts) {
+        fs::copy_file(p, kept / p.filename());
+    }
+    struct Case {
+        const char* name;
+        int part;  // from 1
+        std::function<void(const fs::path&)> damage;
+        int exitCode;
+    };
+    const auto cut = [](std::uintmax_t keep) {
+        return [keep](const fs::path& p) { fs::resize_file(p, std::min(fs::file_size(p), keep)); };
+    };
+    const auto shorten = [](std::uintmax_t by) {
+        return [by](const fs::path& p) { fs::resize_file(p, fs::file_size(p) - by); };
+    };
+    const Case cases[] = {
+        {"second part missing", 2, [](const fs::path& p) { fs::remove(p); }, 2},
+        {"last part missing", static_cast<int>(parts.size()),
+         [](const fs::path& p) { fs::remove(p); }, 2},
+        {"first part a few bytes short", 1, shorten(100), 1},
+        {"second part a few bytes short", 2, shorten(1), 1},
+        {"third part cut in half", 3, cut(33000), 1},
+        {"first part cut to nothing", 1, cut(0), 1},
+        {"part of another set", 2,
+         [&other](const fs::path& p) {
+             fs::copy_file(partsOf(other)[1], p, fs::copy_options::overwrite_existing);
+         },
+         1},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path part = parts[static_cast<std::size_t>(c.part - 1)];
+        c.damage(part);
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        const ztest::ShellResult r =
+            ztest::Shell(quote(kDriver) + " " + quote(exe) + " " + quote(out));
+        EXPECT_EQ(r.status, c.exitCode) << r.output;
+        EXPECT_TRUE(namesPart(r.output, "d", c.part)) << r.output;
+        EXPECT_TRUE(onlyCompleteFiles(dir / "src", out));
+        if (c.exitCode == 2) {
+            EXPECT_FALSE(fs::exists(out));
+        }
+        fs::copy_file(kept / part.filename(), part, fs::copy_options::overwrite_existing);
+    }
+    // all parts back in place: the set is whole again
+    EXPECT_EQ(extract(exe, dir / "whole"), 0);
+    EXPECT_TRUE(sameTree(dir / "src", dir / "whole"));
 }
