@@ -718,3 +718,131 @@ TEST_F(SfxSpannedSet, MissingOrDamagedPart) {
     EXPECT_EQ(extract(exe, dir / "whole"), 0);
     EXPECT_TRUE(sameTree(dir / "src", dir / "whole"));
 }
+
+namespace {
+
+struct SetResult {
+    int open = SFX_OK;
+    int extract = SFX_OK;
+    std::uint32_t badFirst = SFX_PART_NONE, badLast = SFX_PART_NONE;
+};
+
+// Opens the set in memory (its parts from the first `present` on missing)
+// and extracts it into `fake`.
+SetResult extractSet(const sfxtest::SpannedSet& set, FakeHost& fake, SfxRun& runState,
+                     std::size_t present) {
+    std::vector<const unsigned char*> data;
+    std::vector<std::size_t> sizes;
+    for (const Bytes& p : set.parts) {
+        data.push_back(p.data());
+        sizes.push_back(p.size());
+    }
+    SfxParts parts;
+    SfxMemoryParts mem;
+    sfx_parts_memory(&parts, &mem, data.data(), sizes.data(),
+                     static_cast<std::uint32_t>(std::min(present, set.parts.size())));
+    SfxSource src;
+    SfxMemorySource program;
+    sfx_source_memory(&src, &program, set.program.data(), set.program.size());
+    SfxArchive archive;
+    SetResult r;
+    r.open = sfx_archive_open_set(&archive, &src, 0, &parts);
+    if (r.open == SFX_OK) {
+        const SfxHost host = fake.host();
+        r.extract = sfx_extract_all(&archive, &host, &runState);
+        sfx_archive_close(&archive);
+    }
+    r.badFirst = archive.bad_first;
+    r.badLast = archive.bad_last;
+    return r;
+}
+
+const std::vector<sfxtest::ZipEntry>& setEntries() {
+    static const std::vector<sfxtest::ZipEntry> entries = {
+        {"a.bin", sfxtest::randomBytes(300, 1)},
+        {"b.txt", Bytes(700, 'b'), true},
+        {"leer", {}},
+        {"c.bin", sfxtest::randomBytes(200, 2), true},
+        {"d.bin", sfxtest::randomBytes(90, 3)}};
+    return entries;
+}
+
+// Every file in `fake` is the entry of that name, whole.
+bool onlyWholeEntries(const FakeHost& fake) {
+    for (const auto& [name, content] : fake.files) {
+        bool found = false;
+        for (const auto& e : setEntries()) {
+            found |= e.name == name && content == std::string(e.data.begin(), e.data.end());
+        }
+        if (!found) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Sets cut at every part size from 40 to 360 bytes (3 to 25 parts): headers moved to the
+// next part, data split at every position, ending exactly at a part's end
+// or starting exactly at one's beginning.
+TEST(SfxExtract, SpannedSetAtEveryPartSize) {
+    const Bytes zip = sfxtest::makeZip(setEntries());
+    for (std::size_t size = 40; size <= 360; ++size) {
+        SCOPED_TRACE(size);
+        const sfxtest::SpannedSet set = sfxtest::spanZip(zip, size);
+        ASSERT_GE(set.parts.size(), 3u);
+        FakeHost fake;
+        SfxRun runState{};
+        runState.overwrite = SFX_OVR_ALWAYS;
+        const SetResult r = extractSet(set, fake, runState, set.parts.size());
+        ASSERT_EQ(r.open, SFX_OK);
+        EXPECT_EQ(r.extract, SFX_OK);
+        EXPECT_EQ(runState.extracted, setEntries().size());
+        EXPECT_EQ(fake.files.size(), setEntries().size());
+        EXPECT_TRUE(onlyWholeEntries(fake));
+    }
+}
+
+// Each part missing, or cut short by one byte, by half, to nothing: the
+// open fails naming the missing part; a cut part fails the entries on it
+// with SFX_E_PART, naming a range of parts that holds it, and no file is
+// kept unless whole.
+TEST(SfxExtract, SpannedSetWithMissingOrCutPart) {
+    const Bytes zip = sfxtest::makeZip(setEntries());
+    for (std::size_t size : {97u, 160u, 333u}) {
+        const sfxtest::SpannedSet whole = sfxtest::spanZip(zip, size);
+        for (std::size_t k = 0; k < whole.parts.size(); ++k) {
+            SCOPED_TRACE("part size " + std::to_string(size) + ", part " + std::to_string(k));
+            {
+                FakeHost fake;
+                SfxRun runState{};
+                const SetResult r = extractSet(whole, fake, runState, k);
+                EXPECT_EQ(r.open, SFX_E_NOPART);
+                EXPECT_EQ(r.badFirst, k);
+                EXPECT_TRUE(fake.files.empty());
+            }
+            // the last part ends with the set's own directory, which nobody reads
+            const std::size_t entriesEnd = k + 1 == whole.parts.size()
+                                               ? whole.parts[k].size() - whole.program.size()
+                                               : whole.parts[k].size();
+            for (std::size_t keep : {entriesEnd - 1, entriesEnd / 2, std::size_t{0}}) {
+                SCOPED_TRACE("kept " + std::to_string(keep));
+                sfxtest::SpannedSet set = whole;
+                set.parts[k].resize(keep);
+                FakeHost fake;
+                SfxRun runState{};
+                runState.overwrite = SFX_OVR_ALWAYS;
+                const SetResult r = extractSet(set, fake, runState, set.parts.size());
+                ASSERT_EQ(r.open, SFX_OK);
+                EXPECT_NE(r.extract, SFX_OK);
+                EXPECT_GE(runState.failed, 1u);
+                EXPECT_TRUE(onlyWholeEntries(fake));
+                // the cut is found as such, not only as damaged data of an entry
+                EXPECT_EQ(r.extract, SFX_E_PART);
+                EXPECT_LE(r.badFirst, k);
+                EXPECT_GE(r.badLast, k);
+            }
+        }
+    }
+}

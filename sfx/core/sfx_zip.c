@@ -204,6 +204,26 @@ int sfx_part_name(const char* program, uint32_t number, char* out, size_t capaci
     return 1;
 }
 
+static int memory_part_open(void* ctx, uint32_t number, uint32_t count, SfxSource* part) {
+    SfxMemoryParts* mem = (SfxMemoryParts*)ctx;
+    (void)count;
+    if (number >= mem->count) {
+        return SFX_E_NOPART;
+    }
+    sfx_source_memory(part, &mem->current, mem->data[number], mem->sizes[number]);
+    return SFX_OK;
+}
+
+void sfx_parts_memory(SfxParts* parts, SfxMemoryParts* mem, const unsigned char* const* data,
+                      const size_t* sizes, uint32_t count) {
+    mem->data = data;
+    mem->sizes = sizes;
+    mem->count = count;
+    parts->ctx = mem;
+    parts->open = memory_part_open;
+    parts->close = NULL;
+}
+
 static uint32_t last_disk(const SfxArchive* a) {
     return a->disks - 1;
 }
@@ -559,12 +579,16 @@ int sfx_archive_data(SfxArchive* a, const SfxEntry* e, SfxData* d) {
     while (left > disk_end(a, cur) - pos) {
         left -= disk_end(a, cur) - pos;
         if (cur == last_disk(a)) {
-            return SFX_E_FORMAT; /* the data would run into the directory */
+            /* the data would run into the directory */
+            return disk == cur ? SFX_E_FORMAT : part_damaged(a, disk, cur - 1u);
         }
         if (disk_pos(a, cur + 1u, 0, &pos) != SFX_OK) {
             return part_damaged(a, disk, cur); /* runs on into the program's stub */
         }
         ++cur;
+        if (disk_end(a, cur) == 0) {
+            return part_damaged(a, disk, cur); /* the writer leaves no empty part in data */
+        }
     }
     if (cur != disk && a->first_start[cur] != UINT64_MAX &&
         (disk_pos(a, cur, a->first_start[cur], &next) != SFX_OK || pos + left > next)) {

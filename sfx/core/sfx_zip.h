@@ -42,6 +42,16 @@ typedef struct SfxParts {
     void (*close)(void* ctx, SfxSource* part);
 } SfxParts;
 
+/* Parts held in memory (tests, fuzzing); parts from `count` on are missing. */
+typedef struct SfxMemoryParts {
+    const unsigned char* const* data;
+    const size_t* sizes;
+    uint32_t count;
+    SfxMemorySource current;
+} SfxMemoryParts;
+void sfx_parts_memory(SfxParts* parts, SfxMemoryParts* mem, const unsigned char* const* data,
+                      const size_t* sizes, uint32_t count);
+
 typedef struct SfxArchive {
     SfxSource src;
     uint64_t start;  /* where the archive may begin (after the block) */
