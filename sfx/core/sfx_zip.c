@@ -586,7 +586,7 @@ int sfx_archive_data(SfxArchive* a, const SfxEntry* e, SfxData* d) {
             return part_damaged(a, disk, cur); /* runs on into the program's stub */
         }
         ++cur;
-        if (disk_end(a, cur) == 0) {
+        if (disk_end(a, cur) == 0 && cur != last_disk(a)) {
             return part_damaged(a, disk, cur); /* the writer leaves no empty part in data */
         }
     }
