@@ -790,7 +790,8 @@ TEST(SfxExtract, SpannedSetAtEveryPartSize) {
     const Bytes zip = sfxtest::makeZip(setEntries());
     for (std::size_t size = 40; size <= 360; ++size) {
         SCOPED_TRACE(size);
-        const sfxtest::SpannedSet set = sfxtest::spanZip(zip, size);
+        // every seventh with Zip64 end records
+        const sfxtest::SpannedSet set = sfxtest::spanZip(zip, size, size % 7 == 0);
         ASSERT_GE(set.parts.size(), 3u);
         FakeHost fake;
         SfxRun runState{};

@@ -326,8 +326,9 @@ struct SpannedSet {
 // to the next part when it does not fit, data is split anywhere; the last
 // part ends with the set's own directory and end record. The program's
 // archive holds the directory (part numbers and offsets within the parts)
-// and the end record on the part after the last, at offset 0.
-inline SpannedSet spanZip(const Bytes& zip, std::size_t partSize) {
+// and the end record on the part after the last, at offset 0; with `zip64`
+// also the Zip64 end record and locator, the end record only marking them.
+inline SpannedSet spanZip(const Bytes& zip, std::size_t partSize, bool zip64 = false) {
     const std::size_t end = zip.size() - 22;
     const std::uint32_t cdOffset = get32(zip, end + 16), cdSize = get32(zip, end + 12);
     const std::uint32_t count = get16(zip, end + 10);
@@ -390,7 +391,28 @@ inline SpannedSet spanZip(const Bytes& zip, std::size_t partSize) {
     append(last, central);
     append(last, endRecord(lastDisk, ownOffset));
     set.program = central;
-    append(set.program, endRecord(lastDisk + 1, 0));
+    if (zip64) {
+        const std::uint32_t disk = lastDisk + 1;
+        put32(set.program, 0x06064B50u);
+        put64(set.program, 44);
+        put16(set.program, 45);
+        put16(set.program, 45);
+        put32(set.program, disk);
+        put32(set.program, disk);
+        put64(set.program, count);
+        put64(set.program, count);
+        put64(set.program, cdSize);
+        put64(set.program, 0);
+        put32(set.program, 0x07064B50u);
+        put32(set.program, disk);
+        put64(set.program, cdSize);
+        put32(set.program, disk + 1);
+        Bytes end = endRecord(0xFFFF, 0xFFFFFFFFu);
+        end[8] = end[9] = end[10] = end[11] = 0xFF;
+        append(set.program, end);
+    } else {
+        append(set.program, endRecord(lastDisk + 1, 0));
+    }
     return set;
 }
 
