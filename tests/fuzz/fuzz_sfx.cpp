@@ -10,10 +10,10 @@
 // Nothing may read or write out of bounds.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
