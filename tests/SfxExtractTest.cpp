@@ -6,16 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "SfxTestSupport.h"
+#include "sfx/res/ZAResSFX.h"
 #include "sfx_crypt.h"
 #include "sfx_extract.h"
 #include "sfx_result.h"
 #include "sfx_zip.h"
 #include "sfxblock.h"
+#include "tests/RewriteTestSupport.h"
 
 using sfxtest::Bytes;
 using sfxtest::quote;
@@ -527,4 +531,317 @@ TEST(SfxExtract, CancelStopsBeforeTheNextEntry) {
     EXPECT_EQ(runState.extracted, 1u);
     EXPECT_TRUE(runState.cancelled);
     EXPECT_EQ(fake.files.size(), 1u);
+}
+
+// ---- self-extracting sets spread over parts ----
+
+namespace {
+
+// The parts name001.zip, name002.zip, ... beside `program`, in order.
+std::vector<fs::path> partsOf(const fs::path& program) {
+    std::vector<fs::path> parts;
+    for (int n = 1; n < 1000; ++n) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%03d", n);
+        const fs::path p = program.parent_path() / (program.stem().string() + digits + ".zip");
+        if (!fs::exists(p)) {
+            break;
+        }
+        parts.push_back(p);
+    }
+    return parts;
+}
+
+// The samples zipped by Info-ZIP as dir/stem.zip, written by the component
+// as the self-extracting set dir/stem.exe with parts of at most `volume`
+// bytes. The set's name (stem.zip) is the archive it is made from, as with
+// "tarvik-cli sfx --volume-size".
+fs::path makeSet(const fs::path& dir, const std::string& stem, const std::string& zipOptions,
+                 std::int64_t volume) {
+    const fs::path zip = dir / (stem + ".zip");
+    EXPECT_EQ(
+        run("cd " + quote(dir / "src") + " && zip -qr " + zipOptions + " " + quote(zip) + " ."), 0);
+    const fs::path exe = dir / (stem + ".exe");
+    rewrite_test::Component comp(zip.string());
+    comp.zip.SetMaxVolumeSize(volume);
+    comp.zip.SetMinFreeVolumeSize(4096);  // lets the first part beside the stub be small
+    EXPECT_EQ(comp.zip.ConvertToSpanSFX(exe.string()), 0);
+    return exe;
+}
+
+// True when every file below `out` is the same as its namesake below `src`:
+// nothing half written is left behind.
+bool onlyCompleteFiles(const fs::path& src, const fs::path& out) {
+    if (!fs::exists(out)) {
+        return true;
+    }
+    for (const auto& e : fs::recursive_directory_iterator(out)) {
+        if (e.is_regular_file() &&
+            sfxtest::readFile(e.path()) != sfxtest::readFile(src / fs::relative(e.path(), out))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when `message` names part `number` (from 1) of `stem`'s set, alone
+// "(.../stemNNN.zip)" or in a range "(one of .../stemAAA.zip ... .../stemBBB.zip)".
+bool namesPart(const std::string& message, const std::string& stem, int number) {
+    const std::string part = "[^ ()]*/" + stem + "([0-9]{3})\\.zip";
+    const std::regex single("\\(" + part + "\\)");
+    const std::regex range("\\(one of " + part + " \\.\\.\\. " + part + "\\)");
+    for (auto it = std::sregex_iterator(message.begin(), message.end(), single);
+         it != std::sregex_iterator(); ++it) {
+        if (std::stoi((*it)[1]) == number) {
+            return true;
+        }
+    }
+    for (auto it = std::sregex_iterator(message.begin(), message.end(), range);
+         it != std::sregex_iterator(); ++it) {
+        if (std::stoi((*it)[1]) <= number && number <= std::stoi((*it)[2])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class SfxSpannedSet : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+            GTEST_SKIP() << "built without the self-extractor stub";
+        }
+        if (!sfxtest::haveTool("zip")) {
+            GTEST_SKIP() << "Info-ZIP not installed";
+        }
+        writeSamples(dir / "src");
+    }
+    sfxtest::TempDir dir;
+};
+
+}  // namespace
+
+// Sets in several part sizes, stored, deflated and encrypted: the random
+// file (150,000 bytes) is larger than any part, so its data crosses from
+// part to part; all of them extract byte for byte.
+TEST_F(SfxSpannedSet, ExtractsEveryEntry) {
+    struct Case {
+        const char* name;
+        const char* zipOptions;
+        const char* password;
+        std::int64_t volume;
+        std::size_t minParts;
+    };
+    const Case cases[] = {
+        {"stored, small parts", "-0", "", 66000, 6},
+        {"deflated, small parts", "-6", "", 66000, 4},
+        {"deflated, larger parts", "-9", "", 120000, 2},
+        {"stored, parts of odd size", "-0", "", 99991, 4},
+        {"encrypted stored", "-0 -P Kennwort1", "Kennwort1", 70001, 6},
+        {"encrypted deflated", "-6 -P Kennwort1", "Kennwort1", 66000, 4},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string stem = "s" + std::to_string(n++);
+        const fs::path exe = makeSet(dir.path(), stem, c.zipOptions, c.volume);
+        EXPECT_GE(partsOf(exe).size(), c.minParts);
+        const std::string opt = *c.password ? std::string("--password ") + c.password : "";
+        const fs::path out = dir / ("out" + stem);
+        EXPECT_EQ(extract(exe, out, opt), 0);
+        EXPECT_TRUE(sameTree(dir / "src", out));
+    }
+}
+
+// The command-line tool writes the set beside the archive it is made from.
+TEST_F(SfxSpannedSet, SetWrittenByTheCommandLineTool) {
+    ASSERT_EQ(run("cd " + quote(dir / "src") + " && zip -qr " + quote(dir / "c.zip") + " ."), 0);
+    ASSERT_EQ(run(quote(TARVIK_CLI_PATH) + " sfx --volume-size 130000 " + quote(dir / "c.zip")), 0);
+    EXPECT_EQ(partsOf(dir / "c.exe").size(), 2u);
+    EXPECT_EQ(extract(dir / "c.exe", dir / "out"), 0);
+    EXPECT_TRUE(sameTree(dir / "src", dir / "out"));
+}
+
+// A missing part stops the program before it writes anything; a damaged
+// one fails the entries whose data lies on it, names it, and leaves no
+// half-written file; the other entries are extracted.
+TEST_F(SfxSpannedSet, MissingOrDamagedPart) {
+    const fs::path exe = makeSet(dir.path(), "d", "-6", 66000);
+    const std::vector<fs::path> parts = partsOf(exe);
+    ASSERT_GE(parts.size(), 4u);
+    const fs::path other = makeSet(dir.path(), "x", "-0", 66000);
+    const fs::path kept = dir / "kept";
+    fs::create_directories(kept);
+    for (const fs::path& p : parts) {
+        fs::copy_file(p, kept / p.filename());
+    }
+    struct Case {
+        const char* name;
+        int part;  // from 1
+        std::function<void(const fs::path&)> damage;
+        int exitCode;
+    };
+    const auto cut = [](std::uintmax_t keep) {
+        return [keep](const fs::path& p) { fs::resize_file(p, std::min(fs::file_size(p), keep)); };
+    };
+    const auto shorten = [](std::uintmax_t by) {
+        return [by](const fs::path& p) { fs::resize_file(p, fs::file_size(p) - by); };
+    };
+    const Case cases[] = {
+        {"second part missing", 2, [](const fs::path& p) { fs::remove(p); }, 2},
+        {"last part missing", static_cast<int>(parts.size()),
+         [](const fs::path& p) { fs::remove(p); }, 2},
+        {"first part a few bytes short", 1, shorten(100), 1},
+        {"second part a few bytes short", 2, shorten(1), 1},
+        {"third part cut in half", 3, cut(33000), 1},
+        {"first part cut to nothing", 1, cut(0), 1},
+        {"part of another set", 2,
+         [&other](const fs::path& p) {
+             fs::copy_file(partsOf(other)[1], p, fs::copy_options::overwrite_existing);
+         },
+         1},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path part = parts[static_cast<std::size_t>(c.part - 1)];
+        c.damage(part);
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        const ztest::ShellResult r =
+            ztest::Shell(quote(kDriver) + " " + quote(exe) + " " + quote(out));
+        EXPECT_EQ(r.status, c.exitCode) << r.output;
+        EXPECT_TRUE(namesPart(r.output, "d", c.part)) << r.output;
+        EXPECT_TRUE(onlyCompleteFiles(dir / "src", out));
+        if (c.exitCode == 2) {
+            EXPECT_FALSE(fs::exists(out));
+        }
+        fs::copy_file(kept / part.filename(), part, fs::copy_options::overwrite_existing);
+    }
+    // all parts back in place: the set is whole again
+    EXPECT_EQ(extract(exe, dir / "whole"), 0);
+    EXPECT_TRUE(sameTree(dir / "src", dir / "whole"));
+}
+
+namespace {
+
+struct SetResult {
+    SfxRun run{};
+    int open = SFX_OK;
+    int extract = SFX_OK;
+    std::uint32_t badFirst = SFX_PART_NONE, badLast = SFX_PART_NONE;
+};
+
+// Opens the set in memory (its parts from the first `present` on missing)
+// and extracts it into `fake`, replacing files.
+SetResult extractSet(const sfxtest::SpannedSet& set, FakeHost& fake, std::size_t present) {
+    std::vector<const unsigned char*> data;
+    std::vector<std::size_t> sizes;
+    for (const Bytes& p : set.parts) {
+        data.push_back(p.data());
+        sizes.push_back(p.size());
+    }
+    SfxParts parts;
+    SfxMemoryParts mem;
+    sfx_parts_memory(&parts, &mem, data.data(), sizes.data(),
+                     static_cast<std::uint32_t>(std::min(present, set.parts.size())));
+    SfxSource src;
+    SfxMemorySource program;
+    sfx_source_memory(&src, &program, set.program.data(), set.program.size());
+    SfxArchive archive;
+    SetResult r;
+    r.run.overwrite = SFX_OVR_ALWAYS;
+    r.open = sfx_archive_open_set(&archive, &src, 0, &parts);
+    if (r.open == SFX_OK) {
+        const SfxHost host = fake.host();
+        r.extract = sfx_extract_all(&archive, &host, &r.run);
+        sfx_archive_close(&archive);
+    }
+    r.badFirst = archive.bad_first;
+    r.badLast = archive.bad_last;
+    return r;
+}
+
+const std::vector<sfxtest::ZipEntry>& setEntries() {
+    static const std::vector<sfxtest::ZipEntry> entries = {
+        {"a.bin", sfxtest::randomBytes(300, 1)},
+        {"b.txt", Bytes(700, 'b'), true},
+        {"leer", {}},
+        {"c.bin", sfxtest::randomBytes(200, 2), true},
+        {"d.bin", sfxtest::randomBytes(90, 3)}};
+    return entries;
+}
+
+// Every file in `fake` is the entry of that name, whole.
+bool onlyWholeEntries(const FakeHost& fake) {
+    for (const auto& [name, content] : fake.files) {
+        bool found = false;
+        for (const auto& e : setEntries()) {
+            found |= e.name == name && content == std::string(e.data.begin(), e.data.end());
+        }
+        if (!found) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Sets cut at every part size from 40 to 360 bytes (3 to 25 parts): headers moved to the
+// next part, data split at every position, ending exactly at a part's end
+// or starting exactly at one's beginning.
+TEST(SfxExtract, SpannedSetAtEveryPartSize) {
+    const Bytes zip = sfxtest::makeZip(setEntries());
+    for (std::size_t size = 40; size <= 360; ++size) {
+        SCOPED_TRACE(size);
+        // every seventh with Zip64 end records
+        const sfxtest::SpannedSet set = sfxtest::spanZip(zip, size, size % 7 == 0);
+        ASSERT_GE(set.parts.size(), 3u);
+        FakeHost fake;
+        const SetResult r = extractSet(set, fake, set.parts.size());
+        ASSERT_EQ(r.open, SFX_OK);
+        EXPECT_EQ(r.extract, SFX_OK);
+        EXPECT_EQ(r.run.extracted, setEntries().size());
+        EXPECT_EQ(fake.files.size(), setEntries().size());
+        EXPECT_TRUE(onlyWholeEntries(fake));
+    }
+}
+
+// Each part missing, or cut short by one byte, by half, to nothing: the
+// open fails naming the missing part; a cut part fails the entries on it
+// with SFX_E_PART, naming a range of parts that holds it, and no file is
+// kept unless whole.
+TEST(SfxExtract, SpannedSetWithMissingOrCutPart) {
+    const Bytes zip = sfxtest::makeZip(setEntries());
+    for (std::size_t size : {97u, 160u, 333u}) {
+        const sfxtest::SpannedSet whole = sfxtest::spanZip(zip, size);
+        for (std::size_t k = 0; k < whole.parts.size(); ++k) {
+            SCOPED_TRACE("part size " + std::to_string(size) + ", part " + std::to_string(k));
+            {
+                FakeHost fake;
+                const SetResult r = extractSet(whole, fake, k);
+                EXPECT_EQ(r.open, SFX_E_NOPART);
+                EXPECT_EQ(r.badFirst, k);
+                EXPECT_TRUE(fake.files.empty());
+            }
+            // the last part ends with the set's own directory, which nobody reads
+            const std::size_t entriesEnd = k + 1 == whole.parts.size()
+                                               ? whole.parts[k].size() - whole.program.size()
+                                               : whole.parts[k].size();
+            for (std::size_t keep : {entriesEnd - 1, entriesEnd / 2, std::size_t{0}}) {
+                SCOPED_TRACE("kept " + std::to_string(keep));
+                sfxtest::SpannedSet set = whole;
+                set.parts[k].resize(keep);
+                FakeHost fake;
+                const SetResult r = extractSet(set, fake, set.parts.size());
+                ASSERT_EQ(r.open, SFX_OK);
+                EXPECT_GE(r.run.failed, 1u);
+                EXPECT_TRUE(onlyWholeEntries(fake));
+                // the cut is found as such, not only as damaged data of an entry
+                EXPECT_EQ(r.extract, SFX_E_PART);
+                EXPECT_LE(r.badFirst, k);
+                EXPECT_GE(r.badLast, k);
+            }
+        }
+    }
 }

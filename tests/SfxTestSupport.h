@@ -299,3 +299,121 @@ private:
 };
 
 }  // namespace sfxtest
+
+namespace sfxtest {
+
+inline std::uint32_t get16(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+inline std::uint32_t get32(const Bytes& b, std::size_t at) {
+    return get16(b, at) | (get16(b, at + 2) << 16);
+}
+inline void set32(Bytes& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+// A self-extracting set's parts and the archive behind the program's block.
+struct SpannedSet {
+    std::vector<Bytes> parts;
+    Bytes program;
+};
+
+// `zip` (from makeZip, classic records, no comment) written the way the
+// component writes a self-extracting set: parts of at most `partSize` bytes,
+// the first starting with the spanning marker; a local header moves whole
+// to the next part when it does not fit, data is split anywhere; the last
+// part ends with the set's own directory and end record. The program's
+// archive holds the directory (part numbers and offsets within the parts)
+// and the end record on the part after the last, at offset 0; with `zip64`
+// also the Zip64 end record and locator, the end record only marking them.
+inline SpannedSet spanZip(const Bytes& zip, std::size_t partSize, bool zip64 = false) {
+    const std::size_t end = zip.size() - 22;
+    const std::uint32_t cdOffset = get32(zip, end + 16), cdSize = get32(zip, end + 12);
+    const std::uint32_t count = get16(zip, end + 10);
+    SpannedSet set;
+    set.parts.emplace_back();
+    auto room = [&] { return partSize - set.parts.back().size(); };
+    // Appends n bytes; a record goes whole to the next part unless it is the
+    // first on its part. Returns (part, offset) of the first byte.
+    auto put = [&](const std::uint8_t* p, std::size_t n, bool record) {
+        if ((record && n > room() && !set.parts.back().empty()) || room() == 0) {
+            set.parts.emplace_back();
+        }
+        const std::pair<std::uint32_t, std::uint32_t> at{
+            static_cast<std::uint32_t>(set.parts.size() - 1),
+            static_cast<std::uint32_t>(set.parts.back().size())};
+        while (n > 0) {
+            if (room() == 0) {
+                set.parts.emplace_back();
+            }
+            const std::size_t k = std::min(n, room());
+            set.parts.back().insert(set.parts.back().end(), p, p + k);
+            p += k;
+            n -= k;
+        }
+        return at;
+    };
+    const std::uint8_t marker[4] = {0x50, 0x4B, 0x07, 0x08};
+    put(marker, 4, true);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> where;
+    for (std::size_t pos = 0; pos < cdOffset;) {
+        const std::size_t header = 30 + get16(zip, pos + 26) + get16(zip, pos + 28);
+        const std::size_t data = get32(zip, pos + 18);
+        where.push_back(put(zip.data() + pos, header, true));
+        put(zip.data() + pos + header, data, false);
+        pos += header + data;
+    }
+    Bytes central(zip.begin() + cdOffset, zip.begin() + cdOffset + cdSize);
+    std::size_t at = 0;
+    for (const auto& [part, offset] : where) {
+        central[at + 34] = static_cast<std::uint8_t>(part);
+        central[at + 35] = static_cast<std::uint8_t>(part >> 8);
+        set32(central, at + 42, offset);
+        at += 46 + get16(central, at + 28) + get16(central, at + 30) + get16(central, at + 32);
+    }
+    auto endRecord = [&](std::uint32_t disk, std::uint32_t offset) {
+        Bytes e;
+        put32(e, 0x06054B50u);
+        put16(e, disk);
+        put16(e, disk);
+        put16(e, count);
+        put16(e, count);
+        put32(e, cdSize);
+        put32(e, offset);
+        put16(e, 0);
+        return e;
+    };
+    Bytes& last = set.parts.back();
+    const auto lastDisk = static_cast<std::uint32_t>(set.parts.size() - 1);
+    const auto ownOffset = static_cast<std::uint32_t>(last.size());
+    append(last, central);
+    append(last, endRecord(lastDisk, ownOffset));
+    set.program = central;
+    if (zip64) {
+        const std::uint32_t disk = lastDisk + 1;
+        put32(set.program, 0x06064B50u);
+        put64(set.program, 44);
+        put16(set.program, 45);
+        put16(set.program, 45);
+        put32(set.program, disk);
+        put32(set.program, disk);
+        put64(set.program, count);
+        put64(set.program, count);
+        put64(set.program, cdSize);
+        put64(set.program, 0);
+        put32(set.program, 0x07064B50u);
+        put32(set.program, disk);
+        put64(set.program, cdSize);
+        put32(set.program, disk + 1);
+        Bytes end = endRecord(0xFFFF, 0xFFFFFFFFu);
+        end[8] = end[9] = end[10] = end[11] = 0xFF;
+        append(set.program, end);
+    } else {
+        append(set.program, endRecord(lastDisk + 1, 0));
+    }
+    return set;
+}
+
+}  // namespace sfxtest

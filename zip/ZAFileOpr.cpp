@@ -525,7 +525,8 @@ std::uint8_t partScheme(const std::string& file, const std::string& set) {
 
 }  // namespace
 
-std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name) {
+std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name,
+                                        std::string* endPart) {
     const std::string folder =
         platform::CreateTempFolder(TempDir().empty() ? platform::TempFolder() : TempDir(), "zsp");
     if (folder.empty()) {
@@ -553,11 +554,14 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     std::sort(parts.begin(), parts.end());
     // The part with the end records is the one under the set's own name
     // (compatible names, or a set of one part), else the highest number.
-    std::string endPart = parts.empty() ? std::string() : parts.back();
+    std::string endName = parts.empty() ? std::string() : parts.back();
     if (std::find(parts.begin(), parts.end(), last) != parts.end()) {
-        endPart = last;
+        endName = last;
     }
     const std::string destFolder = ExtractFilePath(name);
+    if (endPart != nullptr) {
+        *endPart = destFolder + endName;
+    }
     // Parts named like the new ones that the new set does not have are
     // left over from a longer old set.
     std::vector<std::string> stale;
@@ -578,7 +582,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         }
     }
     std::stable_partition(parts.begin(), parts.end(),
-                          [&endPart](const std::string& p) { return p != endPart; });
+                          [&endName](const std::string& p) { return p != endName; });
     // On one file system the renames follow each other with nothing in
     // between; across file systems each part is copied beside its target.
     for (const std::string& part : parts) {

@@ -107,8 +107,11 @@ public:
     // Writes the set `setName`'s self-extracting stub as the set's name with
     // ".exe": the stub and block, then the set's central directory (offsets
     // and part numbers as in the set) and end records on a part numbered one
-    // after the set's last. 0 or a negative code.
-    std::int32_t WriteDetachedStub(const std::string& setName);
+    // after the set's last. The directory is read from `endPart` (the part
+    // with the set's end records) when given: a plain archive under the
+    // set's own name (the one the set was made from) would hide the set.
+    // 0 or a negative code.
+    std::int32_t WriteDetachedStub(const std::string& setName, const std::string& endPart = {});
     // Writes the temporary archive of a spanning add as the set ZipFileName
     // (a spanned self-extracting set for an ".exe") and deletes it. False
     // (with SuccessCount 0) on failure.
@@ -150,8 +153,10 @@ protected:
     // ever leaving a partial set under its names: the parts are written and
     // synced in a temporary folder first, then renamed into place, the part
     // with the end records last; parts of an older set under that name that
-    // the new one lacks are removed afterwards. 0 or a negative code.
-    std::int32_t WriteSetStaged(TZAZipFile& source, const std::string& name);
+    // the new one lacks are removed afterwards. `endPart`, when given,
+    // receives the path of the part with the end records. 0 or a negative code.
+    std::int32_t WriteSetStaged(TZAZipFile& source, const std::string& name,
+                                std::string* endPart = nullptr);
 
 private:
     TZALister* lister_;

@@ -79,7 +79,7 @@ std::uint32_t TZAFileOpr::DetachedSize(TZAZipFile& archive) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
 }
 
-std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName) {
+std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std::string& endPart) {
     ReportTrace("Write detached SFX stub");
     if (Stub.empty()) {
         const std::int32_t r = PrepareStub();
@@ -87,7 +87,7 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName) {
             return r;
         }
     }
-    std::unique_ptr<TZAZipFile> set = OpenArchive(setName);
+    std::unique_ptr<TZAZipFile> set = OpenArchive(endPart.empty() ? setName : endPart);
     auto loader = std::make_unique<TZALoader>(Component(), std::max(1, set->DiskCount), Stub);
     for (std::int32_t i = 0; i < set->Count(); ++i) {
         if (loader->AddEntry(set->Entry(i)) < 0) {
@@ -150,6 +150,7 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     // Readers find the parts of a program's set by their numbers
     // (name001.zip, ...), not by the compatible names.
     std::int32_t r = 0;
+    std::string endPart;
     {
         TZAPartSettingsKeeper keep(Internal());
         Internal().SpanOptions.exclude(spCompatName).include(spNoVolumeName);
@@ -157,10 +158,10 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
         need = (need + cluster - 1) / cluster * cluster;
         Internal().KeepFreeOnDisk1 =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(need, 0x7FFFFFFF));
-        r = WriteSetStaged(*archive, parts);
+        r = WriteSetStaged(*archive, parts, &endPart);
     }
     if (r >= 0) {
-        r = WriteDetachedStub(parts);
+        r = WriteDetachedStub(parts, endPart);
     }
     Stub.clear();
     if (r < 0) {

@@ -250,10 +250,11 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
     old.Close();
     // The old set stays whole until the new one is written: see WriteSetStaged.
     Flags |= 1;
-    std::int32_t r = WriteSetStaged(*whole, name);
+    std::string endPart;
+    std::int32_t r = WriteSetStaged(*whole, name, &endPart);
     whole->Close();
     if (r >= 0 && SpanSFX) {
-        r = WriteDetachedStub(name);
+        r = WriteDetachedStub(name, endPart);
     }
     return r < 0 ? r : 0;
 }

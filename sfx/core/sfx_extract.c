@@ -60,29 +60,27 @@ int sfx_safe_path(const char* name, char* out, size_t capacity, int* is_dir) {
 }
 
 typedef struct Reader {
-    const SfxSource* src;
-    uint64_t pos, left;
+    SfxArchive* archive;
+    SfxData data; /* where the rest of the entry's data is, over parts */
     SfxCrypt* crypt;
 } Reader;
 
 static long reader_read(void* ctx, unsigned char* buf, size_t size) {
     Reader* r = (Reader*)ctx;
     int rc;
-    if (size > r->left) {
-        size = (size_t)r->left;
+    if (size > r->data.left) {
+        size = (size_t)r->data.left;
     }
     if (size == 0) {
         return 0;
     }
-    rc = sfx_source_read(r->src, r->pos, buf, size);
+    rc = sfx_archive_read(r->archive, &r->data, buf, size);
     if (rc != SFX_OK) {
         return rc;
     }
     if (r->crypt != NULL) {
         sfx_crypt_decrypt(r->crypt, buf, size);
     }
-    r->pos += size;
-    r->left -= size;
     return (long)size;
 }
 
@@ -117,14 +115,14 @@ static int unpack(const SfxEntry* e, Reader* r, Writer* w) {
     int rc = SFX_OK;
     if (e->method == 0) {
         unsigned char* buf;
-        if (r->left != e->size) {
+        if (r->data.left != e->size) {
             return SFX_E_FORMAT;
         }
         buf = (unsigned char*)malloc(CHUNK);
         if (buf == NULL) {
             return SFX_E_MEMORY;
         }
-        while (rc == SFX_OK && r->left > 0) {
+        while (rc == SFX_OK && r->data.left > 0) {
             const long got = reader_read(r, buf, CHUNK);
             rc = got < 0 ? (int)got : writer_write(w, buf, (size_t)got);
         }
@@ -224,7 +222,6 @@ static int extract_one(SfxArchive* a, const SfxHost* host, SfxRun* run, const Sf
     SfxCrypt crypt;
     Reader r;
     Writer w;
-    uint64_t pos;
     int is_dir, rc, kind;
     rc = sfx_safe_path(e->name, path, SFX_NAME_MAX, &is_dir);
     if (rc == SFX_E_NAME && is_dir && names_target(e->name)) {
@@ -253,25 +250,25 @@ static int extract_one(SfxArchive* a, const SfxHost* host, SfxRun* run, const Sf
             return rc;
         }
     }
-    rc = sfx_archive_data_pos(a, e, &pos);
+    /* all of the data is checked to be there before a file is made */
+    rc = sfx_archive_data(a, e, &r.data);
     if (rc != SFX_OK) {
         return rc;
     }
-    r.src = &a->src;
-    r.pos = pos;
-    r.left = e->compressed;
+    r.archive = a;
     r.crypt = NULL;
     if ((e->flags & 1u) != 0) {
-        if (r.left < SFX_CRYPT_HEADER ||
-            sfx_source_read(r.src, pos, header, sizeof header) != SFX_OK) {
+        if (r.data.left < SFX_CRYPT_HEADER) {
             return SFX_E_FORMAT;
+        }
+        rc = sfx_archive_read(a, &r.data, header, sizeof header);
+        if (rc != SFX_OK) {
+            return rc;
         }
         rc = find_password(host, run, e, path, header, &crypt);
         if (rc != SFX_OK) {
             return rc;
         }
-        r.pos += SFX_CRYPT_HEADER;
-        r.left -= SFX_CRYPT_HEADER;
         r.crypt = &crypt;
     }
     memset(&w, 0, sizeof w);

@@ -64,6 +64,10 @@ const char* sfx_result_text(int code) {
             return "exists, not overwritten";
         case SFX_E_NOARCHIVE:
             return "no archive found";
+        case SFX_E_NOPART:
+            return "part of the set missing";
+        case SFX_E_PART:
+            return "part of the set damaged or incomplete";
         default:
             return "error";
     }

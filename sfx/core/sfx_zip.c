@@ -153,9 +153,10 @@ static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
 }
 
 /* Reads the Zip64 end record that belongs to the locator before the end
-   record; it normally sits right before the locator. */
+   record; it normally sits right before the locator. `disks` receives the
+   locator's count of parts, `disk` the part it puts the record on. */
 static int read_end64(const SfxSource* src, uint64_t start, uint64_t end_pos, uint64_t* pos,
-                      unsigned char rec[END64_SIZE]) {
+                      unsigned char rec[END64_SIZE], uint32_t* disk, uint32_t* disks) {
     unsigned char loc[LOCATOR64_SIZE];
     uint64_t candidates[3];
     int i;
@@ -164,9 +165,8 @@ static int read_end64(const SfxSource* src, uint64_t start, uint64_t end_pos, ui
         sfx_get32(loc) != SIG_LOCATOR64) {
         return 0; /* no Zip64 end */
     }
-    if (sfx_get32(loc + 4) != 0 || sfx_get32(loc + 16) > 1) {
-        return SFX_E_FORMAT; /* multi-part */
-    }
+    *disk = sfx_get32(loc + 4);
+    *disks = sfx_get32(loc + 16);
     candidates[0] =
         end_pos - LOCATOR64_SIZE >= END64_SIZE ? end_pos - LOCATOR64_SIZE - END64_SIZE : UINT64_MAX;
     candidates[1] = sfx_get64(loc + 8);
@@ -182,39 +182,229 @@ static int read_end64(const SfxSource* src, uint64_t start, uint64_t end_pos, ui
     return SFX_E_FORMAT;
 }
 
-int sfx_archive_open(SfxArchive* a, const SfxSource* src, uint64_t start) {
+/* ---- parts ---- */
+
+int sfx_part_name(const char* program, uint32_t number, char* out, size_t capacity) {
+    size_t len = strlen(program), stem = len, i;
+    for (i = len; i-- > 0 && program[i] != '/' && program[i] != '\\';) {
+        if (program[i] == '.') {
+            stem = i;
+            break;
+        }
+    }
+    if (number >= SFX_PARTS_MAX || capacity < stem + 8) {
+        return 0;
+    }
+    memcpy(out, program, stem);
+    ++number;
+    out[stem] = (char)('0' + number / 100u);
+    out[stem + 1] = (char)('0' + number / 10u % 10u);
+    out[stem + 2] = (char)('0' + number % 10u);
+    memcpy(out + stem + 3, ".zip", 5);
+    return 1;
+}
+
+static int memory_part_open(void* ctx, uint32_t number, uint32_t count, SfxSource* part) {
+    SfxMemoryParts* mem = (SfxMemoryParts*)ctx;
+    (void)count;
+    if (number >= mem->count) {
+        return SFX_E_NOPART;
+    }
+    sfx_source_memory(part, &mem->current, mem->data[number], mem->sizes[number]);
+    return SFX_OK;
+}
+
+void sfx_parts_memory(SfxParts* parts, SfxMemoryParts* mem, const unsigned char* const* data,
+                      const size_t* sizes, uint32_t count) {
+    mem->data = data;
+    mem->sizes = sizes;
+    mem->count = count;
+    parts->ctx = mem;
+    parts->open = memory_part_open;
+    parts->close = NULL;
+}
+
+static uint32_t last_disk(const SfxArchive* a) {
+    return a->disks - 1;
+}
+
+static int part_missing(SfxArchive* a, uint32_t disk) {
+    if (a->bad_first == SFX_PART_NONE) {
+        a->bad_first = a->bad_last = disk;
+    }
+    return SFX_E_NOPART;
+}
+
+/* One of the parts `first` to `last` ends before the data that should be
+   on it, or is not the set's part at all. */
+static int part_damaged(SfxArchive* a, uint32_t first, uint32_t last) {
+    if (a->bad_first == SFX_PART_NONE) {
+        a->bad_first = first;
+        a->bad_last = last;
+    }
+    return SFX_E_PART;
+}
+
+static void close_part(SfxArchive* a) {
+    if (a->part_open != SFX_PART_NONE && a->parts.close != NULL) {
+        a->parts.close(a->parts.ctx, &a->part);
+    }
+    a->part_open = SFX_PART_NONE;
+}
+
+/* The source of part `disk`: the program's own for the last, else the part,
+   opened when it is not the one open already. */
+static int disk_source(SfxArchive* a, uint32_t disk, const SfxSource** src) {
+    int rc;
+    if (disk == last_disk(a)) {
+        *src = &a->src;
+        return SFX_OK;
+    }
+    if (a->part_open != disk) {
+        close_part(a);
+        rc = a->parts.open(a->parts.ctx, disk, last_disk(a), &a->part);
+        if (rc != SFX_OK) {
+            return rc == SFX_E_MEMORY ? rc : part_missing(a, disk);
+        }
+        a->part_open = disk;
+        if (a->part.size != a->part_size[disk]) {
+            close_part(a);
+            return part_damaged(a, disk, disk); /* replaced since the set was opened */
+        }
+    }
+    *src = &a->part;
+    return SFX_OK;
+}
+
+/* Where the entries' area of part `disk` ends: the part's end, or the
+   directory on the program's own part. */
+static uint64_t disk_end(const SfxArchive* a, uint32_t disk) {
+    return disk == last_disk(a)        ? a->cd_pos
+           : disk + 1u == last_disk(a) ? a->last_end
+                                       : a->part_size[disk];
+}
+
+/* The part before the program is the end of the set as it was written: it
+   holds the set's own directory and end record behind the entries, and the
+   entries end where that directory begins. */
+static void find_last_end(SfxArchive* a) {
+    const uint32_t disk = last_disk(a) - 1u;
+    unsigned char end[END_SIZE];
+    uint64_t end_pos;
+    const SfxSource* src;
+    a->last_end = a->part_size[disk];
+    if (disk_source(a, disk, &src) == SFX_OK && find_end(src, 0, &end_pos, end) == SFX_OK &&
+        sfx_get16(end + 4) == disk && sfx_get16(end + 6) == disk &&
+        (uint64_t)sfx_get32(end + 16) + sfx_get32(end + 12) == end_pos) {
+        a->last_end = sfx_get32(end + 16);
+    }
+    close_part(a);
+}
+
+/* The position in part `disk`'s source of the recorded `offset`: parts are
+   plain, the program's own part has the stub in front. SFX_E_FORMAT when it
+   lies outside the part's entries' area. */
+static int disk_pos(const SfxArchive* a, uint32_t disk, uint64_t offset, uint64_t* pos) {
+    uint64_t p = offset;
+    if (disk == last_disk(a)) {
+        if (a->shift < 0 ? offset < (uint64_t)(-(a->shift + 1)) + 1u
+                         : offset > UINT64_MAX - (uint64_t)a->shift) {
+            return SFX_E_FORMAT;
+        }
+        p = offset + (uint64_t)a->shift;
+        if (p < a->start) {
+            return SFX_E_FORMAT; /* inside the stub */
+        }
+    }
+    if (p > disk_end(a, disk)) {
+        return SFX_E_FORMAT;
+    }
+    *pos = p;
+    return SFX_OK;
+}
+
+/* Learns the size of every part before the program and the lowest entry
+   offset recorded for each part. */
+static int open_parts(SfxArchive* a, const SfxParts* parts) {
+    const uint32_t n = last_disk(a);
+    uint32_t i;
+    SfxEntry e;
+    a->part_size = (uint64_t*)calloc(n, sizeof(uint64_t));
+    a->first_start = (uint64_t*)malloc(a->disks * sizeof(uint64_t));
+    if (a->part_size == NULL || a->first_start == NULL) {
+        return SFX_E_MEMORY;
+    }
+    for (i = 0; i < a->disks; ++i) {
+        a->first_start[i] = UINT64_MAX;
+    }
+    if (parts == NULL || parts->open == NULL) {
+        return part_missing(a, 0);
+    }
+    a->parts = *parts;
+    for (i = 0; i < n; ++i) {
+        const int rc = parts->open(parts->ctx, i, n, &a->part);
+        if (rc != SFX_OK) {
+            return rc == SFX_E_MEMORY ? rc : part_missing(a, i);
+        }
+        a->part_open = i;
+        a->part_size[i] = a->part.size;
+        close_part(a);
+    }
+    find_last_end(a);
+    /* a damaged record here is reported when the walk over the entries gets there */
+    sfx_archive_rewind(a);
+    while (sfx_archive_next(a, &e) > 0) {
+        if (e.disk < a->disks && e.local_offset < a->first_start[e.disk]) {
+            a->first_start[e.disk] = e.local_offset;
+        }
+    }
+    sfx_archive_rewind(a);
+    return SFX_OK;
+}
+
+int sfx_archive_open_set(SfxArchive* a, const SfxSource* src, uint64_t start,
+                         const SfxParts* parts) {
     unsigned char end[END_SIZE], end64[END64_SIZE];
-    uint64_t end_pos, end64_pos = 0, recorded, dir_end;
+    uint64_t end_pos, end64_pos = 0, recorded, dir_end, on_disk;
+    uint32_t disk, cd_disk, loc_disk = 0, loc_disks = 0;
     int rc, z64;
     memset(a, 0, sizeof *a);
     a->src = *src;
     a->start = start;
+    a->disks = 1;
+    a->part_open = SFX_PART_NONE;
+    a->bad_first = a->bad_last = SFX_PART_NONE;
     rc = find_end(src, start, &end_pos, end);
     if (rc != SFX_OK) {
         return rc;
     }
-    z64 = read_end64(src, start, end_pos, &end64_pos, end64);
+    z64 = read_end64(src, start, end_pos, &end64_pos, end64, &loc_disk, &loc_disks);
     if (z64 < 0) {
         return z64;
     }
     if (z64) {
-        if (sfx_get32(end64 + 16) != 0 || sfx_get32(end64 + 20) != 0 ||
-            sfx_get64(end64 + 24) != sfx_get64(end64 + 32)) {
-            return SFX_E_FORMAT; /* multi-part */
-        }
+        disk = sfx_get32(end64 + 16);
+        cd_disk = sfx_get32(end64 + 20);
+        on_disk = sfx_get64(end64 + 24);
         a->count = sfx_get64(end64 + 32);
         a->cd_size = sfx_get64(end64 + 40);
         recorded = sfx_get64(end64 + 48);
         dir_end = end64_pos;
-    } else {
-        if (sfx_get16(end + 4) != 0 || sfx_get16(end + 6) != 0 ||
-            sfx_get16(end + 8) != sfx_get16(end + 10)) {
-            return SFX_E_FORMAT; /* multi-part */
+        if (loc_disk != disk || (loc_disks != disk + 1u && !(disk == 0 && loc_disks == 0))) {
+            return SFX_E_FORMAT;
         }
+    } else {
+        disk = sfx_get16(end + 4);
+        cd_disk = sfx_get16(end + 6);
+        on_disk = sfx_get16(end + 8);
         a->count = sfx_get16(end + 10);
         a->cd_size = sfx_get32(end + 12);
         recorded = sfx_get32(end + 16);
         dir_end = end_pos;
+    }
+    /* only sets whose directory lies whole on the program's part */
+    if (cd_disk != disk || on_disk != a->count || disk > SFX_PARTS_MAX) {
+        return SFX_E_FORMAT;
     }
     if (a->cd_size > dir_end - start || a->cd_size > MAX_CD_SIZE ||
         a->count > a->cd_size / CENTRAL_SIZE) {
@@ -229,20 +419,35 @@ int sfx_archive_open(SfxArchive* a, const SfxSource* src, uint64_t start) {
         return SFX_E_MEMORY;
     }
     rc = sfx_source_read(src, a->cd_pos, a->cd, (size_t)a->cd_size);
+    if (rc == SFX_OK && disk > 0) {
+        a->disks = disk + 1u;
+        rc = open_parts(a, parts);
+    }
     if (rc != SFX_OK) {
+        const uint32_t first = a->bad_first, last = a->bad_last;
         sfx_archive_close(a);
+        a->bad_first = first;
+        a->bad_last = last;
         return rc;
     }
     return SFX_OK;
 }
 
-void sfx_archive_close(SfxArchive* a) {
-    free(a->cd);
-    free(a->name);
-    a->cd = NULL;
-    a->name = NULL;
+int sfx_archive_open(SfxArchive* a, const SfxSource* src, uint64_t start) {
+    return sfx_archive_open_set(a, src, start, NULL);
 }
 
+void sfx_archive_close(SfxArchive* a) {
+    close_part(a);
+    free(a->cd);
+    free(a->name);
+    free(a->part_size);
+    free(a->first_start);
+    a->cd = NULL;
+    a->name = NULL;
+    a->part_size = NULL;
+    a->first_start = NULL;
+}
 void sfx_archive_rewind(SfxArchive* a) {
     a->cursor = 0;
     a->index = 0;
@@ -254,7 +459,7 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
                       const unsigned char* raw_name, size_t name_size) {
     size_t pos = 0;
     int need_size = e->size == 0xFFFFFFFFu, need_comp = e->compressed == 0xFFFFFFFFu,
-        need_off = e->local_offset == 0xFFFFFFFFu;
+        need_off = e->local_offset == 0xFFFFFFFFu, need_disk = e->disk == 0xFFFFu;
     while (size - pos >= 4) {
         const unsigned tag = sfx_get16(x + pos), len = sfx_get16(x + pos + 2);
         const unsigned char* d = x + pos + 4;
@@ -275,7 +480,12 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
             }
             if (need_off && len - k >= 8) {
                 e->local_offset = sfx_get64(d + k);
+                k += 8;
                 need_off = 0;
+            }
+            if (need_disk && len - k >= 4) {
+                e->disk = sfx_get32(d + k);
+                need_disk = 0;
             }
         } else if (tag == 0x7075u && len >= 5 && d[0] == 1 &&
                    sfx_get32(d + 1) == sfx_crc32(0, raw_name, name_size) &&
@@ -286,7 +496,7 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
         }
         pos += 4u + len;
     }
-    return need_size || need_comp || need_off ? SFX_E_FORMAT : SFX_OK;
+    return need_size || need_comp || need_off || need_disk ? SFX_E_FORMAT : SFX_OK;
 }
 
 int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
@@ -316,6 +526,7 @@ int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
     e->crc = sfx_get32(r + 16);
     e->compressed = sfx_get32(r + 20);
     e->size = sfx_get32(r + 24);
+    e->disk = sfx_get16(r + 34);
     e->external_attrs = sfx_get32(r + 38);
     e->local_offset = sfx_get32(r + 42);
     e->name_length = sfx_name_to_utf8(r + CENTRAL_SIZE, nlen, (e->flags & 0x0800u) != 0, a->name);
@@ -328,22 +539,103 @@ int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
     return 1;
 }
 
-int sfx_archive_data_pos(const SfxArchive* a, const SfxEntry* e, uint64_t* pos) {
+int sfx_archive_data(SfxArchive* a, const SfxEntry* e, SfxData* d) {
     unsigned char h[LOCAL_SIZE];
-    uint64_t local;
-    if (a->shift < 0 ? e->local_offset < (uint64_t)(-(a->shift + 1)) + 1u
-                     : e->local_offset > UINT64_MAX - (uint64_t)a->shift) {
+    const SfxSource* src;
+    const uint32_t disk = e->disk;
+    uint64_t local, pos, left, next;
+    uint32_t cur;
+    int rc;
+    if (disk >= a->disks) {
         return SFX_E_FORMAT;
     }
-    local = e->local_offset + (uint64_t)a->shift;
-    if (local < a->start || local >= a->cd_pos ||
-        sfx_source_read(&a->src, local, h, sizeof h) != SFX_OK || sfx_get32(h) != SIG_LOCAL) {
+    if (disk != last_disk(a) && e->local_offset >= a->part_size[disk]) {
+        return part_damaged(a, disk, disk);
+    }
+    if (disk_pos(a, disk, e->local_offset, &local) != SFX_OK || local >= disk_end(a, disk)) {
         return SFX_E_FORMAT;
     }
-    local += LOCAL_SIZE + sfx_get16(h + 26) + sfx_get16(h + 28);
-    if (local > a->cd_pos || e->compressed > a->cd_pos - local) {
-        return SFX_E_FORMAT; /* the data would run into the directory */
+    rc = disk_source(a, disk, &src);
+    if (rc != SFX_OK) {
+        return rc;
     }
-    *pos = local;
+    if (disk_end(a, disk) - local < LOCAL_SIZE ||
+        sfx_source_read(src, local, h, sizeof h) != SFX_OK || sfx_get32(h) != SIG_LOCAL) {
+        /* the writer never splits a header: a part without it is cut short or a stranger */
+        return disk == last_disk(a) ? SFX_E_FORMAT : part_damaged(a, disk, disk);
+    }
+    pos = local + LOCAL_SIZE + sfx_get16(h + 26) + sfx_get16(h + 28);
+    if (pos > disk_end(a, disk)) {
+        return disk == last_disk(a) ? SFX_E_FORMAT : part_damaged(a, disk, disk);
+    }
+    d->disk = disk;
+    d->pos = pos;
+    d->left = e->compressed;
+    /* Follows the data to its last part. There it must end before the
+       first entry that starts on that part: otherwise a part on the way is
+       shorter than it was written. */
+    left = e->compressed;
+    cur = disk;
+    while (left > disk_end(a, cur) - pos) {
+        left -= disk_end(a, cur) - pos;
+        if (cur == last_disk(a)) {
+            /* the data would run into the directory */
+            return disk == cur ? SFX_E_FORMAT : part_damaged(a, disk, cur - 1u);
+        }
+        if (disk_pos(a, cur + 1u, 0, &pos) != SFX_OK) {
+            return part_damaged(a, disk, cur); /* runs on into the program's stub */
+        }
+        ++cur;
+        if (disk_end(a, cur) == 0 && cur != last_disk(a)) {
+            return part_damaged(a, disk, cur); /* the writer leaves no empty part in data */
+        }
+    }
+    if (cur != disk && a->first_start[cur] != UINT64_MAX &&
+        (disk_pos(a, cur, a->first_start[cur], &next) != SFX_OK || pos + left > next)) {
+        return part_damaged(a, disk, cur - 1u);
+    }
     return SFX_OK;
+}
+
+int sfx_archive_read(SfxArchive* a, SfxData* d, void* buf, size_t size) {
+    unsigned char* p = (unsigned char*)buf;
+    if (size > d->left) {
+        return SFX_E_FORMAT;
+    }
+    while (size > 0) {
+        const uint64_t end = disk_end(a, d->disk);
+        const SfxSource* src;
+        size_t n;
+        int rc;
+        if (d->pos >= end) {
+            if (d->disk == last_disk(a) || disk_pos(a, d->disk + 1u, 0, &d->pos) != SFX_OK) {
+                return SFX_E_FORMAT;
+            }
+            d->disk++;
+            continue;
+        }
+        rc = disk_source(a, d->disk, &src);
+        if (rc != SFX_OK) {
+            return rc;
+        }
+        n = end - d->pos < size ? (size_t)(end - d->pos) : size;
+        rc = sfx_source_read(src, d->pos, p, n);
+        if (rc != SFX_OK) {
+            return rc;
+        }
+        p += n;
+        size -= n;
+        d->pos += n;
+        d->left -= n;
+    }
+    return SFX_OK;
+}
+
+int sfx_archive_data_pos(SfxArchive* a, const SfxEntry* e, uint64_t* pos) {
+    SfxData d;
+    const int rc = sfx_archive_data(a, e, &d);
+    if (rc == SFX_OK) {
+        *pos = d.pos;
+    }
+    return rc;
 }

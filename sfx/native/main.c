@@ -7,6 +7,8 @@
  *
  * Without --overwrite the program's own overwrite mode applies. Questions
  * (confirm, a missing password) are read as lines from standard input.
+ * The parts of a self-extracting set are read from beside the program
+ * (PROGRAM's name without extension, 001.zip, 002.zip, ...).
  * Exit status: 0 all extracted or deliberately skipped, 1 some entries
  * failed, 2 unusable input or arguments, 3 cancelled.
  */
@@ -33,7 +35,15 @@ typedef struct Target {
     char* full; /* scratch for root + "/" + relative path */
     size_t full_cap;
     int out; /* the file being written */
+    const char* program;
+    const SfxArchive* archive; /* to name a damaged part */
 } Target;
+
+/* The parts of a set, opened one at a time beside the program. */
+typedef struct PartFiles {
+    const char* program;
+    int fd;
+} PartFiles;
 
 static int file_read_at(void* ctx, uint64_t offset, void* buf, size_t size) {
     const int fd = *(const int*)ctx;
@@ -51,6 +61,58 @@ static int file_read_at(void* ctx, uint64_t offset, void* buf, size_t size) {
         offset += (uint64_t)got;
     }
     return SFX_OK;
+}
+
+static int part_open(void* ctx, uint32_t number, uint32_t count, SfxSource* part) {
+    PartFiles* p = (PartFiles*)ctx;
+    const size_t cap = strlen(p->program) + 8;
+    char* name = (char*)malloc(cap);
+    struct stat st;
+    (void)count;
+    if (name == NULL) {
+        return SFX_E_MEMORY;
+    }
+    p->fd = sfx_part_name(p->program, number, name, cap) ? open(name, O_RDONLY | O_CLOEXEC) : -1;
+    free(name);
+    if (p->fd < 0) {
+        return SFX_E_NOPART;
+    }
+    if (fstat(p->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(p->fd);
+        p->fd = -1;
+        return SFX_E_NOPART;
+    }
+    part->ctx = &p->fd;
+    part->read_at = file_read_at;
+    part->size = (uint64_t)st.st_size;
+    return SFX_OK;
+}
+
+static void part_close(void* ctx, SfxSource* part) {
+    PartFiles* p = (PartFiles*)ctx;
+    (void)part;
+    if (p->fd >= 0) {
+        close(p->fd);
+    }
+    p->fd = -1;
+}
+
+/* Names the part (or the parts) the archive found missing or damaged. */
+static void print_bad_parts(const char* program, const SfxArchive* a) {
+    const size_t cap = strlen(program) + 8;
+    char* first = (char*)malloc(cap);
+    char* last = (char*)malloc(cap);
+    if (first != NULL && last != NULL && a->bad_first != SFX_PART_NONE &&
+        sfx_part_name(program, a->bad_first, first, cap) &&
+        sfx_part_name(program, a->bad_last, last, cap)) {
+        if (a->bad_first == a->bad_last) {
+            fprintf(stderr, " (%s)", first);
+        } else {
+            fprintf(stderr, " (one of %s ... %s)", first, last);
+        }
+    }
+    free(first);
+    free(last);
 }
 
 static const char* full_path(Target* t, const char* rel) {
@@ -203,8 +265,12 @@ static int host_ask_password(void* ctx, const char* rel, int attempt, char* buf,
 }
 
 static void host_report(void* ctx, const char* name, int code) {
-    (void)ctx;
-    fprintf(stderr, "%s: %s\n", name, sfx_result_text(code));
+    const Target* t = (const Target*)ctx;
+    fprintf(stderr, "%s: %s", name, sfx_result_text(code));
+    if (code == SFX_E_NOPART || code == SFX_E_PART) {
+        print_bad_parts(t->program, t->archive);
+    }
+    fputc('\n', stderr);
 }
 
 static void show_config(const SfxConfig* c) {
@@ -232,6 +298,8 @@ int main(int argc, char** argv) {
     SfxHost host;
     SfxRun run;
     Target target;
+    PartFiles part_files;
+    SfxParts parts;
     struct stat st;
     const char* password = NULL;
     int overwrite = -1, show = 0, fd, rc, i;
@@ -272,9 +340,16 @@ int main(int argc, char** argv) {
     if (show) {
         show_config(&config);
     }
-    rc = sfx_archive_open(&archive, &src, config.archive_start);
+    part_files.program = argv[1];
+    part_files.fd = -1;
+    parts.ctx = &part_files;
+    parts.open = part_open;
+    parts.close = part_close;
+    rc = sfx_archive_open_set(&archive, &src, config.archive_start, &parts);
     if (rc != SFX_OK) {
-        fprintf(stderr, "%s: %s\n", argv[1], sfx_result_text(rc));
+        fprintf(stderr, "%s: %s", argv[1], sfx_result_text(rc));
+        print_bad_parts(argv[1], &archive);
+        fputc('\n', stderr);
         return 2;
     }
     if (mkdir(argv[2], 0755) != 0 && errno != EEXIST) {
@@ -284,6 +359,8 @@ int main(int argc, char** argv) {
     memset(&target, 0, sizeof target);
     target.root = argv[2];
     target.out = -1;
+    target.program = argv[1];
+    target.archive = &archive;
     memset(&host, 0, sizeof host);
     host.ctx = &target;
     host.exists = host_exists;

@@ -39,6 +39,7 @@ static const wchar_t kDefaultCaption[] = L"Selbstentpackendes Archiv";
 
 typedef struct App {
     HANDLE file;
+    HANDLE part; /* the part of a set being read, beside the program */
     SfxConfig config;
     SfxArchive archive;
     wchar_t* caption;
@@ -110,6 +111,83 @@ static int read_at(void* ctx, uint64_t offset, void* buf, size_t size) {
         size -= got;
     }
     return SFX_OK;
+}
+
+/* ---- the parts of a set, beside the program ---- */
+
+/* The full name of part `number` (0: the first): our name with the
+   part's number and ".zip" instead of ".exe". NULL when out of memory. */
+static wchar_t* part_path(uint32_t number) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, g_app.module, -1, NULL, 0, NULL, NULL);
+    char* module = n > 0 ? (char*)malloc((size_t)n) : NULL;
+    char* name = n > 0 ? (char*)malloc((size_t)n + 8) : NULL;
+    wchar_t* wide = NULL;
+    if (module != NULL && name != NULL &&
+        WideCharToMultiByte(CP_UTF8, 0, g_app.module, -1, module, n, NULL, NULL) > 0 &&
+        sfx_part_name(module, number, name, (size_t)n + 8)) {
+        wide = widen(name);
+    }
+    free(module);
+    free(name);
+    return wide;
+}
+
+static int part_open(void* ctx, uint32_t number, uint32_t count, SfxSource* part) {
+    wchar_t* path = part_path(number);
+    LARGE_INTEGER size;
+    (void)ctx;
+    (void)count;
+    if (path == NULL) {
+        return SFX_E_MEMORY;
+    }
+    g_app.part = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    free(path);
+    if (g_app.part == INVALID_HANDLE_VALUE) {
+        return SFX_E_NOPART;
+    }
+    if (!GetFileSizeEx(g_app.part, &size)) {
+        CloseHandle(g_app.part);
+        g_app.part = INVALID_HANDLE_VALUE;
+        return SFX_E_NOPART;
+    }
+    part->ctx = &g_app.part;
+    part->read_at = read_at;
+    part->size = (uint64_t)size.QuadPart;
+    return SFX_OK;
+}
+
+static void part_close(void* ctx, SfxSource* part) {
+    (void)ctx;
+    (void)part;
+    if (g_app.part != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_app.part);
+    }
+    g_app.part = INVALID_HANDLE_VALUE;
+}
+
+/* `before` + the file name of part `first` (and, for a range, `between` +
+   that of `last`) + `after`, into `text` of `capacity` characters. */
+static void part_text(wchar_t* text, size_t capacity, const wchar_t* before, uint32_t first,
+                      const wchar_t* between, uint32_t last, const wchar_t* after) {
+    wchar_t* a = part_path(first);
+    wchar_t* b = first != last ? part_path(last) : NULL;
+    const wchar_t* an = a != NULL && wcsrchr(a, L'\\') != NULL ? wcsrchr(a, L'\\') + 1 : a;
+    const wchar_t* bn = b != NULL && wcsrchr(b, L'\\') != NULL ? wcsrchr(b, L'\\') + 1 : b;
+    text[0] = 0;
+    if (an != NULL &&
+        wcslen(before) + wcslen(an) + wcslen(between) + (bn ? wcslen(bn) : 0) + wcslen(after) <
+            capacity) {
+        wcscpy(text, before);
+        wcscat(text, an);
+        if (bn != NULL) {
+            wcscat(text, between);
+            wcscat(text, bn);
+        }
+        wcscat(text, after);
+    }
+    free(a);
+    free(b);
 }
 
 /* ---- the default folder ---- */
@@ -563,7 +641,7 @@ static void run_command(void) {
 static void extract(void) {
     SfxHost host;
     int rc;
-    wchar_t text[200];
+    wchar_t text[1200];
     memset(&host, 0, sizeof host);
     host.exists = host_exists;
     host.make_dir = host_make_dir;
@@ -600,6 +678,12 @@ static void extract(void) {
                   L"oder nicht schreibbar), %lu übersprungen.",
                   (unsigned long)g_app.run.extracted, (unsigned long)g_app.run.failed,
                   (unsigned long)g_app.run.skipped);
+        if (g_app.archive.bad_first != SFX_PART_NONE) {
+            const size_t n = wcslen(text);
+            part_text(text + n, sizeof text / sizeof(wchar_t) - n, L"\n\nDer Teil \"",
+                      g_app.archive.bad_first, L"\" oder einer der Teile bis \"",
+                      g_app.archive.bad_last, L"\" ist beschädigt oder unvollständig.");
+        }
         message(text, MB_ICONERROR);
         return;
     }
@@ -752,7 +836,9 @@ static int fail(const wchar_t* text) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR args, int show) {
     INITCOMMONCONTROLSEX icc;
     SfxSource src;
+    SfxParts parts;
     DWORD n;
+    int rc;
     (void)previous;
     (void)args;
     (void)show;
@@ -784,8 +870,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR args, int show
     }
     src.ctx = &g_app.file;
     src.read_at = read_at;
-    if (sfx_read_config(&src, &g_app.config) != SFX_OK ||
-        sfx_archive_open(&g_app.archive, &src, g_app.config.archive_start) != SFX_OK) {
+    g_app.part = INVALID_HANDLE_VALUE;
+    parts.ctx = NULL;
+    parts.open = part_open;
+    parts.close = part_close;
+    if (sfx_read_config(&src, &g_app.config) != SFX_OK) {
+        return fail(L"Dieses Programm enthält kein gültiges Archiv.");
+    }
+    rc = sfx_archive_open_set(&g_app.archive, &src, g_app.config.archive_start, &parts);
+    if (rc == SFX_E_NOPART && g_app.archive.bad_first != SFX_PART_NONE) {
+        wchar_t text[600];
+        part_text(text, sizeof text / sizeof(wchar_t), L"Der Teil \"", g_app.archive.bad_first, L"",
+                  g_app.archive.bad_first,
+                  L"\" des Archivs fehlt oder ist nicht lesbar. Alle Teile müssen im Ordner "
+                  L"des Programms liegen.");
+        return fail(text[0] != 0 ? text : L"Ein Teil des Archivs fehlt.");
+    }
+    if (rc != SFX_OK) {
         return fail(L"Dieses Programm enthält kein gültiges Archiv.");
     }
     if (g_app.config.text[SFX_STR_CAPTION][0] != 0) {

@@ -3,9 +3,14 @@
 // image, the whole input as an archive), walks the directory and extracts
 // every entry into memory with a fixed password and a bounded output.
 // The first input byte also chooses a raw-inflate run of the rest, compared
-// with zlib where both accept it. Nothing may read or write out of bounds.
+// with zlib where both accept it; a first byte ending in binary 11 makes
+// the input a self-extracting set: the next byte's low three bits give the
+// number of parts before the program, then come their sizes (16 bits each),
+// the parts and the program; a set may ask for more parts than there are.
+// Nothing may read or write out of bounds.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -54,7 +59,15 @@ int askPassword(void*, const char*, int attempt, char* buf, std::size_t cap) {
     return 1;
 }
 
-void extractAll(const std::uint8_t* data, std::size_t size) {
+// A missing or damaged part is named among the parts before the program.
+void checkBadParts(const SfxArchive& archive) {
+    if (archive.bad_first != SFX_PART_NONE &&
+        (archive.bad_first > archive.bad_last || archive.bad_last + 1 >= archive.disks)) {
+        __builtin_trap();
+    }
+}
+
+void extractAll(const std::uint8_t* data, std::size_t size, const SfxParts* parts) {
     SfxSource src;
     SfxMemorySource mem;
     sfx_source_memory(&src, &mem, data, size);
@@ -67,7 +80,8 @@ void extractAll(const std::uint8_t* data, std::size_t size) {
         start = config.archive_start;
     }
     SfxArchive archive;
-    if (sfx_archive_open(&archive, &src, start) != SFX_OK) {
+    if (sfx_archive_open_set(&archive, &src, start, parts) != SFX_OK) {
+        checkBadParts(archive);
         return;
     }
     Memory out;
@@ -83,6 +97,7 @@ void extractAll(const std::uint8_t* data, std::size_t size) {
     run.overwrite = SFX_OVR_ALWAYS;
     run.create_empty_dirs = 1;
     sfx_extract_all(&archive, &host, &run);
+    checkBadParts(archive);
     sfx_archive_close(&archive);
     if (out.openFiles != 0) {
         __builtin_trap();  // every created file must be closed again
@@ -111,6 +126,30 @@ void inflateRaw(const std::uint8_t* data, std::size_t size) {
     }
 }
 
+// Splits the input into parts and the program, and extracts the set.
+void extractSet(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return;
+    }
+    const std::uint32_t count = data[0] & 7u;
+    std::size_t at = 1 + 2 * count;
+    if (size < at) {
+        return;
+    }
+    std::vector<const unsigned char*> starts(count);
+    std::vector<std::size_t> sizes(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t want = data[1 + 2 * i] | (data[2 + 2 * i] << 8);
+        sizes[i] = std::min(want, size - at);
+        starts[i] = data + at;
+        at += sizes[i];
+    }
+    SfxParts parts;
+    SfxMemoryParts mem;
+    sfx_parts_memory(&parts, &mem, starts.data(), sizes.data(), count);
+    extractAll(data + at, size - at, &parts);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -119,8 +158,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if ((data[0] & 3) == 0) {
         inflateRaw(data + 1, size - 1);
+    } else if ((data[0] & 3) == 3) {
+        extractSet(data + 1, size - 1);
     } else {
-        extractAll(data, size);
+        extractAll(data, size, nullptr);
     }
     return 0;
 }
