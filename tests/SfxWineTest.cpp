@@ -276,3 +276,37 @@ TEST_F(SfxWine, UnsafeNamesDamageAndPasswords) {
     EXPECT_EQ(runWine(dir / "g.exe"), 1);
     EXPECT_FALSE(fs::exists(dir / "g-out" / "g.txt"));
 }
+
+// A self-extracting set written by the component (parts a001.zip ... beside
+// a.exe, a large entry running across parts): extracted whole; with a part
+// missing, nothing is written and the run reports no usable archive.
+TEST_F(SfxWine, SpannedSetExtractsAcrossParts) {
+    sfxtest::TempDir dir;
+    const fs::path src = dir / "src";
+    fs::create_directories(src / "sub");
+    sfxtest::writeFile(src / "zufall.bin", sfxtest::randomBytes(300000, 3));
+    std::string lines;
+    for (int i = 0; i < 40000; ++i) {
+        lines += "Zeile " + std::to_string(i) + "\n";
+    }
+    sfxtest::writeFile(src / "sub" / "text.txt", Bytes(lines.begin(), lines.end()));
+    const fs::path set = dir / "set";
+    fs::create_directories(set);
+    ASSERT_EQ(sfxtest::run("cd " + quote(src) + " && " + quote(kCli) + " add -r -p " +
+                           quote(set / "a.zip") + " . >/dev/null 2>&1"),
+              0);
+    const fs::path target = dir / "Ziel";
+    ASSERT_EQ(sfxtest::run(quote(kCli) + " sfx --volume-size 150k --dir " +
+                           quote(windowsPath(target)) + " " + quote(set / "a.zip") +
+                           " >/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(fs::exists(set / "a003.zip"));  // at least three parts
+    setOptions(set / "a.exe", kAuto);
+    EXPECT_EQ(runWine(set / "a.exe"), 0);
+    EXPECT_EQ(tree(target), tree(src));
+
+    fs::remove_all(target);
+    fs::remove(set / "a002.zip");
+    EXPECT_EQ(runWine(set / "a.exe"), 2);
+    EXPECT_FALSE(fs::exists(target / "zufall.bin"));
+}

@@ -46,16 +46,21 @@ std::vector<std::uint8_t> BuildSFXBlock(const TZASFXSettings& settings,
 bool DeflateRaw(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out);
 
 // Puts the part settings of the operation (SpanOptions, MaxVolumeSize,
-// KeepFreeOnDisk1) back when it goes out of scope, after a set was written
+// KeepFreeOnDisk1, MinFreeVolumeSize) back when it goes out of scope, after a set was written
 // with others.
 class TZAPartSettingsKeeper {
 public:
     explicit TZAPartSettingsKeeper(TZAInternal& in)
-        : in_(in), span_(in.SpanOptions), max_(in.MaxVolumeSize), keep_(in.KeepFreeOnDisk1) {}
+        : in_(in),
+          span_(in.SpanOptions),
+          max_(in.MaxVolumeSize),
+          keep_(in.KeepFreeOnDisk1),
+          minFree_(in.MinFreeVolumeSize) {}
     ~TZAPartSettingsKeeper() {
         in_.SpanOptions = span_;
         in_.MaxVolumeSize = max_;
         in_.KeepFreeOnDisk1 = keep_;
+        in_.MinFreeVolumeSize = minFree_;
     }
     TZAPartSettingsKeeper(const TZAPartSettingsKeeper&) = delete;
     TZAPartSettingsKeeper& operator=(const TZAPartSettingsKeeper&) = delete;
@@ -65,6 +70,7 @@ private:
     TZASpanOpts span_;
     std::int64_t max_;
     std::uint32_t keep_;
+    std::uint32_t minFree_;
 };
 
 class TZAFileOpr : public TZACore {

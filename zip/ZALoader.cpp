@@ -153,11 +153,21 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     std::string endPart;
     {
         TZAPartSettingsKeeper keep(Internal());
+        const std::uint32_t minFree = MinFreeVolumeSize();
         Internal().SpanOptions.exclude(spCompatName).include(spNoVolumeName);
         std::uint64_t need = static_cast<std::uint64_t>(detached) + 26 + KeepFreeOnDisk1();
         need = (need + cluster - 1) / cluster * cluster;
+        if (static_cast<std::uint64_t>(usable) <= need) {
+            return -ZA_CODE(136);  // the rounded room leaves the first part nothing
+        }
         Internal().KeepFreeOnDisk1 =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(need, 0x7FFFFFFF));
+        // With a part size of the user's, what is left of the first part
+        // beside the program is all it can offer; the least room a disk
+        // must have would refuse every part size below about twice the
+        // program's size.
+        Internal().MinFreeVolumeSize = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(minFree, static_cast<std::uint64_t>(usable) - need));
         r = WriteSetStaged(*archive, parts, &endPart);
     }
     if (r >= 0) {

@@ -91,7 +91,7 @@
 #define SFX_OPT_RESERVED_7 0x0080u
 #define SFX_OPT_AUTORUN_BY_NAME \
     0x0100u                       /* SFX_OPT_AUTORUN only when the program's name starts with '!' */
-#define SFX_OPT_NO_CANCEL 0x0200u /* the running extraction offers no cancel */
+#define SFX_OPT_CAN_CANCEL 0x0200u /* the running extraction can be cancelled */
 #define SFX_OPT_LOW_MASK 0x03FFu
 #define SFX_OPT_CREATE_EMPTY_DIRS 0x0800u /* also create folders that hold no file */
 #define SFX_OPT_SUCCESS_ALWAYS 0x1000u    /* entries that failed do not make the run a failure */

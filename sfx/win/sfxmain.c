@@ -725,7 +725,7 @@ static void set_running(HWND dlg, int running) {
     for (i = 0; i < sizeof kIds / sizeof kIds[0]; ++i) {
         EnableWindow(GetDlgItem(dlg, kIds[i]), !running);
     }
-    if ((g_app.config.flags & SFX_OPT_NO_CANCEL) != 0) {
+    if ((g_app.config.flags & SFX_OPT_CAN_CANCEL) == 0) {
         EnableWindow(GetDlgItem(dlg, IDCANCEL), !running);
     }
 }
@@ -794,7 +794,7 @@ static INT_PTR CALLBACK main_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
                     return TRUE;
                 case IDCANCEL:
                     if (g_app.running) {
-                        if ((g_app.config.flags & SFX_OPT_NO_CANCEL) == 0) {
+                        if ((g_app.config.flags & SFX_OPT_CAN_CANCEL) != 0) {
                             g_app.cancel = 1;
                         }
                         return TRUE;
