@@ -79,7 +79,7 @@ std::uint32_t TZAFileOpr::DetachedSize(TZAZipFile& archive) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
 }
 
-std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName) {
+std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std::string& program) {
     ReportTrace("Write detached SFX stub");
     if (Stub.empty()) {
         const std::int32_t r = PrepareStub();
@@ -96,20 +96,12 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName) {
     }
     loader->SetArchiveComment(set->ArchiveComment);
     set->Close();
-    // Written beside nothing: a temporary file renamed over the program.
-    if (!loader->CreateTemporary("zsx", {})) {
-        return -ZA_CODE(163);
+    if (!loader->Create(program)) {
+        return -ZA_CODE(171);
     }
     const std::int32_t r = loader->Commit(false);
     loader->Close();
-    if (r < 0) {
-        return r;
-    }
-    const std::string exe = ChangeFileExt(setName, ".exe");
-    if (!loader->RenameTo(exe, HowToDelete() != htdAllowUndo)) {
-        return -ZA_CODE(163);
-    }
-    return 0;
+    return r < 0 ? r : 0;
 }
 
 std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZipFile* archive) {
@@ -157,10 +149,7 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
         need = (need + cluster - 1) / cluster * cluster;
         Internal().KeepFreeOnDisk1 =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(need, 0x7FFFFFFF));
-        r = WriteSetStaged(*archive, parts);
-    }
-    if (r >= 0) {
-        r = WriteDetachedStub(parts);
+        r = WriteSetStaged(*archive, parts, target);
     }
     Stub.clear();
     if (r < 0) {
