@@ -4,11 +4,14 @@
 // first, a middle or the last part, or once every part is written; the
 // cancel is reported as the user's (message 2), the old archive or set stays
 // byte-identical and nothing of the new set is left, neither beside the old
-// one nor in the temporary folder.
+// one nor in the temporary folder. The rewrites into one file (delete, a
+// self-extracting program, join) stop at a cancel as well.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <ostream>
 
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
@@ -58,6 +61,10 @@ struct OperationCase {
     int batches;
     bool needsStub;
 };
+
+void PrintTo(const OperationCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 struct CancelPoint {
     const char* name;
@@ -152,12 +159,20 @@ TEST_P(ZASpanCancel, CancelKeepsTheOldFilesAndLeavesNothing) {
         Component comp;
         int seen = 0;
         int staged = -1;
+        int startedAfterCancel = 0;
         comp.zip.OnProgress = [&](TCustomZipArchiver& z, TZAProgressDetails& d) {
             // Only the reports of the objects that copy count, not those of
             // the engine's job.
             TZACore* op = z.CurrentOperation();
-            if (op == nullptr || &d == &op->Details() || d.ProgressKind() != p.kind ||
-                d.ItemName() != p.item) {
+            if (op == nullptr || &d == &op->Details()) {
+                return;
+            }
+            if (staged >= 0) {
+                // The write must stop where it is, not go on to the end.
+                startedAfterCancel += d.ProgressKind() == pkNewItem ? 1 : 0;
+                return;
+            }
+            if (d.ProgressKind() != p.kind || d.ItemName() != p.item) {
                 return;
             }
             const int wanted = p.kind == pkEndOfBatch ? c.batches : c.copies;
@@ -167,6 +182,7 @@ TEST_P(ZASpanCancel, CancelKeepsTheOldFilesAndLeavesNothing) {
             }
         };
         EXPECT_EQ(Run(comp), 2) << comp.zip.ErrMessage();
+        EXPECT_EQ(startedAfterCancel, 0);
         if (p.staged > 0) {
             EXPECT_EQ(staged, p.staged);
         } else {
@@ -185,6 +201,55 @@ TEST_P(ZASpanCancel, CancelKeepsTheOldFilesAndLeavesNothing) {
                                                            : "p.exe"));
     const bool added = c.op == Operation::SpannedAdd || c.op == Operation::SpannedAddToSFX;
     EXPECT_EQ(back.zip.Count(), added ? 9 : 8);
+}
+
+// The rewrites into one file stop at the next entry: the old archive or
+// target stays as it was.
+TEST(ZASpanCancelSingleFile, RewritesStopAtACancelToo) {
+    struct Case {
+        const char* name;
+        std::function<void(TZipArchiver&, const ScratchFolder&)> run;
+    };
+    const Case cases[] = {
+        {"delete",
+         [](TZipArchiver& zip, const ScratchFolder&) {
+             zip.SetFSpecArgs({"t1.txt"});
+             zip.Delete();
+         }},
+        {"program over an old one",
+         [](TZipArchiver& zip, const ScratchFolder&) { zip.ConvertToSFX(); }},
+        {"join over an old archive",
+         [](TZipArchiver& zip, const ScratchFolder& d) { zip.Join(d / "j.zip"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder dir;
+        ScratchFolder temp;
+        MakeArchive(dir, dir / "a.zip", 1, 7, 100000);
+        WriteFile(dir / "a.exe", "an old program");
+        WriteFile(dir / "j.zip", "an old archive");
+        const auto before = Snapshot(dir.path());
+        Component comp(dir / "a.zip");
+        comp.zip.SetTempDir(temp.path());
+        bool cancelled = false;
+        int startedAfterCancel = 0;
+        comp.zip.OnProgress = [&](TCustomZipArchiver& z, TZAProgressDetails& d) {
+            if (d.ProgressKind() != pkNewItem) {
+                return;
+            }
+            startedAfterCancel += cancelled ? 1 : 0;
+            if (d.ItemName() == "b4.bin" && !cancelled) {
+                cancelled = true;
+                z.SetCancel(true);
+            }
+        };
+        c.run(comp.zip, dir);
+        EXPECT_TRUE(cancelled);
+        EXPECT_EQ(comp.zip.ErrCode(), 2) << comp.zip.ErrMessage();
+        EXPECT_EQ(startedAfterCancel, 0);
+        EXPECT_TRUE(Snapshot(dir.path()) == before);
+        EXPECT_TRUE(fs::is_empty(temp.path()));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
