@@ -1,5 +1,5 @@
 // tarvik-cli: a command-line front end over the zip component.
-//   tarvik-cli [--language CODE] COMMAND [ARGS...]
+//   tarvik-cli [--language CODE] [--sync] COMMAND [ARGS...]
 
 #include <algorithm>
 #include <iostream>
@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "cli/CliCommand.h"
+#include "platform/AtomicReplace.h"
 #include "zip/messages/ZAMsg.h"
 
 namespace {
 
 void printUsage(std::ostream& out) {
-    out << "Aufruf: tarvik-cli [--language CODE] BEFEHL [ARGUMENTE]\n\n"
+    out << "Aufruf: tarvik-cli [--language CODE] [--sync] BEFEHL [ARGUMENTE]\n\n"
            "Globale Optionen:\n"
            "  --language CODE   Sprache des Meldungskatalogs (z. B. DE, * = Systemsprache)\n"
+           "  --sync            geänderte Archive erst auf die Platte schreiben, dann umbenennen\n"
            "  --help            diese Hilfe\n\n"
            "Befehle:\n";
     for (const CliCommand& command : CliCommands()) {
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--language" && i + 1 < argList.size()) {
             ctx.language = argList[++i];
+        } else if (arg == "--sync") {
+            // Also safe against a power loss right after the command, for
+            // about a second per GiB written.
+            platform::SetWaitForDisk(true);
         } else if (arg.starts_with("--language=")) {
             ctx.language = arg.substr(11);
         } else if (arg == "--language") {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -15,6 +16,8 @@
 namespace platform {
 
 namespace {
+
+std::atomic<bool> waitForDisk{false};
 
 void setError(std::string* error, const std::string& what, int code) {
     if (error) {
@@ -115,7 +118,7 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
         ::close(in);
         return false;
     }
-    bool ok = copyAll(in, out) && ::fdatasync(out) == 0;
+    bool ok = copyAll(in, out) && (!WaitForDisk() || ::fdatasync(out) == 0);
     int err = errno;
     ::close(in);
     if (ok && unnamed) {
@@ -168,7 +171,18 @@ bool MoveSyncedFile(const std::string& source, const std::string& target, std::s
     return false;
 }
 
+void SetWaitForDisk(bool wait) {
+    waitForDisk = wait;
+}
+
+bool WaitForDisk() {
+    return waitForDisk;
+}
+
 bool SyncFileData(const std::string& path) {
+    if (!WaitForDisk()) {
+        return true;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
@@ -179,13 +193,17 @@ bool SyncFileData(const std::string& path) {
 }
 
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t count) {
+    if (!WaitForDisk()) {
+        return;
+    }
     ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
 }
 
 bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
-    // The new content reaches the disk before its name does: a crash
-    // right after the rename must not leave the name on unwritten blocks
-    // (exchanging names, below, skips ext4's own flush on rename).
+    // When waiting for the disk, the new content reaches it before its name
+    // does: a power loss right after the rename must not leave the name on
+    // unwritten blocks (exchanging names, below, skips ext4's own flush on
+    // rename).
     if (!SyncFileData(source)) {
         setError(error, "sync " + source, errno);
         return false;

@@ -13,25 +13,37 @@ namespace platform {
 // Across file systems the content is first copied into an unnamed file
 // (O_TMPFILE) in the target's folder, which gets a unique name only right
 // before the final rename; where unnamed files are not supported a hidden
-// unique name is used for the copy. The new content is synced to the disk
-// before it gets the target's name. The new file takes the permissions of
-// the one it replaces (or of a new file). `source` is removed once `target`
+// unique name is used for the copy. With SetWaitForDisk(true) the new
+// content is synced to the disk before it gets the target's name. The new
+// file takes the permissions of the one it replaces (or of a new file). `source` is removed once `target`
 // holds it. False (with `error`) when nothing was replaced.
 bool ReplaceFile(const std::string& source, const std::string& target,
                  std::string* error = nullptr);
 
-// Renames the already synced file `source` over `target` on the same file
-// system (taking the target's permissions), with no sync of its own; the
+// Whether replacing waits until the new content is on the disk (off by
+// default). Replacing is atomic either way: a process killed at any moment
+// leaves the old or the new file under the name. Waiting also covers a
+// power loss right after the rename, at the cost of writing the whole file
+// to the disk first (about a second per GiB); without it the new file is
+// written by the kernel's own write-back, as cp(1) leaves its copies.
+void SetWaitForDisk(bool wait);
+bool WaitForDisk();
+
+// Renames `source` (already synced where WaitForDisk() asks for it) over
+// `target` on the same file system (taking the target's permissions), with
+// no sync of its own; the
 // old target is left under the name `source` (names exchanged) where the
 // file system allows. False (with `error`, errno EXDEV across file systems)
 // when nothing moved.
 bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error);
 
-// Writes the file's data to the disk (fdatasync); false with errno.
+// Writes the file's data to the disk (fdatasync) when WaitForDisk() is
+// set; false with errno.
 bool SyncFileData(const std::string& path);
 
 // Starts writing the given range of a file to the disk without waiting, so
-// that a later sync has little left to wait for.
+// that a later sync has little left to wait for (only when WaitForDisk() is
+// set: the early writing slows the copy down by half).
 void StartWriteBack(int fd, std::int64_t offset, std::int64_t count);
 
 // Copies `count` bytes from `in` at `inOffset` to `out` at `outOffset`

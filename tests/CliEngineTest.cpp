@@ -117,3 +117,35 @@ TEST(CliEngine, DamagedArchiveFailsTheTest) {
     const auto r = Shell(kCli + " test p.zip", s.dir);
     EXPECT_EQ(r.status, 1) << r.output;
 }
+
+// Deleting as users do (the old archive to the trash), for good, and waiting
+// for the disk: the same archive afterwards, and the trash holds the old one
+// only in the first case.
+TEST(CliEngine, DeleteToTrashForGoodAndWaitingForTheDisk) {
+    struct Case {
+        const char* command;
+        bool trashed;
+    };
+    const Case cases[] = {
+        {"delete", true},
+        {"delete --final", false},
+        {"--sync delete --final", false},
+        {"--sync delete", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        Scratch s;
+        MakeTree(s);
+        ASSERT_EQ(Shell("cd src && zip -qr ../t.zip .", s.dir).status, 0);
+        const std::string old = ReadFile(s / "t.zip");
+        const auto r = Shell("XDG_DATA_HOME=" + Quote(s / "share") + " " + kCli + " " + c.command + " t.zip a.txt", s.dir);
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(Shell("unzip -Z1 t.zip | LC_ALL=C sort | tr '\\n' ' '", s.dir).output,
+                  ".hid sub/ sub/b.bin ");
+        EXPECT_EQ(Shell("unzip -tq t.zip", s.dir).status, 0);
+        EXPECT_EQ(platform_test::pathExists(s / "share/Trash/files/t.zip"), c.trashed);
+        if (c.trashed) {
+            EXPECT_TRUE(ReadFile(s / "share/Trash/files/t.zip") == old);
+        }
+    }
+}

@@ -261,9 +261,12 @@ TEST(SfxExtract, OverwriteModes) {
     }
 }
 
+// A "./" entry (written for the folder a tool was given) is the target
+// folder itself: no failure, with and without empty folders.
 TEST(SfxExtract, EmptyFoldersOnlyWhenAsked) {
     sfxtest::TempDir dir;
-    const Bytes zip = sfxtest::makeZip({{"leer/", {}}, {"voll/a.txt", {'a'}}});
+    const Bytes zip =
+        sfxtest::makeZip({{"./", {}}, {"./.\\", {}}, {"leer/", {}}, {"voll/a.txt", {'a'}}});
     sfxtest::BlockSpec spec;
     EXPECT_EQ(extract(makeProgram(dir.path(), "e1.exe", zip, spec, false), dir / "t1"), 0);
     EXPECT_FALSE(fs::exists(dir / "t1" / "leer"));

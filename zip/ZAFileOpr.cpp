@@ -587,9 +587,9 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
             stale.push_back(file);
         }
     }
-    // Every part is complete on the disk before the first rename, so that
-    // the renames follow each other closely; the part with the end records
-    // comes last, then the program.
+    // When waiting for the disk, every part (and the program) is on it
+    // before the first rename, so that the renames still follow each other
+    // closely; the part with the end records comes last, then the program.
     std::stable_partition(parts.begin(), parts.end(),
                           [&endPart](const std::string& p) { return p != endPart; });
     std::vector<std::pair<std::string, std::string>> moves;

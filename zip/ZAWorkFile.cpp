@@ -483,9 +483,8 @@ std::int64_t TZAWorkFile::CopyRangeFrom(TZAWorkFile& source, std::int64_t count)
         if (got != want) {
             return got < 0 ? -ZA_CODE(180) : -ZA_CODE(176);
         }
-        // Written slices go to the disk while the next ones are copied:
-        // the sync before the new archive is renamed into place then has
-        // little left to wait for.
+        // When the rename waits for the disk, written slices go there while
+        // the next ones are copied, so that the sync has little left to do.
         platform::StartWriteBack(fd_, pos_, got);
         source.pos_ += got;
         source.bytesRead_ += got;

@@ -203,6 +203,21 @@ static int may_overwrite(const SfxHost* host, SfxRun* run, const char* path) {
     }
 }
 
+/* A folder entry made of "." components only ("./", "././"), as tools write
+   for the folder they were given: it names the target folder itself. */
+static int names_target(const char* name) {
+    const char* p;
+    if (name[0] == '/' || name[0] == '\\') {
+        return 0;
+    }
+    for (p = name; *p != 0; ++p) {
+        if ((*p != '.' && *p != '/' && *p != '\\') || (*p == '.' && p[1] == '.')) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 static int extract_one(SfxArchive* a, const SfxHost* host, SfxRun* run, const SfxEntry* e,
                        char* path, uint64_t index) {
     unsigned char header[SFX_CRYPT_HEADER];
@@ -212,6 +227,9 @@ static int extract_one(SfxArchive* a, const SfxHost* host, SfxRun* run, const Sf
     uint64_t pos;
     int is_dir, rc, kind;
     rc = sfx_safe_path(e->name, path, SFX_NAME_MAX, &is_dir);
+    if (rc == SFX_E_NAME && is_dir && names_target(e->name)) {
+        return SFX_OK; /* the target folder, which is there already */
+    }
     if (rc != SFX_OK) {
         return rc;
     }

@@ -355,9 +355,18 @@ static int host_ask_password(void* ctx, const char* path, int attempt, char* buf
     q.attempt = attempt;
     q.answer = buf;
     q.capacity = capacity;
-    return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PASSWORD), g_app.dialog,
-                           password_proc, (LPARAM)&q) == IDOK &&
-           buf[0] != 0;
+    switch (DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_PASSWORD), g_app.dialog,
+                            password_proc, (LPARAM)&q)) {
+        case IDOK:
+            return buf[0] != 0;
+        case IDCANCEL:
+            /* "Abbrechen" ends the run, as in the overwrite question, instead of
+               asking again for every further encrypted entry */
+            g_app.cancel = 1;
+            return 0;
+        default:
+            return 0;
+    }
 }
 
 static INT_PTR CALLBACK overwrite_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -427,15 +436,21 @@ static int host_progress(void* ctx, const char* path, uint64_t index, uint64_t c
 
 /* ---- extraction ---- */
 
-/* Creates the target folder with its parents. */
+/* Creates the target folder with its parents; `path` may have the "\\?\"
+   prefix and a trailing backslash. */
 static int create_folder(const wchar_t* path) {
     wchar_t* copy = _wcsdup(path);
     wchar_t* p;
+    size_t n;
     DWORD a;
     if (copy == NULL) {
         return 0;
     }
-    for (p = copy + 1; *p != 0; ++p) {
+    n = wcslen(copy);
+    if (n > 1 && copy[n - 1] == L'\\' && copy[n - 2] != L':') {
+        copy[n - 1] = 0;
+    }
+    for (p = copy + (wcsncmp(copy, L"\\\\?\\", 4) == 0 ? 4 : 1); *p != 0; ++p) {
         if (*p == L'\\' && p[-1] != L':' && p[-1] != L'\\') {
             *p = 0;
             CreateDirectoryW(copy, NULL);
@@ -558,7 +573,8 @@ static void extract(void) {
     host.ask_overwrite = host_ask_overwrite;
     host.ask_password = host_ask_password;
     host.progress = host_progress;
-    if (!create_folder(g_app.folder) || !prepare_root()) {
+    /* created through its "\\?\" form: a target deeper than MAX_PATH works too */
+    if (!prepare_root() || !create_folder(g_app.scratch)) {
         message(L"Der Zielordner kann nicht angelegt werden.", MB_ICONERROR);
         g_app.result = 1;
         return;
@@ -572,7 +588,7 @@ static void extract(void) {
             g_app.dialog, IDC_PROGRESS, PBM_SETPOS,
             (WPARAM)(g_app.archive.count > 0x7FFFFFFF ? 0x7FFFFFFF : g_app.archive.count), 0);
     }
-    if (rc == SFX_E_CANCEL) {
+    if (rc == SFX_E_CANCEL || g_app.cancel) {
         g_app.result = 3;
         message(L"Das Entpacken wurde abgebrochen.", MB_ICONWARNING);
         return;
