@@ -14,7 +14,7 @@ constexpr CliCommand kCommands[] = {
      "Dateien hinzufügen (-r Unterordner, -p mit Pfad, -m verschieben, -f auffrischen, -u "
      "aktualisieren, -H versteckte, -E leere Ordner, -0..-9 Stufe, -P verschlüsseln, -s "
      "mehrteilig mit Teilen von höchstens N Bytes, -N Teile name001.zip ...; ARCHIV.exe: "
-     "neues selbstentpackendes Programm)",
+     "neues selbstentpackendes Programm, mit -s geteilt: ARCHIV.exe und ARCHIV001.zip ...)",
      RunAdd},
     {"extract", "[-d ZIEL -p -o -f -u -P PASSWORT] ARCHIV [EINTRAG...]",
      "Einträge entpacken (-d Zielordner, -p mit Pfad, -o überschreiben, -f auffrischen, -u "

@@ -4,7 +4,8 @@
 // the current folder (the component's RootDir), as Info-ZIP zip stores them.
 // -s SIZE writes the archive as a multi-part set (zip -s style names, or
 // numbered ones with -N); an ARCHIVE.exe that does not exist yet becomes a
-// new self-extracting program.
+// new self-extracting program, with -s a self-extracting set (the program
+// with the set's directory beside its parts ARCHIVE001.zip, ...).
 #include "cli/CliEngineJob.h"
 #include "cli/CliZip.h"
 

@@ -186,7 +186,8 @@ TEST(ZADllOprSets, AddToANewExeWritesASelfExtractor) {
     EXPECT_TRUE(SameTree(s, "src", "x1/src"));
     // Adding again keeps the stub in front, with the offsets still right.
     WriteFile(s / "more/neu.txt", "neu\n");
-    ASSERT_EQ(Cli(s, "add -p n.exe more/neu.txt").status, 0);
+    const auto again = Cli(s, "add -p n.exe more/neu.txt");
+    ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(ReadFile(s / "n.exe").substr(0, 2), "MZ");
     EXPECT_EQ(Shell("unzip -tq n.exe", s.dir).status, 0);
     ASSERT_EQ(Shell(extractor + " n.exe x2", s.dir).status, 0);
@@ -247,4 +248,60 @@ TEST(ZADllOprSets, CancelledSpannedAddKeepsTheOldSet) {
         EXPECT_EQ(zip.Count(), 4);
         EXPECT_TRUE(TempIsEmpty(s));
     }
+}
+
+TEST(ZADllOprSets, SpannedAddToAnExeWritesASelfExtractingSet) {
+    if (std::string(TARVIK_SFX_STUB_FILE).empty())
+        GTEST_SKIP() << "built without the Windows cross compiler";
+    Scratch s;
+    MakeTree(s);
+    // The first part keeps room for the program (about 56 KiB) beside it.
+    const auto add = Cli(s, "add -r -p -s 128k n.exe src");
+    ASSERT_EQ(add.status, 0) << add.output;
+    // The program and its parts n001.zip, n002.zip, ... and nothing else.
+    auto programSet = [&s] {
+        const std::vector<std::string> files = Files(s, "n");
+        bool ok = files.size() >= 3 && files.front() == "n.exe";
+        for (std::size_t i = 1; ok && i < files.size(); ++i) {
+            const std::string digits = std::to_string(1000 + i).substr(1);
+            ok = files[i] == "n" + digits + ".zip";
+        }
+        return ok ? files : std::vector<std::string>{};
+    };
+    const std::vector<std::string> files = programSet();
+    ASSERT_FALSE(files.empty()) << ::testing::PrintToString(Files(s, "n"));
+    for (std::size_t i = 1; i < files.size(); ++i)
+        EXPECT_LE(fs::file_size(s / files[i]), 128u * 1024) << files[i];
+    EXPECT_LE(fs::file_size(s / "n001.zip") + fs::file_size(s / "n.exe"), 128u * 1024);
+    EXPECT_EQ(ReadFile(s / "n.exe").substr(0, 2), "MZ");
+    // Read back through the program: list, test, extract.
+    const auto list = Cli(s, "list --tsv n.exe");
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("src/noise.bin\t"), std::string::npos) << list.output;
+    EXPECT_EQ(Cli(s, "test n.exe").status, 0);
+    ASSERT_EQ(Cli(s, "extract -p -d out n.exe").status, 0);
+    EXPECT_TRUE(SameTree(s, "src", "out/src"));
+    // The parts under Info-ZIP's names are a set that zip -s 0 joins.
+    std::string rename = "mkdir iz";
+    for (std::size_t i = 1; i < files.size(); ++i) {
+        const std::string name =
+            i + 1 < files.size() ? "z.z" + std::to_string(100 + i).substr(1) : "z.zip";
+        rename += " && cp " + files[i] + " iz/" + name;
+    }
+    const auto joined =
+        Shell(rename + " && cd iz && zip -s 0 z.zip --out j.zip && unzip -tq j.zip", s.dir);
+    EXPECT_EQ(joined.status, 0) << joined.output;
+    // Adding to the program again keeps it a self-extracting set.
+    WriteFile(s / "more/neu.txt", "neu\n");
+    const auto again = Cli(s, "add -p n.exe more/neu.txt");
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_FALSE(programSet().empty()) << ::testing::PrintToString(Files(s, "n"));
+    ASSERT_EQ(Cli(s, "extract -p -d out2 n.exe").status, 0);
+    EXPECT_TRUE(SameTree(s, "src", "out2/src"));
+    EXPECT_EQ(ReadFile(s / "out2/more/neu.txt"), "neu\n");
+    // A spanned add that adds nothing, or that cannot write its set, leaves nothing.
+    EXPECT_EQ(Cli(s, "add -s 128k m.exe fehlt.txt").status, 1);
+    EXPECT_EQ(Cli(s, "add -p -s 20k m.exe src/noise.bin").status, 1);
+    EXPECT_EQ(Files(s, "m"), std::vector<std::string>{"more"});
+    EXPECT_TRUE(TempIsEmpty(s));
 }

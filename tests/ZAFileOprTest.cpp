@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
@@ -305,6 +306,36 @@ TEST_F(ZAFileOprConvert, MissingStubFailsWith137) {
     EXPECT_EQ(comp.zip.ZipFileName(), archive);
 }
 
+TEST_F(ZAFileOprConvert, FailedConversionKeepsTheOldTarget) {
+    // The second entry's local header is damaged: the copy fails halfway.
+    std::string bytes = ReadFile(archive);
+    const std::size_t second = bytes.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    bytes[second + 3] = 0x05;
+    WriteFile(archive, bytes);
+    struct Case {
+        const char* name;
+        std::int64_t volume;  // a spanned self-extracting set when > 0
+    };
+    for (const Case c : {Case{"program", 0}, Case{"spanned program", 64 * 1024 + 8000}}) {
+        SCOPED_TRACE(c.name);
+        const std::string exe = dir / "a.exe";
+        WriteFile(exe, "an old program");
+        ScratchFolder temp;
+        Component comp(archive);
+        comp.zip.SetTempDir(temp.path());
+        comp.zip.SetMaxVolumeSize(c.volume);
+        comp.zip.SetMinFreeVolumeSize(4096);
+        const int r = c.volume > 0 ? comp.zip.ConvertToSpanSFX(exe) : comp.zip.ConvertToSFX();
+        EXPECT_NE(r, 0);
+        EXPECT_EQ(ReadFile(exe), "an old program");
+        EXPECT_EQ(ReadFile(archive), bytes);
+        EXPECT_FALSE(std::filesystem::exists(dir / "a001.zip"));
+        EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+        EXPECT_EQ(comp.zip.ZipFileName(), archive);
+    }
+}
+
 TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
     ScratchFolder dir;
     const std::string archive = dir / "big.zip";
@@ -387,6 +418,87 @@ TEST(ZAFileOprSpan, SpanInPlaceReplacesTheArchiveLast) {
     EXPECT_EQ(comp.zip.Count(), 7);
     // The temporary set folder is gone.
     EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+}
+
+// Every operation that replaces or removes an old archive, part or program
+// keeps it in the trash with htdAllowUndo and deletes it for good with
+// htdFinal.
+TEST(ZAFileOprSpan, HowToDeleteIsFollowedByEveryReplacement) {
+    if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+        GTEST_SKIP() << "built without the self-extractor stub";
+    }
+    struct Case {
+        const char* name;
+        // Makes the old files in the folder, then runs the operation.
+        std::function<int(const ScratchFolder&)> run;
+        std::vector<std::string> trashed;  // with htdAllowUndo
+    };
+    auto component = [](const std::string& archive, TZADeleteOpts how) {
+        auto comp = std::make_unique<Component>(archive);
+        comp->zip.SetHowToDelete(how);
+        comp->zip.SetMaxVolumeSize(250 * 1024);
+        comp->zip.SetSpanOptions(TZASpanOpts{spCompatName});
+        return comp;
+    };
+    TZADeleteOpts how = htdFinal;
+    const Case cases[] = {
+        {"program over an old one",
+         [&](const ScratchFolder& d) {
+             WriteFile(d / "a.exe", "an old program");
+             return component(d / "a.zip", how)->zip.ConvertToSFX();
+         },
+         {"a.exe"}},
+        {"joined over an old archive",
+         [&](const ScratchFolder& d) {
+             WriteFile(d / "j.zip", "an old archive");
+             return component(d / "a.zip", how)->zip.Join(d / "j.zip");
+         },
+         {"j.zip"}},
+        {"archive spanned in place",
+         [&](const ScratchFolder& d) { return component(d / "a.zip", how)->zip.Span(); },
+         {"a.zip"}},
+        {"a longer set replaced by a shorter one",
+         [&](const ScratchFolder& d) {
+             for (const char* part : {"s.z01", "s.z02", "s.z03", "s.z04", "s.zip"}) {
+                 WriteFile(d / part, std::string("old ") + part);
+             }
+             return component(d / "a.zip", how)->zip.Span(d / "s.zip");
+         },
+         {"s.z01", "s.z02", "s.z03", "s.z04", "s.zip"}},
+        {"self-extracting set over an old one",
+         [&](const ScratchFolder& d) {
+             for (const char* part : {"p.exe", "p001.zip", "p002.zip", "p003.zip", "p004.zip"}) {
+                 WriteFile(d / part, std::string("old ") + part);
+             }
+             return component(d / "a.zip", how)->zip.ConvertToSpanSFX(d / "p.exe");
+         },
+         {"p.exe", "p001.zip", "p002.zip", "p003.zip", "p004.zip"}},
+    };
+    for (const Case& c : cases) {
+        for (const TZADeleteOpts h : {htdAllowUndo, htdFinal}) {
+            SCOPED_TRACE(std::string(c.name) + (h == htdFinal ? " final" : " undo"));
+            how = h;
+            ScratchFolder dir;
+            ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+            MakeArchive(dir, dir / "a.zip", 1, 6, 100000);
+            const std::string before = ReadFile(dir / "a.zip");
+            ASSERT_EQ(c.run(dir), 0);
+            std::vector<std::string> trashed;
+            const std::string files = dir / "share/Trash/files";
+            if (std::filesystem::exists(files)) {
+                for (const auto& e : std::filesystem::directory_iterator(files)) {
+                    const std::string name = e.path().filename().string();
+                    trashed.push_back(name);
+                    // The old content, complete.
+                    const std::string old = ReadFile(e.path().string());
+                    EXPECT_TRUE(old == "old " + name || old == before || old.starts_with("an old "))
+                        << name;
+                }
+            }
+            std::sort(trashed.begin(), trashed.end());
+            EXPECT_EQ(trashed, h == htdAllowUndo ? c.trashed : std::vector<std::string>{});
+        }
+    }
 }
 
 }  // namespace

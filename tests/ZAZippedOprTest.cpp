@@ -112,6 +112,7 @@ TEST(ZAZippedOpr, SelfExtractingArchiveStaysSelfExtracting) {
     comp.zip.Delete();
     ASSERT_EQ(comp.zip.ErrCode(), 0);
     const std::string after = ReadFile(exe);
+    EXPECT_EQ(after.substr(0, 2), "MZ");
     EXPECT_EQ(after.substr(0, 40000), stubBefore);  // the stub is kept as it was
     EXPECT_EQ(UnzipNames(exe), (std::vector<std::string>{"t2.txt", "b1.bin", "b2.bin"}));
     EXPECT_TRUE(UnzipTestClean(exe));

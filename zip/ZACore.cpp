@@ -145,6 +145,14 @@ void TZACore::CheckCancelAndRaise() {
         throw EZipArchiver(CancelCode);
 }
 
+void TZACore::CheckWriteCancelAndRaise() {
+    CheckCancel();
+    if (CancelCode == 0 && Internal().CancelRequest != 0)
+        SetCancel(Internal().CancelRequest);
+    if (CancelCode != 0)
+        throw EZipArchiver(CancelCode);
+}
+
 void TZACore::ReportMessage(std::int32_t code, const std::string& text) {
     reportMessage(code, text, true);
 }

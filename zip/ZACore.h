@@ -125,6 +125,13 @@ public:
     bool CheckCancel();
     // CheckCancel, then raises CancelCode when it is set.
     void CheckCancelAndRaise();
+    // CheckCancelAndRaise for the writers of new archives and sets: a cancel
+    // asked of the component meanwhile (from a progress handler, say)
+    // reaches only the running operation, not the objects below it that do
+    // the writing; they take it over here. Readers keep to their own code:
+    // the directory is reloaded after a cancelled operation, with the
+    // request still standing.
+    void CheckWriteCancelAndRaise();
     void ReportMessage(std::int32_t code, const std::string& text);
     void ReportTrace(const std::string& text);
     void ReportMessageId(int id, std::initializer_list<TZAFmtArg> args = {});

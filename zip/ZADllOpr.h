@@ -122,11 +122,13 @@ private:
     void RemoveTemporaryArchive();
     // Spanned add (also any add to a set): ArchiveName := a temporary
     // archive (a copy of the old one when it has entries), and the old parts
-    // are noted; false (the error shown) when the copy failed. Raises
-    // message 126 for an ".exe" target.
+    // are noted (for a self-extracting set its program too); false (the
+    // error shown) when the copy failed.
     bool PrepareSpannedAdd();
-    // Writes the temporary archive out as the set under ZipFileName() and
-    // removes the old parts that the new set did not replace.
+    // Writes the temporary archive out as the set under ZipFileName() (a
+    // self-extracting set for an ".exe") and removes the old parts that the
+    // new set did not replace. Raises on failure or cancel, with
+    // SuccessCount 0.
     void WriteSpannedAdd();
     // A new ".exe" archive: the stub and an empty archive are written first.
     // True when it did so; raises message 139 when that failed.

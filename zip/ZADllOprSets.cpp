@@ -1,7 +1,8 @@
 // The parts of an engine job that concern the archive file rather than its
 // entries. The engine reads and writes one plain file, so a multi-part set
 // is joined into a temporary archive before an extract or test, a spanned
-// add writes one temporary archive that the span writer then splits, and a
+// add writes one temporary archive that the span writer then splits (into a
+// self-extracting set when the archive is an ".exe"), and a
 // new ".exe" archive starts as a self-extractor stub with an empty archive
 // that the engine adds to (it keeps whatever stands in front of an archive).
 #include <sys/stat.h>
@@ -65,9 +66,6 @@ void TZADLLOpr::RemoveTemporaryArchive() {
 
 bool TZADLLOpr::PrepareSpannedAdd() {
     const std::string target = ZipFileName();
-    // A spanned self-extractor needs a detached stub, which add does not write.
-    if (IsExeName(target))
-        throw EZipArchiver(ZA_CODE(126));
     OldParts.clear();
     std::string temp;
     int parts = 1;
@@ -99,6 +97,13 @@ bool TZADLLOpr::PrepareSpannedAdd() {
         if (Identify(part.Path, part.Device, part.Inode))
             OldParts.push_back(std::move(part));
     }
+    // The program of a self-extracting set is noted after its parts.
+    if (parts > 1 && IsExeName(target)) {
+        TZAOldPart program;
+        program.Path = target;
+        if (Identify(program.Path, program.Device, program.Inode))
+            OldParts.push_back(std::move(program));
+    }
     if (old)
         old->Close();
     // The copy does not see a cancel given meanwhile; the job must not start.
@@ -127,27 +132,46 @@ void TZADLLOpr::WriteSpannedAdd() {
         Lister().SetZipFileName(target, 0);
     };
     if (in.MaxVolumeSize <= 0 && OldParts.size() > 1) {
-        // Without a size the new parts are as large as the old first part
-        // (which may be smaller than the least room a part must have).
-        std::error_code ec;
-        const auto size = fs::file_size(OldParts.front().Path, ec);
-        if (!ec && size > 0) {
+        // Without a size the new parts are as large as the old ones, which
+        // may be smaller than the least room a part must have. The first
+        // part of a self-extracting set left room for the program beside it
+        // (noted last): with it, it is as large as a part.
+        std::uintmax_t size = 0;
+        std::uintmax_t first = 0;
+        for (std::size_t i = 0; i < OldParts.size(); ++i) {
+            std::error_code ec;
+            const auto partSize = fs::file_size(OldParts[i].Path, ec);
+            if (ec)
+                continue;
+            if (i == 0)
+                first = partSize;
+            size = std::max(size, i + 1 == OldParts.size() && IsExeName(OldParts[i].Path)
+                                      ? first + partSize
+                                      : partSize);
+        }
+        if (size > 0) {
             in.MaxVolumeSize = static_cast<std::int64_t>(size);
-            in.MinFreeVolumeSize =
-                static_cast<std::uint32_t>(std::min<std::uintmax_t>(in.MinFreeVolumeSize, size));
+            in.MinFreeVolumeSize = static_cast<std::uint32_t>(
+                std::min<std::uintmax_t>(in.MinFreeVolumeSize, std::max<std::uintmax_t>(first, 1)));
         }
     }
     std::int32_t r = 0;
     try {
         Lister().SetZipFileName(ArchiveName, 2);
-        r = SpanTo(target);
+        // An ".exe" becomes a self-extracting set: numbered parts and the
+        // program with the stub and the set's directory (or one program
+        // when everything fits into a part).
+        r = IsExeName(target) ? ConvertToSpanSFX(target) : SpanTo(target);
     } catch (...) {
         restore();
+        SetSuccessCount(0);
         throw;
     }
     restore();
-    if (r < 0)
+    if (r < 0) {
+        SetSuccessCount(0);
         throw EZipArchiver(ZAAbsCode(r), true);
+    }
     // Parts of the old set that the new one did not write over (it has
     // fewer parts, or names them otherwise) would make the set ambiguous.
     for (const TZAOldPart& part : OldParts) {

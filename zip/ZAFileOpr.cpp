@@ -11,6 +11,7 @@
 #include "platform/AtomicReplace.h"
 #include "platform/CodePage.h"
 #include "platform/TempFiles.h"
+#include "platform/Trash.h"
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
 #include "zip/ZALister.h"
@@ -321,6 +322,12 @@ std::unique_ptr<TZAZipFile> TZAFileOpr::OpenArchive(const std::string& name) {
     if (r < 0) {
         throw EZipArchiver(ZAAbsCode(r), true);
     }
+    // A self-extracting set opened through its program: the parts carry the
+    // program's name with ".zip", and reads that go on to another part must
+    // look for them under that name, not the program's.
+    if (zip->IsMultiPart && SameTextAscii(ExtractFileExt(name), ".exe")) {
+        zip->SetRequestedName(ChangeFileExt(name, ".zip"));
+    }
     return zip;
 }
 
@@ -526,13 +533,14 @@ std::uint8_t partScheme(const std::string& file, const std::string& set) {
 }  // namespace
 
 std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name,
-                                        std::string* endPart) {
+                                        const std::string& program) {
     const std::string folder =
         platform::CreateTempFolder(TempDir().empty() ? platform::TempFolder() : TempDir(), "zsp");
     if (folder.empty()) {
         throw EZipArchiver(ZA_CODE(173));
     }
-    // The folder goes as soon as the set is in place or has failed.
+    // The folder goes, with whatever was written in it, as soon as the set
+    // is in place or has failed or was cancelled.
     struct RemoveFolder {
         std::string path;
         ~RemoveFolder() { platform::RemoveTree(path); }
@@ -554,14 +562,21 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     std::sort(parts.begin(), parts.end());
     // The part with the end records is the one under the set's own name
     // (compatible names, or a set of one part), else the highest number.
-    std::string endName = parts.empty() ? std::string() : parts.back();
+    std::string endPart = parts.empty() ? std::string() : parts.back();
     if (std::find(parts.begin(), parts.end(), last) != parts.end()) {
-        endName = last;
+        endPart = last;
+    }
+    // A self-extracting set's program is written beside its parts, from
+    // the directory in the part with the end records, and goes into place
+    // with them.
+    const std::string programFile = ExtractFileName(program);
+    if (!program.empty()) {
+        const std::int32_t written = WriteDetachedStub(folder + endPart, folder + programFile);
+        if (written < 0) {
+            return written;
+        }
     }
     const std::string destFolder = ExtractFilePath(name);
-    if (endPart != nullptr) {
-        *endPart = destFolder + endName;
-    }
     // Parts named like the new ones that the new set does not have are
     // left over from a longer old set.
     std::vector<std::string> stale;
@@ -573,22 +588,45 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
             stale.push_back(file);
         }
     }
-    // When waiting for the disk, every part is on it before the first
-    // rename, so that the renames still follow each other closely; the part
-    // with the end records comes last.
+    // When waiting for the disk, every part (and the program) is on it
+    // before the first rename, so that the renames still follow each other
+    // closely; the part with the end records comes last, then the program.
+    std::stable_partition(parts.begin(), parts.end(),
+                          [&endPart](const std::string& p) { return p != endPart; });
+    std::vector<std::pair<std::string, std::string>> moves;
     for (const std::string& part : parts) {
-        if (!platform::SyncFileData(folder + part)) {
+        moves.emplace_back(folder + part, destFolder + part);
+    }
+    if (!program.empty()) {
+        moves.emplace_back(folder + programFile, program);
+    }
+    for (const auto& [from, to] : moves) {
+        if (!platform::SyncFileData(from)) {
             throw EZipArchiver(ZA_CODE(180));
         }
     }
-    std::stable_partition(parts.begin(), parts.end(),
-                          [&endName](const std::string& p) { return p != endName; });
+    // The last moment to stop with nothing changed: once the parts move,
+    // the set is completed.
+    CheckWriteCancelAndRaise();
+    if (HowToDelete() == htdAllowUndo) {
+        // Undo wanted: the trash keeps a second name of every old part (and
+        // program) that a rename below replaces, as it keeps the parts that
+        // are removed.
+        for (const auto& [from, to] : moves) {
+            if (FileExists(to)) {
+                const platform::TrashResult kept = platform::LinkToTrash(to);
+                if (!kept) {
+                    ReportTrace("Keeping " + to + " in the trash failed: " + kept.error);
+                }
+            }
+        }
+    }
     // On one file system the renames follow each other with nothing in
-    // between; across file systems each part is copied beside its target.
-    for (const std::string& part : parts) {
+    // between; across file systems each file is copied beside its target.
+    for (const auto& [from, to] : moves) {
         std::string error;
-        if (!platform::MoveSyncedFile(folder + part, destFolder + part, &error) &&
-            !platform::ReplaceFile(folder + part, destFolder + part, &error)) {
+        if (!platform::MoveSyncedFile(from, to, &error) &&
+            !platform::ReplaceFile(from, to, &error)) {
             ReportTrace(error);
             throw EZipArchiver(ZA_CODE(163));
         }

@@ -110,14 +110,11 @@ public:
     // and block, the central records with their kept extra blocks, the end
     // records.
     std::uint32_t DetachedSize(TZAZipFile& archive);
-    // Writes the set `setName`'s self-extracting stub as the set's name with
-    // ".exe": the stub and block, then the set's central directory (offsets
-    // and part numbers as in the set) and end records on a part numbered one
-    // after the set's last. The directory is read from `endPart` (the part
-    // with the set's end records) when given: a plain archive under the
-    // set's own name (the one the set was made from) would hide the set.
-    // 0 or a negative code.
-    std::int32_t WriteDetachedStub(const std::string& setName, const std::string& endPart = {});
+    // Writes the set `setName`'s self-extracting program as the new file
+    // `program`: the stub and block, then the set's central directory
+    // (offsets and part numbers as in the set) and end records on a part
+    // numbered one after the set's last. 0 or a negative code.
+    std::int32_t WriteDetachedStub(const std::string& setName, const std::string& program);
     // Writes the temporary archive of a spanning add as the set ZipFileName
     // (a spanned self-extracting set for an ".exe") and deletes it. False
     // (with SuccessCount 0) on failure.
@@ -145,7 +142,8 @@ public:
     std::uint32_t StubVersion = 0;
 
 protected:
-    // Opens and loads `name` into a new archive object owned by the caller.
+    // Opens and loads `name` into a new archive object owned by the caller
+    // (a self-extracting set through its program too).
     std::unique_ptr<TZAZipFile> OpenArchive(const std::string& name);
     // `archive`, or the lister's current archive opened into `opened`.
     TZAZipFile& ArchiveOrCurrent(TZAZipFile* archive, std::unique_ptr<TZAZipFile>& opened);
@@ -156,13 +154,16 @@ protected:
     std::int32_t WriteConverted(TZAZipFile& source, const std::string& target,
                                 std::vector<std::uint8_t> stub);
     // Writes every entry of `source` as the multi-part set `name` without
-    // ever leaving a partial set under its names: the parts are written and
-    // synced in a temporary folder first, then renamed into place, the part
-    // with the end records last; parts of an older set under that name that
-    // the new one lacks are removed afterwards. `endPart`, when given,
-    // receives the path of the part with the end records. 0 or a negative code.
+    // ever leaving a partial set under its names: the parts (and, when
+    // `program` is given, the set's self-extracting program, see
+    // WriteDetachedStub) are written and synced in a temporary folder first,
+    // then renamed into place, the part with the end records last but the
+    // program; parts of an older set under that name that the new one lacks
+    // are removed afterwards. A cancel before the renames leaves every old
+    // file as it was, and nothing of the new set. 0 or a negative code;
+    // raises the cancel.
     std::int32_t WriteSetStaged(TZAZipFile& source, const std::string& name,
-                                std::string* endPart = nullptr);
+                                const std::string& program = {});
 
 private:
     TZALister* lister_;

@@ -1,6 +1,7 @@
 #include "zip/ZALister.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <zlib.h>
@@ -168,17 +169,26 @@ void TZALister::Finish(bool success) {
         return;
     }
     const TZAAfterAction action = AfterAction;
+    // The directory is read again also after a cancelled operation (an add
+    // reports its cancel and ends): the cancel, still standing, must not cut
+    // the reading short, as it would the search for numbered parts.
+    auto reload = [this] {
+        auto& in = Internal();
+        const std::int32_t pending = std::exchange(in.CancelRequest, 0);
+        Load(ZipFileName(), false);
+        in.CancelRequest = pending;
+    };
     switch (action) {
         case aaDropDirectory:
             view_->AttachZip(nullptr);
             break;
         case aaReloadUnlessDetached:
             if (!IsDetachedSelfExtractor(ZipFileName())) {
-                Load(ZipFileName(), false);
+                reload();
             }
             break;
         case aaReload:
-            Load(ZipFileName(), false);
+            reload();
             break;
         default:
             break;

@@ -79,7 +79,7 @@ std::uint32_t TZAFileOpr::DetachedSize(TZAZipFile& archive) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
 }
 
-std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std::string& endPart) {
+std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std::string& program) {
     ReportTrace("Write detached SFX stub");
     if (Stub.empty()) {
         const std::int32_t r = PrepareStub();
@@ -87,7 +87,7 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std
             return r;
         }
     }
-    std::unique_ptr<TZAZipFile> set = OpenArchive(endPart.empty() ? setName : endPart);
+    std::unique_ptr<TZAZipFile> set = OpenArchive(setName);
     auto loader = std::make_unique<TZALoader>(Component(), std::max(1, set->DiskCount), Stub);
     for (std::int32_t i = 0; i < set->Count(); ++i) {
         if (loader->AddEntry(set->Entry(i)) < 0) {
@@ -96,20 +96,12 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std
     }
     loader->SetArchiveComment(set->ArchiveComment);
     set->Close();
-    // Written beside nothing: a temporary file renamed over the program.
-    if (!loader->CreateTemporary("zsx", {})) {
-        return -ZA_CODE(163);
+    if (!loader->Create(program)) {
+        return -ZA_CODE(171);
     }
     const std::int32_t r = loader->Commit(false);
     loader->Close();
-    if (r < 0) {
-        return r;
-    }
-    const std::string exe = ChangeFileExt(setName, ".exe");
-    if (!loader->RenameTo(exe, HowToDelete() != htdAllowUndo)) {
-        return -ZA_CODE(163);
-    }
-    return 0;
+    return r < 0 ? r : 0;
 }
 
 std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZipFile* archive) {
@@ -150,7 +142,6 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
     // Readers find the parts of a program's set by their numbers
     // (name001.zip, ...), not by the compatible names.
     std::int32_t r = 0;
-    std::string endPart;
     {
         TZAPartSettingsKeeper keep(Internal());
         const std::uint32_t minFree = MinFreeVolumeSize();
@@ -168,10 +159,7 @@ std::int32_t TZAFileOpr::ConvertToSpanSFX(const std::string& destination, TZAZip
         // program's size.
         Internal().MinFreeVolumeSize = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(minFree, static_cast<std::uint64_t>(usable) - need));
-        r = WriteSetStaged(*archive, parts, &endPart);
-    }
-    if (r >= 0) {
-        r = WriteDetachedStub(parts, endPart);
+        r = WriteSetStaged(*archive, parts, target);
     }
     Stub.clear();
     if (r < 0) {

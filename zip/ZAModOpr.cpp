@@ -160,6 +160,7 @@ std::int32_t TZAModOpr::RewriteArchive(TZAZipFile& archive, std::int32_t expecte
             throw EZipArchiver(ZA_CODE(142));
         }
         SpanSFX = true;
+        setProgram_ = program;
         archive.SetRequestedName(ChangeFileExt(program, ".zip"));
     }
     // The new archive is written in TempDir or the system's temporary
@@ -250,12 +251,8 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
     old.Close();
     // The old set stays whole until the new one is written: see WriteSetStaged.
     Flags |= 1;
-    std::string endPart;
-    std::int32_t r = WriteSetStaged(*whole, name, &endPart);
+    const std::int32_t r = WriteSetStaged(*whole, name, SpanSFX ? setProgram_ : std::string());
     whole->Close();
-    if (r >= 0 && SpanSFX) {
-        r = WriteDetachedStub(name, endPart);
-    }
     return r < 0 ? r : 0;
 }
 

@@ -65,4 +65,7 @@ private:
     // Replaces the last part of a set by a copy whose end record at `at`
     // carries `comment`. Raises.
     void ReplaceSetEnd(const std::string& part, std::int64_t at, const std::string& comment);
+
+    // The program of the self-extracting set being rewritten.
+    std::string setProgram_;
 };

@@ -533,7 +533,9 @@ std::int32_t TZAWorkZip::Write(const void* buffer, std::int32_t length) {
 
 std::int32_t TZAWorkZip::WriteAcrossParts(const void* buffer, std::int32_t length) {
     try {
-        CheckCancelAndRaise();
+        // Every chunk of a copy comes through here: a cancel stops the set
+        // within a part as well as between parts.
+        CheckWriteCancelAndRaise();
         const bool record = length < 0;
         const bool mustFit = record && ((-length) & kRecordMustFit) != 0;
         std::int64_t remaining = record ? ((-length) & kRecordSizeMask) : length;
@@ -541,6 +543,7 @@ std::int32_t TZAWorkZip::WriteAcrossParts(const void* buffer, std::int32_t lengt
         std::int32_t total = 0;
         for (;;) {
             if (!IsOpen()) {
+                CheckWriteCancelAndRaise();
                 newDiskNeeded_ = DiskNumber != 0;
                 while (OpenNextOutputPart() == 1) {
                 }

@@ -309,7 +309,7 @@ std::int32_t TZAZipFile::Commit(bool stampWithNewest) {
                 if (e.TestStatus(esDropped | esDeleted)) {
                     continue;
                 }
-                CheckCancelAndRaise();
+                CheckWriteCancelAndRaise();
                 const std::int64_t r = CopyEntry(e);
                 if (r < 0) {
                     result = static_cast<std::int32_t>(r);
