@@ -12,22 +12,42 @@ struct CliContext {
     std::string language;  // --language CODE, empty when not given
     std::ostream& out;
     std::ostream& err;
+    // The chosen language (--language, else the user's locale) is German.
+    bool german = false;
+
+    // The text in the chosen language: German or English.
+    std::string_view Tr(std::string_view de, std::string_view en) const { return german ? de : en; }
+    // One message on standard error: "tarvik-cli: " and the text as one line
+    // of valid UTF-8 (see TerminalText).
+    void Say(std::string_view text) const;
+};
+
+// A text as one line of valid UTF-8 for the terminal: a line break of a
+// catalogue text becomes a blank; other control characters and bytes that are
+// not UTF-8 are written as escapes (\t, \n, \r, \xNN), as `list --tsv` does.
+std::string TerminalText(std::string_view text);
+
+// Both languages of a help text.
+struct CliText {
+    std::string_view de;
+    std::string_view en;
 };
 
 struct CliCommand {
     std::string_view name;
-    std::string_view usage;  // arguments after the name, for the help text
-    std::string_view help;
+    CliText usage;  // arguments after the name, for the help text
+    CliText help;
     int (*run)(CliContext& ctx, std::span<const std::string> args);
 };
 
 // All commands, in the order the help text lists them.
 std::span<const CliCommand> CliCommands();
 
-// Exit codes.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;
+// Exit statuses, the same for every command.
+inline constexpr int kExitOk = 0;       // everything done
+inline constexpr int kExitWarning = 1;  // done, with files skipped or other warnings
+inline constexpr int kExitFailure = 2;  // nothing done, or the archive is unusable
+inline constexpr int kExitUsage = 3;    // wrong usage: unknown option, missing argument
 
 int RunVersion(CliContext& ctx, std::span<const std::string> args);
 int RunLanguages(CliContext& ctx, std::span<const std::string> args);

@@ -8,92 +8,84 @@
 #include <cstdio>
 #include <iostream>
 
-#include "zip/ZADialogProvider.h"
+#include "zip/messages/ZAMsg.h"
 
-// The component's dialog box on the terminal: a password is read from the
-// controlling terminal without echo; other boxes are printed and confirmed.
-class CliJob::Terminal : public TZADialogProvider {
-public:
-    explicit Terminal(CliContext& ctx) : ctx_(ctx) {}
+namespace {
 
-    TZADialogAnswer ShowDialog(const TZADialogRequest& r) override {
-        if (r.IsPassword())
-            return AskPassword(r.Text);
-        ctx_.err << "tarvik-cli: " << r.Text << '\n';
-        ++shown;
-        return {mrOk, {}};
+// A password from the controlling terminal, read without echo; false when
+// there is no terminal or nothing was typed.
+bool AskPassword(const std::string& prompt, std::string& password) {
+    const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    termios old{};
+    const bool isTty = ::tcgetattr(fd, &old) == 0;
+    if (isTty) {
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(fd, TCSAFLUSH, &quiet);
     }
-    int shown = 0;
-
-private:
-    TZADialogAnswer AskPassword(const std::string& prompt) {
-        const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
-        if (fd < 0)
-            return {mrCancel, {}};
-        termios old{};
-        const bool isTty = ::tcgetattr(fd, &old) == 0;
-        if (isTty) {
-            termios quiet = old;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    const std::string text = prompt + " ";
+    (void)!::write(fd, text.data(), text.size());
+    std::string line;
+    char c = 0;
+    bool gotLine = false;
+    while (::read(fd, &c, 1) == 1) {
+        if (c == '\n' || c == '\r') {
+            gotLine = true;
+            break;
         }
-        const std::string text = prompt + " ";
-        (void)!::write(fd, text.data(), text.size());
-        std::string line;
-        char c = 0;
-        bool gotLine = false;
-        while (::read(fd, &c, 1) == 1) {
-            if (c == '\n' || c == '\r') {
-                gotLine = true;
-                break;
-            }
-            line += c;
-        }
-        if (isTty)
-            ::tcsetattr(fd, TCSAFLUSH, &old);
-        (void)!::write(fd, "\n", 1);
-        ::close(fd);
-        if (!gotLine && line.empty())
-            return {mrCancel, {}};
-        return {mrOk, line};
+        line += c;
     }
+    if (isTty)
+        ::tcsetattr(fd, TCSAFLUSH, &old);
+    (void)!::write(fd, "\n", 1);
+    ::close(fd);
+    password = line;
+    return gotLine || !line.empty();
+}
 
-    CliContext& ctx_;
-};
+}  // namespace
 
-CliJob::CliJob(CliContext& ctx)
-    : ctx_(ctx),
-      terminal_(std::make_unique<Terminal>(ctx)),
-      zip_(std::make_unique<TZipArchiver>()) {
+CliJob::CliJob(CliContext& ctx) : ctx_(ctx), zip_(std::make_unique<TZipArchiver>()) {
     TZipArchiver& z = *zip_;
-    z.SetDialogProvider(terminal_.get());
+    report_ = std::make_unique<CliReport>(ctx, z);
+    // No dialog boxes: every message arrives once through the events, and a
+    // password the engine needs is asked on the terminal.
+    z.SetUseUTF8(true);
+    z.SetUnattended(true);
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) != nullptr)
         z.SetRootDir(cwd);
-    z.OnSkipped = [this](TCustomZipArchiver&, const std::string& name, TZASkipTypes type, int&) {
-        ++skipped_;
-        ctx_.err << "tarvik-cli: übersprungen: " << name << " (" << SkipTypeName(type) << ")\n";
+    z.OnPasswordError = [](TCustomZipArchiver&, bool, std::string& password,
+                           const std::string& forFile, std::uint32_t& repeat, TMsgDlgBtn& action) {
+        if (!AskPassword(TerminalText(MessageText(72) + "(" + forFile + ")"), password)) {
+            action = mbCancel;
+            repeat = 0;
+        }
     };
-    if (::isatty(STDERR_FILENO)) {
-        z.OnProgress = [this](TCustomZipArchiver&, TZAProgressDetails& d) {
-            if (d.ProgressKind() != pkNewItem && d.ProgressKind() != pkItemProgress)
-                return;
-            const std::int64_t size = std::max<std::int64_t>(1, d.ItemSize());
-            const auto pct =
-                static_cast<int>(std::min<std::int64_t>(100, d.ItemPosition() * 100 / size));
-            std::string name = d.ItemName();
-            if (name.size() > 60)
-                name = "..." + name.substr(name.size() - 57);
-            std::fprintf(stderr, "\r\033[K%3d%%  %s", pct, name.c_str());
-            std::fflush(stderr);
-            progressShown_ = true;
-        };
-    }
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    z.OnProgress = [this, terminal](TCustomZipArchiver&, TZAProgressDetails& d) {
+        if (d.ProgressKind() == pkTotalCount)
+            selected_ = d.TotalCount();
+        if (!terminal || (d.ProgressKind() != pkNewItem && d.ProgressKind() != pkItemProgress))
+            return;
+        const std::int64_t size = std::max<std::int64_t>(1, d.ItemSize());
+        const auto pct =
+            static_cast<int>(std::min<std::int64_t>(100, d.ItemPosition() * 100 / size));
+        std::string name = TerminalText(d.ItemName());
+        if (name.size() > 60)
+            name = "..." + name.substr(name.size() - 57);
+        std::fprintf(stderr, "\r\033[K%3d%%  %s", pct, name.c_str());
+        std::fflush(stderr);
+        progressShown_ = true;
+    };
 }
 
 CliJob::~CliJob() = default;
 
 void CliJob::Open(const std::string& archive) {
+    report_->SetSubject(archive);
     zip_->SetZipFileName(archive);
 }
 
@@ -102,10 +94,7 @@ int CliJob::ExitStatus() {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
-    const int err = zip_->ErrCode();
-    if (err != 0 && terminal_->shown == 0 && !zip_->ErrMessage().empty())
-        ctx_.err << "tarvik-cli: " << zip_->ErrMessage() << '\n';
-    return err == 0 && skipped_ == 0 ? kExitOk : kExitFailure;
+    return report_->Status(zip_->SuccessCount());
 }
 
 bool CliSwitches::Has(char c) const {
@@ -138,7 +127,8 @@ bool ParseSwitches(CliContext& ctx, std::span<const std::string> args, std::stri
                 std::string value = a.substr(k + 1);
                 if (value.empty()) {
                     if (i + 1 >= args.size()) {
-                        ctx.err << "tarvik-cli: -" << c << " braucht einen Wert\n";
+                        ctx.Say(std::string("-") + c +
+                                std::string(ctx.Tr(" braucht einen Wert", " needs a value")));
                         return false;
                     }
                     value = args[++i];
@@ -147,7 +137,7 @@ bool ParseSwitches(CliContext& ctx, std::span<const std::string> args, std::stri
                 break;
             }
             if (known.find(c) == std::string_view::npos) {
-                ctx.err << "tarvik-cli: unbekannte Option -" << c << '\n';
+                ctx.Say(std::string(ctx.Tr("unbekannte Option -", "unknown option -")) + c);
                 return false;
             }
             out.given.emplace_back(c, std::string());

@@ -1,14 +1,17 @@
 // What tarvik-cli add, extract and test share: a component wired to the
-// terminal (messages and skipped files on standard error, progress there
-// when it is a terminal, passwords asked without echo) and the exit status.
+// terminal (every message and skipped file once on standard error, progress
+// there when it is a terminal, passwords asked without echo) and the exit
+// status.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "cli/CliCommand.h"
+#include "cli/CliReport.h"
 #include "zip/ZipArchiver.h"
 
 class CliJob {
@@ -21,20 +24,21 @@ public:
     TZipArchiver& Zip() { return *zip_; }
     // Opens the archive (a missing one is fine for add).
     void Open(const std::string& archive);
-    // kExitOk when every file was processed and no error was recorded.
+    // The exit status after the operation (see CliReport::Status).
     int ExitStatus();
+    // Entries the engine chose for the operation (its announced total).
+    std::int64_t Selected() const { return selected_; }
 
 private:
-    class Terminal;
     CliContext& ctx_;
-    std::unique_ptr<Terminal> terminal_;
     std::unique_ptr<TZipArchiver> zip_;
-    int skipped_ = 0;
+    std::unique_ptr<CliReport> report_;
+    std::int64_t selected_ = 0;
     bool progressShown_ = false;
 };
 
 // Splits "-abc" style switches; those in `withValue` take the next argument.
-// Returns false (and writes why) on an unknown switch or a missing value.
+// Returns false (and says why) on an unknown switch or a missing value.
 struct CliSwitches {
     std::vector<std::pair<char, std::string>> given;
     std::vector<std::string> operands;

@@ -3,45 +3,36 @@
 #include <algorithm>
 #include <cctype>
 
-CliZip::CliZip(CliContext& ctx, const std::string& archive) : ctx_(ctx), archive_(archive) {
-    zip_.OnMessage = [this](TCustomZipArchiver&, int code, const std::string& text) {
-        if (code != 0) {
-            ctx_.err << "tarvik-cli: " << text << '\n';
-            errorShown_ = true;
-        }
-    };
-    zip_.OnSkipped = [this](TCustomZipArchiver&, const std::string& forFile, TZASkipTypes type,
-                            int&) {
-        ctx_.err << "tarvik-cli: übersprungen (" << SkipTypeName(type) << "): " << forFile << '\n';
-    };
+#include "zip/messages/ZAMsg.h"
+
+CliZip::CliZip(CliContext& ctx, const std::string& archive)
+    : ctx_(ctx), archive_(archive), report_(ctx, zip_) {
     zip_.SetUseUTF8(true);
     zip_.SetUnattended(true);
-    if (ctx.language.empty()) {
-        zip_.SetLanguage("DE");
-    }
     if (!archive.empty()) {
-        zip_.SetZipFileName(archive);
+        Open(archive);
     }
+}
+
+void CliZip::Open(const std::string& archive) {
+    archive_ = archive;
+    report_.SetSubject(archive);
+    zip_.SetZipFileName(archive);
 }
 
 bool CliZip::Loaded() {
     if (zip_.ArchiveLoaded()) {
         return true;
     }
-    if (!errorShown_) {
-        ctx_.err << "tarvik-cli: " << archive_ << ": " << zip_.ErrMessage() << '\n';
+    report_.SayRecordedError();
+    if (!report_.Said()) {
+        ctx_.Say(archive_ + ": " + MessageText(123));
     }
     return false;
 }
 
 int CliZip::Finish() {
-    if (zip_.ErrCode() == 0) {
-        return kExitOk;
-    }
-    if (!errorShown_) {
-        ctx_.err << "tarvik-cli: " << zip_.ErrMessage() << '\n';
-    }
-    return kExitFailure;
+    return report_.Status(zip_.SuccessCount());
 }
 
 bool ParseVolumeSize(const std::string& text, std::int64_t& out) {

@@ -1,12 +1,13 @@
 // The zip component as the rewriting commands use it: unattended (errors go
-// to the error stream, never to a dialog), UTF-8 strings, the window's
-// language unless --language chose one, and the archive named.
+// to the error stream once, never to a dialog), UTF-8 strings in the chosen
+// language, and the archive named.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "cli/CliCommand.h"
+#include "cli/CliReport.h"
 #include "zip/ZipArchiver.h"
 
 class CliZip {
@@ -17,7 +18,12 @@ public:
     TZipArchiver& operator*() { return zip_; }
     TZipArchiver* operator->() { return &zip_; }
 
-    // Prints the recorded error (when there is one) and returns the exit code.
+    // Names the archive (when the constructor did not).
+    void Open(const std::string& archive);
+    // True when a message was said.
+    bool Said() const { return report_.Said(); }
+    // Says the recorded error (when no message said it) and returns the exit
+    // status.
     int Finish();
     // False (with a message) when the archive could not be loaded.
     bool Loaded();
@@ -26,7 +32,7 @@ private:
     CliContext& ctx_;
     std::string archive_;
     TZipArchiver zip_;
-    bool errorShown_ = false;
+    CliReport report_;
 };
 
 // "N", "Nk", "Nm" or "Ng" (KiB, MiB, GiB) as bytes; false when it is not a

@@ -8,7 +8,8 @@
 
 int RunComment(CliContext& ctx, std::span<const std::string> args) {
     if (args.size() != 2) {
-        ctx.err << "tarvik-cli: comment braucht ein Archiv und einen Text\n";
+        ctx.Say(ctx.Tr("comment braucht ein Archiv und einen Text",
+                       "comment needs an archive and a text"));
         return kExitUsage;
     }
     CliZip zip(ctx, args[0]);

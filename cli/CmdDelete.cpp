@@ -29,7 +29,8 @@ int RunDelete(CliContext& ctx, std::span<const std::string> args) {
         }
     }
     if (!haveArchive || specs.empty()) {
-        ctx.err << "tarvik-cli: delete braucht ein Archiv und mindestens eine Angabe\n";
+        ctx.Say(ctx.Tr("delete braucht ein Archiv und mindestens eine Angabe",
+                       "delete needs an archive and at least one entry"));
         return kExitUsage;
     }
     CliZip zip(ctx, archive);
@@ -41,8 +42,8 @@ int RunDelete(CliContext& ctx, std::span<const std::string> args) {
     zip->SetFSpecArgsExcl(excludes);
     zip->Delete();
     const int rc = zip.Finish();
-    if (rc == kExitOk) {
-        ctx.out << zip->SuccessCount() << " Einträge gelöscht\n";
+    if (rc != kExitFailure) {
+        ctx.out << zip->SuccessCount() << ctx.Tr(" Einträge gelöscht\n", " entries deleted\n");
     }
     return rc;
 }

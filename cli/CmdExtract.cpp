@@ -1,25 +1,30 @@
-// tarvik-cli extract [-d DIR -p -o -f -u -P PASSWORD] ARCHIVE [ENTRYSPEC...]
+// tarvik-cli extract [-d DIR -j -o -f -u -P PASSWORD] ARCHIVE [ENTRYSPEC...]
 //
 // Extracts the entries matching ENTRYSPEC (all without one) through the
-// component into DIR (the current folder without -d).
+// component into DIR (the current folder without -d). As with unzip, the
+// entries keep their folders; -j drops them (-p, the old switch for folders,
+// is still accepted). A name that matches nothing is reported as skipped.
 #include "cli/CliEngineJob.h"
 
 int RunExtract(CliContext& ctx, std::span<const std::string> args) {
     CliSwitches sw;
-    if (!ParseSwitches(ctx, args, "pofu", "dP", sw))
+    if (!ParseSwitches(ctx, args, "jpofu", "dP", sw))
         return kExitUsage;
     if (sw.operands.empty()) {
-        ctx.err << "Aufruf: tarvik-cli extract [OPTIONEN] ARCHIV [EINTRAG...]\n";
+        ctx.Say(ctx.Tr("Aufruf: tarvik-cli extract [OPTIONEN] ARCHIV [EINTRAG...]",
+                       "usage: tarvik-cli extract [OPTIONS] ARCHIVE [ENTRY...]"));
         return kExitUsage;
     }
     CliJob job(ctx);
     TZipArchiver& zip = job.Zip();
     TZAExtrOpts opts;
     const std::pair<char, TZAExtrOptsEnum> kMap[] = {
-        {'p', ExtrDirNames}, {'o', ExtrOverWrite}, {'f', ExtrFreshen}, {'u', ExtrUpdate}};
+        {'o', ExtrOverWrite}, {'f', ExtrFreshen}, {'u', ExtrUpdate}};
     for (const auto& [c, member] : kMap)
         if (sw.Has(c))
             opts.include(member);
+    if (!sw.Has('j'))
+        opts.include(ExtrDirNames);
     // Like unzip -d, a target folder that does not exist yet is made.
     if (sw.Has('d'))
         opts.include(ExtrForceDirs);
@@ -31,6 +36,7 @@ int RunExtract(CliContext& ctx, std::span<const std::string> args) {
     zip.SetFSpecArgs({sw.operands.begin() + 1, sw.operands.end()});
     zip.Extract();
     const int status = job.ExitStatus();
-    ctx.out << zip.SuccessCount() << " Datei(en) entpackt\n";
+    ctx.out << zip.SuccessCount() << ctx.Tr(" von ", " of ") << job.Selected()
+            << ctx.Tr(" Einträgen entpackt\n", " entries extracted\n");
     return status;
 }

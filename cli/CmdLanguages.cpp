@@ -23,7 +23,7 @@ void printLine(CliContext& ctx, std::string_view code, int id, std::string_view 
 // selected one (after --language) is marked with "*".
 int RunLanguages(CliContext& ctx, std::span<const std::string> args) {
     if (!args.empty()) {
-        ctx.err << "tarvik-cli: languages erwartet keine Argumente\n";
+        ctx.Say(ctx.Tr("languages erwartet keine Argumente", "languages takes no arguments"));
         return kExitUsage;
     }
     const int selectedId = CurrentLanguageId();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/CliCommand.h"
+#include "cli/CliZip.h"
 #include "platform/DosTime.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZAListFormat.h"
@@ -132,8 +133,8 @@ int RunList(CliContext& ctx, std::span<const std::string> args) {
             std::string value;
             if (a == "--encoding") {
                 if (i + 1 >= args.size()) {
-                    ctx.err
-                        << "tarvik-cli: --encoding braucht einen Wert (auto|none|oem|utf8|upath)\n";
+                    ctx.Say(ctx.Tr("--encoding braucht einen Wert (auto|none|oem|utf8|upath)",
+                                   "--encoding needs a value (auto|none|oem|utf8|upath)"));
                     return kExitUsage;
                 }
                 value = args[++i];
@@ -141,49 +142,38 @@ int RunList(CliContext& ctx, std::span<const std::string> args) {
                 value = a.substr(11);
             }
             if (!ParseEncoding(value, opt.encoding)) {
-                ctx.err << "tarvik-cli: unbekannte Kodierung '" << value
-                        << "' (auto|none|oem|utf8|upath)\n";
+                ctx.Say(std::string(ctx.Tr("unbekannte Kodierung '", "unknown encoding '")) +
+                        value + "' (auto|none|oem|utf8|upath)");
                 return kExitUsage;
             }
         } else if (opt.archive.empty() && (!a.starts_with("--") || a.size() == 1)) {
             opt.archive = a;
         } else {
-            ctx.err << "tarvik-cli: list: unerwartetes Argument '" << a << "'\n";
+            ctx.Say(std::string(
+                        ctx.Tr("list: unerwartetes Argument '", "list: unexpected argument '")) +
+                    a + "'");
             return kExitUsage;
         }
     }
     if (opt.archive.empty()) {
-        ctx.err << "tarvik-cli: list braucht ein Archiv\n";
+        ctx.Say(ctx.Tr("list braucht ein Archiv", "list needs an archive"));
         return kExitUsage;
     }
 
-    TZipArchiver zip;
-    std::vector<std::string> warnings;
-    zip.OnMessage = [&warnings](TCustomZipArchiver&, int code, const std::string& text) {
-        if (code != 0) {
-            warnings.push_back(text);
-        }
-    };
-    zip.SetUseUTF8(true);
-    zip.SetUnattended(true);
-    if (ctx.language.empty()) {
-        zip.SetLanguage("DE");  // the window's language
-    }
+    // Set before the archive is named, so that it is read only once.
+    CliZip reader(ctx, {});
+    TZipArchiver& zip = *reader;
     zip.SetEncoding(opt.encoding);
     zip.SetUseDirOnlyEntries(opt.dirs);
-    zip.SetZipFileName(opt.archive);
-
-    if (!zip.ArchiveLoaded()) {
-        ctx.err << "tarvik-cli: " << opt.archive << ": " << zip.ErrMessage() << '\n';
+    reader.Open(opt.archive);
+    if (!reader.Loaded()) {
         return kExitFailure;
-    }
-    for (const std::string& w : warnings) {
-        ctx.err << "tarvik-cli: " << opt.archive << ": " << w << '\n';
     }
     if (opt.tsv) {
         PrintTsv(ctx, zip);
     } else {
         PrintTable(ctx, zip);
     }
-    return kExitOk;
+    // Warnings about the archive (said while it was read) make it status 1.
+    return reader.Said() ? kExitWarning : kExitOk;
 }

@@ -36,18 +36,21 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
             icon = args[++i];
         } else if (a == "--volume-size" && hasValue) {
             if (!ParseVolumeSize(args[++i], volume)) {
-                ctx.err << "tarvik-cli: sfx: ungültige Größe '" << args[i] << "'\n";
+                ctx.Say(std::string(ctx.Tr("sfx: ungültige Größe '", "sfx: invalid size '")) +
+                        args[i] + "'");
                 return kExitUsage;
             }
         } else if (archive.empty() && !a.starts_with("--")) {
             archive = a;
         } else {
-            ctx.err << "tarvik-cli: sfx: unerwartetes Argument '" << a << "'\n";
+            ctx.Say(
+                std::string(ctx.Tr("sfx: unerwartetes Argument '", "sfx: unexpected argument '")) +
+                a + "'");
             return kExitUsage;
         }
     }
     if (archive.empty()) {
-        ctx.err << "tarvik-cli: sfx braucht ein Archiv\n";
+        ctx.Say(ctx.Tr("sfx braucht ein Archiv", "sfx needs an archive"));
         return kExitUsage;
     }
     CliZip zip(ctx, archive);
@@ -63,7 +66,8 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
         std::ifstream in(icon, std::ios::binary);
         TZAIcon data{std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {})};
         if (!in && !in.eof()) {
-            ctx.err << "tarvik-cli: sfx: Symbol '" << icon << "' nicht lesbar\n";
+            ctx.Say(std::string(ctx.Tr("sfx: Symbol '", "sfx: icon '")) + icon +
+                    std::string(ctx.Tr("' nicht lesbar", "' cannot be read")));
             return kExitFailure;
         }
         zip->SetSFXIcon(&data);
@@ -83,7 +87,8 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args) {
 
 int RunUnsfx(CliContext& ctx, std::span<const std::string> args) {
     if (args.size() != 1) {
-        ctx.err << "tarvik-cli: unsfx braucht ein selbstentpackendes Programm\n";
+        ctx.Say(ctx.Tr("unsfx braucht ein selbstentpackendes Programm",
+                       "unsfx needs a self-extracting program"));
         return kExitUsage;
     }
     CliZip zip(ctx, args[0]);

@@ -18,7 +18,8 @@ int RunSpan(CliContext& ctx, std::span<const std::string> args) {
         const std::string& a = args[i];
         if (a == "--volume-size" && i + 1 < args.size()) {
             if (!ParseVolumeSize(args[++i], volume)) {
-                ctx.err << "tarvik-cli: span: ungültige Größe '" << args[i] << "'\n";
+                ctx.Say(std::string(ctx.Tr("span: ungültige Größe '", "span: invalid size '")) +
+                        args[i] + "'");
                 return kExitUsage;
             }
         } else if (a == "--numbered") {
@@ -26,12 +27,15 @@ int RunSpan(CliContext& ctx, std::span<const std::string> args) {
         } else if (!a.starts_with("--")) {
             names.push_back(a);
         } else {
-            ctx.err << "tarvik-cli: span: unerwartetes Argument '" << a << "'\n";
+            ctx.Say(std::string(
+                        ctx.Tr("span: unerwartetes Argument '", "span: unexpected argument '")) +
+                    a + "'");
             return kExitUsage;
         }
     }
     if (volume == 0 || names.empty() || names.size() > 2) {
-        ctx.err << "tarvik-cli: span braucht --volume-size N und ein Archiv\n";
+        ctx.Say(ctx.Tr("span braucht --volume-size N und ein Archiv",
+                       "span needs --volume-size N and an archive"));
         return kExitUsage;
     }
     CliZip zip(ctx, names[0]);
@@ -45,7 +49,8 @@ int RunSpan(CliContext& ctx, std::span<const std::string> args) {
 
 int RunJoin(CliContext& ctx, std::span<const std::string> args) {
     if (args.size() != 2) {
-        ctx.err << "tarvik-cli: join braucht einen Teilesatz und ein Ziel\n";
+        ctx.Say(
+            ctx.Tr("join braucht einen Teilesatz und ein Ziel", "join needs a set and a target"));
         return kExitUsage;
     }
     CliZip zip(ctx, args[0]);

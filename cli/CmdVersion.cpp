@@ -9,9 +9,10 @@ constexpr std::string_view kComponentVersion = "1.9.1.0023";
 
 int RunVersion(CliContext& ctx, std::span<const std::string> args) {
     if (!args.empty()) {
-        ctx.err << "tarvik-cli: --version erwartet keine Argumente\n";
+        ctx.Say(ctx.Tr("--version erwartet keine Argumente", "--version takes no arguments"));
         return kExitUsage;
     }
-    ctx.out << "tarvik-cli " << TARVIK_VERSION << " (Komponente " << kComponentVersion << ")\n";
+    ctx.out << "tarvik-cli " << TARVIK_VERSION << ctx.Tr(" (Komponente ", " (component ")
+            << kComponentVersion << ")\n";
     return kExitOk;
 }

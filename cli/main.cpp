@@ -12,21 +12,47 @@
 
 namespace {
 
-void printUsage(std::ostream& out) {
-    out << "Aufruf: tarvik-cli [--language CODE] [--sync] BEFEHL [ARGUMENTE]\n\n"
-           "Globale Optionen:\n"
-           "  --language CODE   Sprache des Meldungskatalogs (z. B. DE, * = Systemsprache)\n"
-           "  --sync            geänderte Archive erst auf die Platte schreiben, dann umbenennen\n"
-           "  --help            diese Hilfe\n\n"
-           "Befehle:\n";
+void printUsage(const CliContext& ctx, std::ostream& out) {
+    out << ctx.Tr(
+        "Aufruf: tarvik-cli [--language CODE] [--sync] BEFEHL [ARGUMENTE]\n\n"
+        "Globale Optionen:\n"
+        "  --language CODE   Sprache der Meldungen und dieser Hilfe (z. B. DE, US;\n"
+        "                    ohne: die Sprache des Benutzers aus LC_ALL, LC_MESSAGES, "
+        "LANG)\n"
+        "  --sync            geänderte Archive erst auf die Platte schreiben, dann "
+        "umbenennen\n"
+        "  --help            diese Hilfe\n\n"
+        "Befehle:\n",
+        "Usage: tarvik-cli [--language CODE] [--sync] COMMAND [ARGUMENTS]\n\n"
+        "Global options:\n"
+        "  --language CODE   language of the messages and of this help (e.g. DE, US;\n"
+        "                    without: the user's language from LC_ALL, LC_MESSAGES, "
+        "LANG)\n"
+        "  --sync            write changed archives to the disk before renaming them\n"
+        "  --help            this help\n\n"
+        "Commands:\n");
     for (const CliCommand& command : CliCommands()) {
         std::string head = "  " + std::string(command.name);
-        if (!command.usage.empty()) {
-            head += ' ' + std::string(command.usage);
+        const std::string_view usage = ctx.Tr(command.usage.de, command.usage.en);
+        if (!usage.empty()) {
+            head += ' ' + std::string(usage);
         }
         head.resize(std::max<std::size_t>(head.size() + 1, 20), ' ');
-        out << head << command.help << '\n';
+        out << head << ctx.Tr(command.help.de, command.help.en) << '\n';
     }
+    out << ctx.Tr(
+        "\nExit-Status (für jeden Befehl):\n"
+        "  0  alles erledigt\n"
+        "  1  erledigt, mit Warnungen oder übersprungenen Dateien\n"
+        "  2  nichts erledigt, oder das Archiv ist unbrauchbar\n"
+        "  3  falscher Aufruf (unbekannte Option, fehlendes Argument)\n"
+        "Jede Meldung steht einmal auf der Standardfehlerausgabe, in UTF-8.\n",
+        "\nExit status (for every command):\n"
+        "  0  everything done\n"
+        "  1  done, with warnings or files skipped\n"
+        "  2  nothing done, or the archive is unusable\n"
+        "  3  wrong usage (unknown option, missing argument)\n"
+        "Every message appears once on standard error, in UTF-8.\n");
 }
 
 }  // namespace
@@ -35,14 +61,16 @@ int main(int argc, char** argv) {
     const std::vector<std::string> argList(argv + 1, argv + argc);
     CliContext ctx{{}, std::cout, std::cerr};
 
+    // The global options first: the language decides how everything after
+    // them is said, the help included.
+    bool help = false;
+    bool missingLanguage = false;
     std::size_t i = 0;
     for (; i < argList.size(); ++i) {
         const std::string& arg = argList[i];
         if (arg == "--help" || arg == "-h") {
-            printUsage(ctx.out);
-            return kExitOk;
-        }
-        if (arg == "--language" && i + 1 < argList.size()) {
+            help = true;
+        } else if (arg == "--language" && i + 1 < argList.size()) {
             ctx.language = argList[++i];
         } else if (arg == "--sync") {
             // Also safe against a power loss right after the command, for
@@ -51,19 +79,32 @@ int main(int argc, char** argv) {
         } else if (arg.starts_with("--language=")) {
             ctx.language = arg.substr(11);
         } else if (arg == "--language") {
-            ctx.err << "tarvik-cli: --language braucht einen Sprachcode\n";
-            return kExitUsage;
+            missingLanguage = true;
         } else {
             break;
         }
     }
-    if (i == argList.size()) {
-        printUsage(ctx.err);
+    // One language for every command, and UTF-8 for every text: the
+    // component's messages, the engine's, and tarvik-cli's own.
+    SetUseUTF8(true);
+    const bool known = !SelectLanguage(ctx.language.empty() ? "*" : ctx.language).empty();
+    ctx.german = (CurrentLanguageId() & 0x3FF) == 0x07;
+    if (missingLanguage) {
+        ctx.Say(ctx.Tr("--language braucht einen Sprachcode", "--language needs a language code"));
         return kExitUsage;
     }
-    if (!ctx.language.empty() && SelectLanguage(ctx.language).empty() && ctx.language != "US") {
-        ctx.err << "tarvik-cli: Sprache '" << ctx.language
-                << "' nicht gefunden, es gilt die eingebaute Tabelle\n";
+    if (help) {
+        printUsage(ctx, ctx.out);
+        return kExitOk;
+    }
+    if (i == argList.size()) {
+        printUsage(ctx, ctx.err);
+        return kExitUsage;
+    }
+    if (!ctx.language.empty() && !known && ctx.language != "US") {
+        ctx.Say(std::string(ctx.Tr("Sprache '", "language '")) + ctx.language +
+                std::string(ctx.Tr("' nicht gefunden, es gilt die eingebaute Tabelle",
+                                   "' not found, the built-in table is used")));
     }
 
     const std::string& name = argList[i];
@@ -73,7 +114,9 @@ int main(int argc, char** argv) {
             return command.run(ctx, rest);
         }
     }
-    ctx.err << "tarvik-cli: unbekannter Befehl '" << name << "'\n";
-    printUsage(ctx.err);
+    ctx.Say(std::string(ctx.Tr("unbekannter Befehl '", "unknown command '")) + name + "' (" +
+            std::string(ctx.Tr("tarvik-cli --help zeigt die Befehle",
+                               "tarvik-cli --help lists the commands")) +
+            ")");
     return kExitUsage;
 }

@@ -412,7 +412,10 @@ int32_t runAdd(JobContext& ctx) {
     if (haveOld) {
         int rc = old.open(archive);
         if (rc) {
-            ctx.message(rc, "Cannot add to " + archive + ": " + old.problem());
+            ctx.say(rc,
+                    rc == ZE_ERR_OPEN_ZIP || rc == ZE_ERR_NOT_FOUND ? ZE_MSG_CANNOT_READ
+                                                                    : ZE_MSG_NOT_A_ZIP,
+                    archive);
             return -rc;
         }
         if (!commentGiven || comment.empty())
@@ -514,7 +517,7 @@ int32_t runAdd(JobContext& ctx) {
     if (newItems.empty()) {
         if (ctx.stopped())
             return ctx.stopResult();
-        ctx.message(0, "Nothing to do");
+        ctx.say(0, ZE_MSG_NOTHING_TO_DO);
         return 0;
     }
 
@@ -581,7 +584,7 @@ int32_t runAdd(JobContext& ctx) {
     std::string tmp = dir + "." + base + ".ztmpXXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0) {
-        ctx.message(ZE_ERR_TEMP_FILE, "Cannot create a temporary file beside " + archive);
+        ctx.say(ZE_ERR_TEMP_FILE, ZE_MSG_NO_TEMP_FILE, archive);
         return -ZE_ERR_TEMP_FILE;
     }
     auto fail = [&](int32_t result) {
@@ -713,7 +716,7 @@ int32_t runAdd(JobContext& ctx) {
     }
     if (rename(tmp.c_str(), archive.c_str()) != 0) {
         unlink(tmp.c_str());
-        ctx.message(ZE_ERR_CREATE, "Cannot replace " + archive);
+        ctx.say(ZE_ERR_CREATE, ZE_MSG_CANNOT_REPLACE, archive);
         return -ZE_ERR_CREATE;
     }
     if (ctx.has(ZE_FLAG_ZIPTIME) && !central.empty()) {
@@ -731,7 +734,7 @@ int32_t runAdd(JobContext& ctx) {
             if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
                 dirs.push_back(p);
             else if (unlink(p.c_str()) != 0)
-                ctx.message(ZE_ERR_DELETE, "Cannot delete " + p);
+                ctx.say(ZE_ERR_DELETE, ZE_MSG_CANNOT_DELETE, p);
         }
         std::sort(dirs.rbegin(), dirs.rend());
         for (const std::string& d : dirs)

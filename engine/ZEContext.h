@@ -53,6 +53,9 @@ public:
     std::vector<std::string> dataList(int item);
 
     void message(int err, const std::string& text);
+    // A message the component takes from its catalogue: number `id` with up to two
+    // string arguments, so that it reaches the user in the user's language.
+    void say(int err, int id, const std::string& arg1 = {}, const std::string& arg2 = {});
     // Reports a skipped file; true when the component wants the job aborted.
     bool skip(const std::string& name, int err, int skipType);
     void totals(int64_t count, int64_t bytes);

@@ -145,6 +145,10 @@ void JobContext::message(int err, const std::string& text) {
     call(ZE_CB_MESSAGE, text, {}, 0, 0, err);
 }
 
+void JobContext::say(int err, int id, const std::string& arg1, const std::string& arg2) {
+    call(ZE_CB_MESSAGE, arg1, arg2, 0, 0, err, id);
+}
+
 bool JobContext::skip(const std::string& name, int err, int skipType) {
     Reply r = call(ZE_CB_SKIPPED, name, {}, 0, 0, err, skipType + 1);
     if (r.answer == 1) {

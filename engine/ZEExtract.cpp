@@ -38,8 +38,12 @@ struct ExtractJob {
     mode_t umask_ = 022;
     std::string base;
 
-    bool fail(const std::string& name, int err, int skipType, const std::string& why) {
-        ctx.message(err, why + ": " + name);
+    bool fail(const std::string& name, int err, int skipType, int why,
+              const std::string& detail = {}) {
+        if (detail.empty())
+            ctx.say(err, why, name);
+        else
+            ctx.say(err, why, detail, name);
         ctx.skip(name, err, skipType);
         return false;
     }
@@ -95,25 +99,24 @@ struct ExtractJob {
 
 bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& name) {
     if (e.localError)
-        return fail(name, e.localError, ZE_SKIP_ZIP_FORMAT_WRONG, "Bad local header");
+        return fail(name, e.localError, ZE_SKIP_ZIP_FORMAT_WRONG, ZE_MSG_BAD_LOCAL);
     if (e.nameMismatch)
-        return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_ZIP_FORMAT_WRONG,
-                    "Local and central names differ");
+        return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_ZIP_FORMAT_WRONG, ZE_MSG_NAMES_DIFFER);
     bool isDir = e.isDir();
     int aes = 0, aesVersion = 0;
     uint16_t method = e.method;
     if (e.encrypted()) {
         if (e.strongEncryption())
-            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported encryption");
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, ZE_MSG_ENCRYPTION);
         uint16_t real = 0;
         if (e.aesInfo(aes, real, aesVersion))
             method = real;
         else if (e.method == 99)
-            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported encryption");
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, ZE_MSG_ENCRYPTION);
     }
     if (!isDir && !methodSupported(method))
-        return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN,
-                    "Unsupported compression method " + std::to_string(method));
+        return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, ZE_MSG_METHOD,
+                    std::to_string(method));
 
     std::vector<std::string> parts;
     std::string writeKey;
@@ -123,7 +126,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     if (!test) {
         std::string rel = name;
         if (!safeComponents(rel, parts) || (parts.empty() && !isDir))
-            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe entry name skipped");
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, ZE_MSG_UNSAFE_NAME);
         if (parts.empty())
             return true;  // "./": the target folder itself
         if (!ctx.has(ZE_FLAG_DIRNAMES)) {
@@ -147,7 +150,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
             std::vector<std::string> np;
             if (n != shown && endsSep(n) == endsSep(shown)) {
                 if (!safeComponents(n, np) || np.empty())
-                    return fail(n, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Unsafe name skipped");
+                    return fail(n, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, ZE_MSG_UNSAFE_NAME);
                 parts = np;
             }
         }
@@ -163,9 +166,9 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         }
         dirFd = target->openDir(parts, isDir ? parts.size() : parts.size() - 1, true);
         if (dirFd < 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS,
-                        errno == ELOOP || errno == ENOTDIR ? "Folder is a link or a file"
-                                                           : "Cannot create folder");
+            return fail(
+                name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS,
+                errno == ELOOP || errno == ENOTDIR ? ZE_MSG_FOLDER_IS_LINK : ZE_MSG_CANNOT_MKDIR);
         if (isDir) {
             unsigned m = e.unixMode();
             dirTimes.push_back({parts, e.mtime(), m});
@@ -176,7 +179,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         if (fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             exists = true;
             if (S_ISDIR(st.st_mode))
-                return fail(name, ZE_ERR_CREATE, ZE_SKIP_FILE_EXISTS, "A folder is in the way");
+                return fail(name, ZE_ERR_CREATE, ZE_SKIP_FILE_EXISTS, ZE_MSG_FOLDER_IN_WAY);
             bool fileOlder = st.st_mtime < e.mtime();
             if ((ctx.has(ZE_FLAG_FRESHEN) || ctx.has(ZE_FLAG_UPDATE)) && !fileOlder)
                 return true;
@@ -211,17 +214,17 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         if (findPassword(e, name, aes, pw) != 0) {
             if (ctx.stopped())
                 return false;
-            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, ZE_MSG_PASSWORD);
         }
         plain.assign(data, data + len);
         if (aes) {
             size_t start = 0, plen = 0;
             int rc = aesDecrypt(pw, aes, plain.data(), plain.size(), start, plen);
             if (rc == 1)
-                return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+                return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, ZE_MSG_PASSWORD);
             if (rc != 0)
                 return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
-                            "Authentication code does not match");
+                            ZE_MSG_AUTHENTICATION);
             data = plain.data() + start;
             len = plen;
         } else {
@@ -245,7 +248,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     if (!test && !link && !behind) {
         fd = openOutput(dirFd, leaf, exists, mode, tmp, direct);
         if (fd < 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
     }
     auto discard = [&]() {
         if (fd >= 0) {
@@ -261,11 +264,11 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     Decoded* decoded = nullptr;
     if (link) {
         if (e.usize > 4096)
-            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, "Link target too long");
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, ZE_MSG_LINK_TOO_LONG);
         // The link target is small: decode it through a pipe into memory.
         int p[2];
         if (pipe(p) != 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_LINK);
         OutSink ls(p[1], e.usize);
         dr = decodeEntry(method, data, len, e.usize, e.flags & 2, ls);
         close(p[1]);
@@ -274,7 +277,7 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         close(p[0]);
         linkTarget.assign(buf, got > 0 ? size_t(got) : 0);
         if (dr == kDecodeOk && ls.crc() != e.crc && !(aes && aesVersion == 2))
-            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, "CRC error");
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_CRC_ERROR);
     } else if (ahead && ahead->eligible(pos)) {
         // Decoded by a worker already: replay the bytes through the sink (file, or only
         // size and progress when written behind; CRC).
@@ -292,21 +295,21 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
             return false;
         switch (dr) {
             case kDecodeSize:
-                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_SIZE_CHANGE,
-                            "Size does not match the header");
+                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_SIZE_CHANGE, ZE_MSG_SIZE_MISMATCH);
             case kDecodeWrite:
-                return fail(name, ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, "Write error");
+                return fail(name, ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_WRITE_ERROR);
             case kDecodeUnsupported:
-                return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, "Unsupported method");
+                return fail(name, ZE_ERR_ERROR, ZE_SKIP_COMPRESSION_UNKNOWN, ZE_MSG_METHOD);
             default:
-                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR, "Data error");
+                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
+                            ZE_MSG_DATA_ERROR);
         }
     }
     bool checkCrc = !(aes && aesVersion == 2);
     if (!link && checkCrc && sink.crc() != e.crc) {
         if (e.encrypted() && !aes) {
             discard();
-            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, "Password failed");
+            return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, ZE_MSG_PASSWORD);
         }
         Reply r = ctx.call(ZE_CB_CRC_ERROR, name, {}, 0, 0, int32_t(sink.crc()), int32_t(e.crc));
         bool keep = r.answer == 1 && !test;
@@ -314,30 +317,29 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
             discard();
             if (ctx.stopped())
                 return false;
-            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, "CRC error");
+            return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_CRC_ERROR);
         }
     }
     if (test)
         return true;
     if (link) {
         if (!symlinkInside(parts, linkTarget))
-            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME,
-                        "Link pointing outside skipped");
+            return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, ZE_MSG_LINK_OUTSIDE);
         unlinkat(dirFd, leaf.c_str(), 0);
         if (symlinkat(linkTarget.c_str(), dirFd, leaf.c_str()) != 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create link");
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_LINK);
         return true;
     }
     if (behind) {
         int ownFd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
         if (ownFd < 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
         writer->submit({ownFd, leaf, exists, mode, chmod, e.mtime(), std::move(decoded->data), name,
                         writeKey});
         return true;
     }
     if (!placeFile(dirFd, fd, tmp, leaf, direct, mode, chmod, e.mtime()))
-        return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+        return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
     return true;
 }
 
@@ -358,7 +360,10 @@ int32_t runExtract(JobContext& ctx) {
     Archive ar;
     int rc = ar.open(archive);
     if (rc) {
-        ctx.message(rc, archive + ": " + (ar.problem().empty() ? "cannot open" : ar.problem()));
+        ctx.say(
+            rc,
+            rc == ZE_ERR_OPEN_ZIP || rc == ZE_ERR_NOT_FOUND ? ZE_MSG_CANNOT_READ : ZE_MSG_NOT_A_ZIP,
+            archive);
         return -rc;
     }
     ExtractJob job{ctx, ar, test, {}, false, nullptr, {}, 022, base};
@@ -373,7 +378,7 @@ int32_t runExtract(JobContext& ctx) {
             base = ".";
         baseFd = open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (baseFd < 0) {
-            ctx.message(ZE_ERR_NOT_FOUND, "Extract folder not found: " + base);
+            ctx.say(ZE_ERR_NOT_FOUND, ZE_MSG_NO_EXTRACT_DIR, base);
             return -ZE_ERR_NOT_FOUND;
         }
         job.target = std::make_unique<TargetDir>(baseFd);
@@ -382,11 +387,13 @@ int32_t runExtract(JobContext& ctx) {
     std::vector<std::pair<size_t, std::string>> selected;
     int64_t total = 0;
     auto& entries = ar.entries();
+    std::vector<bool> matched(includes.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         std::string n = Archive::decodeName(entries[i], enc, ctx.codePage());
         bool inc = includes.empty();
-        for (const std::string& s : includes)
-            inc = inc || fileNameMatch(s, n);
+        for (size_t k = 0; k < includes.size(); ++k)
+            if (fileNameMatch(includes[k], n))
+                inc = matched[k] = true;
         for (const std::string& s : excludes)
             inc = inc && !fileNameMatch(s, n);
         if (!inc)
@@ -394,6 +401,10 @@ int32_t runExtract(JobContext& ctx) {
         selected.emplace_back(i, n);
         total += int64_t(std::min<uint64_t>(entries[i].usize, INT64_MAX / 4));
     }
+    // A name that matches no entry is said, as a file not found.
+    for (size_t k = 0; k < includes.size(); ++k)
+        if (!matched[k] && ctx.skip(includes[k], ZE_ERR_NOT_FOUND, ZE_SKIP_NOT_FOUND))
+            return ctx.stopResult();
     ctx.totals(int64_t(selected.size()), total);
     std::vector<size_t> order;
     for (auto& sel : selected)

@@ -128,7 +128,8 @@ enum {
     ZE_CB_TOTAL_SIZE = 5,  /* Size = total bytes */
     ZE_CB_NEW_EXTRA = 6,   /* Arg1 = step number 0-15, Size = step size */
     ZE_CB_EXTRA_PROGRESS = 7,
-    ZE_CB_MESSAGE = 8,    /* Arg1 = engine error number (0 = information), Text = text */
+    ZE_CB_MESSAGE = 8,    /* Arg1 = engine error number (0 = information), Text = text;
+                             or Arg2 = ZE_MSG_* catalogue number, Text and Text2 its arguments */
     ZE_CB_ADD_NAME = 9,   /* Text = file path, Text2 = proposed stored name */
     ZE_CB_PASSWORD = 10,  /* Text = entry name, Arg1 = tries left */
     ZE_CB_CRC_ERROR = 11, /* Text = name, Arg1 = found CRC, Arg2 = expected CRC */
@@ -189,6 +190,36 @@ enum {
     ZE_SKIP_READ_ERROR = 16,
     ZE_SKIP_SIZE_CHANGE = 17,
     ZE_SKIP_NOTHING_TO_DO = 18
+};
+
+/* The component's catalogue numbers of the engine's own texts (action 8, Arg2); the
+ * component shows them in the user's language. Each takes the named strings. */
+enum {
+    ZE_MSG_NOTHING_TO_DO = 12,   /* - */
+    ZE_MSG_NOT_A_ZIP = 300,      /* archive */
+    ZE_MSG_CANNOT_READ = 301,    /* archive */
+    ZE_MSG_NO_TEMP_FILE = 303,   /* archive */
+    ZE_MSG_CANNOT_REPLACE = 304, /* archive */
+    ZE_MSG_CANNOT_DELETE = 305,  /* file */
+    ZE_MSG_NO_EXTRACT_DIR = 306, /* folder */
+    ZE_MSG_BAD_LOCAL = 308,      /* entry */
+    ZE_MSG_NAMES_DIFFER = 309,   /* entry */
+    ZE_MSG_ENCRYPTION = 310,     /* entry */
+    ZE_MSG_METHOD = 311,         /* method number, entry */
+    ZE_MSG_UNSAFE_NAME = 312,    /* entry */
+    ZE_MSG_FOLDER_IS_LINK = 313, /* entry */
+    ZE_MSG_CANNOT_MKDIR = 314,   /* entry */
+    ZE_MSG_PASSWORD = 315,       /* entry */
+    ZE_MSG_AUTHENTICATION = 316, /* entry */
+    ZE_MSG_CANNOT_CREATE = 317,  /* entry */
+    ZE_MSG_LINK_TOO_LONG = 318,  /* entry */
+    ZE_MSG_CANNOT_LINK = 319,    /* entry */
+    ZE_MSG_SIZE_MISMATCH = 320,  /* entry */
+    ZE_MSG_WRITE_ERROR = 321,    /* entry */
+    ZE_MSG_DATA_ERROR = 322,     /* entry */
+    ZE_MSG_LINK_OUTSIDE = 323,   /* entry */
+    ZE_MSG_FOLDER_IN_WAY = 324,  /* entry */
+    ZE_MSG_CRC_ERROR = 325       /* entry */
 };
 
 /* Engine error numbers: messages, skips and negative ZE_Exec results (-n). The component

@@ -89,7 +89,7 @@ void WriteBehind::run() {
 }
 
 void WriteBehind::execute(WriteTask& t) {
-    auto failed = [&](int err, int skipType, const char* why) {
+    auto failed = [&](int err, int skipType, int why) {
         std::lock_guard<std::mutex> g(m_);
         failures_.push_back({t.name, err, skipType, why});
     };
@@ -97,7 +97,7 @@ void WriteBehind::execute(WriteTask& t) {
     bool direct = false;
     int fd = openOutput(t.dirFd, t.leaf, t.exists, t.mode, tmp, direct);
     if (fd < 0) {
-        failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+        failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
     } else {
         const uint8_t* p = t.data.data();
         size_t left = t.data.size();
@@ -113,9 +113,9 @@ void WriteBehind::execute(WriteTask& t) {
         if (left > 0) {
             close(fd);
             unlinkat(t.dirFd, tmp.c_str(), 0);
-            failed(ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, "Write error");
+            failed(ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_WRITE_ERROR);
         } else if (!placeFile(t.dirFd, fd, tmp, t.leaf, direct, t.mode, t.chmod, t.mtime)) {
-            failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, "Cannot create file");
+            failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
         }
     }
     close(t.dirFd);

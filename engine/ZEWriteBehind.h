@@ -32,7 +32,7 @@ struct WriteFailure {
     std::string name;
     int err;
     int skipType;
-    std::string why;
+    int why;  // ZE_MSG_* number of the reason
 };
 
 class WriteBehind {

@@ -147,7 +147,7 @@ TEST(ZADllOprSets, ExtractAndTestReadSets) {
         EXPECT_EQ(all.status, 0) << all.output;
         EXPECT_TRUE(SameTree(s, "src", "out/src"));
         // One entry whose data crosses part boundaries.
-        const auto one = Cli(s, "extract -d one z.zip src/noise.bin");
+        const auto one = Cli(s, "extract -j -d one z.zip src/noise.bin");
         EXPECT_EQ(one.status, 0) << one.output;
         EXPECT_TRUE(ReadFile(s / "one/noise.bin") == ReadFile(s / "src/noise.bin"));
         EXPECT_TRUE(TempIsEmpty(s));
@@ -163,11 +163,11 @@ TEST(ZADllOprSets, DamagedSetFailsAndLeavesNothing) {
     for (std::size_t i = 1000; i < part.size(); i += 97)
         part[i] = static_cast<char>(part[i] ^ 0x5A);
     WriteFile(s / "z.z02", part);
-    EXPECT_EQ(Cli(s, "test z.zip").status, 1);
+    EXPECT_EQ(Cli(s, "test z.zip").status, 2);
     EXPECT_TRUE(TempIsEmpty(s));
     // A missing part: the set cannot be read at all.
     fs::remove(s / "z.z02");
-    EXPECT_EQ(Cli(s, "extract -d out z.zip").status, 1);
+    EXPECT_EQ(Cli(s, "extract -d out z.zip").status, 2);
     EXPECT_TRUE(TempIsEmpty(s));
 }
 
@@ -193,7 +193,7 @@ TEST(ZADllOprSets, AddToANewExeWritesASelfExtractor) {
     ASSERT_EQ(Shell(extractor + " n.exe x2", s.dir).status, 0);
     EXPECT_EQ(ReadFile(s / "x2/more/neu.txt"), "neu\n");
     // An add that adds nothing leaves no program behind.
-    EXPECT_EQ(Cli(s, "add m.exe fehlt.txt").status, 1);
+    EXPECT_EQ(Cli(s, "add m.exe fehlt.txt").status, 2);
     EXPECT_FALSE(fs::exists(s / "m.exe"));
     EXPECT_TRUE(TempIsEmpty(s));
 }
@@ -300,8 +300,8 @@ TEST(ZADllOprSets, SpannedAddToAnExeWritesASelfExtractingSet) {
     EXPECT_TRUE(SameTree(s, "src", "out2/src"));
     EXPECT_EQ(ReadFile(s / "out2/more/neu.txt"), "neu\n");
     // A spanned add that adds nothing, or that cannot write its set, leaves nothing.
-    EXPECT_EQ(Cli(s, "add -s 128k m.exe fehlt.txt").status, 1);
-    EXPECT_EQ(Cli(s, "add -p -s 20k m.exe src/noise.bin").status, 1);
+    EXPECT_EQ(Cli(s, "add -s 128k m.exe fehlt.txt").status, 2);
+    EXPECT_EQ(Cli(s, "add -p -s 20k m.exe src/noise.bin").status, 2);
     EXPECT_EQ(Files(s, "m"), std::vector<std::string>{"more"});
     EXPECT_TRUE(TempIsEmpty(s));
 }

@@ -13,6 +13,7 @@
 #include "zip/ZADllLoad.h"
 #include "zip/ZADllOpr.h"
 #include "zip/ZipArchiver.h"
+#include "zip/messages/ZAMsg.h"
 
 using namespace bridgetest;
 
@@ -554,4 +555,77 @@ TEST(ZADllOprExtract, DamagedDataFailsTheTest) {
     t.zip.Extract();
     EXPECT_EQ(t.zip.SuccessCount(), 0);
     EXPECT_TRUE(t.zip.ErrCode() != 0 || !t.skipped.empty());
+}
+
+// A failed add or extract keeps the names the application gave, so that it can
+// try again; a successful one empties them. The engine's own texts come from
+// the catalogue: German when German is chosen.
+TEST(ZADllOprExtract, FailureKeepsTheNamesAndSpeaksTheChosenLanguage) {
+    struct Case {
+        const char* name;
+        bool add;
+        const char* target;  // archive (add) or extract folder
+        bool fails;
+    };
+    const Case cases[] = {
+        {"extract into a missing folder", false, "missing/folder", true},
+        {"extract, wrong password", false, "out", true},
+        {"add to a file that is not a zip", true, "n.zip", true},
+        {"extract", false, "out2", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Component t;
+        WriteFile(t.Path("a.txt"), "A");
+        WriteFile(t.Path("n.zip"), "kein Archiv, nur Text, und etwas laenger als 22 Bytes");
+        ASSERT_EQ(
+            Shell(std::string("zip -q") + (c.fails ? " -P pw" : "") + " p.zip a.txt", t.scratch.dir)
+                .status,
+            0);
+        const std::vector<std::string> names = {"a.txt"};
+        t.zip.SetFSpecArgs(names);
+        if (c.add) {
+            t.zip.SetZipFileName(t.Path(c.target));
+            t.zip.Add();
+        } else {
+            t.zip.SetPassword(c.fails ? "falsch" : "");
+            t.zip.SetZipFileName(t.Path("p.zip"));
+            t.zip.SetExtrBaseDir(t.Path(c.target));
+            t.zip.SetExtrOptions(std::string(c.target) == "out" || !c.fails
+                                     ? TZAExtrOpts{ExtrForceDirs}
+                                     : TZAExtrOpts{});
+            t.zip.Extract();
+        }
+        EXPECT_EQ(t.zip.ErrCode() != 0, c.fails) << t.zip.ErrMessage();
+        EXPECT_EQ(t.zip.FSpecArgs(), c.fails ? names : std::vector<std::string>{});
+    }
+}
+
+TEST(ZADllOprExtract, EngineTextsFollowTheChosenLanguage) {
+    struct Case {
+        const char* language;
+        const char* expected;
+    };
+    const Case cases[] = {{"US", "Unsafe entry name skipped: ../evil.txt"},
+                          {"DE", "Unsicherer Name übersprungen: ../evil.txt"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language);
+        Component t;
+        t.zip.SetUseUTF8(true);
+        SelectLanguage(c.language);
+        WriteFile(t.Path("evil.zip"), ztest::BuildZip({ztest::Entry("../evil.txt", "x")}));
+        t.zip.SetZipFileName(t.Path("evil.zip"));
+        t.zip.SetExtrBaseDir(t.Path("out"));
+        t.zip.SetExtrOptions({ExtrForceDirs, ExtrDirNames});
+        t.zip.Extract();
+        SelectLanguageId(1033);
+        t.zip.SetUseUTF8(false);
+        std::vector<std::string> errors;
+        for (const auto& [code, text] : t.messages)
+            if (code != 0)
+                errors.push_back(text);
+        EXPECT_EQ(errors, std::vector<std::string>{c.expected});
+        ASSERT_EQ(t.skipped.size(), 1u);
+        EXPECT_EQ(t.skipped[0].second, stBadName);
+    }
 }

@@ -111,7 +111,7 @@ protected:
 
 TEST_F(ZAMsgTest, BuiltInTableHoldsEverySourceText) {
     const Texts en = readSource("en.txt");
-    EXPECT_EQ(en.size(), 204u);
+    EXPECT_EQ(en.size(), 248u);
     for (int n = 0; n < 512; ++n) {
         SCOPED_TRACE(n);
         const auto it = en.find(n);
@@ -122,7 +122,7 @@ TEST_F(ZAMsgTest, BuiltInTableHoldsEverySourceText) {
 TEST_F(ZAMsgTest, GermanTableFallsBackToBuiltInTexts) {
     const Texts en = readSource("en.txt");
     const Texts de = readSource("de.txt");
-    EXPECT_EQ(de.size(), 67u);
+    EXPECT_EQ(de.size(), 180u);
     ASSERT_EQ(SelectLanguage("DE"), "DE");
     SetUseUTF8(true);  // compare against the UTF-8 sources directly
     for (int n = 0; n < 512; ++n) {
@@ -152,7 +152,8 @@ TEST_F(ZAMsgTest, ExactTextsWithEdgeBlanksAndControls) {
         {"", 277, "Tarvik-Team"},
         {"", 279, "US: default"},
         {"DE", 2, "Abbruch der Operation durch den Benutzer"},
-        {"DE", 1, "Unknown Error"},
+        {"DE", 1, "Unbekannter Fehler"},
+        {"DE", 5, "Copying: %s"},
         {"DE", 18, "Es wurde versucht, eine alte %s zu laden von "},
         {"DE", 13, "Fehler - keine Dateien zum L\xF6schen angegeben!"},  // ANSI
         {"DE", 64, "\r\nin Laufwerk: %s"},
@@ -189,11 +190,11 @@ TEST_F(ZAMsgTest, PackedBlocksHaveTheirDeclaredLayout) {
 TEST_F(ZAMsgTest, MissingTextsNameTheNumberAsPassed) {
     EXPECT_EQ(CurrentLanguageName(), "US: default");
     EXPECT_EQ(CurrentLanguageId(), 1033);
-    EXPECT_EQ(CatalogueText(300), missing(300));
+    EXPECT_EQ(CatalogueText(400), missing(400));
     EXPECT_EQ(CatalogueText(0x1234), missing(4660));  // number 52: no text
     EXPECT_EQ(CatalogueText(2 + 512), CatalogueText(2));
     EXPECT_EQ(MessageText(-2), CatalogueText(2));
-    EXPECT_EQ(MessageText(-300), missing(300));
+    EXPECT_EQ(MessageText(-400), missing(400));
     EXPECT_EQ(MessageText(INT_MIN), missing(2147483648LL));
 }
 
@@ -205,15 +206,15 @@ TEST_F(ZAMsgTest, OnLoadStrSeesReducedNumberAndMayReplace) {
             text = "replaced";
         } else if (ident == 3) {
             text.clear();  // empty: the catalogue's text stays
-        } else if (ident == 300) {
+        } else if (ident == 400) {
             text = text.empty() ? "from hook" : "unexpected";
         }
     });
     EXPECT_EQ(CatalogueText(2 + 512), "replaced");
     EXPECT_EQ(CatalogueText(3), "Central directory");
-    EXPECT_EQ(CatalogueText(300), "from hook");
+    EXPECT_EQ(CatalogueText(400), "from hook");
     EXPECT_EQ(CatalogueText(52), missing(52));
-    EXPECT_EQ(seen, (std::vector<int>{2, 3, 300, 52}));
+    EXPECT_EQ(seen, (std::vector<int>{2, 3, 400, 52}));
     ASSERT_EQ(SelectLanguage("DE"), "DE");
     EXPECT_EQ(CatalogueText(3), "Central Directory");  // German text reaches the hook too
 }
@@ -565,7 +566,7 @@ TEST_F(ZAMsgTest, MessageTextFmtUsesTheSelectedTable) {
     EXPECT_EQ(MessageTextFmt(67, {std::int64_t{2}, std::int64_t{5}}),
               "Bitte legen Sie Diskette 2 von 5 ein");
     EXPECT_EQ(MessageTextFmt(-8, {std::string("ZAEngine190.so")}), "ZAEngine190.so geladen");
-    EXPECT_EQ(MessageTextFmt(300, {std::string("x")}), missing(300));
+    EXPECT_EQ(MessageTextFmt(400, {std::string("x")}), missing(400));
 }
 
 // --- The packer's own checks ------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "zip/ZALister.h"
 #include "zip/ZAStream.h"
 #include "zip/ZAXcpt.h"
+#include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
 
 namespace {
@@ -338,6 +339,14 @@ void TZADLLOpr::Add() {
             throw EZipArchiver(ZA_CODE(109), folder.string());
         if (!CanWrite(ZipFileName()))
             throw EZipArchiver(ZA_CODE(125), ZipFileName());
+        // A file that is there but did not load as a zip archive is not handed
+        // to the engine, which would only say the same again in other words.
+        if (!spanning && Component().Count() == 0 && fs::file_size(ZipFileName(), ec) > 0 && !ec) {
+            const TZALister* lister = Component().Lister();
+            const TZAZipFile* loaded = lister ? lister->View().AttachedZip() : nullptr;
+            if (loaded == nullptr || (loaded->Info & TZACentral::ziLoaded) == 0)
+                throw EZipArchiver(ZA_CODE(127));
+        }
         if (loader.Acquire(*this) < 1) {
             cleanup();
             return;
@@ -624,7 +633,12 @@ std::int32_t TZADLLOpr::OnMessageAction() {
     if (e != 0 && LastFullCode() == 0)
         SetLastFullCode(static_cast<std::int32_t>(static_cast<std::uint32_t>(e) | 0x80000000u));
     const int id = EngineErrorToMessageId(e & 0xFF);
-    std::string text = Callback.Text();
+    // The engine names its own texts by catalogue number, so that they follow the
+    // chosen language; its strings are the arguments.
+    const std::int32_t textId = Callback.Arg2();
+    std::string text = textId > 0 && textId <= kZAMsgIdMask
+                           ? MessageTextFmt(textId, {Callback.Text(), Callback.Text2()})
+                           : Callback.Text();
     if ((e & 0x700) >= 0x200 && (e & 0x800) != 0)
         text = MessageText(id) + text;
     comp.SendToTraceWindow(

@@ -210,7 +210,10 @@ void TCustomZipArchiver::FinishWork(bool success) {
     if (lister_) {
         lister_->Finish(success);
     }
-    if (success) {
+    // The engine operations catch their own errors and end the frame
+    // normally: a recorded error is a failure too, and after a failure the
+    // lists keep what the caller put in.
+    if (success && internal_->ErrCode == 0) {
         fSpecArgs_ = workSpecArgs_;
         fSpecArgsExcl_ = workSpecArgsExcl_;
     }
@@ -245,6 +248,8 @@ void TCustomZipArchiver::ReportFailure(std::exception_ptr failure) {
     TZACore reporter(*this);
     try {
         std::rethrow_exception(failure);
+    } catch (const TZAReportedFailure&) {
+        // Said once where it happened.
     } catch (const EZAException& e) {
         reporter.ShowExceptionError(e);
     } catch (const std::exception& e) {

@@ -73,6 +73,9 @@ using TZADialogEvent = std::function<void(TCustomZipArchiver& Sender, const std:
 using TZAStateChangeEvent =
     std::function<void(TCustomZipArchiver& Sender, int State, bool& NoCursor)>;
 
+// Ends a run frame as failed for an error the operation has shown already.
+struct TZAReportedFailure {};
+
 // Shows or clears the busy cursor (the GUI installs the hourglass here).
 void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
@@ -320,7 +323,8 @@ protected:
     void ChangeState(TZAStates newState);
     // Counts a refused call while busy.
     void CountReentry();
-    // Reports a failure that ended the run frame (message 1 for foreign exceptions).
+    // Reports a failure that ended the run frame (message 1 for foreign exceptions;
+    // nothing for a TZAReportedFailure).
     void ReportFailure(std::exception_ptr failure);
     // Sends a message with `code` to the trace window and OnMessage.
     void notify(int code, const std::string& text);

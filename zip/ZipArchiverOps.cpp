@@ -17,6 +17,11 @@ int TZipArchiver::RunFileOperation(const std::function<std::int32_t(TZAFileOpr&)
     RunOperation([this, &result, &work] {
         result = work(StartWork<TZAFileOpr>());
         if (result < 0) {
+            // A failure the operation has shown already (with its arguments
+            // filled in) ends the frame without being said a second time.
+            if (ErrCode() != 0) {
+                throw TZAReportedFailure{};
+            }
             throw EZipArchiver(ZAAbsCode(result), true);
         }
     });
