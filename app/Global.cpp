@@ -10,9 +10,11 @@
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QScreen>
+#include <QTranslator>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -90,6 +92,11 @@ void ProcessPendingEvents() {
         QCoreApplication::processEvents();
         sinceLast.restart();
     }
+}
+
+bool LoadQtGermanTranslations(QTranslator& translator) {
+    return translator.load(QStringLiteral("qtbase_de"),
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 }
 
 QLocale UserLocale(const QLocale& system) {

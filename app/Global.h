@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <cstdint>
 
+class QTranslator;
+
 // --- Shared application state ----------------------------------------------
 extern QString ViewerProgram;   // program used by "Anzeigen" (setting "editor")
 extern QString TempViewFolder;  // GetTempFolder() + "TarvikTmp/"
@@ -64,6 +66,10 @@ void ProcessPendingEvents();
 // "C" or "POSIX" locale), so that "1.000 Byte" never reads "1,000 Byte" next
 // to German captions merely because no locale was set.
 QLocale UserLocale(const QLocale& system = QLocale::system());
+
+// Loads Qt's German translations (qtbase_de, from Qt's translations folder)
+// into `translator`; false when the system has none.
+bool LoadQtGermanTranslations(QTranslator& translator);
 
 // Formats `value` like a "#,##.##" picture with `decimals` optional decimals:
 // locale grouping when `grouping`, no leading zero (0.5 gives ",5", 0 gives "").

@@ -177,6 +177,7 @@ TfrmMain::~TfrmMain() {
     zip_->OnDirUpdate = nullptr;
     zip_->OnProgress = nullptr;
     zip_->OnMessage = nullptr;
+    zip_->OnZipDialog = nullptr;
     zip_->OnSetAddName = nullptr;
 }
 
@@ -194,6 +195,16 @@ void TfrmMain::attachComponent() {
     };
     zip_->OnMessage = [this](TCustomZipArchiver&, int code, const std::string& msg) {
         ZipArchiver1Message(code, msg);
+    };
+    // The component's own information box says what its message event says
+    // again: the window shows the text once, in its own box.
+    zip_->OnZipDialog = [this](TCustomZipArchiver&, const std::string&, std::string& msg,
+                               int& result, TMsgDlgButtons buttons) {
+        if (DialogKind(static_cast<std::uint32_t>(result)) == zdInformation &&
+            buttons == TMsgDlgButtons{mbOK}) {
+            queueMessage(msg);
+            result = mrOk;
+        }
     };
     zip_->OnSetAddName = [this](TCustomZipArchiver&, std::string& name, const std::string& ext,
                                 bool& changed) { ZipArchiver1SetAddName(name, ext, changed); };
@@ -616,6 +627,7 @@ void TfrmMain::OeffneArchiv(const QString& name) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QFileInfo info(name);
     const bool isNew = !info.isFile();
+    inCommand_ = true;
     try {
         if (!isNew) {
             zip_->SetZipFileName(info.absoluteFilePath().toStdString());
@@ -627,14 +639,21 @@ void TfrmMain::OeffneArchiv(const QString& name) {
         // The component reports its own errors; the steps below still run.
     }
     QApplication::restoreOverrideCursor();
+    inCommand_ = false;
     if (zip_->Count() > 0 || isNew) {
         OpenFolder = folderWithSlash(ArchiveName());
         ExtractFolder = OpenFolder;
+        showPendingMessages();
     } else {
+        // One box: what happened, why (the component's reason), what to do.
+        const QString reason = takePendingMessages();
         ShowMessage(
             TMessageKind::mkError,
             QStringLiteral("Die Datei\n\n") + name +
-                QStringLiteral("\n\nenthält keine Archiv-Dateien oder ist beschädigt.         "),
+                QStringLiteral("\n\nenthält keine Archiv-Dateien oder ist beschädigt.         ") +
+                (reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason) +
+                QStringLiteral("\n\nÖffnen Sie ein anderes Archiv, oder legen Sie mit "
+                               "„Hinzufügen“ ein neues an."),
             QMessageBox::Ok, this);
     }
     Bedienelemente();

@@ -121,6 +121,11 @@ private:
     void buildProgressPanel();
     void buildStatusBar();
     void attachComponent();
+    // The component's errors of one command, each once, shown together in one
+    // box when the command ends (or at once outside a command).
+    void queueMessage(const std::string& text);
+    QString takePendingMessages();
+    void showPendingMessages();
     void showProgressPanel(const QString& text);
     void hideProgressPanel();
     void progressReset();
@@ -135,6 +140,8 @@ private:
 
     QStringList arguments_;
     std::unique_ptr<TZipArchiver> zip_;
+    QStringList pendingMessages_;
+    bool inCommand_ = false;  // a window command runs: messages wait for its end
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;
     std::unique_ptr<TfrmAdd> frmAdd_;

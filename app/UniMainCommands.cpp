@@ -25,6 +25,11 @@
 
 namespace {
 
+// The component's reason below a window's own error text.
+QString withReason(const QString& reason) {
+    return reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason;
+}
+
 TfrmMain::TLaunchHook& launchHook() {
     static TfrmMain::TLaunchHook hook;
     return hook;
@@ -146,11 +151,14 @@ void TfrmMain::tbtHinzuClick() {
         specs.push_back(line.toStdString());
     }
     zip_->SetFSpecArgs(specs);
+    inCommand_ = true;
     try {
         zip_->Add();
     } catch (...) {
-        ShowPlainMessage(QStringLiteral("Fehler beim Hinzufügen"), this);
+        queueMessage("Fehler beim Hinzufügen");
     }
+    inCommand_ = false;
+    showPendingMessages();
     frmAdd_->lbPackListe->clear();
     zip_->SetPassword(std::string());
     AddPassword.clear();
@@ -190,11 +198,14 @@ void TfrmMain::tbtEntpackenClick() {
         options.include(ExtrOverWrite);
     }
     zip_->SetExtrOptions(options);
+    inCommand_ = true;
     try {
         zip_->Extract();
     } catch (...) {
-        ShowPlainMessage(QStringLiteral("Fehler beim entpacken"), this);
+        queueMessage("Fehler beim Entpacken");
     }
+    inCommand_ = false;
+    showPendingMessages();
     hideProgressPanel();
 }
 
@@ -254,12 +265,15 @@ void TfrmMain::tbtLoeschClick() {
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     zip_->SetFSpecArgs(selected);
+    inCommand_ = true;
     try {
         zip_->Delete();
     } catch (...) {
-        ShowPlainMessage(QStringLiteral("Fehler beim löschen!"), this);
+        queueMessage("Fehler beim Löschen!");
     }
+    inCommand_ = false;
     QApplication::restoreOverrideCursor();
+    showPendingMessages();
 }
 
 // --- Umwandeln -------------------------------------------------------------------------
@@ -284,10 +298,14 @@ void TfrmMain::tbtUmwandelnClick() {
         return;
     }
     if (upperExtension(oldName) == QStringLiteral(".EXE")) {
-        if (zip_->ConvertToZIP() != 0) {
+        inCommand_ = true;
+        const int failed = zip_->ConvertToZIP();
+        inCommand_ = false;
+        if (failed != 0) {
             ShowMessage(TMessageKind::mkError,
                         QStringLiteral("Beim umwandeln in ein Zip-Archiv ist ein Fehler "
-                                       "aufgetreten."),
+                                       "aufgetreten.") +
+                            withReason(takePendingMessages()),
                         QMessageBox::Ok, this);
             return;
         }
@@ -299,9 +317,13 @@ void TfrmMain::tbtUmwandelnClick() {
                     QMessageBox::Ok, this);
         return;
     }
-    if (zip_->ConvertToSFX() != 0) {
+    inCommand_ = true;
+    const int failed = zip_->ConvertToSFX();
+    inCommand_ = false;
+    if (failed != 0) {
         ShowMessage(TMessageKind::mkError,
-                    QStringLiteral("Beim umwandeln in eine Exe-Datei ist ein Fehler aufgetreten."),
+                    QStringLiteral("Beim umwandeln in eine Exe-Datei ist ein Fehler aufgetreten.") +
+                        withReason(takePendingMessages()),
                     QMessageBox::Ok, this);
         return;
     }
@@ -455,8 +477,29 @@ void TfrmMain::ZipArchiver1Progress(TZAProgressDetails& details) {
 
 void TfrmMain::ZipArchiver1Message(int ErrCode, const std::string& ErrMsg) {
     if (ErrCode > 0) {
-        ShowPlainMessage(QStringLiteral("DLL-Fehlermeldung: ") + QString::fromStdString(ErrMsg),
-                         this);
+        queueMessage(ErrMsg);
+    }
+}
+
+void TfrmMain::queueMessage(const std::string& text) {
+    const QString message = QString::fromStdString(text);
+    if (!pendingMessages_.contains(message)) {
+        pendingMessages_.append(message);
+    }
+    if (!inCommand_ && !zip_->IsBusy()) {
+        showPendingMessages();
+    }
+}
+
+QString TfrmMain::takePendingMessages() {
+    const QString text = pendingMessages_.join(QLatin1Char('\n'));
+    pendingMessages_.clear();
+    return text;
+}
+
+void TfrmMain::showPendingMessages() {
+    if (!pendingMessages_.isEmpty()) {
+        ShowPlainMessage(QStringLiteral("DLL-Fehlermeldung: ") + takePendingMessages(), this);
     }
 }
 

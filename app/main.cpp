@@ -7,8 +7,10 @@
 //                                      list, prints the time and exits
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,6 +20,7 @@
 #include "app/MessageBoxes.h"
 #include "app/UniMain.h"
 #include "zip/ZACore.h"
+#include "zip/ZADialogProvider.h"
 #include "zip/ZipArchiver.h"
 #include "zip/messages/dialog/ZAQtDialogProvider.h"
 
@@ -41,6 +44,25 @@ int renderScreenshot(const QString& png, const QStringList& archive) {
     }
     return 0;
 }
+
+// Without anybody to answer: the component's boxes go to the error output;
+// questions get their first choice that goes on (OK, else No or Cancel),
+// passwords none.
+class TBatchDialogProvider : public TZADialogProvider {
+public:
+    TZADialogAnswer ShowDialog(const TZADialogRequest& r) override {
+        std::fprintf(stderr, "%s: %s\n", r.Title.c_str(), r.Text.c_str());
+        if (r.IsPassword()) {
+            return {mrCancel, {}};
+        }
+        for (const TMsgDlgBtn b : {mbOK, mbNo, mbCancel}) {
+            if (r.Buttons.contains(b)) {
+                return {ModalResultOf(b), {}};
+            }
+        }
+        return {mrCancel, {}};
+    }
+};
 
 int benchOpen(const QString& archive) {
     TfrmMain window;
@@ -75,6 +97,12 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("KVL"));
     // Dates and separators follow the user's locale.
     QLocale::setDefault(UserLocale());
+    // The window speaks German, Qt's own texts too (edit-field menus, the file
+    // chooser): Qt's German translations, where the system has them.
+    QTranslator qtTexts;
+    if (LoadQtGermanTranslations(qtTexts)) {
+        QCoreApplication::installTranslator(&qtTexts);
+    }
     // The component asks its questions and shows its errors in its Qt box.
     InstallQtDialogProvider();
     // Long operations keep the window alive through the component's pump,
@@ -100,6 +128,9 @@ int main(int argc, char* argv[]) {
             return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
         });
         SetFileDialogHook([](const TFileDialogRequest&) { return QStringList(); });
+        // The component's own box, too, must never wait.
+        static TBatchDialogProvider batchDialogs;
+        SetDefaultDialogProvider(&batchDialogs);
     }
     if (!raw.isEmpty() && raw.front() == QStringLiteral("--screenshot")) {
         if (raw.size() < 2) {

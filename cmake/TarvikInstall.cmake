@@ -19,3 +19,8 @@ endif()
 if(TARVIK_SFX_STUB_FILE)
   install(FILES ${TARVIK_SFX_STUB_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}/tarvik)
 endif()
+
+# The command-line tool and the manual pages of both programs.
+install(TARGETS tarvik-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/resources/man/tarvik.1 ${PROJECT_SOURCE_DIR}/resources/man/tarvik-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

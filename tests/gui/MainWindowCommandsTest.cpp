@@ -229,13 +229,7 @@ private slots:
         TfrmMain w;
         w.OeffneArchiv(f_.path(QStringLiteral("neu/hinzu")));
         SourceFolder = src + "/";
-        // The add dialog: mark everything, OK.
-        f_.dialogDriver = [](QDialog& d) {
-            auto* add = qobject_cast<TfrmAdd*>(&d);
-            QVERIFY(add);
-            add->btnMarkAllClick();
-            add->btnOkClick();
-        };
+        f_.addEverything();
         f_.messages.clear();
         w.tbtHinzuClick();
         QVERIFY(w.panUnten()->isHidden());

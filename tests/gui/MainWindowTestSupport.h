@@ -17,6 +17,7 @@
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
+#include "app/UniAdd.h"
 #include "app/UniMain.h"
 
 struct TShownMessage {
@@ -76,6 +77,16 @@ public:
     QList<QPair<QString, QString>> launched;  // (program, file); no program: associated
 
     QString path(const QString& name) const { return tmp.filePath(name); }
+
+    // The add dialog is answered: mark everything, OK.
+    void addEverything() {
+        dialogDriver = [](QDialog& d) {
+            auto* add = qobject_cast<TfrmAdd*>(&d);
+            QVERIFY(add);
+            add->btnMarkAllClick();
+            add->btnOkClick();
+        };
+    }
 
     // Settings and the temp folder in the test's folder; every box, chooser,
     // modal window and launch goes to this fixture. Numbers and dates take the
