@@ -374,8 +374,10 @@ void TfrmMain::Tempanzeige(int mode) {
     try {
         zip_->Extract();
     } catch (...) {
+        showPendingMessages();
         return;
     }
+    showPendingMessages();
     QCoreApplication::processEvents();
     const QString path = TempViewFolder + bare;
     auto launch = [](const QString& program, const QString& file) {
