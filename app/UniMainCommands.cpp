@@ -494,7 +494,12 @@ void TfrmMain::queueMessage(const std::string& text) {
 }
 
 QString TfrmMain::takePendingMessages() {
-    const QString text = pendingMessages_.join(QLatin1Char('\n'));
+    // A command that fails for many files says the first few and how many more.
+    constexpr qsizetype kShown = 10;
+    QString text = pendingMessages_.mid(0, kShown).join(QLatin1Char('\n'));
+    if (pendingMessages_.size() > kShown) {
+        text += QStringLiteral("\n… und %1 weitere").arg(pendingMessages_.size() - kShown);
+    }
     pendingMessages_.clear();
     return text;
 }

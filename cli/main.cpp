@@ -31,14 +31,23 @@ void printUsage(const CliContext& ctx, std::ostream& out) {
         "  --sync            write changed archives to the disk before renaming them\n"
         "  --help            this help\n\n"
         "Commands:\n");
+    // Each command: its form on one line, what it does below, wrapped.
     for (const CliCommand& command : CliCommands()) {
-        std::string head = "  " + std::string(command.name);
         const std::string_view usage = ctx.Tr(command.usage.de, command.usage.en);
-        if (!usage.empty()) {
-            head += ' ' + std::string(usage);
+        out << "  " << command.name << (usage.empty() ? "" : " ") << usage << '\n';
+        std::string line = "      ";
+        std::string_view help = ctx.Tr(command.help.de, command.help.en);
+        while (!help.empty()) {
+            const std::size_t end = help.find(' ');
+            const std::string_view word = help.substr(0, end);
+            if (line.size() > 6 && line.size() + 1 + word.size() > 78) {
+                out << line << '\n';
+                line = "      ";
+            }
+            line += (line.size() > 6 ? " " : "") + std::string(word);
+            help = end == std::string_view::npos ? std::string_view() : help.substr(end + 1);
         }
-        head.resize(std::max<std::size_t>(head.size() + 1, 20), ' ');
-        out << head << ctx.Tr(command.help.de, command.help.en) << '\n';
+        out << line << '\n';
     }
     out << ctx.Tr(
         "\nExit-Status (für jeden Befehl):\n"
