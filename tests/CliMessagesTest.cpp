@@ -24,6 +24,13 @@ void MakeFiles(const Scratch& s) {
     WriteFile(s / "n.zip", "kein Archiv, nur ein Text, der länger ist als ein Endsatz.\n");
     WriteFile(s / "bad.ico", "kein Symbol");
     Shell("zip -q a.zip a.txt && zip -q -P pw p.zip a.txt && zip -q q.zip a.txt", s.dir);
+    // An entry that climbs out of the target, and a link that points out of it.
+    Shell(
+        "python3 -c \"import zipfile\n"
+        "with zipfile.ZipFile('evil.zip', 'w') as z: z.writestr('../evil.txt', 'x')\n"
+        "i = zipfile.ZipInfo('ln'); i.create_system = 3; i.external_attr = 0o120777 << 16\n"
+        "with zipfile.ZipFile('link.zip', 'w') as z: z.writestr(i, '../../etc/passwd')\"",
+        s.dir);
 }
 
 }  // namespace
@@ -56,6 +63,8 @@ TEST(CliMessages, EveryFailureIsSaidOnceInTheChosenLanguage) {
         {"unmatched name", "test a.zip nosuch.txt", 2, "nosuch.txt"},
         {"unmatched name", "delete a.zip nosuch.txt", 2, "nosuch.txt"},
         {"unmatched name", "add q.zip nosuch.txt", 2, "nosuch.txt"},
+        {"unsafe name", "extract -d o evil.zip", 2, "../evil.txt"},
+        {"unsafe name", "extract -d o link.zip", 2, "ln"},
         {"wrong password", "extract -d o -P falsch p.zip", 2, "a.txt"},
         {"wrong password", "test -P falsch p.zip", 2, "a.txt"},
         {"unwritable target", "extract -d a.txt/o a.zip", 2, "a.txt/o"},
