@@ -558,9 +558,8 @@ TEST(ZADllOprExtract, DamagedDataFailsTheTest) {
 }
 
 // A failed add or extract keeps the names the application gave, so that it can
-// try again; a successful one empties them. The engine's own texts come from
-// the catalogue: German when German is chosen.
-TEST(ZADllOprExtract, FailureKeepsTheNamesAndSpeaksTheChosenLanguage) {
+// try again; a successful one empties them.
+TEST(ZADllOprExtract, FailureKeepsTheNames) {
     struct Case {
         const char* name;
         bool add;
@@ -601,6 +600,7 @@ TEST(ZADllOprExtract, FailureKeepsTheNamesAndSpeaksTheChosenLanguage) {
     }
 }
 
+// The engine's own texts come from the catalogue: German when German is chosen.
 TEST(ZADllOprExtract, EngineTextsFollowTheChosenLanguage) {
     struct Case {
         const char* language;
