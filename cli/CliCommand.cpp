@@ -10,9 +10,10 @@ constexpr CliCommand kCommands[] = {
      "ungepackt, CRC-32, Methode, "
      "Datum, verschlüsselt; Steuerzeichen als \\t, \\n, \\xNN)",
      RunList},
-    {"add", "[-r -p -m -f -u -H -E -0..-9 -P PASSWORT -s N[k|m|g] -N] ARCHIV DATEI...",
+    {"add", "[-r -p -m -f -u -H -E -L -0..-9 -P PASSWORT -s N[k|m|g] -N] ARCHIV DATEI...",
      "Dateien hinzufügen (-r Unterordner, -p mit Pfad, -m verschieben, -f auffrischen, -u "
-     "aktualisieren, -H versteckte, -E leere Ordner, -0..-9 Stufe, -P verschlüsseln, -s "
+     "aktualisieren, -H versteckte, -E leere Ordner, -L symbolischen Verknüpfungen folgen statt "
+     "sie als Verknüpfungen zu speichern, -0..-9 Stufe, -P verschlüsseln, -s "
      "mehrteilig mit Teilen von höchstens N Bytes, -N Teile name001.zip ...; ARCHIV.exe: "
      "neues selbstentpackendes Programm, mit -s geteilt: ARCHIV.exe und ARCHIV001.zip ...)",
      RunAdd},

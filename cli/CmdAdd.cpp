@@ -1,7 +1,8 @@
-// tarvik-cli add [-r -p -m -f -u -H -E -0..-9 -P PASSWORD -s SIZE -N] ARCHIVE FILESPEC...
+// tarvik-cli add [-r -p -m -f -u -H -E -L -0..-9 -P PASSWORD -s SIZE -N] ARCHIVE FILESPEC...
 //
 // Adds files and folders through the component. Names are taken relative to
 // the current folder (the component's RootDir), as Info-ZIP zip stores them.
+// Symbolic links are stored as links; -L follows them.
 // -s SIZE writes the archive as a multi-part set (zip -s style names, or
 // numbered ones with -N); an ARCHIVE.exe that does not exist yet becomes a
 // new self-extracting program, with -s a self-extracting set (the program
@@ -11,7 +12,7 @@
 
 int RunAdd(CliContext& ctx, std::span<const std::string> args) {
     CliSwitches sw;
-    if (!ParseSwitches(ctx, args, "rpmfuHE0123456789N", "Ps", sw))
+    if (!ParseSwitches(ctx, args, "rpmfuHEL0123456789N", "Ps", sw))
         return kExitUsage;
     std::int64_t volume = 0;
     if (sw.Has('s') && !ParseVolumeSize(sw.Value('s'), volume)) {
@@ -26,8 +27,8 @@ int RunAdd(CliContext& ctx, std::span<const std::string> args) {
     TZipArchiver& zip = job.Zip();
     TZAAddOpts opts;
     const std::pair<char, TZAAddOptsEnum> kMap[] = {
-        {'r', AddRecurseDirs}, {'p', AddDirNames},    {'m', AddMove},     {'f', AddFreshen},
-        {'u', AddUpdate},      {'H', AddHiddenFiles}, {'E', AddEmptyDirs}};
+        {'r', AddRecurseDirs}, {'p', AddDirNames},    {'m', AddMove},      {'f', AddFreshen},
+        {'u', AddUpdate},      {'H', AddHiddenFiles}, {'E', AddEmptyDirs}, {'L', AddFollowLinks}};
     for (const auto& [c, member] : kMap)
         if (sw.Has(c))
             opts.include(member);

@@ -116,7 +116,9 @@ enum {
     ZE_FLAG_UNDO = 0x800000,
     ZE_FLAG_ENCRYPT = 0x2000000,
     ZE_FLAG_VOLUME = 0x4000000,
-    ZE_FLAG_NTFS = 0x8000000
+    ZE_FLAG_NTFS = 0x8000000,
+    ZE_FLAG_WAIT_FOR_DISK = 0x10000000, /* add: the new archive reaches the disk before its name */
+    ZE_FLAG_FOLLOW_LINKS = 0x20000000   /* add: symbolic links are followed, not stored as links */
 };
 
 /* Callback actions (ZECallbackRec.Action). */

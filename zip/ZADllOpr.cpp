@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/AtomicReplace.h"
 #include "platform/CodePage.h"
 #include "platform/DosTime.h"
 #include "zip/ZADllLoad.h"
@@ -166,6 +167,10 @@ std::uint32_t TZADLLOpr::AddFlags() const {
         f |= ZE_FLAG_VOLUME;
     if (o.contains(AddNTFS))
         f |= ZE_FLAG_NTFS;
+    if (o.contains(AddFollowLinks))
+        f |= ZE_FLAG_FOLLOW_LINKS;
+    if (platform::WaitForDisk())
+        f |= ZE_FLAG_WAIT_FOR_DISK;
     return f;
 }
 
