@@ -22,6 +22,7 @@
 #include "ZESources.h"
 #include "ZEWriter.h"
 #include "platform/AtomicReplace.h"
+#include "platform/DosTime.h"
 #include "platform/TempFiles.h"
 #include "platform/Trash.h"
 
@@ -557,7 +558,7 @@ int32_t runAdd(JobContext& ctx) {
             continue;
         }
         auto oi = oldByName.find(s.name);
-        uint32_t fileDos = unixToDos(s.st.st_mtime);
+        uint32_t fileDos = platform::TimeToDos(s.st.st_mtime);
         if (freshen && oi == oldByName.end())
             continue;
         if ((freshen || update) && oi != oldByName.end() && !s.isDir &&
@@ -598,7 +599,7 @@ int32_t runAdd(JobContext& ctx) {
             it.userExtra = rl.data().substr(0, 2047);
         OutEntry& e = it.out;
         encodeName(e, s.name, fileComment, set);
-        e.dosTime = unixToDos(s.st.st_mtime);
+        e.dosTime = platform::TimeToDos(s.st.st_mtime);
         e.extra += timestampExtra(s.st.st_mtime);
         e.extra += dropExtra(it.userExtra, {0x0001, 0x5455});
         e.extAttr = (uint32_t(s.st.st_mode & 0xFFFF) << 16) | (s.isDir ? 0x10 : 0) |
@@ -792,8 +793,10 @@ int32_t runAdd(JobContext& ctx) {
         uint32_t newest = 0;
         for (const OutEntry& e : central)
             newest = std::max(newest, e.dosTime);
-        struct timespec ts[2] = {{0, UTIME_OMIT}, {dosToUnix(newest), 0}};
-        utimensat(AT_FDCWD, archive.c_str(), ts, 0);
+        if (const std::optional<time_t> t = platform::DosToTime(newest)) {
+            struct timespec ts[2] = {{0, UTIME_OMIT}, {*t, 0}};
+            utimensat(AT_FDCWD, archive.c_str(), ts, 0);
+        }
     }
     if (ctx.has(ZE_FLAG_MOVE))
         removeMoved(ctx, moved);

@@ -9,6 +9,7 @@
 
 #include "ZEContext.h"
 #include "ZEUtil.h"
+#include "platform/DosTime.h"
 
 namespace ze {
 
@@ -84,7 +85,7 @@ struct Collector {
         s.throughLink = throughLink;
         if (s.name.empty() || excluded(s.name, path))
             return;
-        if (opt.dateLimit && unixToDos(st.st_mtime) < opt.dateLimit)
+        if (opt.dateLimit && platform::TimeToDos(st.st_mtime) < opt.dateLimit)
             return;
         if (S_ISLNK(st.st_mode)) {
             std::vector<char> target(size_t(std::max<off_t>(st.st_size, 255)) + 1);
@@ -292,7 +293,7 @@ bool readStream(JobContext& ctx, Source& src) {
     }
     op(ZE_SOP_CLOSE, nullptr, 0);
     src.st.st_size = off_t(size);
-    src.st.st_mtime = date ? dosToUnix(date) : time(nullptr);
+    src.st.st_mtime = platform::DosToTime(date).value_or(time(nullptr));
     src.st.st_mode = S_IFREG | 0644;
     return ok;
 }
