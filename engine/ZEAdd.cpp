@@ -775,7 +775,7 @@ int32_t runAdd(JobContext& ctx) {
         return fail(ctx.stopResult());
     // With undo the trash keeps the old archive (a second name of it) while its name moves
     // to the new one, as the component's own rewrites do.
-    if (haveOld && ctx.has(ZE_FLAG_UNDO)) {
+    if (haveOld && ctx.has(ZE_FLAG_UNDO) && !ctx.has(ZE_FLAG_TEMP_ARCHIVE)) {
         const platform::TrashResult kept = platform::LinkToTrash(archive);
         if (!kept && ctx.verbose())
             ctx.message(0, "Keeping " + archive + " in the trash failed: " + kept.error);

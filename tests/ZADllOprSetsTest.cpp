@@ -123,6 +123,35 @@ TEST(ZADllOprSets, AddToAnExistingArchiveOrSetKeepsItsEntries) {
     EXPECT_TRUE(SameTree(s, "src", "out/src"));
 }
 
+// Adds keep the old archive in the trash (tarvik-cli adds with undo), but never the
+// temporary copy a set is written from, nor a program made for the add.
+TEST(ZADllOprSets, OnlyOldArchivesGoToTheTrash) {
+    struct Step {
+        const char* args;
+        std::vector<std::string> trash;  // afterwards, sorted
+    };
+    const Step steps[] = {
+        {"add -p t.exe src/sub/klein.txt", {}},
+        {"add -p t.zip src/sub/klein.txt", {}},
+        {"add -p t.zip src/text.txt", {"t.zip"}},
+        {"add -p -s 64k t.zip src/noise.bin", {"t.zip", "t.zip.2"}},
+    };
+    Scratch s;
+    MakeTree(s);
+    platform_test::ScopedEnv data("XDG_DATA_HOME", (s / "share").c_str());
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args);
+        const auto r = Cli(s, step.args);
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::vector<std::string> trash;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(s / "share/Trash/files", ec))
+            trash.push_back(e.path().filename().string());
+        std::sort(trash.begin(), trash.end());
+        EXPECT_EQ(trash, step.trash);
+    }
+}
+
 TEST(ZADllOprSets, ExtractAndTestReadSets) {
     struct Case {
         const char* name;

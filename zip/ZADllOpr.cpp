@@ -366,6 +366,10 @@ void TZADLLOpr::Add() {
         CancelCode = 0;
         Internal().CancelRequest = 0;
         job = BuildJob(true);
+        // The set is written from a temporary copy, and a new program holds nothing yet:
+        // neither is worth keeping in the trash (the old parts of a set are kept there).
+        if (spanning || newSFX)
+            job->Flags |= ZE_FLAG_TEMP_ARCHIVE;
         CallbackError.clear();
         SetSuccessCount(RunJob(*job));
         if (spanning && SuccessCount() > 0)
