@@ -146,6 +146,10 @@ void TfrmMain::tbtHinzuClick() {
         options.include(AddDirNames);
     }
     zip_->SetAddOptions(options);
+    // Names are taken from the root ("home/u/Daten/a.txt"), never from the folder the
+    // program was started in; "Pfad sichern" then cuts SourceFolder off them
+    // (ZipArchiver1SetAddName), "Den gesamten Pfad sichern" keeps them whole.
+    zip_->SetRootDir("/");
     std::vector<std::string> specs;
     for (const QString& line : packList) {
         specs.push_back(line.toStdString());

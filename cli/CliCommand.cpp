@@ -27,15 +27,17 @@ constexpr CliCommand kCommands[] = {
       "unpacked, CRC-32, method, date, encrypted; control characters as \\t, \\n, \\xNN)"},
      RunList},
     {"add",
-     {"[-r -j -I -m -f -u -E -0..-9 -P PASSWORT -s N[k|m|g] -N] ARCHIV DATEI...",
-      "[-r -j -I -m -f -u -E -0..-9 -P PASSWORD -s N[k|m|g] -N] ARCHIVE FILE..."},
+     {"[-r -j -I -m -f -u -E -L -0..-9 -P PASSWORT -s N[k|m|g] -N] ARCHIV DATEI...",
+      "[-r -j -I -m -f -u -E -L -0..-9 -P PASSWORD -s N[k|m|g] -N] ARCHIVE FILE..."},
      {"Dateien hinzufügen, wie zip: mit Pfad, auch versteckte Dateien (-r Unterordner, -j ohne "
       "Pfad, -I ohne versteckte Dateien, -m verschieben, -f auffrischen, -u aktualisieren, -E "
-      "leere Ordner, -0..-9 Stufe, -P verschlüsseln, -s mehrteilig mit Teilen von höchstens N "
+      "leere Ordner, -L symbolischen Verknüpfungen folgen statt sie als Verknüpfungen zu "
+      "speichern, -0..-9 Stufe, -P verschlüsseln, -s mehrteilig mit Teilen von höchstens N "
       "Bytes, -N Teile name001.zip ...; ARCHIV.exe: neues selbstentpackendes Programm; -p und -H "
       "werden angenommen)",
       "add files, as zip does: with their paths, hidden files too (-r subfolders, -j without "
-      "paths, -I without hidden files, -m move, -f freshen, -u update, -E empty folders, -0..-9 "
+      "paths, -I without hidden files, -m move, -f freshen, -u update, -E empty folders, -L follow "
+      "symbolic links instead of storing them as links, -0..-9 "
       "level, -P encrypt, -s multi-part with parts of at most N bytes, -N parts name001.zip ...; "
       "ARCHIVE.exe: a new self-extracting program; -p and -H are accepted)"},
      RunAdd},

@@ -1,9 +1,10 @@
-// tarvik-cli add [-r -j -I -m -f -u -E -0..-9 -P PASSWORD -s SIZE -N] ARCHIVE FILESPEC...
+// tarvik-cli add [-r -j -I -m -f -u -E -L -0..-9 -P PASSWORD -s SIZE -N] ARCHIVE FILESPEC...
 //
 // Adds files and folders through the component. As with Info-ZIP zip, names
 // keep their paths relative to the current folder (the component's RootDir)
 // and hidden files are included; -j drops the paths, -I leaves hidden files
 // out (-p and -H, the old switches for the two, are still accepted).
+// Symbolic links are stored as links; -L follows them.
 // -s SIZE writes the archive as a multi-part set (zip -s style names, or
 // numbered ones with -N); an ARCHIVE.exe that does not exist yet becomes a
 // new self-extracting program, with -s a self-extracting set (the program
@@ -13,7 +14,7 @@
 
 int RunAdd(CliContext& ctx, std::span<const std::string> args) {
     CliSwitches sw;
-    if (!ParseSwitches(ctx, args, "rjIpmfuHE0123456789N", "Ps", sw))
+    if (!ParseSwitches(ctx, args, "rjIpmfuHEL0123456789N", "Ps", sw))
         return kExitUsage;
     std::int64_t volume = 0;
     if (sw.Has('s') && !ParseVolumeSize(sw.Value('s'), volume)) {
@@ -29,11 +30,9 @@ int RunAdd(CliContext& ctx, std::span<const std::string> args) {
     CliJob job(ctx);
     TZipArchiver& zip = job.Zip();
     TZAAddOpts opts;
-    const std::pair<char, TZAAddOptsEnum> kMap[] = {{'r', AddRecurseDirs},
-                                                    {'m', AddMove},
-                                                    {'f', AddFreshen},
-                                                    {'u', AddUpdate},
-                                                    {'E', AddEmptyDirs}};
+    const std::pair<char, TZAAddOptsEnum> kMap[] = {{'r', AddRecurseDirs}, {'m', AddMove},
+                                                    {'f', AddFreshen},     {'u', AddUpdate},
+                                                    {'E', AddEmptyDirs},   {'L', AddFollowLinks}};
     for (const auto& [c, member] : kMap)
         if (sw.Has(c))
             opts.include(member);

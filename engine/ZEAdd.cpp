@@ -1,6 +1,7 @@
 // The add job: collects the files, asks the component for names, comments and levels,
-// compresses several files at once on worker threads, and writes the new archive to a
-// temporary file beside the old one that replaces it only when it is complete.
+// compresses several files at once on worker threads, and writes the new archive to an
+// unnamed temporary file that replaces the old one only when it is complete.
+#include <dirent.h>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -20,6 +21,10 @@
 #include "ZECrypt.h"
 #include "ZESources.h"
 #include "ZEWriter.h"
+#include "platform/AtomicReplace.h"
+#include "platform/DosTime.h"
+#include "platform/TempFiles.h"
+#include "platform/Trash.h"
 
 namespace ze {
 
@@ -82,11 +87,14 @@ libdeflate_compressor* compressorFor(int level) {
     return it->second.get();
 }
 
-// The component's levels 1-9 on libdeflate's scale: libdeflate compresses better than
-// Info-ZIP's zlib at the same number, so the upper levels use a lower one and stay within
-// the size Info-ZIP reaches at that level while taking much less time.
+// The component's levels 1-9 on libdeflate's scale (1-12). Every level compresses at least
+// as well as Info-ZIP's zip at the same level (measured on sources, documentation, programs
+// and a file of numbers; bench/levels.sh), and no level gives larger output than the one
+// below it: libdeflate's levels 3 and 4 compress a file of numbers worse than its level 2,
+// so level 3 stays at 2 and level 4 starts at 5. Levels 10-12 (near-optimal parsing) are
+// left out: two to five times slower than zip -9 for a few percent.
 int deflateLevel(int level) {
-    static const int kMap[10] = {0, 1, 2, 3, 4, 5, 5, 6, 6, 6};
+    static const int kMap[10] = {0, 1, 2, 2, 5, 5, 6, 7, 8, 9};
     return kMap[std::clamp(level, 0, 9)];
 }
 
@@ -96,6 +104,8 @@ void compressItem(AddItem& it, const Settings& set) {
     const Source& s = *it.src;
     if (s.stream >= 0) {
         in = s.streamData;
+    } else if (s.isLink) {
+        in.assign(s.linkTarget.begin(), s.linkTarget.end());
     } else if (!readWholeFile(s.path, uint64_t(s.st.st_size), in)) {
         it.error = ZE_ERR_NO_PERMISSION;
         return;
@@ -283,6 +293,18 @@ private:
     bool quit_ = false;
 };
 
+bool isEmptyFolder(const std::string& path) {
+    DIR* d = opendir(path.c_str());
+    if (!d)
+        return false;
+    bool empty = true;
+    while (dirent* de = readdir(d))
+        if (strcmp(de->d_name, ".") != 0 && strcmp(de->d_name, "..") != 0)
+            empty = false;
+    closedir(d);
+    return empty;
+}
+
 // Streams one large file through zlib into the archive; the local header is patched after.
 int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) {
     int fd = open(it.src->path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -311,7 +333,7 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
     }
     z_stream zs{};
     if (e.method == 8)
-        deflateInit2(&zs, std::min(it.level, 6), Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        deflateInit2(&zs, it.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
     std::vector<uint8_t> in(1 << 20), cbuf(1 << 20);
     uint32_t crc = 0;
     uint64_t total = 0;
@@ -366,6 +388,39 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
     return 0;
 }
 
+// After a move: removes what was stored, each under the very path it was stored from (a
+// stored link is removed as the link), then the folders that became empty, deepest first.
+// With undo they go to the trash instead.
+void removeMoved(JobContext& ctx, const std::vector<std::string>& moved) {
+    const bool undo = ctx.has(ZE_FLAG_UNDO);
+    auto remove = [&](const std::string& p) {
+        if (undo) {
+            const platform::TrashResult r = platform::MoveToTrash(p);
+            if (!r)
+                ctx.say(ZE_ERR_DELETE, ZE_MSG_CANNOT_DELETE, p);
+        } else if (unlink(p.c_str()) != 0) {
+            ctx.say(ZE_ERR_DELETE, ZE_MSG_CANNOT_DELETE, p);
+        }
+    };
+    std::vector<std::string> files, dirs;
+    for (const std::string& p : moved) {
+        struct stat st {};
+        if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            dirs.push_back(p);
+        else
+            files.push_back(p);
+    }
+    for (const std::string& p : files)
+        remove(p);
+    std::sort(dirs.rbegin(), dirs.rend());
+    for (const std::string& d : dirs) {
+        if (!undo)
+            rmdir(d.c_str());
+        else if (isEmptyFolder(d))
+            remove(d);
+    }
+}
+
 }  // namespace
 
 int32_t runAdd(JobContext& ctx) {
@@ -384,6 +439,10 @@ int32_t runAdd(JobContext& ctx) {
     std::vector<std::string> includes = ctx.dataList(ZE_DATA_INCLUDE);
     std::vector<std::string> excludes = ctx.dataList(ZE_DATA_EXCLUDE);
     std::vector<std::string> suffixes = splitSuffixes(ctx.dataText(ZE_DATA_STORESUFFIXES, 0));
+    std::string tempDir = ctx.dataText(ZE_DATA_TEMPDIR, 0);
+    if (!tempDir.empty() && tempDir.back() != '/')
+        tempDir += '/';
+    platform::SetWaitForDisk(ctx.has(ZE_FLAG_WAIT_FOR_DISK));
     if (ctx.stopped())
         return ctx.stopResult();
     if (archive.empty())
@@ -432,6 +491,7 @@ int32_t runAdd(JobContext& ctx) {
     so.dirNames = !ctx.has(ZE_FLAG_NO_DIRNAMES);
     so.dirEntries = !ctx.has(ZE_FLAG_NO_EMPTY_DIRS);
     so.hidden = ctx.has(ZE_FLAG_HIDDEN);
+    so.followLinks = ctx.has(ZE_FLAG_FOLLOW_LINKS);
     so.dateLimit = job.DateLimit;
     bool freshen = ctx.has(ZE_FLAG_FRESHEN), update = ctx.has(ZE_FLAG_UPDATE);
     if (freshen || update) {
@@ -501,7 +561,7 @@ int32_t runAdd(JobContext& ctx) {
             continue;
         }
         auto oi = oldByName.find(s.name);
-        uint32_t fileDos = unixToDos(s.st.st_mtime);
+        uint32_t fileDos = platform::TimeToDos(s.st.st_mtime);
         if (freshen && oi == oldByName.end())
             continue;
         if ((freshen || update) && oi != oldByName.end() && !s.isDir &&
@@ -533,7 +593,7 @@ int32_t runAdd(JobContext& ctx) {
         if (rc.answer == 1)
             fileComment = rc.text ? rc.utf8(set.codePage).substr(0, 255) : "";
         it.level = std::clamp(job.Level, 0, 9);
-        if (hasStoreSuffix(s.name, suffixes) || s.isDir)
+        if (hasStoreSuffix(s.name, suffixes) || s.isDir || s.isLink)
             it.level = 0;
         Reply rl = ctx.call(ZE_CB_LEVEL_EXTRA, s.name, {}, 0, 0, 0, it.level, 0, "");
         if ((rl.answer & 2) && rl.arg2 >= 0 && rl.arg2 <= 9)
@@ -542,7 +602,7 @@ int32_t runAdd(JobContext& ctx) {
             it.userExtra = rl.data().substr(0, 2047);
         OutEntry& e = it.out;
         encodeName(e, s.name, fileComment, set);
-        e.dosTime = unixToDos(s.st.st_mtime);
+        e.dosTime = platform::TimeToDos(s.st.st_mtime);
         e.extra += timestampExtra(s.st.st_mtime);
         e.extra += dropExtra(it.userExtra, {0x0001, 0x5455});
         e.extAttr = (uint32_t(s.st.st_mode & 0xFFFF) << 16) | (s.isDir ? 0x10 : 0) |
@@ -578,18 +638,30 @@ int32_t runAdd(JobContext& ctx) {
         if (it.old == SIZE_MAX)
             items.push_back(std::move(it));
 
-    // The new archive goes to a temporary file beside the old one.
-    std::string dir = archive.substr(0, archive.rfind('/') + 1);
-    std::string base = archive.substr(archive.rfind('/') + 1);
-    std::string tmp = dir + "." + base + ".ztmpXXXXXX";
-    int fd = mkstemp(tmp.data());
+    // The new archive is written to a file without a name in the temporary folder (the
+    // folder of the file the archive name leads to, unless TempDir names another), so that a
+    // job killed at any moment leaves nothing behind; only a complete archive takes the name.
+    const std::string target = platform::ResolveLinks(archive);
+    std::string folder = tempDir;
+    if (folder.empty())
+        folder =
+            target.rfind('/') == std::string::npos ? "./" : target.substr(0, target.rfind('/') + 1);
+    std::string tmp;  // named only where the file system has no unnamed files
+    int fd = platform::CreateUnnamedFile(folder);
     if (fd < 0) {
+        tmp = platform::CreateTempFile(folder, ".ztmp");
+        fd = tmp.empty() ? -1 : open(tmp.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        if (!tmp.empty())
+            unlink(tmp.c_str());
         ctx.say(ZE_ERR_TEMP_FILE, ZE_MSG_NO_TEMP_FILE, archive);
         return -ZE_ERR_TEMP_FILE;
     }
     auto fail = [&](int32_t result) {
         close(fd);
-        unlink(tmp.c_str());
+        if (!tmp.empty())
+            unlink(tmp.c_str());
         return result;
     };
     ctx.totals(int64_t(newItems.size()), totalBytes);
@@ -683,7 +755,8 @@ int32_t runAdd(JobContext& ctx) {
             }
             ctx.endItem(s.name);
             ++added;
-            if (s.stream < 0)
+            // A file reached through a followed link lives elsewhere: it stays.
+            if (s.stream < 0 && !s.throughLink)
                 moved.push_back(s.path);
         }
     }
@@ -703,43 +776,33 @@ int32_t runAdd(JobContext& ctx) {
         return fail(-ZE_ERR_WRITE);
     if (ctx.stopped())
         return fail(ctx.stopResult());
-    mode_t mode = haveOld ? (ast.st_mode & 07777) : 0666;
-    if (!haveOld) {
-        mode_t um = umask(0);
-        umask(um);
-        mode &= ~um;
+    // With undo the trash keeps the old archive (a second name of it) while its name moves
+    // to the new one, as the component's own rewrites do.
+    if (haveOld && ctx.has(ZE_FLAG_UNDO) && !ctx.has(ZE_FLAG_TEMP_ARCHIVE)) {
+        const platform::TrashResult kept = platform::LinkToTrash(archive);
+        if (!kept && ctx.verbose())
+            ctx.message(0, "Keeping " + archive + " in the trash failed: " + kept.error);
     }
-    fchmod(fd, mode);
-    if (close(fd) != 0) {
-        unlink(tmp.c_str());
-        return -ZE_ERR_WRITE;
-    }
-    if (rename(tmp.c_str(), archive.c_str()) != 0) {
-        unlink(tmp.c_str());
+    std::string error;
+    const bool replaced = tmp.empty() ? platform::ReplaceFileFrom(fd, archive, &error)
+                                      : platform::ReplaceFile(tmp, archive, &error);
+    if (!replaced) {
+        fail(0);
         ctx.say(ZE_ERR_CREATE, ZE_MSG_CANNOT_REPLACE, archive);
         return -ZE_ERR_CREATE;
     }
+    close(fd);
     if (ctx.has(ZE_FLAG_ZIPTIME) && !central.empty()) {
         uint32_t newest = 0;
         for (const OutEntry& e : central)
             newest = std::max(newest, e.dosTime);
-        struct timespec ts[2] = {{0, UTIME_OMIT}, {dosToUnix(newest), 0}};
-        utimensat(AT_FDCWD, archive.c_str(), ts, 0);
-    }
-    if (ctx.has(ZE_FLAG_MOVE)) {
-        // Files first, then the folders that became empty, deepest first.
-        std::vector<std::string> dirs;
-        for (const std::string& p : moved) {
-            struct stat st {};
-            if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                dirs.push_back(p);
-            else if (unlink(p.c_str()) != 0)
-                ctx.say(ZE_ERR_DELETE, ZE_MSG_CANNOT_DELETE, p);
+        if (const std::optional<time_t> t = platform::DosToTime(newest)) {
+            struct timespec ts[2] = {{0, UTIME_OMIT}, {*t, 0}};
+            utimensat(AT_FDCWD, archive.c_str(), ts, 0);
         }
-        std::sort(dirs.rbegin(), dirs.rend());
-        for (const std::string& d : dirs)
-            rmdir(d.c_str());
     }
+    if (ctx.has(ZE_FLAG_MOVE))
+        removeMoved(ctx, moved);
     return added;
 }
 

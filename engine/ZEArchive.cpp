@@ -9,6 +9,7 @@
 
 #include "ZEJob.h"
 #include "ZEUtil.h"
+#include "platform/DosTime.h"
 
 namespace ze {
 
@@ -61,7 +62,8 @@ time_t Entry::mtime() const {
     size_t l;
     if (findExtra(extra, 0x5455, d, l) && l >= 5 && (d[0] & 1))
         return time_t(int32_t(rd32(d + 1)));
-    return dosToUnix(dosTime);
+    // A stamp no calendar has gives the start of the DOS range, not a guessed date.
+    return platform::DosToTime(dosTime).value_or(*platform::DosToTime(platform::kDosDateTimeMin));
 }
 
 bool Entry::aesInfo(int& strength, uint16_t& realMethod, int& vendorVersion) const {

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
 #include <string_view>
 
 #include "ZEContext.h"
 #include "ZEUtil.h"
+#include "platform/DosTime.h"
 
 namespace ze {
 
@@ -52,7 +52,6 @@ struct Collector {
     const SourceOptions& opt;
     const std::vector<std::string>& excludes;
     std::vector<Source> out;
-    std::set<std::pair<dev_t, ino_t>> visited;
 
     std::string storedName(const std::string& path) const {
         std::string n;
@@ -78,19 +77,29 @@ struct Collector {
         return false;
     }
 
-    void addFile(const std::string& path, const struct stat& st) {
+    void addFile(const std::string& path, const struct stat& st, bool throughLink) {
         Source s;
         s.path = path;
         s.name = storedName(path);
         s.st = st;
+        s.throughLink = throughLink;
         if (s.name.empty() || excluded(s.name, path))
             return;
-        if (opt.dateLimit && unixToDos(st.st_mtime) < opt.dateLimit)
+        if (opt.dateLimit && platform::TimeToDos(st.st_mtime) < opt.dateLimit)
             return;
+        if (S_ISLNK(st.st_mode)) {
+            std::vector<char> target(size_t(std::max<off_t>(st.st_size, 255)) + 1);
+            ssize_t n = readlink(path.c_str(), target.data(), target.size());
+            if (n <= 0 || size_t(n) >= target.size())
+                return;
+            s.isLink = true;
+            s.linkTarget.assign(target.data(), size_t(n));
+            s.st.st_size = off_t(n);
+        }
         out.push_back(std::move(s));
     }
 
-    void addDirEntry(const std::string& path, const struct stat& st) {
+    void addDirEntry(const std::string& path, const struct stat& st, bool throughLink) {
         if (!opt.dirEntries || !opt.dirNames)
             return;
         Source s;
@@ -104,11 +113,33 @@ struct Collector {
             return;
         s.st = st;
         s.isDir = true;
+        s.throughLink = throughLink;
         out.push_back(std::move(s));
     }
 
+    // What a name in a walked folder is: a link itself (lstat), unless links are followed;
+    // a link whose target is missing stays a link.
+    bool inspect(const std::string& path, struct stat& st, bool& followed) const {
+        followed = false;
+        if (lstat(path.c_str(), &st) != 0)
+            return false;
+        if (S_ISLNK(st.st_mode) && opt.followLinks) {
+            struct stat target {};
+            if (stat(path.c_str(), &target) == 0) {
+                st = target;
+                followed = true;
+            }
+        }
+        return true;
+    }
+
     // Adds the matching files of one folder, and with recursion those of its sub-folders.
-    size_t walk(const std::string& dir, const std::string& pattern, bool recurse, bool allFiles) {
+    // `chain` holds the folders from the specification's folder down to this one: a folder
+    // met again inside itself (through a followed link) is a loop and is not entered again;
+    // every other folder is, even when it was reached before by another path, so that each
+    // file is stored under each of its paths.
+    size_t walk(const std::string& dir, const std::string& pattern, bool recurse, bool allFiles,
+                std::vector<std::pair<dev_t, ino_t>>& chain, bool throughLink) {
         size_t found = 0;
         DIR* d = opendir(dir.c_str());
         if (!d)
@@ -128,16 +159,25 @@ struct Collector {
                 continue;
             std::string p = dir + (dir.back() == '/' ? "" : "/") + n;
             struct stat st {};
-            if (stat(p.c_str(), &st) != 0)
+            bool followed = false;
+            if (!inspect(p, st, followed))
                 continue;
             if (S_ISDIR(st.st_mode)) {
-                if (!recurse || !visited.insert({st.st_dev, st.st_ino}).second)
+                if (!recurse)
                     continue;
+                const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+                if (std::find(chain.begin(), chain.end(), id) != chain.end()) {
+                    ctx.skip(p, ZE_ERR_INVALID_NAME, ZE_SKIP_CANNOT_DO);  // a loop
+                    continue;
+                }
                 if (allFiles)
-                    addDirEntry(p, st);
-                found += walk(p, pattern, true, allFiles);
-            } else if (S_ISREG(st.st_mode) && (allFiles || fileNameMatch(pattern, n))) {
-                addFile(p, st);
+                    addDirEntry(p, st, throughLink);
+                chain.push_back(id);
+                found += walk(p, pattern, true, allFiles, chain, throughLink || followed);
+                chain.pop_back();
+            } else if ((S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) &&
+                       (allFiles || fileNameMatch(pattern, n))) {
+                addFile(p, st, throughLink);
                 ++found;
             }
         }
@@ -165,6 +205,14 @@ struct Collector {
             struct stat st {};
             if (pattern.empty())
                 path = dir;
+            // A link named by itself is stored as a link too (also one whose target is
+            // missing), unless links are followed; "link/" means the folder it points to.
+            struct stat lst {};
+            if (!opt.followLinks && !pattern.empty() && lstat(path.c_str(), &lst) == 0 &&
+                S_ISLNK(lst.st_mode)) {
+                addFile(path, lst, false);
+                return;
+            }
             if (stat(path.c_str(), &st) != 0) {
                 ctx.skip(raw, ZE_ERR_NOT_FOUND, ZE_SKIP_NOT_FOUND);
                 return;
@@ -172,18 +220,25 @@ struct Collector {
             if (S_ISDIR(st.st_mode)) {
                 while (path.size() > 1 && path.back() == '/')
                     path.pop_back();
-                visited.insert({st.st_dev, st.st_ino});
-                addDirEntry(path, st);
-                walk(path, "*", opt.recurse, true);
+                // A followed link's files live elsewhere (a move leaves them).
+                const bool viaLink = lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
+                std::vector<std::pair<dev_t, ino_t>> chain{{st.st_dev, st.st_ino}};
+                addDirEntry(path, st, false);
+                walk(path, "*", opt.recurse, true, chain, viaLink);
             } else if (S_ISREG(st.st_mode)) {
-                addFile(path, st);
+                addFile(path, st, false);
             } else {
                 ctx.skip(raw, ZE_ERR_NO_PERMISSION, ZE_SKIP_NO_OPEN);
             }
             return;
         }
         bool all = pattern == "*" || pattern == "*.*";
-        if (walk(dir.empty() ? "/" : dir, pattern, opt.recurse, all) == 0 && !all)
+        const std::string from = dir.empty() ? "/" : dir;
+        struct stat dst {};
+        std::vector<std::pair<dev_t, ino_t>> chain;
+        if (stat(from.c_str(), &dst) == 0)
+            chain.emplace_back(dst.st_dev, dst.st_ino);
+        if (walk(from, pattern, opt.recurse, all, chain, false) == 0 && !all)
             ctx.skip(raw, ZE_ERR_NOT_FOUND, ZE_SKIP_NOT_FOUND);
     }
 };
@@ -193,7 +248,7 @@ struct Collector {
 std::vector<Source> collectSources(JobContext& ctx, const std::vector<std::string>& includes,
                                    const std::vector<std::string>& excludes,
                                    const SourceOptions& opt) {
-    Collector c{ctx, opt, excludes, {}, {}};
+    Collector c{ctx, opt, excludes, {}};
     for (const std::string& s : includes) {
         if (ctx.stopped())
             break;
@@ -238,7 +293,7 @@ bool readStream(JobContext& ctx, Source& src) {
     }
     op(ZE_SOP_CLOSE, nullptr, 0);
     src.st.st_size = off_t(size);
-    src.st.st_mtime = date ? dosToUnix(date) : time(nullptr);
+    src.st.st_mtime = platform::DosToTime(date).value_or(time(nullptr));
     src.st.st_mode = S_IFREG | 0644;
     return ok;
 }

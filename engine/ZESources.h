@@ -1,5 +1,6 @@
 // Collecting the files of an add job: include specifications with wildcards and recursion,
-// exclusions, hidden files, the date limit, junked paths and streams of the component.
+// exclusions, hidden files, the date limit, junked paths, symbolic links and streams of the
+// component.
 #pragma once
 
 #include <sys/stat.h>
@@ -17,6 +18,9 @@ struct Source {
     std::string name;  // stored name, UTF-8, "/" separated; folders end in "/"
     struct stat st {};
     bool isDir = false;
+    bool isLink = false;       // a symbolic link stored as one: its target is the content
+    bool throughLink = false;  // reached through a followed link to a folder
+    std::string linkTarget;
     int stream = -1;                  // stream number of the component's pipe, or -1
     std::vector<uint8_t> streamData;  // the bytes of a stream source
 };
@@ -24,6 +28,7 @@ struct Source {
 struct SourceOptions {
     std::string root;  // RootDir, "/"-terminated, absolute
     bool recurse = false, dirNames = true, dirEntries = true, hidden = false;
+    bool followLinks = false;  // links are followed instead of stored as links
     uint32_t dateLimit = 0;
 };
 

@@ -1,5 +1,5 @@
-// Small helpers of the engine: little-endian access, CRC-32, DOS date-time, text conversion
-// and the wildcard matcher used for include/exclude specifications.
+// Small helpers of the engine: little-endian access, CRC-32, text conversion and the
+// wildcard matcher used for include/exclude specifications.
 #pragma once
 
 #include <cstdint>
@@ -45,10 +45,6 @@ struct Bytes {
 };
 
 uint32_t crc32(uint32_t crc, const void* data, size_t n);
-
-// DOS date-time (date in the high half) from Unix time in local time, and back.
-uint32_t unixToDos(time_t t);
-time_t dosToUnix(uint32_t dos);
 
 // UTF-8 <-> UTF-16. Bytes that are not valid UTF-8 are taken as Windows-1252.
 std::u16string utf8ToUtf16(std::string_view s);

@@ -91,13 +91,43 @@ int moveOver(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// Across file systems: copy `source` next to `target`, then rename it over.
-bool replaceByCopy(const std::string& source, const std::string& target, std::string* error) {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        setError(error, "open " + source, errno);
-        return false;
+// The permissions a file replacing `target` takes: those of the one it
+// replaces, or those a newly created file would get (temporary files are
+// private).
+mode_t newFileMode(const std::string& target) {
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        return old.st_mode & 07777;
     }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Gives the unnamed file `fd` a hidden unique name beside `target` in
+// `folder`; false with `err` (EXDEV when the file lies on another file
+// system).
+bool nameUnnamed(int fd, const std::string& folder, const std::string& target, std::string& named,
+                 int& err) {
+    const std::string fdPath = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        named = folder + "/." + nameOf(target) + "." + uniqueSuffix();
+        if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return true;
+        }
+        err = errno;
+        if (err != EEXIST) {
+            break;
+        }
+    }
+    named.clear();
+    return false;
+}
+
+// Across file systems: copies the open file `in` next to `target` (into an
+// unnamed file that is named only for the final rename), then renames it
+// over the target.
+bool replaceByCopy(int in, const std::string& what, const std::string& target, std::string* error) {
     const std::string folder = folderOf(target);
     std::string named;
     bool unnamed = true;
@@ -115,28 +145,13 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
     }
     if (out < 0) {
         setError(error, "create in " + folder, errno);
-        ::close(in);
         return false;
     }
     bool ok = copyAll(in, out) && (!WaitForDisk() || ::fdatasync(out) == 0);
     int err = errno;
-    ::close(in);
     if (ok && unnamed) {
         // The copy is complete: give it a name for the final rename.
-        const std::string fdPath = "/proc/self/fd/" + std::to_string(out);
-        ok = false;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            named = folder + "/." + nameOf(target) + "." + uniqueSuffix();
-            if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) ==
-                0) {
-                ok = true;
-                break;
-            }
-            err = errno;
-            if (err != EEXIST) {
-                break;
-            }
-        }
+        ok = nameUnnamed(out, folder, target, named, err);
     }
     ::close(out);
     if (ok) {
@@ -147,16 +162,17 @@ bool replaceByCopy(const std::string& source, const std::string& target, std::st
         if (!named.empty()) {
             ::unlink(named.c_str());
         }
-        setError(error, "copy " + source + " to " + target, err);
+        setError(error, "copy " + what + " to " + target, err);
         return false;
     }
-    ::unlink(source.c_str());
     return true;
 }
 
 }  // namespace
 
-bool MoveSyncedFile(const std::string& source, const std::string& target, std::string* error) {
+bool MoveSyncedFile(const std::string& source, const std::string& linkOrTarget,
+                    std::string* error) {
+    const std::string target = ResolveLinks(linkOrTarget);
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0) {
         ::chmod(source.c_str(), old.st_mode & 07777);
@@ -199,7 +215,8 @@ void StartWriteBack(int fd, std::int64_t offset, std::int64_t count) {
     ::sync_file_range(fd, offset, count, SYNC_FILE_RANGE_WRITE);
 }
 
-bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
+bool ReplaceFile(const std::string& source, const std::string& linkOrTarget, std::string* error) {
+    const std::string target = ResolveLinks(linkOrTarget);
     // When waiting for the disk, the new content reaches it before its name
     // does: a power loss right after the rename must not leave the name on
     // unwritten blocks (exchanging names, below, skips ext4's own flush on
@@ -208,16 +225,7 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
         setError(error, "sync " + source, errno);
         return false;
     }
-    // The new file takes the permissions of the one it replaces, or those a
-    // newly created file would get (temporary files are private).
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        ::chmod(source.c_str(), old.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(022);
-        ::umask(mask);
-        ::chmod(source.c_str(), 0666 & ~mask);
-    }
+    ::chmod(source.c_str(), newFileMode(target));
     const int err = moveOver(source, target);
     if (err == 0) {
         return true;
@@ -226,7 +234,64 @@ bool ReplaceFile(const std::string& source, const std::string& target, std::stri
         setError(error, "rename " + source + " to " + target, err);
         return false;
     }
-    return replaceByCopy(source, target, error);
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        setError(error, "open " + source, errno);
+        return false;
+    }
+    const bool copied = replaceByCopy(in, source, target, error);
+    ::close(in);
+    if (copied) {
+        ::unlink(source.c_str());
+    }
+    return copied;
+}
+
+std::string ResolveLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return current;
+        }
+        std::vector<char> buffer(static_cast<std::size_t>(std::max<off_t>(st.st_size, 255)) + 1);
+        const ssize_t n = ::readlink(current.c_str(), buffer.data(), buffer.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) {
+            return current;
+        }
+        const std::string link(buffer.data(), static_cast<std::size_t>(n));
+        if (link.front() == '/') {
+            current = link;
+        } else {
+            const auto slash = current.rfind('/');
+            current = slash == std::string::npos ? link : current.substr(0, slash + 1) + link;
+        }
+    }
+    return current;
+}
+
+int CreateUnnamedFile(const std::string& folder) {
+    return ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+bool ReplaceFileFrom(int fd, const std::string& linkOrTarget, std::string* error) {
+    const std::string target = ResolveLinks(linkOrTarget);
+    ::fchmod(fd, newFileMode(target));
+    const std::string folder = folderOf(target);
+    std::string named;
+    int err = 0;
+    if (nameUnnamed(fd, folder, target, named, err)) {
+        if (ReplaceFile(named, target, error)) {
+            return true;
+        }
+        ::unlink(named.c_str());
+        return false;
+    }
+    if (err != EXDEV) {
+        setError(error, "name a new file beside " + target, err);
+        return false;
+    }
+    return replaceByCopy(fd, "a new file", target, error);
 }
 
 std::int64_t CopyFileRange(int in, std::int64_t inOffset, int out, std::int64_t outOffset,

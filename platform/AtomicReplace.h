@@ -15,10 +15,30 @@ namespace platform {
 // before the final rename; where unnamed files are not supported a hidden
 // unique name is used for the copy. With SetWaitForDisk(true) the new
 // content is synced to the disk before it gets the target's name. The new
-// file takes the permissions of the one it replaces (or of a new file). `source` is removed once `target`
-// holds it. False (with `error`) when nothing was replaced.
+// file takes the permissions of the one it replaces (or of a new file). `source` is removed once
+// `target` holds it. A `target` that is a symbolic link stays one: the file it points to is
+// replaced (ResolveLinks). False (with `error`) when nothing was replaced.
 bool ReplaceFile(const std::string& source, const std::string& target,
                  std::string* error = nullptr);
+
+// The file `path` names once symbolic links in its last part are followed
+// (a relative link target counts from the link's folder; at most 40 links,
+// as the kernel allows); `path` itself when it is no link. A link whose
+// target does not exist yet gives that target, so that a new file is
+// created where the link points.
+std::string ResolveLinks(const std::string& path);
+
+// Opens a new file without a name (O_TMPFILE, mode 0600) in `folder` for a
+// file that is written first and then put in place of another one with
+// ReplaceFileFrom: a process killed before that leaves nothing behind. -1
+// (with errno) when the folder's file system has no unnamed files.
+int CreateUnnamedFile(const std::string& folder);
+
+// Puts the content of the unnamed file `fd` (CreateUnnamedFile, written and
+// still open) in place of `target` as ReplaceFile does: it gets a hidden
+// unique name beside the target only right before the rename (or is copied
+// there from another file system). The caller closes `fd`.
+bool ReplaceFileFrom(int fd, const std::string& target, std::string* error = nullptr);
 
 // Whether replacing waits until the new content is on the disk (off by
 // default). Replacing is atomic either way: a process killed at any moment
@@ -30,7 +50,8 @@ void SetWaitForDisk(bool wait);
 bool WaitForDisk();
 
 // Renames `source` (already synced where WaitForDisk() asks for it) over
-// `target` on the same file system (taking the target's permissions), with
+// `target` (links followed as by ReplaceFile) on the same file system
+// (taking the target's permissions), with
 // no sync of its own; the
 // old target is left under the name `source` (names exchanged) where the
 // file system allows. False (with `error`, errno EXDEV across file systems)

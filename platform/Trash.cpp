@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/AtomicReplace.h"
+
 namespace platform {
 namespace {
 
@@ -303,7 +305,7 @@ TrashResult MoveToTrash(const std::string& path) {
 }
 
 TrashResult LinkToTrash(const std::string& path) {
-    return trashFile(path, true);
+    return trashFile(ResolveLinks(path), true);
 }
 
 }  // namespace platform

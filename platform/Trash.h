@@ -32,8 +32,9 @@ TrashResult MoveToTrash(const std::string& path);
 
 // Puts a second name of the file `path` (a hard link) into the trash and
 // leaves the file where it is: the trash keeps the current content while the
-// caller replaces the name atomically (rename over it). Fails for folders and
-// on file systems without hard links.
+// caller replaces the name atomically (rename over it). A symbolic link is
+// followed (ResolveLinks), as ReplaceFile replaces the file it points to.
+// Fails for folders and on file systems without hard links.
 TrashResult LinkToTrash(const std::string& path);
 
 // The home trash folder: $XDG_DATA_HOME/Trash when XDG_DATA_HOME is an

@@ -142,7 +142,9 @@ TEST(CliEngine, DeleteToTrashForGoodAndWaitingForTheDisk) {
         MakeTree(s);
         ASSERT_EQ(Shell("cd src && zip -qr ../t.zip .", s.dir).status, 0);
         const std::string old = ReadFile(s / "t.zip");
-        const auto r = Shell("XDG_DATA_HOME=" + Quote(s / "share") + " " + kCli + " " + c.command + " t.zip a.txt", s.dir);
+        const auto r = Shell(
+            "XDG_DATA_HOME=" + Quote(s / "share") + " " + kCli + " " + c.command + " t.zip a.txt",
+            s.dir);
         EXPECT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(Shell("unzip -Z1 t.zip | LC_ALL=C sort | tr '\\n' ' '", s.dir).output,
                   ".hid sub/ sub/b.bin ");
@@ -179,4 +181,23 @@ TEST(CliEngine, AddStoresNamesWithoutDotParts) {
         EXPECT_EQ(Shell("unzip -Z1 " + zip + " | LC_ALL=C sort | tr '\\n' ' '", s.dir).output,
                   c.names);
     }
+}
+
+// A link to a folder beside the folder: with -m the real file was once deleted while only
+// the path through the link was stored.
+TEST(CliEngine, LinksInsideAddedFoldersKeepEveryFile) {
+    Scratch s;
+    WriteFile(s / "sl/real/f.txt", "f");
+    fs::create_symlink("real", s / "sl/linkdir");
+    const auto follow = Shell(kCli + " add -r -p -L c2.zip sl", s.dir);
+    EXPECT_EQ(follow.status, 0) << follow.output;
+    EXPECT_EQ(Shell("unzip -Z1 c2.zip | sort | tr '\\n' ' '", s.dir).output,
+              "sl/linkdir/f.txt sl/real/f.txt ");
+    const auto move = Shell(kCli + " add -r -p -m c.zip sl", s.dir);
+    EXPECT_EQ(move.status, 0) << move.output;
+    EXPECT_FALSE(fs::exists(s / "sl/real/f.txt"));
+    ASSERT_EQ(Shell(kCli + " extract -p -d out c.zip", s.dir).status, 0);
+    EXPECT_EQ(ReadFile(s / "out/sl/real/f.txt"), "f");
+    EXPECT_TRUE(fs::is_symlink(s / "out/sl/linkdir"));
+    EXPECT_EQ(fs::read_symlink(s / "out/sl/linkdir"), "real");
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -53,8 +54,8 @@ mode_t modeOf(const std::string& path) {
 // permissions, the source is gone and nothing else is left beside the target.
 TEST(PlatformAtomicReplace, ReplacesWithOrWithoutWaitingForTheDisk) {
     ScratchFolder target;
-    const std::string shm = pathExists("/dev/shm") ? CreateTempFolder("/dev/shm", "tarvik-test-")
-                                                   : std::string();
+    const std::string shm =
+        pathExists("/dev/shm") ? CreateTempFolder("/dev/shm", "tarvik-test-") : std::string();
     struct Case {
         const char* label;
         bool wait;
@@ -112,6 +113,75 @@ TEST(PlatformAtomicReplace, FailureLeavesTheTargetAsItWas) {
         EXPECT_FALSE(ReplaceFile(scratch / "missing.tmp", dest, &error));
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(ReadFile(dest), "old content");
+    }
+}
+
+// A name that is a symbolic link (or a chain of them) stays one: the file it leads to is
+// replaced, by a named file or by an unnamed one (on the target's file system or, where the
+// machine has one, on tmpfs). A link to a missing file makes that file.
+TEST(PlatformAtomicReplace, LinksStayLinksAndTheirTargetIsReplaced) {
+    const std::string shm =
+        pathExists("/dev/shm") ? CreateTempFolder("/dev/shm", "tarvik-test-") : std::string();
+    struct Case {
+        const char* label;
+        std::vector<std::pair<std::string, std::string>> links;  // name -> link text
+        std::string file;                                        // where the content lands
+        bool exists;
+    };
+    const Case cases[] = {
+        {"relative link", {{"l.zip", "store/real.zip"}}, "store/real.zip", true},
+        {"chain of links",
+         {{"l.zip", "store/mid.zip"}, {"store/mid.zip", "real.zip"}},
+         "store/real.zip",
+         true},
+        {"absolute link", {{"l.zip", "@/store/real.zip"}}, "store/real.zip", true},
+        {"link to a missing file", {{"l.zip", "store/real.zip"}}, "store/real.zip", false},
+    };
+    enum Way { kNamed, kUnnamed, kUnnamedOnTmpfs };
+    for (const Way way : {kNamed, kUnnamed, kUnnamedOnTmpfs}) {
+        if (way == kUnnamedOnTmpfs && shm.empty()) {
+            continue;
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.label + std::string(" / way ") + std::to_string(way));
+            ScratchFolder dir;
+            ::mkdir((dir / "store").c_str(), 0755);
+            for (const auto& [name, text] : c.links) {
+                const std::string link = text[0] == '@' ? dir.path() + text.substr(1) : text;
+                ASSERT_EQ(::symlink(link.c_str(), (dir / name).c_str()), 0);
+            }
+            if (c.exists) {
+                WriteFile(dir / c.file, "old content");
+                ::chmod((dir / c.file).c_str(), 0640);
+            }
+            EXPECT_EQ(ResolveLinks(dir / "l.zip"), dir / c.file);
+            std::string error;
+            if (way == kNamed) {
+                WriteFile(dir / "new.tmp", "new content");
+                ASSERT_TRUE(ReplaceFile(dir / "new.tmp", dir / "l.zip", &error)) << error;
+            } else {
+                const int fd = CreateUnnamedFile(way == kUnnamed ? dir.path() : shm);
+                ASSERT_GE(fd, 0);
+                ASSERT_EQ(::write(fd, "new content", 11), 11);
+                EXPECT_TRUE(ReplaceFileFrom(fd, dir / "l.zip", &error)) << error;
+                ::close(fd);
+            }
+            EXPECT_EQ(ReadFile(dir / c.file), "new content");
+            if (c.exists) {
+                EXPECT_EQ(modeOf(dir / c.file), 0640u);
+            }
+            for (const auto& [name, text] : c.links) {
+                struct stat st {};
+                EXPECT_TRUE(::lstat((dir / name).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << name;
+            }
+            // Nothing else is left: the links, the file and the "store" folder.
+            EXPECT_EQ(namesIn(dir / "store").size() + namesIn(dir.path()).size(),
+                      c.links.size() + 2);
+        }
+    }
+    if (!shm.empty()) {
+        EXPECT_TRUE(namesIn(shm).empty());
+        RemoveTree(shm);
     }
 }
 

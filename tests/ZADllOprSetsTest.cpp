@@ -74,7 +74,8 @@ TEST(ZADllOprSets, SpannedAddWritesSetsThatReadBack) {
         SCOPED_TRACE(c.options);
         Scratch s;
         MakeTree(s);
-        const auto add = Cli(s, std::string("add -r -p ") + c.options + " t.zip src");
+        // Level 6: the part counts follow from its sizes.
+        const auto add = Cli(s, std::string("add -r -p -6 ") + c.options + " t.zip src");
         ASSERT_EQ(add.status, 0) << add.output;
         EXPECT_EQ(Files(s, "t"), c.parts);
         for (const std::string& part : c.parts)
@@ -103,7 +104,7 @@ TEST(ZADllOprSets, AddToAnExistingArchiveOrSetKeepsItsEntries) {
     const Step steps[] = {
         {"add -p -s 40k -N t.zip src/noise.bin", {"t001.zip", "t002.zip", "t003.zip"}},
         {"add -p t.zip src/sub/klein.txt", {"t001.zip", "t002.zip", "t003.zip"}},
-        {"add -p -s 40k t.zip src/text.txt", {"t.z01", "t.z02", "t.z03", "t.zip"}},
+        {"add -p -6 -s 40k t.zip src/text.txt", {"t.z01", "t.z02", "t.z03", "t.zip"}},
         {"add -p -s 128k t.zip src/sub/klein.txt", {"t.z01", "t.zip"}},
         {"add -p t.zip src/sub/klein.txt", {"t.z01", "t.zip"}},
     };
@@ -120,6 +121,35 @@ TEST(ZADllOprSets, AddToAnExistingArchiveOrSetKeepsItsEntries) {
     }
     ASSERT_EQ(Cli(s, "extract -p -d out t.zip").status, 0);
     EXPECT_TRUE(SameTree(s, "src", "out/src"));
+}
+
+// Adds keep the old archive in the trash (tarvik-cli adds with undo), but never the
+// temporary copy a set is written from, nor a program made for the add.
+TEST(ZADllOprSets, OnlyOldArchivesGoToTheTrash) {
+    struct Step {
+        const char* args;
+        std::vector<std::string> trash;  // afterwards, sorted
+    };
+    const Step steps[] = {
+        {"add -p t.exe src/sub/klein.txt", {}},
+        {"add -p t.zip src/sub/klein.txt", {}},
+        {"add -p t.zip src/text.txt", {"t.zip"}},
+        {"add -p -s 64k t.zip src/noise.bin", {"t.zip", "t.zip.2"}},
+    };
+    Scratch s;
+    MakeTree(s);
+    platform_test::ScopedEnv data("XDG_DATA_HOME", (s / "share").c_str());
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args);
+        const auto r = Cli(s, step.args);
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::vector<std::string> trash;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(s / "share/Trash/files", ec))
+            trash.push_back(e.path().filename().string());
+        std::sort(trash.begin(), trash.end());
+        EXPECT_EQ(trash, step.trash);
+    }
 }
 
 TEST(ZADllOprSets, ExtractAndTestReadSets) {

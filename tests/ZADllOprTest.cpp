@@ -10,6 +10,7 @@
 #include "FakeDialog.h"
 #include "ZADllTestSupport.h"
 #include "engine/ZEJob.h"
+#include "platform/AtomicReplace.h"
 #include "zip/ZADllLoad.h"
 #include "zip/ZADllOpr.h"
 #include "zip/ZipArchiver.h"
@@ -102,6 +103,7 @@ TEST(ZADllOprFlags, OptionsBecomeJobFlags) {
         {{AddFreshen}, {}, base | 0x100},
         {{AddEncrypt, AddVersion, AddNTFS}, {}, base | 0x2000000 | 0x400000 | 0x8000000},
         {{}, {zwoSafe, zwoZipTime}, (base & ~0x4000u) | 0x80000},
+        {{AddFollowLinks}, {}, base | 0x20000000},
     };
     for (const Case& c : cases) {
         TZipArchiver zip;
@@ -109,6 +111,14 @@ TEST(ZADllOprFlags, OptionsBecomeJobFlags) {
         zip.SetWriteOptions(c.write);
         TZADLLOpr op(zip);
         EXPECT_EQ(op.AddFlags(), c.expected) << std::hex << c.add.bits();
+    }
+    {
+        // tarvik-cli --sync: the engine waits for the disk too.
+        platform::SetWaitForDisk(true);
+        TZipArchiver zip;
+        TZADLLOpr op(zip);
+        EXPECT_EQ(op.AddFlags(), base | 0x10000000);
+        platform::SetWaitForDisk(false);
     }
     struct ExtrCase {
         TZAExtrOpts opts;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -107,6 +108,62 @@ pid_t StartDelete(const std::string& archive, const std::string& spec, const std
     return pid;
 }
 
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Microseconds since `start`.
+long MicrosecondsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
+
+struct KillRuns {
+    int killed = 0;
+    int finished = 0;
+};
+
+// Runs `start(2)`, `start(3)`, ... (each returns a child's pid) and kills each run at a
+// random moment within a little more than `took` microseconds (the time one run takes), so
+// that most kills land during the work and some runs finish; a run that finishes before its
+// kill narrows the window (the machine may be faster now than at the first run). `check`
+// runs after every run. Until `wantKilled` kills landed and at least one run finished, at
+// most `maxRuns` runs, or until a check fails fatally.
+KillRuns KillAtRandomMoments(long took, int wantKilled, int maxRuns, unsigned seed,
+                             const std::function<pid_t(int)>& start,
+                             const std::function<void()>& check) {
+    std::mt19937 random(seed);
+    long window = took * 3 / 2;
+    KillRuns runs;
+    for (int i = 2; (runs.killed < wantKilled || runs.finished == 0) && i < maxRuns + 2; ++i) {
+        SCOPED_TRACE("kill " + std::to_string(i));
+        const pid_t pid = start(i);
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<long>(0, window)(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (WIFSIGNALED(status)) {
+            ++runs.killed;
+        } else {
+            ++runs.finished;
+            window = window * 3 / 4;
+        }
+        check();
+        if (::testing::Test::HasFatalFailure()) {
+            break;
+        }
+    }
+    return runs;
+}
+
 // The temporary folder on the archive's file system (the new archive is
 // renamed into place) or, when /dev/shm is another one, there (the new
 // archive is copied next to the old one first).
@@ -148,52 +205,28 @@ TEST_P(ZAModOprKill, KilledDeleteLeavesACompleteArchive) {
     int status = 0;
     ::waitpid(StartDelete(archive, "b1.bin", temp, htdFinal), &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - start)
-                          .count();
+    const long took = MicrosecondsSince(start);
     std::size_t expected = kEntries - 1;
     ASSERT_EQ(UnzipNames(archive).size(), expected);
 
-    // Kills at random moments within a little more than the time a delete
-    // takes, so that most land during the work and some runs finish; a run
-    // that finishes before its kill narrows the window (the machine may be
-    // faster now than at the first run). Until enough kills landed and at
-    // least one run finished.
-    std::mt19937 random(20261207);
-    long window = took * 3 / 2;
-    int killed = 0;
-    int finished = 0;
-    int runs = 0;
-    for (int i = 2; (killed < 12 || finished == 0) && runs < 60; ++i, ++runs) {
-        SCOPED_TRACE("kill " + std::to_string(i));
-        const pid_t pid = StartDelete(archive, "b" + std::to_string(i) + ".bin", temp,
-                                      i % 2 == 0 ? htdFinal : htdAllowUndo);
-        std::this_thread::sleep_for(
-            std::chrono::microseconds(std::uniform_int_distribution<long>(0, window)(random)));
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        if (WIFSIGNALED(status)) {
-            ++killed;
-        } else {
-            ++finished;
-            window = window * 3 / 4;
-        }
-
-        // The name holds the old archive or the new one, complete.
-        ASSERT_TRUE(UnzipTestClean(archive));
-        const std::size_t now = UnzipNames(archive).size();
-        ASSERT_TRUE(now == expected || now == expected - 1) << now;
-        expected = now;
-        // Nothing is left beside it.
-        std::vector<std::string> beside;
-        for (const auto& e : std::filesystem::directory_iterator(folder)) {
-            beside.push_back(e.path().filename().string());
-        }
-        ASSERT_EQ(beside, std::vector<std::string>{"big.zip"});
-    }
+    const KillRuns runs = KillAtRandomMoments(
+        took, 12, 60, 20261207,
+        [&](int i) {
+            return StartDelete(archive, "b" + std::to_string(i) + ".bin", temp,
+                               i % 2 == 0 ? htdFinal : htdAllowUndo);
+        },
+        [&] {
+            // The name holds the old archive or the new one, complete.
+            ASSERT_TRUE(UnzipTestClean(archive));
+            const std::size_t now = UnzipNames(archive).size();
+            ASSERT_TRUE(now == expected || now == expected - 1) << now;
+            expected = now;
+            // Nothing is left beside it.
+            ASSERT_EQ(FilesIn(folder), std::vector<std::string>{"big.zip"});
+        });
     // The kills did land during the work, and some runs did finish.
-    EXPECT_GE(killed, 12) << "one delete took " << took << " us";
-    EXPECT_GT(finished, 0);
+    EXPECT_GE(runs.killed, 12) << "one delete took " << took << " us";
+    EXPECT_GT(runs.finished, 0);
     EXPECT_LT(expected, static_cast<std::size_t>(kEntries - 1));
 }
 
@@ -272,9 +305,7 @@ TEST(ZAModOprSet, KilledDeleteLeavesAWholeSet) {
     const auto start = std::chrono::steady_clock::now();
     int status = 0;
     ::waitpid(StartDelete(set, "t1.txt", temp.path() + "/", htdFinal), &status, 0);
-    const long took = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                            std::chrono::steady_clock::now() - start)
-                                            .count());
+    const long took = MicrosecondsSince(start);
     names = Without(names, "t1.txt");
     ASSERT_EQ(JoinedNames(set), names);
     std::mt19937 random(20261208);
@@ -295,6 +326,103 @@ TEST(ZAModOprSet, KilledDeleteLeavesAWholeSet) {
         names = now;
     }
     EXPECT_GT(killed, 0);
+}
+
+// Runs an add of `specs` (names below `root`) to `archive` in a child process; returns its pid.
+pid_t StartAdd(const std::string& archive, const std::string& root,
+               const std::vector<std::string>& specs, TZADeleteOpts how) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        Component comp(archive);
+        comp.zip.SetRootDir(root);
+        comp.zip.SetHowToDelete(how);
+        comp.zip.SetAddCompLevel(1);
+        comp.zip.SetFSpecArgs(specs);
+        comp.zip.Add();
+        ::_exit(comp.zip.ErrCode() == 0 ? 0 : 1);
+    }
+    return pid;
+}
+
+TEST(ZAModOprKill, KilledAddLeavesTheOldArchiveAndNothingBesideIt) {
+    ScratchFolder dir;
+    ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+    const std::string folder = dir / "archive";
+    const std::string src = dir / "add";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(src);
+    const std::string archive = folder + "/big.zip";
+    MakeArchive(dir, archive, 0, 32, 256 * 1024, "-q -X -0");  // 8 MiB, stored
+    for (int i = 1; i <= 4; ++i) {
+        Shell("head -c 1048576 /dev/urandom > " + Quote(src + "/r" + std::to_string(i) + ".rnd"));
+    }
+    auto add = [&](int i, TZADeleteOpts how) {
+        const std::string name = "n" + std::to_string(i) + ".bin";
+        WriteFile(src + "/" + name, "new file " + std::to_string(i));
+        return StartAdd(archive, src + "/", {name, "*.rnd"}, how);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    ::waitpid(add(1, htdFinal), &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const long took = MicrosecondsSince(start);
+    std::size_t expected = 32 + 4 + 1;
+    ASSERT_EQ(UnzipNames(archive).size(), expected);
+
+    const KillRuns runs = KillAtRandomMoments(
+        took, 8, 40, 20261208, [&](int i) { return add(i, i % 2 == 0 ? htdFinal : htdAllowUndo); },
+        [&] {
+            // The name holds the old archive or the new one, whole, and nothing is beside it.
+            ASSERT_TRUE(UnzipTestClean(archive));
+            const std::size_t now = UnzipNames(archive).size();
+            ASSERT_TRUE(now == expected || now == expected + 1) << now;
+            expected = now;
+            ASSERT_EQ(FilesIn(folder), std::vector<std::string>{"big.zip"});
+        });
+    EXPECT_GE(runs.killed, 8) << "one add took " << took << " us";
+    EXPECT_GT(runs.finished, 0);
+}
+
+// Every operation on an archive reached through a symbolic link changes the file the link
+// points to; the link stays a link.
+TEST(ZAModOpr, ArchiveReachedThroughALinkStaysALink) {
+    ScratchFolder dir;
+    ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+    std::filesystem::create_directories(dir / "store");
+    const std::string real = dir / "store/real.zip";
+    const std::string link = dir / "l.zip";
+    MakeArchive(dir, real, 2, 1);
+    std::filesystem::create_symlink("store/real.zip", link);
+    WriteFile(dir / "neu.txt", "neu");
+    auto isLink = [&] {
+        return std::filesystem::is_symlink(link) &&
+               std::filesystem::read_symlink(link) == "store/real.zip";
+    };
+
+    Component comp(link);
+    comp.zip.SetRootDir(dir.path() + "/");
+    comp.zip.SetFSpecArgs({"neu.txt"});
+    comp.zip.Add();
+    EXPECT_EQ(comp.zip.ErrCode(), 0);
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(UnzipNames(real),
+              (std::vector<std::string>{"t1.txt", "t2.txt", "b1.bin", "neu.txt"}));
+
+    // A delete with undo keeps the old archive's content (not the link) in the trash.
+    const std::string before = ReadFile(real);
+    comp.zip.SetHowToDelete(htdAllowUndo);
+    comp.zip.SetFSpecArgs({"t1.txt"});
+    comp.zip.Delete();
+    EXPECT_EQ(comp.zip.ErrCode(), 0);
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(UnzipNames(real), (std::vector<std::string>{"t2.txt", "b1.bin", "neu.txt"}));
+    EXPECT_EQ(ReadFile(dir / "share/Trash/files/real.zip"), before);
+
+    comp.zip.SetZipComment("über den Link");
+    EXPECT_EQ(comp.zip.ErrCode(), 0);
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(EndComment(real), "über den Link");
+    EXPECT_TRUE(UnzipTestClean(real));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "ZATestZip.h"
 #include "ZEngineHarness.h"
+#include "tests/PlatformTestSupport.h"
 
 using namespace zetest;
 
@@ -67,19 +68,23 @@ void checkWithPeers(const std::string& zip, const std::string& password = "") {
     }
 }
 
-std::set<std::string> listNames(const std::string& zip) {
-    std::set<std::string> names;
-    std::string all = pythonOn(zip, "[print(n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]"),
-                line;
+// The lines a Python snippet prints about the archive, sorted.
+std::set<std::string> pythonLines(const std::string& zip, const std::string& code) {
+    std::set<std::string> lines;
+    std::string all = pythonOn(zip, code), line;
     for (char c : all) {
         if (c == '\n') {
-            names.insert(line);
+            lines.insert(line);
             line.clear();
         } else {
             line += c;
         }
     }
-    return names;
+    return lines;
+}
+
+std::set<std::string> listNames(const std::string& zip) {
+    return pythonLines(zip, "[print(n) for n in zipfile.ZipFile(sys.argv[1]).namelist()]");
 }
 
 struct AddCase {
@@ -478,3 +483,157 @@ TEST(ZEngineSlow, EntryOver4GiBUsesZip64) {
 }
 
 }  // namespace
+
+namespace {
+
+// "name" for every entry, "name -> target" for symbolic links (Unix mode), sorted.
+std::set<std::string> listingWithLinks(const std::string& zip) {
+    return pythonLines(zip,
+                       "z=zipfile.ZipFile(sys.argv[1]); [print(i.filename + (' -> ' + "
+                       "z.read(i).decode() if i.external_attr >> 28 == 0xA else '')) for "
+                       "i in z.infolist()]");
+}
+
+// What is left below `root`: files by name, links as "name -> target", sorted.
+std::set<std::string> treeWithLinks(const fs::path& root) {
+    std::set<std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const std::string rel = it->path().lexically_relative(root).string();
+        if (it->is_symlink())
+            out.insert(rel + " -> " + fs::read_symlink(it->path()).string());
+        else if (it->is_regular_file())
+            out.insert(rel);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ZEngineAddLinks, EveryFileUnderItsOwnPathLinksAsLinks) {
+    struct Case {
+        const char* name;
+        uint32_t flags;
+        std::set<std::string> stored, left;
+        size_t loops;  // folders met again inside themselves, reported as skipped
+    };
+    const std::set<std::string> tree = {"sl/flink -> real/f.txt", "sl/gone -> missing",
+                                        "sl/linkdir -> real",     "sl/outlink -> ../outside",
+                                        "sl/real/f.txt",          "sl/real/sub/g.txt",
+                                        "sl/real/sub/up -> ..",   "outside/o.txt"};
+    const Case cases[] = {
+        {"links stored as links",
+         0,
+         {"sl/flink -> real/f.txt", "sl/gone -> missing", "sl/linkdir -> real",
+          "sl/outlink -> ../outside", "sl/real/f.txt", "sl/real/sub/g.txt", "sl/real/sub/up -> .."},
+         tree,
+         0},
+        {"links followed",
+         ZE_FLAG_FOLLOW_LINKS,
+         {"sl/flink", "sl/gone -> missing", "sl/linkdir/f.txt", "sl/linkdir/sub/g.txt",
+          "sl/outlink/o.txt", "sl/real/f.txt", "sl/real/sub/g.txt"},
+         tree,
+         2},
+        {"moved: the links go, not what they point to",
+         ZE_FLAG_MOVE,
+         {"sl/flink -> real/f.txt", "sl/gone -> missing", "sl/linkdir -> real",
+          "sl/outlink -> ../outside", "sl/real/f.txt", "sl/real/sub/g.txt", "sl/real/sub/up -> .."},
+         {"outside/o.txt"},
+         0},
+        {"moved, links followed: files reached through a link stay",
+         ZE_FLAG_MOVE | ZE_FLAG_FOLLOW_LINKS,
+         {"sl/flink", "sl/gone -> missing", "sl/linkdir/f.txt", "sl/linkdir/sub/g.txt",
+          "sl/outlink/o.txt", "sl/real/f.txt", "sl/real/sub/g.txt"},
+         {"outside/o.txt", "sl/linkdir -> real", "sl/outlink -> ../outside",
+          "sl/real/sub/up -> .."},
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        writeFile(t.path / "src/sl/real/f.txt", "f");
+        writeFile(t.path / "src/sl/real/sub/g.txt", "g");
+        writeFile(t.path / "src/outside/o.txt", "o");
+        fs::create_symlink("real", t.path / "src/sl/linkdir");
+        fs::create_symlink("real/f.txt", t.path / "src/sl/flink");
+        fs::create_symlink("missing", t.path / "src/sl/gone");
+        fs::create_symlink("../outside", t.path / "src/sl/outlink");
+        fs::create_symlink("..", t.path / "src/sl/real/sub/up");
+        ASSERT_EQ(treeWithLinks(t.path / "src"), tree);
+        Harness h = adding(t, "l.zip", {"sl"});
+        EXPECT_EQ(h.add(ZE_FLAG_RECURSE | ZE_FLAG_NO_EMPTY_DIRS | c.flags),
+                  int32_t(c.stored.size()));
+        EXPECT_EQ(listingWithLinks(h.archive), c.stored);
+        EXPECT_EQ(h.skips.size(), c.loops);
+        EXPECT_EQ(treeWithLinks(t.path / "src"), c.left);
+        checkWithPeers(h.archive);
+        // The engine's own extraction gives the links back as links.
+        Harness x = extractingTo(h.archive, t / "out");
+        EXPECT_EQ(x.extract(), int32_t(c.stored.size()));
+        std::set<std::string> extracted = treeWithLinks(t.path / "out");
+        std::set<std::string> expected;
+        for (const std::string& s : c.stored)
+            expected.insert(s);
+        EXPECT_EQ(extracted, expected);
+    }
+}
+
+TEST(ZEngineAddOptions, MoveWithUndoPutsSourcesAndTheOldArchiveInTheTrash) {
+    TempDir t;
+    platform_test::ScopedEnv data("XDG_DATA_HOME", (t / "share").c_str());
+    const fs::path files = t.path / "share/Trash/files";
+    writeFile(t.path / "src/first.txt", "first");
+    Harness h = adding(t, "u.zip", {"first.txt"});
+    ASSERT_EQ(h.add(), 1);
+    const std::string old = readFile(h.archive);
+    // Without undo the sources and the old archive are gone for good.
+    writeFile(t.path / "src/gone.txt", "gone");
+    Harness g = h;
+    g.includes = {"gone.txt"};
+    ASSERT_EQ(g.add(ZE_FLAG_MOVE), 1);
+    EXPECT_FALSE(fs::exists(t.path / "src/gone.txt"));
+    EXPECT_FALSE(fs::exists(files));
+    // With undo they wait in the trash.
+    const std::string before = readFile(h.archive);
+    writeFile(t.path / "src/m1.txt", "one");
+    writeFile(t.path / "src/d/m2.txt", "two");
+    Harness m = h;
+    m.includes = {"m1.txt", "d"};
+    ASSERT_EQ(m.add(ZE_FLAG_MOVE | ZE_FLAG_UNDO | ZE_FLAG_RECURSE), 3);  // with the folder
+    EXPECT_EQ(listNames(h.archive),
+              (std::set<std::string>{"first.txt", "gone.txt", "m1.txt", "d/", "d/m2.txt"}));
+    EXPECT_FALSE(fs::exists(t.path / "src/m1.txt"));
+    EXPECT_FALSE(fs::exists(t.path / "src/d"));
+    EXPECT_EQ(readFile(files / "m1.txt"), "one");
+    EXPECT_EQ(readFile(files / "m2.txt"), "two");
+    EXPECT_TRUE(fs::is_directory(files / "d"));
+    EXPECT_EQ(readFile(files / "u.zip"), before);
+    EXPECT_NE(before, old);
+    EXPECT_TRUE(fs::exists(t.path / "share/Trash/info/m1.txt.trashinfo"));
+}
+
+TEST(ZEngineAddOptions, TheNewArchiveIsWrittenInTheTemporaryFolder) {
+    TempDir t;
+    writeFile(t.path / "src/a.txt", pseudoText(50000, 4));
+    Harness h = adding(t, "t.zip", {"a.txt"});
+    ASSERT_EQ(h.add(), 1);
+    const std::string before = readFile(h.archive);
+    writeFile(t.path / "src/b.txt", "b");
+    // A temporary folder that does not exist: nothing can be written, nothing changes.
+    Harness bad = h;
+    bad.includes = {"b.txt"};
+    bad.tempDir = t / "missing";
+    EXPECT_EQ(bad.add(), -ZE_ERR_TEMP_FILE);
+    EXPECT_EQ(readFile(h.archive), before);
+    // One that does: the archive is replaced and nothing stays there or beside it.
+    fs::create_directories(t.path / "tmp");
+    Harness good = bad;
+    good.tempDir = t / "tmp";
+    EXPECT_EQ(good.add(), 1);
+    EXPECT_EQ(listNames(h.archive), (std::set<std::string>{"a.txt", "b.txt"}));
+    EXPECT_TRUE(fs::is_empty(t.path / "tmp"));
+    std::set<std::string> beside;
+    for (auto& e : fs::directory_iterator(t.path))
+        beside.insert(e.path().filename().string());
+    EXPECT_EQ(beside, (std::set<std::string>{"src", "t.zip", "tmp"}));
+}

@@ -93,7 +93,7 @@ struct MemStream {
 class Harness {
 public:
     // Settings answered through the data request.
-    std::string archive, password, root, base, comment, storeSuffixes;
+    std::string archive, password, root, base, comment, storeSuffixes, tempDir;
     std::vector<std::string> includes, excludes;
     int level = 6, writeEncoding = 0, encoding = 0, passwordTries = 0, verbosity = 0;
     uint32_t extraFlags = 0;
@@ -290,6 +290,9 @@ private:
                 return list(excludes);
             case 7:
                 setReply(rec, storeSuffixes);
+                break;
+            case 8:
+                setReply(rec, tempDir);
                 break;
             default:
                 setReply(rec, "");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/AtomicReplace.h"
 #include "platform/CodePage.h"
 #include "platform/DosTime.h"
 #include "zip/ZADllLoad.h"
@@ -167,6 +168,10 @@ std::uint32_t TZADLLOpr::AddFlags() const {
         f |= ZE_FLAG_VOLUME;
     if (o.contains(AddNTFS))
         f |= ZE_FLAG_NTFS;
+    if (o.contains(AddFollowLinks))
+        f |= ZE_FLAG_FOLLOW_LINKS;
+    if (platform::WaitForDisk())
+        f |= ZE_FLAG_WAIT_FOR_DISK;
     return f;
 }
 
@@ -370,6 +375,10 @@ void TZADLLOpr::Add() {
         CancelCode = 0;
         Internal().CancelRequest = 0;
         job = BuildJob(true);
+        // The set is written from a temporary copy, and a new program holds nothing yet:
+        // neither is worth keeping in the trash (the old parts of a set are kept there).
+        if (spanning || newSFX)
+            job->Flags |= ZE_FLAG_TEMP_ARCHIVE;
         CallbackError.clear();
         SetSuccessCount(RunJob(*job));
         if (spanning && SuccessCount() > 0)
@@ -508,7 +517,7 @@ std::int32_t TZADLLOpr::OnEngineCallback(ZECallbackRec* rec) {
     std::int32_t answer = 0;
     try {
         answer = Dispatch();
-        if (action >= 9 && action <= 17)
+        if (action >= ZE_CB_ADD_NAME && action < ZE_CB_ABORT_HANDLE)
             CheckCancel();
         if (CancelCode != 0 && answer >= 0) {
             answer = -2;
@@ -528,26 +537,29 @@ std::int32_t TZADLLOpr::Dispatch() {
     auto& comp = Component();
     const int action = Callback.Action();
     switch (action) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7: {
-            if (action <= 3)
+        case ZE_CB_NEW_ITEM:
+        case ZE_CB_PROGRESS:
+        case ZE_CB_END_BATCH:
+        case ZE_CB_TOTAL_COUNT:
+        case ZE_CB_TOTAL_SIZE:
+        case ZE_CB_NEW_EXTRA:
+        case ZE_CB_EXTRA_PROGRESS: {
+            if (action <= ZE_CB_END_BATCH)
                 Details().SetBytesWritten(Callback.Written());
-            const std::int64_t amount = action == 4 ? Callback.Arg1() : Callback.Size();
-            const std::string text = action == 1 || action == 6 ? Callback.Text() : "";
-            const std::int32_t number = action == 6 || action == 7 ? Callback.Arg1() : 0;
+            const std::int64_t amount =
+                action == ZE_CB_TOTAL_COUNT ? Callback.Arg1() : Callback.Size();
+            const std::string text =
+                action == ZE_CB_NEW_ITEM || action == ZE_CB_NEW_EXTRA ? Callback.Text() : "";
+            const std::int32_t number =
+                action == ZE_CB_NEW_EXTRA || action == ZE_CB_EXTRA_PROGRESS ? Callback.Arg1() : 0;
             ReportProgress(action, number, amount, text);
-            if (action == 1 && Callback.Size() == -1 && Details().Stop())
+            if (action == ZE_CB_NEW_ITEM && Callback.Size() == -1 && Details().Stop())
                 return 1;
             return 0;
         }
-        case 8:
+        case ZE_CB_MESSAGE:
             return OnMessageAction();
-        case 9: {
+        case ZE_CB_ADD_NAME: {
             if (!comp.OnSetAddName)
                 return 0;
             std::string name = Callback.Text2();
@@ -559,9 +571,9 @@ std::int32_t TZADLLOpr::Dispatch() {
             Callback.SetText(name);
             return 1;
         }
-        case 10:
+        case ZE_CB_PASSWORD:
             return OnPasswordAction();
-        case 11: {
+        case ZE_CB_CRC_ERROR: {
             if (!comp.OnCRC32Error)
                 return 0;
             bool doExtract = true;
@@ -569,7 +581,7 @@ std::int32_t TZADLLOpr::Dispatch() {
                               static_cast<std::uint32_t>(Callback.Arg2()), doExtract);
             return doExtract ? 1 : 3;
         }
-        case 12: {
+        case ZE_CB_OVERWRITE: {
             if (!comp.OnExtractOverwrite)
                 return 0;
             bool doOverwrite = Callback.Arg1() != 0;
@@ -581,14 +593,14 @@ std::int32_t TZADLLOpr::Dispatch() {
             comp.SendToTraceWindow(0, FormatText("[Overwrite] IN=%d,%d OUT=%d", args));
             return answer;
         }
-        case 13: {
+        case ZE_CB_SKIPPED: {
             const int id = EngineErrorToMessageId(Callback.Arg1());
             if (Callback.Arg1() != 0)
                 SetLastFullCode(id);
             const int type = std::clamp(Callback.Arg2() - 1, 0, kSkipTypeCount - 1);
             return ReportSkipping(Callback.Text(), id, static_cast<TZASkipTypes>(type)) ? 1 : 0;
         }
-        case 14: {
+        case ZE_CB_COMMENT: {
             if (!comp.OnFileComment)
                 return 0;
             std::string comment = Callback.Text2();
@@ -602,9 +614,9 @@ std::int32_t TZADLLOpr::Dispatch() {
             Callback.SetArg1(static_cast<std::int32_t>(comment.size()));
             return 1;
         }
-        case 15:
+        case ZE_CB_LEVEL_EXTRA:
             return OnLevelExtraAction();
-        case 16: {
+        case ZE_CB_EXTRACT_NAME: {
             if (!comp.OnSetExtName)
                 return 0;
             std::string name = Callback.Text();
@@ -617,10 +629,10 @@ std::int32_t TZADLLOpr::Dispatch() {
             Callback.SetText(name);
             return 1;
         }
-        case 18:
+        case ZE_CB_ABORT_HANDLE:
             AbortHandle = Callback.Arg1();
             return 0;
-        case 19:
+        case ZE_CB_DATA:
             return OnDataRequest();
         default:
             return -1;
@@ -719,30 +731,30 @@ std::int32_t TZADLLOpr::OnLevelExtraAction() {
 std::int32_t TZADLLOpr::OnDataRequest() {
     const int item = Callback.Arg1();
     const int index = Callback.Arg3();
-    if (item < 0 || item > 8)
+    if (item < ZE_DATA_ARCHIVE || item > ZE_DATA_TEMPDIR)
         return -5;
-    if ((item == 5 || item == 6) && index < 0)
+    if ((item == ZE_DATA_INCLUDE || item == ZE_DATA_EXCLUDE) && index < 0)
         return -5;
     switch (item) {
-        case 0:
+        case ZE_DATA_ARCHIVE:
             Callback.SetText(ArchiveName);
             break;
-        case 1:
+        case ZE_DATA_PASSWORD:
             Callback.SetText(Password());
             break;
-        case 2:
+        case ZE_DATA_ROOTDIR:
             Callback.SetText(RootDir());
             break;
-        case 3:
+        case ZE_DATA_EXTRBASEDIR:
             Callback.SetText(ExtrBaseDir());
             break;
-        case 4:
+        case ZE_DATA_ZIPCOMMENT:
             Callback.SetAnsiText(ZipComment());
             break;
-        case 5:
-        case 6: {
-            const auto& list =
-                item == 5 ? Component().WorkSpecArgs() : Component().WorkSpecArgsExcl();
+        case ZE_DATA_INCLUDE:
+        case ZE_DATA_EXCLUDE: {
+            const auto& list = item == ZE_DATA_INCLUDE ? Component().WorkSpecArgs()
+                                                       : Component().WorkSpecArgsExcl();
             Callback.SetArg3(static_cast<std::int32_t>(list.size()));
             if (static_cast<std::size_t>(index) >= list.size()) {
                 Callback.SetText("");
@@ -751,10 +763,10 @@ std::int32_t TZADLLOpr::OnDataRequest() {
             Callback.SetText(list[static_cast<std::size_t>(index)]);
             break;
         }
-        case 7:
+        case ZE_DATA_STORESUFFIXES:
             Callback.SetText(StoreSuffixList(AddStoreSuffixes(), ExtAddStoreSuffixes()));
             break;
-        default:
+        case ZE_DATA_TEMPDIR:
             Callback.SetText(TempDir());
             break;
     }

@@ -81,7 +81,8 @@ enum TZAAddOptsEnum : std::uint8_t {
     AddVolume,
     AddFromDate,
     AddVersion,
-    AddNTFS
+    AddNTFS,
+    AddFollowLinks  // symbolic links are followed; otherwise they are stored as links
 };
 using TZAAddOpts = TZASet<TZAAddOptsEnum, std::uint16_t>;
 

@@ -4,6 +4,7 @@
 // are answered through hooks.
 #include <unistd.h>
 #include <QAction>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTreeView>
@@ -243,6 +244,51 @@ private slots:
         QVERIFY(QFile::exists(target + "/eins.txt"));
         QVERIFY(QFile::exists(target + "/zwei.bin"));
         QCOMPARE(QFileInfo(target + "/zwei.bin").size(), 70000);
+    }
+
+    void addedNamesFollowThePathChoiceOnly() {
+        // The names stored from the add dialog depend on its path choice, never on the
+        // folder the program was started in.
+        const QString src = f_.path(QStringLiteral("arch/src"));
+        writeFile(src + "/top.txt", 100, at(2024, 4, 1, 12, 0));
+        writeFile(src + "/docs/readme.txt", 200, at(2024, 4, 1, 12, 0));
+        const QString whole = src.mid(1);  // the whole path without the leading "/"
+        struct Case {
+            int choice;  // 0 no path, 1 "Pfad sichern", 2 "Den gesamten Pfad sichern"
+            QStringList expected;
+        };
+        const Case cases[] = {
+            {0, {"readme.txt", "top.txt"}},
+            {1, {"docs/readme.txt", "top.txt"}},
+            {2, {whole + "/docs/readme.txt", whole + "/top.txt"}},
+        };
+        const QString startedIn[] = {QStringLiteral("/"), f_.path(QStringLiteral("arch")), src};
+        const QString before = QDir::currentPath();
+        int n = 0;
+        for (const QString& cwd : startedIn) {
+            QVERIFY(QDir::setCurrent(cwd));
+            for (const Case& c : cases) {
+                const QString archive = f_.path(QStringLiteral("namen%1").arg(++n));
+                TfrmMain w;
+                w.OeffneArchiv(archive);
+                SourceFolder = src + "/";
+                f_.dialogDriver = [&c](QDialog& d) {
+                    auto* add = qobject_cast<TfrmAdd*>(&d);
+                    QVERIFY(add);
+                    add->btnMarkAllClick();
+                    add->chbPfadSichern->setChecked(c.choice >= 1);
+                    add->chbGesamtenPfadSichern->setChecked(c.choice == 2);
+                    add->btnOkClick();
+                };
+                w.tbtHinzuClick();
+                QStringList names = f_.entryNames(w.ArchiveName());
+                names.sort();
+                QVERIFY2(names == c.expected,
+                         qPrintable(cwd + QStringLiteral(" / %1: ").arg(c.choice) +
+                                    names.join(QStringLiteral(", "))));
+            }
+        }
+        QDir::setCurrent(before);
     }
 
     void convertToExeAndBack() {
