@@ -386,9 +386,9 @@ int32_t runExtract(JobContext& ctx) {
         std::string n = Archive::decodeName(entries[i], enc, ctx.codePage());
         bool inc = includes.empty();
         for (const std::string& s : includes)
-            inc = inc || fileNameMatch(s, n);
+            inc = inc || MatchFileSpecs(s, n, true);
         for (const std::string& s : excludes)
-            inc = inc && !fileNameMatch(s, n);
+            inc = inc && !MatchFileSpecs(s, n, true);
         if (!inc)
             continue;
         selected.emplace_back(i, n);

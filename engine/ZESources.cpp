@@ -73,7 +73,8 @@ struct Collector {
         std::string base =
             name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
         for (const std::string& ex : excludes)
-            if (fileNameMatch(ex, name) || fileNameMatch(ex, path) || fileNameMatch(ex, base))
+            if (MatchFileSpecs(ex, name, true) || MatchFileSpecs(ex, path, true) ||
+                MatchFileSpecs(ex, base, true))
                 return true;
         return false;
     }
@@ -136,7 +137,7 @@ struct Collector {
                 if (allFiles)
                     addDirEntry(p, st);
                 found += walk(p, pattern, true, allFiles);
-            } else if (S_ISREG(st.st_mode) && (allFiles || fileNameMatch(pattern, n))) {
+            } else if (S_ISREG(st.st_mode) && (allFiles || MatchFileSpecs(pattern, n, true))) {
                 addFile(p, st);
                 ++found;
             }
@@ -161,7 +162,7 @@ struct Collector {
         std::string path = s.front() == '/' ? s : opt.root + s;
         size_t slash = path.rfind('/');
         std::string dir = path.substr(0, slash + 1), pattern = path.substr(slash + 1);
-        if (!hasWildcards(pattern)) {
+        if (HasNoWildcards(pattern)) {
             struct stat st {};
             if (pattern.empty())
                 path = dir;
