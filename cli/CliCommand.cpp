@@ -16,14 +16,15 @@ constexpr CliCommand kCommands[] = {
      "mehrteilig mit Teilen von höchstens N Bytes, -N Teile name001.zip ...; ARCHIV.exe: "
      "neues selbstentpackendes Programm, mit -s geteilt: ARCHIV.exe und ARCHIV001.zip ...)",
      RunAdd},
-    {"extract", "[-d ZIEL -p -o -f -u -P PASSWORT] ARCHIV [EINTRAG...]",
+    {"extract", "[-d ZIEL -p -o -f -u -P PASSWORT --exact] ARCHIV [EINTRAG...]",
      "Einträge entpacken (-d Zielordner, -p mit Pfad, -o überschreiben, -f auffrischen, -u "
-     "aktualisieren)",
+     "aktualisieren, --exact Namen wörtlich: * ? | ohne Sonderbedeutung)",
      RunExtract},
-    {"test", "[-P PASSWORT] ARCHIV", "Alle Einträge prüfen", RunTest},
-    {"delete", "[--final] [--exclude SPEC] ARCHIV EINTRAG...",
+    {"test", "[-P PASSWORT --exact] ARCHIV [EINTRAG...]",
+     "Einträge prüfen (ohne EINTRAG alle; --exact Namen wörtlich)", RunTest},
+    {"delete", "[--final] [--exact] [--exclude SPEC] ARCHIV EINTRAG...",
      "Einträge löschen (ARCHIV \"\": Zeilen 'a.zip >> b.txt'; --final: alte Fassung nicht in den "
-     "Papierkorb)",
+     "Papierkorb; --exact Namen wörtlich)",
      RunDelete},
     {"comment", "ARCHIV TEXT", "Archivkommentar ersetzen (leerer TEXT entfernt ihn)", RunComment},
     {"sfx",

@@ -1,7 +1,8 @@
-// tarvik-cli extract [-d DIR -p -o -f -u -P PASSWORD] ARCHIVE [ENTRYSPEC...]
+// tarvik-cli extract [-d DIR -p -o -f -u -P PASSWORD --exact] ARCHIVE [ENTRYSPEC...]
 //
 // Extracts the entries matching ENTRYSPEC (all without one) through the
-// component into DIR (the current folder without -d).
+// component into DIR (the current folder without -d). With --exact each
+// ENTRYSPEC is an entry name taken literally.
 #include "cli/CliEngineJob.h"
 
 int RunExtract(CliContext& ctx, std::span<const std::string> args) {
@@ -29,6 +30,7 @@ int RunExtract(CliContext& ctx, std::span<const std::string> args) {
         zip.SetPassword(sw.Value('P'));
     job.Open(sw.operands[0]);
     zip.SetFSpecArgs({sw.operands.begin() + 1, sw.operands.end()});
+    zip.SetExactNames(sw.exact);
     zip.Extract();
     const int status = job.ExitStatus();
     ctx.out << zip.SuccessCount() << " Datei(en) entpackt\n";

@@ -382,15 +382,42 @@ int32_t runExtract(JobContext& ctx) {
     std::vector<std::pair<size_t, std::string>> selected;
     int64_t total = 0;
     auto& entries = ar.entries();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        std::string n = Archive::decodeName(entries[i], enc, ctx.codePage());
-        bool inc = includes.empty();
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const Entry& e : entries)
+        names.push_back(Archive::decodeName(e, enc, ctx.codePage()));
+    std::vector<char> chosen(entries.size(), includes.empty() ? 1 : 0);
+    if (ctx.has(ZE_FLAG_EXACT_NAMES)) {
+        // Entry names taken literally, found as the component finds them: the entry with
+        // the same bytes, else the first equal ignoring case.
+        auto find = [&](const std::string& name) {
+            size_t similar = names.size();
+            for (size_t i = 0; i < names.size(); ++i) {
+                if (names[i] == name)
+                    return i;
+                if (similar == names.size() && CompareFileNames(names[i], name, true) == 0)
+                    similar = i;
+            }
+            return similar;
+        };
         for (const std::string& s : includes)
-            inc = inc || MatchFileSpecs(s, n, true);
+            if (size_t i = find(s); i < names.size())
+                chosen[i] = 1;
         for (const std::string& s : excludes)
-            inc = inc && !MatchFileSpecs(s, n, true);
-        if (!inc)
+            if (size_t i = find(s); i < names.size())
+                chosen[i] = 0;
+    } else {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            for (const std::string& s : includes)
+                chosen[i] = chosen[i] || MatchFileSpecs(s, names[i], true);
+            for (const std::string& s : excludes)
+                chosen[i] = chosen[i] && !MatchFileSpecs(s, names[i], true);
+        }
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!chosen[i])
             continue;
+        const std::string& n = names[i];
         selected.emplace_back(i, n);
         total += int64_t(std::min<uint64_t>(entries[i].usize, INT64_MAX / 4));
     }

@@ -116,7 +116,9 @@ enum {
     ZE_FLAG_UNDO = 0x800000,
     ZE_FLAG_ENCRYPT = 0x2000000,
     ZE_FLAG_VOLUME = 0x4000000,
-    ZE_FLAG_NTFS = 0x8000000
+    ZE_FLAG_NTFS = 0x8000000,
+    ZE_FLAG_EXACT_NAMES = 0x10000000 /* extract: the include and exclude lists are entry names,
+                                        taken literally (no wildcards, no "|" lists) */
 };
 
 /* Callback actions (ZECallbackRec.Action). */
