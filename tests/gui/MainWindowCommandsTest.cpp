@@ -56,6 +56,35 @@ private:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
+    // Entries whose names hold "*", "?" and "|" (ordinary characters of a
+    // Unix name) beside the names those would match as patterns. Each file
+    // holds its own name.
+    QString makePatternNamesArchive(const QString& name) {
+        const QString src = f_.path(QStringLiteral("mustersrc"));
+        QDir().mkpath(src);
+        for (const QString& n : kPatternNames) {
+            QFile file(src + "/" + n);
+            if (!file.open(QIODevice::WriteOnly)) {
+                return {};
+            }
+            file.write(n.toUtf8());
+        }
+        const QString archive = f_.path(name);
+        QFile::remove(archive);
+        // -nw: zip takes the names literally too.
+        makeZip(archive, src, kPatternNames, {QStringLiteral("-0"), QStringLiteral("-nw")});
+        return archive;
+    }
+
+    void selectPatternNames(TfrmMain& w) {
+        f_.selectRows(w, {f_.rowOf(w, "x*.txt"), f_.rowOf(w, "y?.txt"), f_.rowOf(w, "a|b.txt")});
+        QCOMPARE(w.ListView1()->selectionModel()->selectedRows().size(), 3);
+    }
+
+    inline static const QStringList kPatternNames = {"x*.txt", "xa.txt",  "xb.txt", "y?.txt",
+                                                     "ya.txt", "a|b.txt", "a",      "b.txt"};
+    inline static const QStringList kPatternSelected = {"a|b.txt", "x*.txt", "y?.txt"};
+
 private slots:
     void initTestCase() { f_.Install(); }
     void init() { f_.Reset(); }
@@ -350,6 +379,59 @@ private slots:
         // Closing removes the temporary folder.
         w.close();
         QVERIFY(!QFileInfo::exists(temp));
+    }
+
+    // Selected entries are operated on by name: "x*.txt" is that entry, not
+    // a pattern that also takes xa.txt; "a|b.txt" is not the list "a", "b.txt".
+    void selectedNamesAreNotPatterns() {
+        QStringList kept = kPatternNames;
+        for (const QString& n : kPatternSelected) {
+            kept.removeOne(n);
+        }
+        kept.sort();
+        // Delete.
+        const QString archive = makePatternNamesArchive(QStringLiteral("muster.zip"));
+        QVERIFY(!archive.isEmpty());
+        {
+            TfrmMain w;
+            w.OeffneArchiv(archive);
+            selectPatternNames(w);
+            f_.answers = {QMessageBox::Yes};
+            w.tbtLoeschClick();
+            QStringList left = f_.entryNames(archive);
+            left.sort();
+            QCOMPARE(left, kept);
+            QVERIFY(TMainWindowFixture::unzipTestPasses(archive));
+        }
+        // Extract.
+        const QString again = makePatternNamesArchive(QStringLiteral("muster2.zip"));
+        TfrmMain w;
+        w.OeffneArchiv(again);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        selectPatternNames(w);
+        const QString target = f_.path(QStringLiteral("musterziel"));
+        f_.messages.clear();
+        extractInto(w, target);
+        QVERIFY(f_.messages.isEmpty());
+        QStringList written = QDir(target).entryList(QDir::Files);
+        written.sort();
+        QCOMPARE(written, kPatternSelected);
+        for (const QString& n : kPatternSelected) {
+            QCOMPARE(contents(target + "/" + n), n.toUtf8());
+        }
+        // View: only the entry shown is copied out and opened.
+        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        for (const QString& n : kPatternSelected) {
+            f_.selectRows(w, {f_.rowOf(w, n)});
+            trigger(w, "popAnzeigenVerk");
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
+            QCOMPARE(contents(temp + n), n.toUtf8());
+        }
+        QStringList viewed = QDir(temp).entryList(QDir::Files);
+        viewed.sort();
+        QCOMPARE(viewed, kPatternSelected);
+        QCOMPARE(f_.entryNames(again).size(), kPatternNames.size());
     }
 
     void viewExecutable() {
