@@ -381,22 +381,26 @@ int Archive::parse() {
 std::string Archive::decodeName(const Entry& e, int encoding, int codePage) {
     // The same reading as the component's listing (platform/EntryName.h), so
     // that the name a user sees is the name that selects and is written.
-    if (encoding == ZE_ENC_UTF8)
-        return e.name;
-    if (encoding == ZE_ENC_AUTO || encoding == ZE_ENC_UPATH) {
-        const uint8_t* d;
-        size_t l;
-        if (findExtra(e.extra, ENTRY_NAME_TAG_UNICODE_PATH, d, l)) {
-            if (auto u = platform::EntryUnicodeText(
-                    std::string_view(reinterpret_cast<const char*>(d), l), e.name))
-                return std::string(*u);
-        }
+    // Flag bit 11 comes before a Unicode path record, as in the component.
+    const bool flagged = encoding == ZE_ENC_AUTO && (e.flags & ENTRY_NAME_FLAG_UTF8);
+    std::string name;
+    const uint8_t* d;
+    size_t l;
+    if ((encoding == ZE_ENC_UPATH || (encoding == ZE_ENC_AUTO && !flagged)) &&
+        findExtra(e.extra, ENTRY_NAME_TAG_UNICODE_PATH, d, l)) {
+        if (auto u = platform::EntryUnicodeText(
+                std::string_view(reinterpret_cast<const char*>(d), l), e.name))
+            name = *u;
     }
-    unsigned cp = encoding == ZE_ENC_NONE ? unsigned(codePage)
-                  : encoding == ZE_ENC_OEM || encoding == ZE_ENC_UPATH
-                      ? platform::kCodePageOem
-                      : platform::EntryTextCodePage(e.flags, e.madeBy, e.name, unsigned(codePage));
-    std::string name = platform::ConvertCodePage(e.name, cp, platform::kCodePageUtf8);
+    if (name.empty()) {
+        const unsigned cp =
+            encoding == ZE_ENC_UTF8   ? platform::kCodePageUtf8
+            : encoding == ZE_ENC_NONE ? unsigned(codePage)
+            : encoding == ZE_ENC_OEM || encoding == ZE_ENC_UPATH
+                ? platform::kCodePageOem
+                : platform::EntryTextCodePage(e.flags, e.madeBy, e.name, unsigned(codePage));
+        name = platform::ConvertCodePage(e.name, cp, platform::kCodePageUtf8);
+    }
     // Names read from archives take "\" as a separator too.
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;

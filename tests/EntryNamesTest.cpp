@@ -128,6 +128,9 @@ TEST(EntryNames, ListedNameSelectsExtractsAndDeletes) {
          "Gr\xC3\xB6\xC3\x9F"
          "e.txt"},
         {"flag bit 11", Stored("na\xC3\xAFve.txt", "g", 0x0800, 0x0014), "na\xC3\xAFve.txt"},
+        {"flag bit 11 before a Unicode path record",
+         Stored("flagged.txt", "i", 0x0800, 0x0014, UnicodePathRecord("flagged.txt", "record.txt")),
+         "flagged.txt"},
         {"Unicode path record",
          Stored("Apfel.txt", "h", 0, 0x0014,
                 UnicodePathRecord("Apfel.txt",

@@ -386,7 +386,8 @@ void sfx_archive_rewind(SfxArchive* a) {
 }
 
 /* Takes the Zip64 sizes and offset, and an Info-ZIP Unicode path whose
-   checksum still matches the stored name. */
+   checksum still matches the stored name (unless flag bit 11 says that the
+   stored name is UTF-8 already). */
 static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t size,
                       const unsigned char* raw_name, size_t name_size) {
     size_t pos = 0;
@@ -421,7 +422,7 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
                 e->disk = sfx_get32(d + k);
                 need_disk = 0;
             }
-        } else if (tag == ENTRY_NAME_TAG_UNICODE_PATH &&
+        } else if (tag == ENTRY_NAME_TAG_UNICODE_PATH && (e->flags & ENTRY_NAME_FLAG_UTF8) == 0 &&
                    entry_name_unicode_text(d, len, sfx_crc32(0, raw_name, name_size), &text,
                                            &text_length)) {
             memcpy(a->name, text, text_length);
