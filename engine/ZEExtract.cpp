@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 #include "ZEArchive.h"
 #include "ZEContext.h"
@@ -390,15 +391,17 @@ int32_t runExtract(JobContext& ctx) {
     if (ctx.has(ZE_FLAG_EXACT_NAMES)) {
         // Entry names taken literally, found as the component finds them: the entry with
         // the same bytes, else the first equal ignoring case.
+        std::unordered_map<std::string_view, size_t> byName;
+        byName.reserve(names.size());
+        for (size_t i = 0; i < names.size(); ++i)
+            byName.emplace(names[i], i);
         auto find = [&](const std::string& name) {
-            size_t similar = names.size();
-            for (size_t i = 0; i < names.size(); ++i) {
-                if (names[i] == name)
+            if (auto it = byName.find(std::string_view(name)); it != byName.end())
+                return it->second;
+            for (size_t i = 0; i < names.size(); ++i)
+                if (CompareFileNames(names[i], name, true) == 0)
                     return i;
-                if (similar == names.size() && CompareFileNames(names[i], name, true) == 0)
-                    similar = i;
-            }
-            return similar;
+            return names.size();
         };
         for (const std::string& s : includes)
             if (size_t i = find(s); i < names.size())

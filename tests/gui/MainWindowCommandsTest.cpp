@@ -11,6 +11,8 @@
 #include "MainWindowTestSupport.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
+#include "tests/ZATestZip.h"
+#include "zip/ZARecords.h"
 
 class MainWindowCommandsTest : public QObject {
     Q_OBJECT
@@ -422,6 +424,7 @@ private slots:
         }
         // View: only the entry shown is copied out and opened.
         const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        QDir(temp).removeRecursively();
         for (const QString& n : kPatternSelected) {
             f_.selectRows(w, {f_.rowOf(w, n)});
             trigger(w, "popAnzeigenVerk");
@@ -432,6 +435,70 @@ private slots:
         viewed.sort();
         QCOMPARE(viewed, kPatternSelected);
         QCOMPARE(f_.entryNames(again).size(), kPatternNames.size());
+    }
+
+    // Names from every kind of host are shown as they are read everywhere:
+    // the name in the list is the name of the copy that is viewed.
+    void viewNamesFromEveryHost() {
+        struct Case {
+            const char* name;  // stored bytes
+            std::uint16_t flags;
+            std::uint16_t madeBy;
+            const char* unicodePath;  // nullptr: no Unicode path record
+            QString shown;
+        };
+        const Case cases[] = {
+            {"gr\xC3\xBC\xC3\x9F"
+             "e.txt",
+             0, 0x031E, nullptr, QStringLiteral("grüße.txt")},
+            {"\xC3\x9C"
+             "bersicht.txt",
+             0, 0x1314, nullptr, QStringLiteral("Übersicht.txt")},
+            {"caf\xE9.txt", 0, 0x0B1E, nullptr, QStringLiteral("café.txt")},
+            {"Gr\x94\xE1"
+             "e.txt",
+             0, 0x0014, nullptr, QStringLiteral("Größe.txt")},
+            {"na\xC3\xAFve.txt", 0x0800, 0x0014, nullptr, QStringLiteral("naïve.txt")},
+            {"Apfel.txt", 0, 0x0014,
+             "\xC3\x84"
+             "pfel.txt",
+             QStringLiteral("Äpfel.txt")},
+        };
+        std::vector<ztest::Entry> entries;
+        for (const Case& c : cases) {
+            std::string extra;
+            if (c.unicodePath != nullptr) {
+                const std::string data = zrec::BuildUnicodeData(c.name, c.unicodePath);
+                ztest::Put16(extra, 0x7075);
+                ztest::Put16(extra, static_cast<std::uint32_t>(data.size()));
+                extra += data;
+            }
+            ztest::Entry e(c.name, c.shown.toStdString(), c.flags, c.madeBy, extra);
+            e.crc = zrec::Crc32(e.data);
+            entries.push_back(e);
+        }
+        const QString archive = f_.path(QStringLiteral("hosts.zip"));
+        {
+            QFile out(archive);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            const std::string bytes = ztest::BuildZip(entries);
+            out.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        QDir(temp).removeRecursively();
+        for (const Case& c : cases) {
+            const int row = f_.rowOf(w, c.shown);
+            QVERIFY2(row >= 0, qPrintable(c.shown));
+            f_.selectRows(w, {row});
+            trigger(w, "popAnzeigenVerk");
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
+            QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
+        }
+        QCOMPARE(QDir(temp).entryList(QDir::Files).size(), static_cast<int>(std::size(cases)));
     }
 
     void viewExecutable() {
