@@ -190,7 +190,9 @@ void TfrmMain::tbtEntpackenClick() {
     // The selected entries, or none for all of them. The list is set afresh:
     // a failed extract leaves its names in it, and a delete the deleted names,
     // which would otherwise be extracted again or instead of everything.
+    // Selected names are names, not patterns: "x*.txt" is that entry only.
     zip_->SetFSpecArgs(selectedSpecs());
+    zip_->SetExactNames(true);
     showProgressPanel(QStringLiteral("Entpacke Datei:"));
     zip_->SetExtrBaseDir(ExtractTarget.toStdString());
     zip_->SetPassword(std::string());
@@ -269,6 +271,8 @@ void TfrmMain::tbtLoeschClick() {
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     zip_->SetFSpecArgs(selected);
+    zip_->SetFSpecArgsExcl({});
+    zip_->SetExactNames(true);
     inCommand_ = true;
     try {
         zip_->Delete();
@@ -372,6 +376,7 @@ void TfrmMain::Tempanzeige(int mode) {
     // Only this entry: names left in the list by an earlier operation would
     // be extracted along with it.
     zip_->SetFSpecArgs({std::string(model_->FileNameUtf8(rows.front()))});
+    zip_->SetExactNames(true);
     zip_->SetExtrBaseDir(TempViewFolder.toStdString());
     zip_->SetPassword(std::string());
     zip_->SetExtrOptions(TZAExtrOpts{ExtrOverWrite});

@@ -42,24 +42,29 @@ constexpr CliCommand kCommands[] = {
       "ARCHIVE.exe: a new self-extracting program; -p and -H are accepted)"},
      RunAdd},
     {"extract",
-     {"[-d ZIEL -j -o -f -u -P PASSWORT] ARCHIV [EINTRAG...]",
-      "[-d FOLDER -j -o -f -u -P PASSWORD] ARCHIVE [ENTRY...]"},
+     {"[-d ZIEL -j -o -f -u -P PASSWORT --exact] ARCHIV [EINTRAG...]",
+      "[-d FOLDER -j -o -f -u -P PASSWORD --exact] ARCHIVE [ENTRY...]"},
      {"Einträge entpacken, wie unzip: mit Pfad (-d Zielordner, -j ohne Pfad, -o überschreiben, "
-      "-f auffrischen, -u aktualisieren; -p wird angenommen)",
+      "-f auffrischen, -u aktualisieren, --exact Namen wörtlich: * ? | ohne Sonderbedeutung; -p "
+      "wird "
+      "angenommen)",
       "extract entries, as unzip does: with their paths (-d target folder, -j without paths, -o "
-      "overwrite, -f freshen, -u update; -p is accepted)"},
+      "overwrite, -f freshen, -u update, --exact names taken literally: * ? | are plain "
+      "characters; "
+      "-p is accepted)"},
      RunExtract},
     {"test",
-     {"[-P PASSWORT] ARCHIV [EINTRAG...]", "[-P PASSWORD] ARCHIVE [ENTRY...]"},
-     {"Einträge prüfen (alle ohne EINTRAG)", "test entries (all without ENTRY)"},
+     {"[-P PASSWORT --exact] ARCHIV [EINTRAG...]", "[-P PASSWORD --exact] ARCHIVE [ENTRY...]"},
+     {"Einträge prüfen (alle ohne EINTRAG; --exact Namen wörtlich)",
+      "test entries (all without ENTRY; --exact names taken literally)"},
      RunTest},
     {"delete",
-     {"[--final] [--exclude SPEC] ARCHIV EINTRAG...",
-      "[--final] [--exclude SPEC] ARCHIVE ENTRY..."},
+     {"[--final] [--exact] [--exclude SPEC] ARCHIV EINTRAG...",
+      "[--final] [--exact] [--exclude SPEC] ARCHIVE ENTRY..."},
      {"Einträge löschen (ARCHIV \"\": Zeilen 'a.zip >> b.txt'; --final: alte Fassung nicht in den "
-      "Papierkorb)",
+      "Papierkorb; --exact Namen wörtlich)",
       "delete entries (ARCHIVE \"\": lines 'a.zip >> b.txt'; --final: the old version does not go "
-      "to the trash)"},
+      "to the trash; --exact names taken literally)"},
      RunDelete},
     {"comment",
      {"ARCHIV TEXT", "ARCHIVE TEXT"},

@@ -117,6 +117,10 @@ bool ParseSwitches(CliContext& ctx, std::span<const std::string> args, std::stri
             switches = false;
             continue;
         }
+        if (switches && a == "--exact") {
+            out.exact = true;
+            continue;
+        }
         if (!switches || a.size() < 2 || a[0] != '-') {
             out.operands.push_back(a);
             continue;

@@ -38,10 +38,12 @@ private:
 };
 
 // Splits "-abc" style switches; those in `withValue` take the next argument.
+// "--exact" (names taken literally) sets `exact`.
 // Returns false (and says why) on an unknown switch or a missing value.
 struct CliSwitches {
     std::vector<std::pair<char, std::string>> given;
     std::vector<std::string> operands;
+    bool exact = false;
     bool Has(char c) const;
     std::string Value(char c) const;
 };

@@ -1,7 +1,8 @@
-// tarvik-cli delete [--final] ARCHIVE ENTRYSPEC...
+// tarvik-cli delete [--final] [--exact] ARCHIVE ENTRYSPEC...
 //
 // Deletes the entries matching the specifications (wildcards "*" and "?",
-// lists with "|"; "--exclude SPEC" leaves matching entries alone). With an
+// lists with "|"; "--exclude SPEC" leaves matching entries alone). With
+// --exact each ENTRYSPEC (and SPEC) is an entry name taken literally. With an
 // empty ARCHIVE ("") each ENTRYSPEC is a line naming an archive and what to
 // delete from it: "a.zip >> docs/b.txt", or just "a.zip" for every entry.
 // The old archive goes to the trash unless --final.
@@ -11,6 +12,7 @@
 
 int RunDelete(CliContext& ctx, std::span<const std::string> args) {
     bool final = false;
+    bool exact = false;
     std::vector<std::string> specs;
     std::vector<std::string> excludes;
     std::string archive;
@@ -19,6 +21,8 @@ int RunDelete(CliContext& ctx, std::span<const std::string> args) {
         const std::string& a = args[i];
         if (a == "--final") {
             final = true;
+        } else if (a == "--exact") {
+            exact = true;
         } else if (a == "--exclude" && i + 1 < args.size()) {
             excludes.push_back(args[++i]);
         } else if (!haveArchive) {
@@ -40,6 +44,7 @@ int RunDelete(CliContext& ctx, std::span<const std::string> args) {
     zip->SetHowToDelete(final ? htdFinal : htdAllowUndo);
     zip->SetFSpecArgs(specs);
     zip->SetFSpecArgsExcl(excludes);
+    zip->SetExactNames(exact);
     zip->Delete();
     const int rc = zip.Finish();
     if (rc != kExitFailure) {

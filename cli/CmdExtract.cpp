@@ -1,9 +1,10 @@
-// tarvik-cli extract [-d DIR -j -o -f -u -P PASSWORD] ARCHIVE [ENTRYSPEC...]
+// tarvik-cli extract [-d DIR -j -o -f -u -P PASSWORD --exact] ARCHIVE [ENTRYSPEC...]
 //
 // Extracts the entries matching ENTRYSPEC (all without one) through the
 // component into DIR (the current folder without -d). As with unzip, the
 // entries keep their folders; -j drops them (-p, the old switch for folders,
 // is still accepted). A name that matches nothing is reported as skipped.
+// With --exact each ENTRYSPEC is an entry name taken literally.
 #include "cli/CliEngineJob.h"
 
 int RunExtract(CliContext& ctx, std::span<const std::string> args) {
@@ -34,6 +35,7 @@ int RunExtract(CliContext& ctx, std::span<const std::string> args) {
         zip.SetPassword(sw.Value('P'));
     job.Open(sw.operands[0]);
     zip.SetFSpecArgs({sw.operands.begin() + 1, sw.operands.end()});
+    zip.SetExactNames(sw.exact);
     zip.Extract();
     const int status = job.ExitStatus();
     ctx.out << zip.SuccessCount() << ctx.Tr(" von ", " of ") << job.Selected()

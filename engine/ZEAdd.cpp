@@ -142,7 +142,7 @@ void compressItem(AddItem& it, const Settings& set) {
 // Stored form of a new name and comment as the write encoding asks.
 void encodeName(OutEntry& e, const std::string& name, const std::string& comment,
                 const Settings& set) {
-    bool needName = needsEncoding(name), needComment = needsEncoding(comment);
+    bool needName = platform::NeedsEncoding(name), needComment = platform::NeedsEncoding(comment);
     e.name = name;
     e.comment = comment;
     if (!needName && !needComment)
@@ -164,16 +164,18 @@ void encodeName(OutEntry& e, const std::string& name, const std::string& comment
             e.flags |= 0x800;
             break;
         case ZE_ENC_NONE:
-            e.name = utf8ToCodePage(name, set.codePage);
-            e.comment = utf8ToCodePage(comment, set.codePage);
+            e.name =
+                platform::ConvertCodePage(name, platform::kCodePageUtf8, unsigned(set.codePage));
+            e.comment =
+                platform::ConvertCodePage(comment, platform::kCodePageUtf8, unsigned(set.codePage));
             break;
         case ZE_ENC_OEM:
-            e.name = utf8ToCodePage(name, 850);
-            e.comment = utf8ToCodePage(comment, 850);
+            e.name = platform::Utf8ToOem(name);
+            e.comment = platform::Utf8ToOem(comment);
             break;
         default:  // Unicode path records beside OEM names
-            e.name = utf8ToCodePage(name, 850);
-            e.comment = utf8ToCodePage(comment, 850);
+            e.name = platform::Utf8ToOem(name);
+            e.comment = platform::Utf8ToOem(comment);
             if (needName && e.name.size() + name.size() < 0xFF00)
                 unicodeRecord(0x7075, e.name, name);
             if (needComment && e.comment.size() + comment.size() < 0xFF00)
@@ -521,7 +523,7 @@ int32_t runAdd(JobContext& ctx) {
                 continue;
             bool match = false;
             for (const std::string& inc : includes)
-                match = match || fileNameMatch(inc, n);
+                match = match || MatchFileSpecs(inc, n, true);
             if (!match)
                 continue;
             Source s;

@@ -9,7 +9,9 @@
 
 #include "ZEJob.h"
 #include "ZEUtil.h"
+#include "platform/CodePage.h"
 #include "platform/DosTime.h"
+#include "platform/EntryName.h"
 
 namespace ze {
 
@@ -379,28 +381,31 @@ int Archive::parse() {
 }
 
 std::string Archive::decodeName(const Entry& e, int encoding, int codePage) {
-    if (encoding == ZE_ENC_UTF8 || (e.flags & 0x800))
-        return e.name;
+    // The same reading as the component's listing (platform/EntryName.h), so
+    // that the name a user sees is the name that selects and is written.
+    // Flag bit 11 comes before a Unicode path record, as in the component.
+    const bool flagged = encoding == ZE_ENC_AUTO && (e.flags & ENTRY_NAME_FLAG_UTF8);
+    std::string name;
     const uint8_t* d;
     size_t l;
-    if ((encoding == ZE_ENC_AUTO || encoding == ZE_ENC_UPATH) && findExtra(e.extra, 0x7075, d, l) &&
-        l > 5 && d[0] == 1 && rd32(d + 1) == crc32(0, e.name.data(), e.name.size())) {
-        std::string u(reinterpret_cast<const char*>(d + 5), l - 5);
-        if (isValidUtf8(u))
-            return u;
+    if ((encoding == ZE_ENC_UPATH || (encoding == ZE_ENC_AUTO && !flagged)) &&
+        findExtra(e.extra, ENTRY_NAME_TAG_UNICODE_PATH, d, l)) {
+        if (auto u = platform::EntryUnicodeText(
+                std::string_view(reinterpret_cast<const char*>(d), l), e.name))
+            name = *u;
     }
-    if (!needsEncoding(e.name))
-        return e.name;
-    int host = e.madeBy >> 8;
-    if (encoding == ZE_ENC_OEM)
-        return codePageToUtf8(e.name, 850);
-    if (encoding == ZE_ENC_NONE)
-        return codePageToUtf8(e.name, codePage);
-    if (host == 0 || host == 6 || host == 11 || host == 14 || encoding == ZE_ENC_UPATH)
-        return codePageToUtf8(e.name, 850);
-    if (isValidUtf8(e.name))
-        return e.name;
-    return codePageToUtf8(e.name, codePage);
+    if (name.empty()) {
+        const unsigned cp =
+            encoding == ZE_ENC_UTF8   ? platform::kCodePageUtf8
+            : encoding == ZE_ENC_NONE ? unsigned(codePage)
+            : encoding == ZE_ENC_OEM || encoding == ZE_ENC_UPATH
+                ? platform::kCodePageOem
+                : platform::EntryTextCodePage(e.flags, e.madeBy, e.name, unsigned(codePage));
+        name = platform::ConvertCodePage(e.name, cp, platform::kCodePageUtf8);
+    }
+    // Names read from archives take "\" as a separator too.
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
 }
 
 }  // namespace ze

@@ -52,15 +52,15 @@ std::string Reply::raw() const {
         return {};
     if (encoding == 1) {
         auto* w = static_cast<const char16_t*>(text);
-        return utf16ToUtf8(std::u16string_view(w, strlenOf(w, true)));
+        return platform::Utf16ToUtf8(std::u16string_view(w, strlenOf(w, true)));
     }
     return std::string(static_cast<const char*>(text));
 }
 
 std::string Reply::utf8(int codePage) const {
     std::string s = raw();
-    if (encoding == 0 && !isValidUtf8(s))
-        return codePageToUtf8(s, codePage);
+    if (encoding == 0 && !platform::IsValidUtf8(s))
+        return platform::ConvertCodePage(s, unsigned(codePage), platform::kCodePageUtf8);
     return s;
 }
 
@@ -83,7 +83,12 @@ Reply JobContext::call(int action, std::string_view text, std::string_view text2
     Reply r;
     if (!job_->Callback)
         return r;
-    std::u16string t1 = utf8ToUtf16(text), t2 = utf8ToUtf16(text2);
+    // Names from the disk need not be UTF-8: such bytes are read as Windows-1252, by the
+    // rule for names from Unix hosts.
+    auto wide = [](std::string_view s) {
+        return platform::IsValidUtf8(s) ? platform::Utf8ToUtf16(s) : platform::AnsiToUtf16(s);
+    };
+    std::u16string t1 = wide(text), t2 = wide(text2);
     ZECallbackRec rec;
     memset(&rec, 0, sizeof rec);
     rec.Caller = job_->Caller;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 #include "ZEArchive.h"
 #include "ZEContext.h"
@@ -388,16 +389,45 @@ int32_t runExtract(JobContext& ctx) {
     int64_t total = 0;
     auto& entries = ar.entries();
     std::vector<bool> matched(includes.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        std::string n = Archive::decodeName(entries[i], enc, ctx.codePage());
-        bool inc = includes.empty();
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const Entry& e : entries)
+        names.push_back(Archive::decodeName(e, enc, ctx.codePage()));
+    std::vector<char> chosen(entries.size(), includes.empty() ? 1 : 0);
+    if (ctx.has(ZE_FLAG_EXACT_NAMES)) {
+        // Entry names taken literally, found as the component finds them: the entry with
+        // the same bytes, else the first equal ignoring case.
+        std::unordered_map<std::string_view, size_t> byName;
+        byName.reserve(names.size());
+        for (size_t i = 0; i < names.size(); ++i)
+            byName.emplace(names[i], i);
+        auto find = [&](const std::string& name) {
+            if (auto it = byName.find(std::string_view(name)); it != byName.end())
+                return it->second;
+            for (size_t i = 0; i < names.size(); ++i)
+                if (CompareFileNames(names[i], name, true) == 0)
+                    return i;
+            return names.size();
+        };
         for (size_t k = 0; k < includes.size(); ++k)
-            if (fileNameMatch(includes[k], n))
-                inc = matched[k] = true;
+            if (size_t i = find(includes[k]); i < names.size())
+                chosen[i] = matched[k] = true;
         for (const std::string& s : excludes)
-            inc = inc && !fileNameMatch(s, n);
-        if (!inc)
+            if (size_t i = find(s); i < names.size())
+                chosen[i] = 0;
+    } else {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            for (size_t k = 0; k < includes.size(); ++k)
+                if (MatchFileSpecs(includes[k], names[i], true))
+                    chosen[i] = matched[k] = true;
+            for (const std::string& s : excludes)
+                chosen[i] = chosen[i] && !MatchFileSpecs(s, names[i], true);
+        }
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!chosen[i])
             continue;
+        const std::string& n = names[i];
         selected.emplace_back(i, n);
         total += int64_t(std::min<uint64_t>(entries[i].usize, INT64_MAX / 4));
     }

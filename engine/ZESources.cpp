@@ -72,7 +72,8 @@ struct Collector {
         std::string base =
             name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
         for (const std::string& ex : excludes)
-            if (fileNameMatch(ex, name) || fileNameMatch(ex, path) || fileNameMatch(ex, base))
+            if (MatchFileSpecs(ex, name, true) || MatchFileSpecs(ex, path, true) ||
+                MatchFileSpecs(ex, base, true))
                 return true;
         return false;
     }
@@ -176,7 +177,7 @@ struct Collector {
                 found += walk(p, pattern, true, allFiles, chain, throughLink || followed);
                 chain.pop_back();
             } else if ((S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) &&
-                       (allFiles || fileNameMatch(pattern, n))) {
+                       (allFiles || MatchFileSpecs(pattern, n, true))) {
                 addFile(p, st, throughLink);
                 ++found;
             }
@@ -201,7 +202,7 @@ struct Collector {
         std::string path = s.front() == '/' ? s : opt.root + s;
         size_t slash = path.rfind('/');
         std::string dir = path.substr(0, slash + 1), pattern = path.substr(slash + 1);
-        if (!hasWildcards(pattern)) {
+        if (HasNoWildcards(pattern)) {
             struct stat st {};
             if (pattern.empty())
                 path = dir;

@@ -1,5 +1,6 @@
-// Small helpers of the engine: little-endian access, CRC-32, text conversion and the
-// wildcard matcher used for include/exclude specifications.
+// Small helpers of the engine: little-endian access and CRC-32. Text conversions, DOS
+// date-time and the file-spec matcher are the platform's (platform/CodePage.h,
+// platform/DosTime.h, platform/FileSpecMatch.h).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/CodePage.h"
+#include "platform/FileSpecMatch.h"
 
 namespace ze {
 
@@ -45,22 +49,5 @@ struct Bytes {
 };
 
 uint32_t crc32(uint32_t crc, const void* data, size_t n);
-
-// UTF-8 <-> UTF-16. Bytes that are not valid UTF-8 are taken as Windows-1252.
-std::u16string utf8ToUtf16(std::string_view s);
-std::string utf16ToUtf8(std::u16string_view s);
-bool isValidUtf8(std::string_view s);
-// 8-bit code page text to UTF-8 and back (iconv). codePage 0 means Windows-1252;
-// 850 is the OEM page. Characters without a mapping become '_'.
-std::string codePageToUtf8(std::string_view s, int codePage);
-std::string utf8ToCodePage(std::string_view s, int codePage);
-// True when a name needs an encoding decision: a byte above 126 or of 30 or less.
-bool needsEncoding(std::string_view s);
-
-// Case-insensitive match of a name against a "|"-separated list of specifications with "*"
-// and "?"; "/" and "\" are alike. "*" and "*.*" match everything; a specification ending in
-// "." matches names without an extension.
-bool fileNameMatch(std::string_view specs, std::string_view name);
-bool hasWildcards(std::string_view s);
 
 }  // namespace ze

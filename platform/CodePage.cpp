@@ -1,6 +1,9 @@
 #include "platform/CodePage.h"
 
+#include "platform/EntryName.h"
+
 #include <iconv.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -23,11 +26,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr char32_t kNoChar = 0xFFFFFFFF;
-
-// The five bytes Windows-1252 leaves undefined. Windows decodes them to the
-// C1 control with the same value and encodes those back, so names using them
-// survive a round trip; glibc calls them invalid, so they are added here.
-constexpr std::array<unsigned char, 5> kAnsiHoles = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
 
 // ---------------------------------------------------------------- UTF-8 / UTF-16
 
@@ -177,7 +175,7 @@ struct ByteTable {
 // Builds the table of a code page by decoding each byte on its own (bytes
 // are not composed with following combining marks, as on Windows). Returns
 // nullptr when the code page is multi-byte (a lead byte alone is incomplete).
-std::unique_ptr<ByteTable> buildByteTable(unsigned cp, const std::string& name) {
+std::unique_ptr<ByteTable> buildByteTable(const std::string& name) {
     iconv_t cd = iconv_open("UTF-32LE", name.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return nullptr;
@@ -203,10 +201,6 @@ std::unique_ptr<ByteTable> buildByteTable(unsigned cp, const std::string& name) 
             c = outBuf[0] | (outBuf[1] << 8) | (outBuf[2] << 16) | (char32_t(outBuf[3]) << 24);
         } else if (r == static_cast<size_t>(-1) && errno == EINVAL) {
             multiByte = true;
-        }
-        if (c == kNoChar && cp == kCodePageAnsi &&
-            std::find(kAnsiHoles.begin(), kAnsiHoles.end(), b) != kAnsiHoles.end()) {
-            c = b;
         }
         table->decode[b] = c == kNoChar ? kReplacement : c;
         if (b < 0x80 && c != b) {
@@ -238,13 +232,27 @@ struct Codec {
     bool utf8() const { return cp == kCodePageUtf8; }
 };
 
+// The two code pages every reader of names needs come from the tables the
+// self-extractor shares (EntryName.c), so that all readers agree on them.
+std::unique_ptr<ByteTable> sharedByteTable(unsigned cp) {
+    auto table = std::make_unique<ByteTable>();
+    for (unsigned b = 0; b < 256; ++b) {
+        const char32_t c = entry_name_byte(cp, static_cast<unsigned char>(b));
+        table->decode[b] = c;
+        table->encode.emplace_back(c, static_cast<unsigned char>(b));
+    }
+    std::stable_sort(table->encode.begin(), table->encode.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return table;
+}
+
 const ByteTable& ansiTable() {
-    static const std::unique_ptr<ByteTable> table = buildByteTable(kCodePageAnsi, "CP1252");
+    static const std::unique_ptr<ByteTable> table = sharedByteTable(kCodePageAnsi);
     return *table;
 }
 
 const ByteTable& oemTable() {
-    static const std::unique_ptr<ByteTable> table = buildByteTable(kCodePageOem, "CP850");
+    static const std::unique_ptr<ByteTable> table = sharedByteTable(kCodePageOem);
     return *table;
 }
 
@@ -273,7 +281,7 @@ Codec codecFor(unsigned cp) {
         const std::string name = iconvName(cp);
         if (iconvKnows(name)) {
             e.known = true;
-            e.table = buildByteTable(cp, name);
+            e.table = buildByteTable(name);
             if (!e.table) {
                 e.name = name;
             }
@@ -529,16 +537,8 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-    for (size_t pos = 0; pos < text.size();) {
-        const size_t start = pos;
-        const char32_t c = nextUtf8(text, pos);
-        // A literal U+FFFD in the text is three bytes; a replacement for a bad
-        // sequence is never exactly that encoding.
-        if (c == kReplacement && !(pos - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD")) {
-            return false;
-        }
-    }
-    return true;
+    return entry_name_valid_utf8(reinterpret_cast<const unsigned char*>(text.data()),
+                                 text.size()) != 0;
 }
 
 bool IsAscii(std::string_view text) {
@@ -561,6 +561,35 @@ bool IsAscii(std::string_view text) {
 
 bool IsKnownCodePage(unsigned cp) {
     return cp == 0 || codecFor(cp).cp == cp;
+}
+
+bool NeedsEncoding(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b > 126 || b <= 30;
+    });
+}
+
+unsigned EntryTextCodePage(std::uint16_t flags, std::uint16_t versionMadeBy,
+                           std::string_view stored, unsigned ansiCodePage) {
+    const unsigned encoding = entry_name_encoding(
+        flags, versionMadeBy, reinterpret_cast<const unsigned char*>(stored.data()), stored.size());
+    if (encoding == ENTRY_NAME_ANSI) {
+        return ansiCodePage == 0 ? kCodePageAnsi : ansiCodePage;
+    }
+    return encoding == ENTRY_NAME_OEM ? kCodePageOem : kCodePageUtf8;
+}
+
+std::optional<std::string_view> EntryUnicodeText(std::string_view data, std::string_view stored) {
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(stored.data()),
+                            static_cast<uInt>(stored.size()));
+    const unsigned char* text = nullptr;
+    size_t length = 0;
+    if (entry_name_unicode_text(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
+                                static_cast<uint32_t>(crc), &text, &length) == 0) {
+        return std::nullopt;
+    }
+    return std::string_view(reinterpret_cast<const char*>(text), length);
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,22 @@ std::u16string AnsiToUtf16(std::string_view ansi);
 bool IsValidUtf8(std::string_view text);
 // True when every byte is below 0x80.
 bool IsAscii(std::string_view text);
+
+// True when the text holds a byte above 126 or a byte of 30 or less (31 does
+// not count): such a name or comment cannot be stored the same way in every
+// encoding.
+bool NeedsEncoding(std::string_view text);
+
+// The code page of an entry's stored name or comment when neither a forced
+// encoding nor a Unicode record decides, by the rule all readers share
+// (EntryName.h): kCodePageUtf8, kCodePageOem, or the ANSI code page
+// `ansiCodePage` (0 = Windows-1252).
+unsigned EntryTextCodePage(std::uint16_t flags, std::uint16_t versionMadeBy,
+                           std::string_view stored, unsigned ansiCodePage);
+
+// The text of the Unicode record whose data (after tag and size) is `data`,
+// when it stands for the stored bytes `stored`: version 1, matching CRC-32,
+// not empty, valid UTF-8 (EntryName.h); else empty.
+std::optional<std::string_view> EntryUnicodeText(std::string_view data, std::string_view stored);
 
 }  // namespace platform

@@ -1,6 +1,9 @@
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include "platform/EntryName.h"
 
 #include <string>
 #include <thread>
@@ -207,3 +210,65 @@ TEST(PlatformCodePage, ConvertsFromSeveralThreads) {
 }
 
 }  // namespace
+
+// The CP850 and Windows-1252 tables that the self-extractor shares are the
+// system's code pages: every byte decodes as glibc's iconv decodes it (the
+// five bytes Windows-1252 leaves undefined as the C1 control of that value).
+TEST(PlatformCodePage, SharedTablesAgreeWithIconv) {
+    for (const auto& [cp, name] : {std::pair{kCodePageOem, "CP850"}, {kCodePageAnsi, "CP1252"}}) {
+        iconv_t cd = iconv_open("UTF-32LE", name);
+        ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << name;
+        for (unsigned b = 0x80; b < 0x100; ++b) {
+            char in = static_cast<char>(b);
+            char* inPtr = &in;
+            size_t inLeft = 1;
+            unsigned char out[4] = {};
+            char* outPtr = reinterpret_cast<char*>(out);
+            size_t outLeft = sizeof out;
+            const bool ok =
+                iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
+            const char32_t expected =
+                ok ? out[0] | (out[1] << 8) | (out[2] << 16) | (char32_t(out[3]) << 24) : b;
+            EXPECT_EQ(entry_name_byte(cp, static_cast<unsigned char>(b)), expected)
+                << name << " byte " << b;
+        }
+        iconv_close(cd);
+    }
+}
+
+// The rule for stored names without flag and Unicode record, by made-by host.
+TEST(PlatformCodePage, EntryTextCodePageFollowsTheHost) {
+    struct Case {
+        std::uint16_t flags, madeBy;
+        std::string stored;
+        unsigned expected;
+    };
+    const Case cases[] = {
+        {0, 0x0014, "K\x84se", kCodePageOem},   // FAT
+        {0, 0x0614, "K\x84se", kCodePageOem},   // HPFS
+        {0, 0x0B32, "K\x84se", kCodePageOem},   // NTFS, 5.0
+        {0, 0x0B1E, "caf\xE9", kCodePageAnsi},  // NTFS
+        {0, 0x0E14, "caf\xE9", kCodePageAnsi},  // VFAT
+        {0, 0x031E,
+         "gr\xC3\xBC\xC3\x9F"
+         "e",
+         kCodePageUtf8},                        // Unix, valid UTF-8
+        {0, 0x031E, "caf\xE9", kCodePageAnsi},  // Unix, not UTF-8
+        {0, 0x1314,
+         "\xC3\x9C"
+         "ber",
+         kCodePageUtf8},  // macOS
+        {0, 0x0A14,
+         "\xC3\x9C"
+         "ber",
+         kCodePageUtf8},                             // host 10, not one of 0, 6, 11, 14
+        {0, 0x031E, "\xC0\x80", kCodePageAnsi},      // overlong: not UTF-8
+        {0x0800, 0x0014, "caf\xE9", kCodePageUtf8},  // flag bit 11
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(EntryTextCodePage(c.flags, c.madeBy, c.stored, 0), c.expected);
+    }
+    // The caller's ANSI code page stands for ANSI.
+    EXPECT_EQ(EntryTextCodePage(0, 0x0B1E, "caf\xE9", 1250), 1250u);
+}

@@ -280,7 +280,7 @@ TEST(SfxExtract, EmptyFoldersOnlyWhenAsked) {
     EXPECT_TRUE(fs::is_directory(dir / "t2" / "leer"));
 }
 
-// Zip64 records, names in code page 437 and in UTF-8, and damaged data that
+// Zip64 records, names in the OEM code page and in UTF-8, and damaged data that
 // must not leave a half-written file behind.
 TEST(SfxExtract, Zip64NamesAndDamage) {
     sfxtest::TempDir dir;
@@ -293,8 +293,8 @@ TEST(SfxExtract, Zip64NamesAndDamage) {
     ASSERT_EQ(extract(p64, dir / "t64"), 0);
     EXPECT_TRUE(sfxtest::readFile(dir / "t64" / "z" / "big.bin") == big);
 
-    // 0x84 is "ä" in code page 437; the second name is flagged... not at all,
-    // so it is taken as code page 437 as well
+    // The entries are made by a DOS host without flag bit 11, so both names are
+    // read as OEM (CP850): 0x84 is "ä", 0xE1 is "ß"
     const Bytes names = sfxtest::makeZip({{"K\x84se.txt", {'k'}}, {"\xE1.txt", {'s'}}});
     ASSERT_EQ(extract(makeProgram(dir.path(), "n.exe", names, {}, false), dir / "tn"), 0);
     EXPECT_TRUE(fs::exists(dir / "tn" / "K\xC3\xA4se.txt"));

@@ -182,7 +182,7 @@ TEST_F(SfxWine, ComponentProgramsExtractByteForByte) {
     }
 }
 
-// Names in code page 437, folders made on the way, the program's own folder
+// Names in the OEM code page (CP850), folders made on the way, the program's own folder
 // as the default, and both overwrite modes against existing (also
 // read-only) files.
 TEST_F(SfxWine, NamesDefaultFolderAndOverwrite) {
@@ -296,10 +296,10 @@ TEST_F(SfxWine, SpannedSetExtractsAcrossParts) {
                            quote(set / "a.zip") + " . >/dev/null 2>&1"),
               0);
     const fs::path target = dir / "Ziel";
-    ASSERT_EQ(sfxtest::run(quote(kCli) + " sfx --volume-size 150k --dir " +
-                           quote(windowsPath(target)) + " " + quote(set / "a.zip") +
-                           " >/dev/null 2>&1"),
-              0);
+    ASSERT_EQ(
+        sfxtest::run(quote(kCli) + " sfx --volume-size 150k --dir " + quote(windowsPath(target)) +
+                     " " + quote(set / "a.zip") + " >/dev/null 2>&1"),
+        0);
     ASSERT_TRUE(fs::exists(set / "a003.zip"));  // at least three parts
     setOptions(set / "a.exe", kAuto);
     EXPECT_EQ(runWine(set / "a.exe"), 0);

@@ -248,12 +248,46 @@ std::int32_t TZACentral::SelectWithExcludes(const std::string& spec, const std::
     return applied;
 }
 
+TZAZRec* TZACentral::FindExactName(std::string_view name) {
+    TZAZRec* first = nullptr;
+    std::int32_t index = -1;
+    while (TZAZRec* hit = FindName(name, index, false)) {
+        if (hit->FileName() == name) {
+            return hit;
+        }
+        if (first == nullptr) {
+            first = hit;
+        }
+    }
+    return first;
+}
+
 std::int32_t TZACentral::SelectFiles(const std::vector<std::string>& specs,
                                      const std::vector<std::string>& excludeSpecs,
-                                     std::vector<std::string>* skipped) {
+                                     std::vector<std::string>* skipped, bool exact) {
     DeselectAll();
     if (specs.empty() || Count() == 0) {
         return 0;
+    }
+    if (exact) {
+        std::int32_t total = 0;
+        for (const auto& name : specs) {
+            TZAZRec* hit = FindExactName(name);
+            const bool excluded =
+                hit != nullptr &&
+                std::any_of(excludeSpecs.begin(), excludeSpecs.end(),
+                            [&](const std::string& x) { return FindExactName(x) == hit; });
+            if (hit == nullptr || excluded) {
+                ReportTrace("Skipped entry " + name);
+                if (skipped != nullptr) {
+                    skipped->push_back(name);
+                }
+                continue;
+            }
+            Select(*hit, 1);
+            ++total;
+        }
+        return total;
     }
     std::string excludes;
     for (const auto& x : excludeSpecs) {

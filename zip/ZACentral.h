@@ -77,9 +77,15 @@ public:
     std::int32_t Select(TZAZRec& entry, int mode);
     std::int32_t SelectMatching(const std::string& spec, int mode);
     std::int32_t SelectWithExcludes(const std::string& spec, const std::string& excludes, int mode);
+    // Selects the entries that `specs` name, less those `excludeSpecs` name.
+    // Specs are wildcard lists, or with `exact` entry names taken literally
+    // (ExactNames). Specs that select nothing go to `skipped`.
     std::int32_t SelectFiles(const std::vector<std::string>& specs,
                              const std::vector<std::string>& excludeSpecs,
-                             std::vector<std::string>* skipped);
+                             std::vector<std::string>* skipped, bool exact = false);
+    // The entry called `name`, taken literally: the first whose name is the
+    // same bytes, else the first equal to it by SameFileName; none without.
+    TZAZRec* FindExactName(std::string_view name);
     // Reads every central header; 0 or a negative code; raises on seek and
     // header errors.
     std::int32_t LoadCentralDirectory();

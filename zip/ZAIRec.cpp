@@ -258,11 +258,16 @@ TZAEncodingOpts TZAZRec::DetectEncoding() const {
     if (UnicodeText(false) || UnicodeText(true)) {
         return zeoUPath;
     }
-    if (versionMadeBy_ <= 0x00FF || (versionMadeBy_ >= 0x0600 && versionMadeBy_ <= 0x06FF) ||
-        versionMadeBy_ == 0x0B32) {
-        return zeoOEM;
-    }
-    return zeoNone;
+    return HostEncoding(storedName_);
+}
+
+TZAEncodingOpts TZAZRec::HostEncoding(std::string_view stored) const {
+    // The rule every reader of names shares: OEM or ANSI by the made-by value
+    // for DOS and Windows hosts, UTF-8 when valid for every other host.
+    const unsigned codePage = platform::EntryTextCodePage(generalFlags_, versionMadeBy_, stored, 0);
+    return codePage == platform::kCodePageOem    ? zeoOEM
+           : codePage == platform::kCodePageUtf8 ? zeoUTF8
+                                                 : zeoNone;
 }
 
 TZAEncodingOpts TZAZRec::NameEncoding() {
@@ -277,10 +282,24 @@ TZAEncodingOpts TZAZRec::NameEncoding() {
 std::string TZAZRec::DecodeStoredText(bool comment) {
     const std::string& stored = comment ? StoredComment() : storedName_;
     const TZAEncodingOpts option = owner_->Encoding();
-    const TZAEncodingOpts encoding = option != zeoAuto ? option : NameEncoding();
+    TZAEncodingOpts encoding = option != zeoAuto ? option : NameEncoding();
+    if (option == zeoAuto && comment && encoding != zeoUPath) {
+        // A comment is read by its own bytes: from a Unix host it may be
+        // UTF-8 while the name is plain ASCII, or the other way round.
+        encoding = HostEncoding(stored);
+    }
     const bool utf8 = GetUseUTF8();
     std::string text;
-    if (encoding == zeoUPath || NeedsEncoding(stored)) {
+    if (encoding == zeoUPath) {
+        if (const auto u = UnicodeText(comment); u && !u->empty()) {
+            text = Utf8ToComponent(*u, utf8);
+        } else {
+            // No valid Unicode record for this text: the stored bytes are
+            // read as without one (from our writer: the OEM form beside it).
+            encoding = option == zeoAuto ? HostEncoding(stored) : zeoOEM;
+        }
+    }
+    if (text.empty() && NeedsEncoding(stored)) {
         switch (encoding) {
             case zeoNone:
                 text = CodePageToComponent(stored, owner_->NameCodePage(), utf8);
@@ -289,13 +308,6 @@ std::string TZAZRec::DecodeStoredText(bool comment) {
                 text = Utf8ToComponent(stored, utf8);
                 break;
             case zeoUPath:
-                if (const auto u = UnicodeText(comment); u && !u->empty()) {
-                    text = Utf8ToComponent(*u, utf8);
-                    break;
-                }
-                // No valid Unicode record for this text: the stored bytes
-                // are the OEM form written beside the record.
-                [[fallthrough]];
             case zeoOEM:
             default:
                 text = CodePageToComponent(stored, platform::kCodePageOem, utf8);

@@ -262,6 +262,9 @@ private:
     enum class NameState : std::uint8_t { Unknown, Stored, Decoded };
 
     TZAEncodingOpts DetectEncoding() const;
+    // The encoding of `stored` (name or comment) by the entry's flags and
+    // made-by value alone, without Unicode records.
+    TZAEncodingOpts HostEncoding(std::string_view stored) const;
     std::optional<std::string_view> UnicodeText(bool comment) const;
     void StoreExtra(std::string bytes);
     // Replaces the stored name, keeping the on-disk name while they differ.

@@ -1,5 +1,7 @@
 #include "zip/ZARecords.h"
 
+#include "platform/CodePage.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -332,55 +334,9 @@ std::string BuildUnicodeData(std::string_view storedBytes, std::string_view utf8
     return out;
 }
 
-bool IsStructuralUtf8(std::string_view text) {
-    const auto* p = Bytes(text);
-    const std::size_t n = text.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const std::uint8_t b = p[i];
-        std::size_t len;
-        if (b < 0x80) {
-            len = 1;
-        } else if (b >= 0xC0 && b <= 0xDF) {
-            len = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            len = 3;
-        } else if (b >= 0xF0 && b <= 0xF7) {
-            len = 4;
-        } else if (b >= 0xF8 && b <= 0xFB) {
-            len = 5;
-        } else if (b >= 0xFC && b <= 0xFD) {
-            len = 6;
-        } else {
-            return false;
-        }
-        if (len > n - i) {
-            return false;
-        }
-        for (std::size_t k = 1; k < len; ++k) {
-            if (p[i + k] < 0x80 || p[i + k] > 0xBF) {
-                return false;
-            }
-        }
-        i += len;
-    }
-    return true;
-}
-
 std::optional<std::string_view> ValidUnicodeText(std::string_view data,
                                                  std::string_view storedBytes) {
-    if (data.size() <= kUnicodeRecordHead) {
-        return std::nullopt;
-    }
-    const auto* p = Bytes(data);
-    if (p[0] != kUnicodeRecordVersion || GetU32(p + 1) != Crc32(storedBytes)) {
-        return std::nullopt;
-    }
-    const auto text = data.substr(kUnicodeRecordHead);
-    if (!IsStructuralUtf8(text)) {
-        return std::nullopt;
-    }
-    return text;
+    return platform::EntryUnicodeText(data, storedBytes);
 }
 
 // ---- extended timestamp ----------------------------------------------------------------

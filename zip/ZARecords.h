@@ -323,14 +323,10 @@ inline constexpr std::size_t kUnicodeRecordHead = 5;  // version + CRC
 // The record data for `utf8` as the Unicode form of `storedBytes`.
 std::string BuildUnicodeData(std::string_view storedBytes, std::string_view utf8);
 // The UTF-8 text of a record that belongs to `storedBytes`: version 1, a
-// matching CRC and structurally well-formed UTF-8. Nothing when invalid or
-// empty.
+// matching CRC and well-formed UTF-8, checked by the rule every reader of
+// names shares (platform::EntryUnicodeText). Nothing when invalid or empty.
 std::optional<std::string_view> ValidUnicodeText(std::string_view data,
                                                  std::string_view storedBytes);
-// Structural UTF-8 check used for Unicode records: lead bytes C0-FD start
-// sequences of 2 to 6 bytes whose continuation bytes must all be present;
-// overlong forms are not rejected.
-bool IsStructuralUtf8(std::string_view text);
 
 // Info-ZIP extended timestamp (0x5455): a flags byte (bit 0 modification,
 // bit 1 access, bit 2 creation time) followed by the present times as signed

@@ -2,16 +2,6 @@
 
 #include "platform/CodePage.h"
 
-bool NeedsEncoding(std::string_view text) {
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b > 126 || b <= 30) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string ComponentToOem(std::string_view text, bool utf8) {
     return utf8 ? platform::Utf8ToOem(text)
                 : platform::ConvertCodePage(text, platform::kCodePageAnsi, platform::kCodePageOem);

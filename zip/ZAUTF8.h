@@ -7,9 +7,10 @@
 #include <string>
 #include <string_view>
 
-// True when the text holds a byte above 126 or a byte of 30 or less (31 does
-// not count): such a text cannot be stored the same way in every encoding.
-bool NeedsEncoding(std::string_view text);
+#include "platform/CodePage.h"
+
+// The test for text that needs an encoding decision lives with the code pages.
+using platform::NeedsEncoding;
 
 // Conversions from the component's string form; `utf8` tells whether the
 // text is UTF-8 (else ANSI).

@@ -114,7 +114,7 @@ std::int32_t TZAZippedOpr::DeleteSelected(TZAZipFile& archive, bool select) {
     auto& exclude = Component().WorkSpecArgsExcl();
     if (select) {
         std::vector<std::string> skipped;
-        archive.SelectFiles(include, exclude, &skipped);
+        archive.SelectFiles(include, exclude, &skipped, Component().WorkExactNames());
         include.clear();
         exclude.clear();
         for (const std::string& spec : skipped) {

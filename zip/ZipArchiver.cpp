@@ -172,6 +172,7 @@ void TCustomZipArchiver::PrepareOperation() {
     internal_->CancelRequest = 0;
     workSpecArgs_ = fSpecArgs_;
     workSpecArgsExcl_ = fSpecArgsExcl_;
+    workExactNames_ = exactNames_;
     if (lister_)
         lister_->ClearCancel();
     if (operation_)
@@ -481,6 +482,12 @@ void TCustomZipArchiver::SetFSpecArgsExcl(const std::vector<std::string>& v) {
     if (RefuseWhileBusy())
         return;
     fSpecArgsExcl_ = v;
+}
+
+void TCustomZipArchiver::SetExactNames(bool v) {
+    if (RefuseWhileBusy())
+        return;
+    exactNames_ = v;
 }
 
 void TCustomZipArchiver::SetMaxVolumeSize(std::int64_t v) {

@@ -231,9 +231,18 @@ public:
     std::vector<std::string>& FSpecArgsExcl() { return fSpecArgsExcl_; }
     void SetFSpecArgs(const std::vector<std::string>& v);
     void SetFSpecArgsExcl(const std::vector<std::string>& v);
+    // On: Extract (and testing) and Delete from the loaded archive take each
+    // line of FSpecArgs and FSpecArgsExcl as one entry name, literally: "*",
+    // "?" and "|" are ordinary characters of a name, as they may be on Unix.
+    // Names the user selected are passed this way. Off (the default): the
+    // lines are wildcard specifications. Delete from a list of archives
+    // (no ZipFileName) always reads specification lines.
+    bool ExactNames() const { return exactNames_; }
+    void SetExactNames(bool v);
     // The private copies the running operation works with.
     std::vector<std::string>& WorkSpecArgs() { return workSpecArgs_; }
     std::vector<std::string>& WorkSpecArgsExcl() { return workSpecArgsExcl_; }
+    bool WorkExactNames() const { return workExactNames_; }
     TZADeleteOpts HowToDelete() const { return internal_->HowToDelete; }
     void SetHowToDelete(TZADeleteOpts v);
     std::uint32_t KeepFreeOnAllDisks() const { return internal_->KeepFreeOnAllDisks; }
@@ -390,6 +399,8 @@ private:
     std::vector<std::string> fSpecArgsExcl_;
     std::vector<std::string> workSpecArgs_;
     std::vector<std::string> workSpecArgsExcl_;
+    bool exactNames_ = false;
+    bool workExactNames_ = false;
     std::string language_;
     std::uint32_t languageId_ = 0;
     bool dllLoad_ = false;

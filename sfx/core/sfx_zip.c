@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "EntryName.h"
 #include "sfx_crc.h"
 #include "sfx_result.h"
 
@@ -20,87 +21,18 @@
 /* The whole directory is read into memory; larger ones are refused. */
 #define MAX_CD_SIZE (256u * 1024u * 1024u)
 
-/* Code page 437, bytes 0x80-0xFF. */
-static const uint16_t kCp437[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
-    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
-    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
-    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
-    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
-    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
-static size_t put_utf8(uint32_t cp, char* out) {
-    if (cp < 0x80u) {
-        out[0] = (char)cp;
-        return 1;
+size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, uint16_t flags, uint16_t made_by,
+                        char* out) {
+    size_t n;
+    unsigned encoding = entry_name_encoding(flags, made_by, raw, size);
+    if (encoding == ENTRY_NAME_UTF8 && !entry_name_valid_utf8(raw, size)) {
+        encoding = ENTRY_NAME_ANSI;
     }
-    if (cp < 0x800u) {
-        out[0] = (char)(0xC0u | (cp >> 6));
-        out[1] = (char)(0x80u | (cp & 0x3Fu));
-        return 2;
-    }
-    out[0] = (char)(0xE0u | (cp >> 12));
-    out[1] = (char)(0x80u | ((cp >> 6) & 0x3Fu));
-    out[2] = (char)(0x80u | (cp & 0x3Fu));
-    return 3;
-}
-
-/* Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF. */
-static int valid_utf8(const unsigned char* s, size_t n) {
-    size_t i = 0;
-    while (i < n) {
-        const unsigned c = s[i];
-        size_t len, k;
-        uint32_t cp;
-        if (c < 0x80u) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2u && c <= 0xDFu) {
-            len = 2;
-            cp = c & 0x1Fu;
-        } else if (c >= 0xE0u && c <= 0xEFu) {
-            len = 3;
-            cp = c & 0x0Fu;
-        } else if (c >= 0xF0u && c <= 0xF4u) {
-            len = 4;
-            cp = c & 0x07u;
-        } else {
-            return 0;
-        }
-        if (n - i < len) {
-            return 0;
-        }
-        for (k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0u) != 0x80u) {
-                return 0;
-            }
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        if ((len == 3 && (cp < 0x800u || (cp >= 0xD800u && cp <= 0xDFFFu))) ||
-            (len == 4 && (cp < 0x10000u || cp > 0x10FFFFu))) {
-            return 0;
-        }
-        i += len;
-    }
-    return 1;
-}
-
-size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, int utf8_flag, char* out) {
-    size_t i, n = 0;
-    if (utf8_flag && valid_utf8(raw, size)) {
+    if (encoding == ENTRY_NAME_UTF8) {
         memcpy(out, raw, size);
-        out[size] = 0;
-        return size;
-    }
-    for (i = 0; i < size; ++i) {
-        n += put_utf8(raw[i] < 0x80u ? raw[i] : kCp437[raw[i] - 0x80u], out + n);
+        n = size;
+    } else {
+        n = entry_name_8bit_to_utf8(raw, size, encoding, out);
     }
     out[n] = 0;
     return n;
@@ -454,7 +386,8 @@ void sfx_archive_rewind(SfxArchive* a) {
 }
 
 /* Takes the Zip64 sizes and offset, and an Info-ZIP Unicode path whose
-   checksum still matches the stored name. */
+   checksum still matches the stored name (unless flag bit 11 says that the
+   stored name is UTF-8 already). */
 static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t size,
                       const unsigned char* raw_name, size_t name_size) {
     size_t pos = 0;
@@ -463,6 +396,8 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
     while (size - pos >= 4) {
         const unsigned tag = sfx_get16(x + pos), len = sfx_get16(x + pos + 2);
         const unsigned char* d = x + pos + 4;
+        const unsigned char* text;
+        size_t text_length;
         if (len > size - pos - 4) {
             break; /* a cut block ends the extra data (tolerated, as peers do) */
         }
@@ -487,12 +422,12 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
                 e->disk = sfx_get32(d + k);
                 need_disk = 0;
             }
-        } else if (tag == 0x7075u && len >= 5 && d[0] == 1 &&
-                   sfx_get32(d + 1) == sfx_crc32(0, raw_name, name_size) &&
-                   valid_utf8(d + 5, len - 5u)) {
-            memcpy(a->name, d + 5, len - 5u);
-            a->name[len - 5u] = 0;
-            e->name_length = len - 5u;
+        } else if (tag == ENTRY_NAME_TAG_UNICODE_PATH && (e->flags & ENTRY_NAME_FLAG_UTF8) == 0 &&
+                   entry_name_unicode_text(d, len, sfx_crc32(0, raw_name, name_size), &text,
+                                           &text_length)) {
+            memcpy(a->name, text, text_length);
+            a->name[text_length] = 0;
+            e->name_length = text_length;
         }
         pos += 4u + len;
     }
@@ -529,7 +464,7 @@ int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
     e->disk = sfx_get16(r + 34);
     e->external_attrs = sfx_get32(r + 38);
     e->local_offset = sfx_get32(r + 42);
-    e->name_length = sfx_name_to_utf8(r + CENTRAL_SIZE, nlen, (e->flags & 0x0800u) != 0, a->name);
+    e->name_length = sfx_name_to_utf8(r + CENTRAL_SIZE, nlen, e->flags, e->version_made, a->name);
     if (read_extra(a, e, r + CENTRAL_SIZE + nlen, xlen, r + CENTRAL_SIZE, nlen) != SFX_OK) {
         return SFX_E_FORMAT;
     }

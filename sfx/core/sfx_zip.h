@@ -136,9 +136,11 @@ int sfx_archive_data_pos(SfxArchive* a, const SfxEntry* e, uint64_t* pos);
    '/' and backslash separate folders. 0 when `out` (`capacity` bytes) is too small. */
 int sfx_part_name(const char* program, uint32_t number, char* out, size_t capacity);
 
-/* Converts a stored name to UTF-8: as it is when flagged UTF-8 and valid,
-   otherwise from code page 437. `out` holds at least 3 * size + 1 bytes. */
-size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, int utf8_flag, char* out);
+/* Converts a stored name to UTF-8 by the shared name rule (EntryName.h) from
+   the entry's flags and made-by value; a UTF-8 name that is not valid UTF-8
+   is read as Windows-1252. `out` holds at least 3 * size + 1 bytes. */
+size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, uint16_t flags, uint16_t made_by,
+                        char* out);
 
 #ifdef __cplusplus
 }

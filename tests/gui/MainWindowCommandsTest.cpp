@@ -12,6 +12,8 @@
 #include "MainWindowTestSupport.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
+#include "tests/ZATestZip.h"
+#include "zip/ZARecords.h"
 
 class MainWindowCommandsTest : public QObject {
     Q_OBJECT
@@ -56,6 +58,35 @@ private:
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+
+    // Entries whose names hold "*", "?" and "|" (ordinary characters of a
+    // Unix name) beside the names those would match as patterns. Each file
+    // holds its own name.
+    QString makePatternNamesArchive(const QString& name) {
+        const QString src = f_.path(QStringLiteral("mustersrc"));
+        QDir().mkpath(src);
+        for (const QString& n : kPatternNames) {
+            QFile file(src + "/" + n);
+            if (!file.open(QIODevice::WriteOnly)) {
+                return {};
+            }
+            file.write(n.toUtf8());
+        }
+        const QString archive = f_.path(name);
+        QFile::remove(archive);
+        // -nw: zip takes the names literally too.
+        makeZip(archive, src, kPatternNames, {QStringLiteral("-0"), QStringLiteral("-nw")});
+        return archive;
+    }
+
+    void selectPatternNames(TfrmMain& w) {
+        f_.selectRows(w, {f_.rowOf(w, "x*.txt"), f_.rowOf(w, "y?.txt"), f_.rowOf(w, "a|b.txt")});
+        QCOMPARE(w.ListView1()->selectionModel()->selectedRows().size(), 3);
+    }
+
+    inline static const QStringList kPatternNames = {"x*.txt", "xa.txt",  "xb.txt", "y?.txt",
+                                                     "ya.txt", "a|b.txt", "a",      "b.txt"};
+    inline static const QStringList kPatternSelected = {"a|b.txt", "x*.txt", "y?.txt"};
 
 private slots:
     void initTestCase() { f_.Install(); }
@@ -390,6 +421,124 @@ private slots:
         // Closing removes the temporary folder.
         w.close();
         QVERIFY(!QFileInfo::exists(temp));
+    }
+
+    // Selected entries are operated on by name: "x*.txt" is that entry, not
+    // a pattern that also takes xa.txt; "a|b.txt" is not the list "a", "b.txt".
+    void selectedNamesAreNotPatterns() {
+        QStringList kept = kPatternNames;
+        for (const QString& n : kPatternSelected) {
+            kept.removeOne(n);
+        }
+        kept.sort();
+        // Delete.
+        const QString archive = makePatternNamesArchive(QStringLiteral("muster.zip"));
+        QVERIFY(!archive.isEmpty());
+        {
+            TfrmMain w;
+            w.OeffneArchiv(archive);
+            selectPatternNames(w);
+            f_.answers = {QMessageBox::Yes};
+            w.tbtLoeschClick();
+            QStringList left = f_.entryNames(archive);
+            left.sort();
+            QCOMPARE(left, kept);
+            QVERIFY(TMainWindowFixture::unzipTestPasses(archive));
+        }
+        // Extract.
+        const QString again = makePatternNamesArchive(QStringLiteral("muster2.zip"));
+        TfrmMain w;
+        w.OeffneArchiv(again);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        selectPatternNames(w);
+        const QString target = f_.path(QStringLiteral("musterziel"));
+        f_.messages.clear();
+        extractInto(w, target);
+        QVERIFY(f_.messages.isEmpty());
+        QStringList written = QDir(target).entryList(QDir::Files);
+        written.sort();
+        QCOMPARE(written, kPatternSelected);
+        for (const QString& n : kPatternSelected) {
+            QCOMPARE(contents(target + "/" + n), n.toUtf8());
+        }
+        // View: only the entry shown is copied out and opened.
+        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        QDir(temp).removeRecursively();
+        for (const QString& n : kPatternSelected) {
+            f_.selectRows(w, {f_.rowOf(w, n)});
+            trigger(w, "popAnzeigenVerk");
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
+            QCOMPARE(contents(temp + n), n.toUtf8());
+        }
+        QStringList viewed = QDir(temp).entryList(QDir::Files);
+        viewed.sort();
+        QCOMPARE(viewed, kPatternSelected);
+        QCOMPARE(f_.entryNames(again).size(), kPatternNames.size());
+    }
+
+    // Names from every kind of host are shown as they are read everywhere:
+    // the name in the list is the name of the copy that is viewed.
+    void viewNamesFromEveryHost() {
+        struct Case {
+            const char* name;  // stored bytes
+            std::uint16_t flags;
+            std::uint16_t madeBy;
+            const char* unicodePath;  // nullptr: no Unicode path record
+            QString shown;
+        };
+        const Case cases[] = {
+            {"gr\xC3\xBC\xC3\x9F"
+             "e.txt",
+             0, 0x031E, nullptr, QStringLiteral("grüße.txt")},
+            {"\xC3\x9C"
+             "bersicht.txt",
+             0, 0x1314, nullptr, QStringLiteral("Übersicht.txt")},
+            {"caf\xE9.txt", 0, 0x0B1E, nullptr, QStringLiteral("café.txt")},
+            {"Gr\x94\xE1"
+             "e.txt",
+             0, 0x0014, nullptr, QStringLiteral("Größe.txt")},
+            {"na\xC3\xAFve.txt", 0x0800, 0x0014, nullptr, QStringLiteral("naïve.txt")},
+            {"Apfel.txt", 0, 0x0014,
+             "\xC3\x84"
+             "pfel.txt",
+             QStringLiteral("Äpfel.txt")},
+        };
+        std::vector<ztest::Entry> entries;
+        for (const Case& c : cases) {
+            std::string extra;
+            if (c.unicodePath != nullptr) {
+                const std::string data = zrec::BuildUnicodeData(c.name, c.unicodePath);
+                ztest::Put16(extra, 0x7075);
+                ztest::Put16(extra, static_cast<std::uint32_t>(data.size()));
+                extra += data;
+            }
+            ztest::Entry e(c.name, c.shown.toStdString(), c.flags, c.madeBy, extra);
+            e.crc = zrec::Crc32(e.data);
+            entries.push_back(e);
+        }
+        const QString archive = f_.path(QStringLiteral("hosts.zip"));
+        {
+            QFile out(archive);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            const std::string bytes = ztest::BuildZip(entries);
+            out.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        }
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        QDir(temp).removeRecursively();
+        for (const Case& c : cases) {
+            const int row = f_.rowOf(w, c.shown);
+            QVERIFY2(row >= 0, qPrintable(c.shown));
+            f_.selectRows(w, {row});
+            trigger(w, "popAnzeigenVerk");
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
+            QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
+        }
+        QCOMPARE(QDir(temp).entryList(QDir::Files).size(), static_cast<int>(std::size(cases)));
     }
 
     void viewExecutable() {
