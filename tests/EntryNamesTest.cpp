@@ -22,7 +22,7 @@ using namespace bridgetest;
 
 namespace {
 
-const std::string kCli = Quote(TARVIK_CLI_PATH);
+const std::string kCli = Quote(TARVIK_CLI_PATH) + " --language DE";
 
 std::uint32_t CrcOf(const std::string& s) {
     return static_cast<std::uint32_t>(
@@ -159,7 +159,7 @@ TEST(EntryNames, ListedNameSelectsExtractsAndDeletes) {
         }
         const auto t = Shell(kCli + " test --exact t.zip " + name, s.dir);
         EXPECT_EQ(t.status, 0) << t.output;
-        EXPECT_NE(t.output.find("1 Datei(en) gepr"), std::string::npos) << t.output;
+        EXPECT_NE(t.output.find("1 von 1 Einträgen gepr"), std::string::npos) << t.output;
         const auto d = Shell(kCli + " delete --final --exact t.zip " + name, s.dir);
         EXPECT_EQ(d.status, 0) << d.output;
         EXPECT_EQ(ListedNames(s / "t.zip"), std::vector<std::string>{"rest.txt"});
@@ -214,8 +214,8 @@ TEST(EntryNames, ExactNamesOnTheCommandLine) {
             EXPECT_EQ(ReadFile(s / "out/" + n), n);
         }
         const auto t = Shell(kCli + " test t.zip " + c.args, s.dir);
-        EXPECT_NE(t.output.find(std::to_string(c.touched.size()) + " Datei(en) gepr"),
-                  std::string::npos)
+        const std::string n = std::to_string(c.touched.size());
+        EXPECT_NE(t.output.find(n + " von " + n + " Einträgen gepr"), std::string::npos)
             << t.output;
         Shell(kCli + " delete --final t.zip " + c.args, s.dir);
         std::vector<std::string> left;
