@@ -36,6 +36,8 @@ constexpr CliCommand kCommands[] = {
     {"span", "--volume-size N[k|m|g] [--numbered] ARCHIV [ZIEL]",
      "Archiv in Teile von höchstens N Bytes aufteilen (name.z01 ... name.zip)", RunSpan},
     {"join", "TEILESATZ ZIEL", "mehrteiliges Archiv zu einem Archiv zusammenfügen", RunJoin},
+    {"repair", "BESCHÄDIGT [ZIEL]", "beschädigtes Archiv retten (Ziel: name-repariert.zip)",
+     RunRepair},
 };
 
 }  // namespace
