@@ -616,6 +616,10 @@ void TfrmMain::OeffneArchiv(const QString& name) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QFileInfo info(name);
     const bool isNew = !info.isFile();
+    // The component's messages wait until the load has ended: a damaged
+    // archive gets one box that explains and offers the repair.
+    QStringList held;
+    heldMessages_ = &held;
     try {
         if (!isNew) {
             zip_->SetZipFileName(info.absoluteFilePath().toStdString());
@@ -626,7 +630,14 @@ void TfrmMain::OeffneArchiv(const QString& name) {
     } catch (...) {
         // The component reports its own errors; the steps below still run.
     }
+    heldMessages_ = nullptr;
     QApplication::restoreOverrideCursor();
+    if (!isNew && zip_->Count() == 0 && offerRepair(info.absoluteFilePath())) {
+        return;  // the repaired copy is open, or the user declined
+    }
+    for (const QString& text : held) {
+        ShowPlainMessage(text, this);
+    }
     if (zip_->Count() > 0 || isNew) {
         OpenFolder = folderWithSlash(ArchiveName());
         ExtractFolder = OpenFolder;

@@ -129,12 +129,18 @@ private:
     int minimumToolbarHeight() const;
     bool archiveIsReadOnly() const;
     void runModal(QDialog& dialog);
+    // After a failed open: when the archive's structure is damaged but it
+    // starts like one, offers to rescue its entries into a copy beside it
+    // and opens that copy. False when there is nothing to offer.
+    bool offerRepair(const QString& name);
     // The selected rows in list order, and their captions as the component's names.
     std::vector<int> selectedRows() const;
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;
     std::unique_ptr<TZipArchiver> zip_;
+    // While an archive is opened: where the component's messages wait.
+    QStringList* heldMessages_ = nullptr;
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;
     std::unique_ptr<TfrmAdd> frmAdd_;
