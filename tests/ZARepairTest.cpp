@@ -34,6 +34,7 @@ enum Kind {
     kStoredSigned,
     kStoredUnsigned,
     kDeflZip64,
+    kStoredZip64,
     kFolder,
     kKinds
 };
@@ -89,14 +90,15 @@ Original MakeOriginal() {
         }
         const bool deflated =
             kind == kDeflated || kind == kDeflSigned || kind == kDeflUnsigned || kind == kDeflZip64;
+        const bool zip64 = kind == kDeflZip64 || kind == kStoredZip64;
         const bool desc = kind == kDeflSigned || kind == kDeflUnsigned || kind == kStoredSigned ||
-                          kind == kStoredUnsigned || kind == kDeflZip64;
+                          kind == kStoredUnsigned || zip64;
         const std::string stored = deflated ? Deflate(data) : data;
         it.crc = Crc32(data);
         it.size = data.size();
         it.begin = static_cast<std::int64_t>(o.bytes.size());
         std::string& b = o.bytes;
-        const std::uint16_t version = kind == kDeflZip64 ? 45 : 20;
+        const std::uint16_t version = zip64 ? 45 : 20;
         Put32(b, kLocalHeaderSig);
         Put16(b, version);
         Put16(b, desc ? kFlagDataDescriptor : 0);
@@ -104,9 +106,9 @@ Original MakeOriginal() {
         Put32(b, 0x5A215C00);
         Put32(b, desc ? 0 : it.crc);
         const std::string extra =
-            kind == kDeflZip64 ? std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0') : "";
-        Put32(b, kind == kDeflZip64 ? kSentinel32 : desc ? 0 : stored.size());
-        Put32(b, kind == kDeflZip64 ? kSentinel32 : desc ? 0 : data.size());
+            zip64 ? std::string("\x01\x00\x10\x00", 4) + std::string(16, '\0') : "";
+        Put32(b, zip64 ? kSentinel32 : desc ? 0 : stored.size());
+        Put32(b, zip64 ? kSentinel32 : desc ? 0 : data.size());
         Put16(b, static_cast<std::uint32_t>(it.name.size()));
         Put16(b, static_cast<std::uint32_t>(extra.size()));
         b += it.name + extra + stored;
@@ -117,17 +119,18 @@ Original MakeOriginal() {
         if (desc) {
             Put32(b, it.crc);
             Put32(b, static_cast<std::uint32_t>(stored.size()));
-            if (kind == kDeflZip64) {
+            if (zip64) {
                 Put32(b, 0);
             }
             Put32(b, static_cast<std::uint32_t>(data.size()));
-            if (kind == kDeflZip64) {
+            if (zip64) {
                 Put32(b, 0);
             }
         }
         // A stored entry with a descriptor ends only where its descriptor
-        // says; a deflated one where its stream ends.
-        it.needed = kind == kStoredSigned || kind == kStoredUnsigned
+        // says (the Zip64 one's is unsigned, 20 bytes); a deflated one where
+        // its stream ends.
+        it.needed = kind == kStoredSigned || kind == kStoredUnsigned || kind == kStoredZip64
                         ? static_cast<std::int64_t>(b.size())
                         : dataEnd;
         Put32(central, kCentralHeaderSig);
