@@ -57,8 +57,10 @@ struct Item {
     std::string name;
     std::uint32_t crc = 0;
     std::size_t size = 0;
-    std::int64_t begin = 0;   // local header
-    std::int64_t needed = 0;  // the bytes that must survive for a rescue
+    std::int64_t begin = 0;      // local header
+    std::int64_t needed = 0;     // the bytes that must survive for a rescue
+    std::uint32_t external = 0;  // DOS attributes in the central header
+    std::string comment;
 };
 
 struct Original {
@@ -134,7 +136,9 @@ Original MakeOriginal() {
                         ? static_cast<std::int64_t>(b.size())
                         : dataEnd;
         Put32(central, kCentralHeaderSig);
-        Put16(central, 0x0314);
+        it.external = kind == kFolder ? 0x10 : 0x20;
+        it.comment = i % 5 == 0 ? "Kommentar " + std::to_string(i) : "";
+        Put16(central, 0x0014);  // MS-DOS
         Put16(central, version);
         Put16(central, desc ? kFlagDataDescriptor : 0);
         Put16(central, deflated ? 8 : 0);
@@ -143,11 +147,12 @@ Original MakeOriginal() {
         Put32(central, static_cast<std::uint32_t>(stored.size()));
         Put32(central, static_cast<std::uint32_t>(data.size()));
         Put16(central, static_cast<std::uint32_t>(it.name.size()));
-        Put32(central, 0);  // extra and comment lengths
+        Put16(central, 0);  // extra length
+        Put16(central, static_cast<std::uint32_t>(it.comment.size()));
         Put32(central, 0);  // disk, internal attributes
-        Put32(central, 0100644u << 16);
+        Put32(central, it.external);
         Put32(central, static_cast<std::uint32_t>(it.begin));
-        central += it.name;
+        central += it.name + it.comment;
         o.items.push_back(it);
     }
     o.centralStart = static_cast<std::int64_t>(o.bytes.size());
@@ -166,12 +171,15 @@ bool Have(const std::string& tool) {
     return static_cast<bool>(ztest::Shell("command -v " + tool));
 }
 
+// How much of the original's central directory survived the damage.
+enum Directory { kNoDirectory, kWholeDirectory, kPartOfTheDirectory };
+
 class RepairTest : public ::testing::Test {
 protected:
     // Repairs `damaged` and checks the result against `expected` (entries of
     // the original in order) and the number of lost entries reported.
     void Expect(const std::string& damaged, const std::vector<Item>& expected, int lostAtLeast,
-                const std::string& what) {
+                const std::string& what, Directory directory = kNoDirectory) {
         SCOPED_TRACE(what);
         const std::string target = tmp.path() + "out.zip";
         std::filesystem::remove(target);
@@ -200,6 +208,14 @@ protected:
             EXPECT_EQ(e->FileName(), expected[i].name);
             EXPECT_EQ(e->UncompressedSize(), static_cast<std::int64_t>(expected[i].size));
             EXPECT_EQ(e->Crc32(), expected[i].crc) << expected[i].name;
+            // Attributes and comments come from the directory where it survived.
+            if (directory == kWholeDirectory) {
+                EXPECT_EQ(e->ExternalAttributes(), expected[i].external);
+                EXPECT_EQ(e->FileComment(), expected[i].comment);
+            } else if (directory == kNoDirectory) {
+                EXPECT_EQ(e->ExternalAttributes() & 0x10, expected[i].external & 0x10);
+                EXPECT_EQ(e->FileComment(), "");
+            }
         }
         if (Have("unzip")) {
             EXPECT_TRUE(ztest::Shell("unzip -tqq " + ztest::Quote(target)));
@@ -226,7 +242,7 @@ protected:
 
 TEST_F(RepairTest, TheOriginalIsWhole) {
     const std::string path = tmp.Write("orig.zip", original.bytes);
-    Expect(path, original.items, 0, "intact");
+    Expect(path, original.items, 0, "intact", kWholeDirectory);
     if (Have("unzip")) {
         EXPECT_TRUE(ztest::Shell("unzip -tqq " + ztest::Quote(path)));
     }
@@ -240,7 +256,8 @@ TEST_F(RepairTest, TruncatedAtTenPoints) {
         const std::int64_t cut =
             k < 10 ? original.centralStart * k / 10 + 5 : (original.centralStart + size) / 2;
         const std::string path = tmp.Write("cut.zip", original.bytes.substr(0, cut));
-        Expect(path, Surviving(cut, size), k < 10 ? 1 : 0, "cut at " + std::to_string(cut));
+        Expect(path, Surviving(cut, size), k < 10 ? 1 : 0, "cut at " + std::to_string(cut),
+               k < 10 ? kNoDirectory : kPartOfTheDirectory);
     }
 }
 
@@ -249,7 +266,8 @@ TEST_F(RepairTest, DirectoryCutOffAndEndRecordOverwritten) {
            0, "directory cut off");
     std::string overwritten = original.bytes;
     overwritten.replace(overwritten.size() - 22, 22, std::string(22, '\0'));
-    Expect(tmp.Write("noend.zip", overwritten), original.items, 0, "end record overwritten");
+    Expect(tmp.Write("noend.zip", overwritten), original.items, 0, "end record overwritten",
+           kWholeDirectory);
     // The component itself refuses the archive without its end record.
     TZipArchiver zip;
     zip.SetUnattended(true);
@@ -271,13 +289,13 @@ TEST_F(RepairTest, APartOfASplitSetIsMissing) {
     std::vector<std::string> missing;
     EXPECT_EQ(TZARepair::PartsOf(set, missing).size(), 3u);
     EXPECT_TRUE(missing.empty());
-    Expect(set, original.items, 0, "whole set");
+    Expect(set, original.items, 0, "whole set", kWholeDirectory);
 
     std::filesystem::remove(tmp.path() + "set.z02");
     EXPECT_EQ(TZARepair::PartsOf(set, missing).size(), 2u);
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_EQ(std::filesystem::path(missing[0]).filename(), "set.z02");
-    Expect(set, Surviving(a, b), 1, "middle part missing");
+    Expect(set, Surviving(a, b), 1, "middle part missing", kWholeDirectory);
 }
 
 TEST_F(RepairTest, NothingToRescue) {

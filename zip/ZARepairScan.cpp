@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "zip/ZARecords.h"
@@ -112,6 +113,9 @@ private:
     // decoded here; on success fills the entry and returns the end of the
     // descriptor, else -1.
     std::int64_t SearchDescriptor(TZARepairEntry& entry);
+    // Takes the attributes and comments of the central headers that survived
+    // for the entries they describe.
+    void TakeCentralDetails(std::vector<TZARepairEntry>& entries);
     // Whether the descriptor candidate with these values closes the data.
     bool Accept(TZARepairEntry& entry, std::uint32_t crc, std::uint64_t csize, std::uint64_t usize);
 
@@ -405,7 +409,58 @@ TZARepairScan Scanner::Run() {
         scan.entries.push_back(std::move(e));
         pos = next;
     }
+    if (!scan.entries.empty()) {
+        TakeCentralDetails(scan.entries);
+    }
     return scan;
+}
+
+void Scanner::TakeCentralDetails(std::vector<TZARepairEntry>& entries) {
+    struct Details {
+        std::uint16_t madeBy;
+        std::uint16_t internal;
+        std::uint32_t external;
+        std::string comment;
+    };
+    // Keyed by name, CRC and the 32-bit compressed size (or its sentinel).
+    auto key = [](const std::string& name, std::uint32_t crc, std::uint32_t size) {
+        std::string k = name;
+        k.append(reinterpret_cast<const char*>(&crc), sizeof crc);
+        k.append(reinterpret_cast<const char*>(&size), sizeof size);
+        return k;
+    };
+    std::map<std::string, Details> found;
+    for (std::int64_t at = Find(0, kCentralHeaderSig); at >= 0 && !Cancelled();
+         at = Find(at + 4, kCentralHeaderSig)) {
+        std::uint8_t fixed[central::kSize];
+        if (!Read(at, fixed, central::kSize)) {
+            break;
+        }
+        const TZACentralHeader h = TZACentralHeader::Decode(fixed);
+        std::string name(h.nameLength, '\0');
+        std::string comment(h.commentLength, '\0');
+        const std::int64_t nameAt = at + static_cast<std::int64_t>(central::kSize);
+        if (!Read(nameAt, name.data(), h.nameLength) ||
+            !Read(nameAt + h.nameLength + h.extraLength, comment.data(), h.commentLength)) {
+            continue;
+        }
+        found.emplace(key(name, h.crc32, h.compressedSize),
+                      Details{h.versionMadeBy, h.internalAttributes, h.externalAttributes,
+                              std::move(comment)});
+    }
+    for (TZARepairEntry& e : entries) {
+        const std::uint32_t size = e.compressedSize >= kSentinel32
+                                       ? kSentinel32
+                                       : static_cast<std::uint32_t>(e.compressedSize);
+        const auto it = found.find(key(e.name, e.crc, size));
+        if (it != found.end()) {
+            e.fromCentral = true;
+            e.versionMadeBy = it->second.madeBy;
+            e.internalAttributes = it->second.internal;
+            e.externalAttributes = it->second.external;
+            e.comment = it->second.comment;
+        }
+    }
 }
 
 }  // namespace
@@ -506,7 +561,9 @@ bool WriteRepairedArchive(TZARepairSource& source, const TZARepairScan& scan,
 
         TZACentralHeader ch;
         const bool folder = !e.name.empty() && e.name.back() == '/';
-        ch.versionMadeBy = static_cast<std::uint16_t>(kMadeByUnix | kVersionZip64);
+        ch.versionMadeBy = e.fromCentral ? e.versionMadeBy
+                                         : static_cast<std::uint16_t>(kMadeByUnix | kVersionZip64);
+        ch.internalAttributes = e.internalAttributes;
         ch.versionNeeded = static_cast<std::uint16_t>(
             std::max<int>(lh.versionNeeded, bigOffset ? kVersionZip64 : 0));
         ch.flags = lh.flags;
@@ -515,7 +572,9 @@ bool WriteRepairedArchive(TZARepairSource& source, const TZARepairScan& scan,
         ch.crc32 = e.crc;
         ch.compressedSize = lh.compressedSize;
         ch.uncompressedSize = lh.uncompressedSize;
-        ch.externalAttributes = folder ? kUnixFolder : kUnixFile;
+        ch.externalAttributes = e.fromCentral ? e.externalAttributes
+                                : folder      ? kUnixFolder
+                                              : kUnixFile;
         ch.localHeaderOffset = bigOffset ? kSentinel32 : static_cast<std::uint32_t>(localOffset);
         std::string centralExtra;
         if (bigSizes || bigOffset) {
@@ -535,11 +594,13 @@ bool WriteRepairedArchive(TZARepairSource& source, const TZARepairScan& scan,
         }
         ch.nameLength = static_cast<std::uint16_t>(e.name.size());
         ch.extraLength = static_cast<std::uint16_t>(centralExtra.size());
+        ch.commentLength = static_cast<std::uint16_t>(e.comment.size());
         std::uint8_t c[central::kSize];
         ch.Encode(c);
         central.append(reinterpret_cast<const char*>(c), sizeof c);
         central += e.name;
         central += centralExtra;
+        central += e.comment;
     }
 
     const std::uint64_t centralOffset = offset;

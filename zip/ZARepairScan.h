@@ -83,6 +83,13 @@ struct TZARepairEntry {
     std::uint64_t uncompressedSize = 0;
     std::uint32_t crc = 0;
     bool checked = false;  // the CRC was checked against the data
+    // From a surviving central header of the same entry (same name, CRC and
+    // compressed size), when one was found; otherwise Unix defaults.
+    bool fromCentral = false;
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t internalAttributes = 0;
+    std::uint32_t externalAttributes = 0;
+    std::string comment;
 };
 
 struct TZARepairLost {
