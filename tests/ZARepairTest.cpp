@@ -296,6 +296,16 @@ TEST_F(RepairTest, APartOfASplitSetIsMissing) {
     ASSERT_EQ(missing.size(), 1u);
     EXPECT_EQ(std::filesystem::path(missing[0]).filename(), "set.z02");
     Expect(set, Surviving(a, b), 1, "middle part missing", kWholeDirectory);
+
+    // The last part is lost instead: repaired from any part's name.
+    tmp.Write("set.z02", original.bytes.substr(a, b - a));
+    std::filesystem::remove(set);
+    missing.clear();
+    EXPECT_EQ(TZARepair::PartsOf(tmp.path() + "set.z02", missing).size(), 2u);
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(missing[0]).filename(), "set.zip");
+    EXPECT_EQ(TZARepair::DefaultTarget(tmp.path() + "set.z01"), tmp.path() + "set-repariert.zip");
+    Expect(tmp.path() + "set.z01", Surviving(b, size + 1), 0, "last part missing");
 }
 
 TEST_F(RepairTest, NothingToRescue) {

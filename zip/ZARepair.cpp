@@ -1,6 +1,7 @@
 #include "zip/ZARepair.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/AtomicReplace.h"
@@ -62,27 +63,41 @@ int LastPartNumber(const std::string& path) {
 
 }  // namespace
 
+std::string TZARepair::SetName(const std::string& damaged) {
+    const std::string ext = ExtractFileExt(damaged);
+    const bool partExt = ext.size() == 4 && (ext[1] == 'z' || ext[1] == 'Z') &&
+                         std::isdigit(static_cast<unsigned char>(ext[2])) != 0 &&
+                         std::isdigit(static_cast<unsigned char>(ext[3])) != 0;
+    return partExt ? ChangeFileExt(damaged, ".zip") : damaged;
+}
+
 std::string TZARepair::DefaultTarget(const std::string& damaged) {
-    return ChangeFileExt(damaged, "") + "-repariert.zip";
+    return ChangeFileExt(SetName(damaged), "") + "-repariert.zip";
 }
 
 std::vector<std::string> TZARepair::PartsOf(const std::string& damaged,
                                             std::vector<std::string>& missing) {
+    const std::string name = SetName(damaged);
     std::vector<std::string> parts;
-    if (SameTextAscii(ExtractFileExt(damaged), ".zip")) {
+    int last = 0;
+    if (SameTextAscii(ExtractFileExt(name), ".zip")) {
         // The last part's end record, when it survived, numbers the parts.
-        int last = std::min(LastPartNumber(damaged), kMaxPartNumber);
+        last = std::min(LastPartNumber(name), kMaxPartNumber);
         for (int k = 1; k <= kMaxPartNumber; ++k) {
-            if (FileExists(PartName(damaged, k))) {
+            if (FileExists(PartName(name, k))) {
                 last = std::max(last, k);
             }
         }
         for (int k = 1; k <= last; ++k) {
-            const std::string part = PartName(damaged, k);
+            const std::string part = PartName(name, k);
             (FileExists(part) ? parts : missing).push_back(part);
         }
     }
-    parts.push_back(damaged);
+    if (FileExists(name)) {
+        parts.push_back(name);
+    } else if (last > 0) {
+        missing.push_back(name);  // the last part of a set is lost
+    }
     return parts;
 }
 
@@ -90,15 +105,16 @@ void TZARepair::Run(const std::string& damaged, const std::string& target,
                     TZARepairOutcome& outcome) {
     outcome = {};
     outcome.target = target.empty() ? DefaultTarget(damaged) : target;
-    if (!FileExists(damaged)) {
+    std::vector<std::string> missing;
+    const std::vector<std::string> parts = PartsOf(damaged, missing);
+    if (parts.empty()) {
         throw EZipArchiver(ZA_CODE(164));
     }
     if (FileExists(outcome.target)) {
         throw EZipArchiver(ZA_CODE(327), outcome.target);
     }
-    std::vector<std::string> missing;
     TZAPartsSource source;
-    for (const std::string& part : PartsOf(damaged, missing)) {
+    for (const std::string& part : parts) {
         if (!source.AddPart(part)) {
             throw EZipArchiver(ZA_CODE(164));
         }

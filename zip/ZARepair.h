@@ -1,6 +1,6 @@
 // TZARepair: the operation that rescues a damaged archive. It reads the
-// damaged file (with the other parts of its split set, when it is the last
-// part of one), finds the entries whose data survived whole (ScanLocalHeaders)
+// damaged file (with the other parts of its split set, when it is a part of
+// one), finds the entries whose data survived whole (ScanLocalHeaders)
 // and writes them as a new archive beside it; the damaged file is never
 // changed. Every entry it has to leave behind, and every missing part, is
 // reported as a message of its own.
@@ -23,10 +23,14 @@ class TZARepair : public TZACore {
 public:
     explicit TZARepair(TCustomZipArchiver& component) : TZACore(component) {}
 
-    // The default target: the damaged file's name with "-repariert.zip".
+    // The name of the set a part belongs to: name.zip for name.z01 ... name.z99,
+    // otherwise `damaged` itself.
+    static std::string SetName(const std::string& damaged);
+    // The default target: the set's name with "-repariert.zip".
     static std::string DefaultTarget(const std::string& damaged);
     // The files to read for `damaged`, in order: the parts name.z01, name.z02,
-    // ... before it when they exist (gaps are listed in `missing`).
+    // ... and name.zip, those that exist (the others, also a lost last part,
+    // are listed in `missing`). Empty when there is nothing to read.
     static std::vector<std::string> PartsOf(const std::string& damaged,
                                             std::vector<std::string>& missing);
 
