@@ -640,6 +640,9 @@ void TfrmMain::OeffneArchiv(const QString& name) {
     }
     QApplication::restoreOverrideCursor();
     inCommand_ = false;
+    if (!isNew && zip_->Count() == 0 && offerRepair(info.absoluteFilePath())) {
+        return;  // the repaired copy is open, or the user declined
+    }
     if (zip_->Count() > 0 || isNew) {
         OpenFolder = folderWithSlash(ArchiveName());
         ExtractFolder = OpenFolder;

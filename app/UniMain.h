@@ -134,6 +134,10 @@ private:
     int minimumToolbarHeight() const;
     bool archiveIsReadOnly() const;
     void runModal(QDialog& dialog);
+    // After a failed open: when the archive's structure is damaged but it
+    // starts like one, offers to rescue its entries into a copy beside it
+    // and opens that copy. False when there is nothing to offer.
+    bool offerRepair(const QString& name);
     // The selected rows in list order, and their captions as the component's names.
     std::vector<int> selectedRows() const;
     std::vector<std::string> selectedSpecs() const;

@@ -22,6 +22,7 @@
 #include "app/UniExtr.h"
 #include "app/UniMain.h"
 #include "platform/FileAttributes.h"
+#include "zip/ZARepair.h"
 
 namespace {
 
@@ -547,4 +548,99 @@ void TfrmMain::ZipArchiver1SetAddName(std::string& FileName, const std::string& 
     }
     FileName = name.substr(rest.size() - 1);
     IsChanged = true;
+}
+
+// --- Rescuing a damaged archive ------------------------------------------------------
+
+namespace {
+
+// Messages of a failed open that mean a damaged structure (no end record,
+// a broken directory), as opposed to a missing or locked file.
+bool IsStructureError(int errCode) {
+    switch (errCode) {
+        case 119:  // central header signature
+        case 127:  // no valid zip file
+        case 151:
+        case 152:  // reading a central header
+        case 154:
+        case 158:  // end records
+        case 181:  // Zip64 extra field
+        case 204:  // seeking within the archive
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether the file starts with a local header (or the marker of a split
+// set's first part): only then do entries lie where a rescue can find them.
+bool StartsLikeAnArchive(const QString& name) {
+    QFile f(name);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray head = f.read(8);
+    return head.startsWith(QByteArray("PK\x03\x04", 4)) ||
+           head.startsWith(QByteArray("PK\x07\x08PK\x03\x04", 8));
+}
+
+// The default name for the rescued copy, or a numbered one when that exists.
+QString FreeRepairTarget(const QString& name) {
+    const QString first = QString::fromStdString(TZARepair::DefaultTarget(name.toStdString()));
+    QString target = first;
+    for (int n = 2; QFileInfo::exists(target); ++n) {
+        target = first.left(first.size() - 4) + QStringLiteral("-%1.zip").arg(n);
+    }
+    return target;
+}
+
+}  // namespace
+
+bool TfrmMain::offerRepair(const QString& name) {
+    if (zip_->ArchiveLoaded() || !IsStructureError(zip_->ErrCode()) || !StartsLikeAnArchive(name)) {
+        return false;
+    }
+    pendingMessages_.clear();  // the offer says why the archive did not open
+    const QString target = FreeRepairTarget(name);
+    const QString question =
+        QStringLiteral("Das Archiv\n\n") + name +
+        QStringLiteral("\n\nist beschädigt und lässt sich nicht öffnen (") +
+        QString::fromStdString(zip_->ErrMessage()) +
+        QStringLiteral(
+            ").\n\n"
+            "Tarvik kann die Dateien daraus retten, die noch vollständig darin "
+            "stehen, und sie in ein neues Archiv schreiben:\n\n") +
+        target +
+        QStringLiteral("\n\nDas beschädigte Archiv bleibt dabei unverändert. Jetzt reparieren?");
+    if (ShowMessage(TMessageKind::mkConfirmation, question, QMessageBox::Yes | QMessageBox::No,
+                    this) != QMessageBox::Yes) {
+        return true;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    TZARepairOutcome outcome;
+    const int failed = zip_->Repair(name.toStdString(), target.toStdString(), outcome);
+    QApplication::restoreOverrideCursor();
+    if (failed != 0) {
+        // The component has shown why.
+        Bedienelemente();
+        return true;
+    }
+    OeffneArchiv(target);
+    if (outcome.lost > 0) {
+        QString lost;
+        constexpr int kShownAtMost = 15;
+        for (int i = 0; i < static_cast<int>(outcome.messages.size()) && i < kShownAtMost; ++i) {
+            lost += QString::fromStdString(outcome.messages[static_cast<std::size_t>(i)]) + '\n';
+        }
+        if (static_cast<int>(outcome.messages.size()) > kShownAtMost) {
+            lost += QStringLiteral("…\n");
+        }
+        ShowMessage(TMessageKind::mkWarning,
+                    QStringLiteral("%1 von %2 Dateien wurden gerettet.\n\n")
+                            .arg(outcome.recovered)
+                            .arg(outcome.recovered + outcome.lost) +
+                        lost,
+                    QMessageBox::Ok, this);
+    }
+    return true;
 }

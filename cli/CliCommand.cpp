@@ -45,13 +45,11 @@ constexpr CliCommand kCommands[] = {
      {"[-d ZIEL -j -o -f -u -P PASSWORT --exact] ARCHIV [EINTRAG...]",
       "[-d FOLDER -j -o -f -u -P PASSWORD --exact] ARCHIVE [ENTRY...]"},
      {"Einträge entpacken, wie unzip: mit Pfad (-d Zielordner, -j ohne Pfad, -o überschreiben, "
-      "-f auffrischen, -u aktualisieren, --exact Namen wörtlich: * ? | ohne Sonderbedeutung; -p "
-      "wird "
-      "angenommen)",
+      "-f auffrischen, -u aktualisieren, --exact Namen wörtlich: * ? | ohne Sonderbedeutung; "
+      "-p wird angenommen)",
       "extract entries, as unzip does: with their paths (-d target folder, -j without paths, -o "
       "overwrite, -f freshen, -u update, --exact names taken literally: * ? | are plain "
-      "characters; "
-      "-p is accepted)"},
+      "characters; -p is accepted)"},
      RunExtract},
     {"test",
      {"[-P PASSWORT --exact] ARCHIV [EINTRAG...]", "[-P PASSWORD --exact] ARCHIVE [ENTRY...]"},
@@ -95,6 +93,11 @@ constexpr CliCommand kCommands[] = {
      {"mehrteiliges Archiv zu einem Archiv zusammenfügen",
       "join a multi-part archive into one archive"},
      RunJoin},
+    {"repair",
+     {"BESCHÄDIGT [ZIEL]", "DAMAGED [TARGET]"},
+     {"beschädigtes Archiv retten (Ziel: name-repariert.zip)",
+      "rescue the whole entries of a damaged archive (target: name-repariert.zip)"},
+     RunRepair},
 };
 
 // Length of a well-formed UTF-8 sequence at the start of `s` (0: not one).

@@ -61,3 +61,4 @@ int RunSfx(CliContext& ctx, std::span<const std::string> args);
 int RunUnsfx(CliContext& ctx, std::span<const std::string> args);
 int RunSpan(CliContext& ctx, std::span<const std::string> args);
 int RunJoin(CliContext& ctx, std::span<const std::string> args);
+int RunRepair(CliContext& ctx, std::span<const std::string> args);

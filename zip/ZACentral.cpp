@@ -336,7 +336,7 @@ void TZACentral::AssignFrom(const TZAWorkFile& other) {
 
 // ---- loading ----------------------------------------------------------------------------
 
-void TZACentral::ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap) {
+bool TZACentral::ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap) {
     const std::int64_t announced = std::max<std::int32_t>(TotalEntries, 0);
     auto readOne = [&]() {
         auto rec = std::make_unique<TZAZRec>(*this);
@@ -354,34 +354,91 @@ void TZACentral::ReadHeaders(std::int64_t centralEnd, bool singlePart, bool coun
         ReportProgress(2, 0, 1, {});
         CheckCancelAndRaise();
     };
-    for (std::int64_t i = 0; i < announced; ++i) {
-        readOne();
-    }
-    // Central headers left inside the directory's bytes mean the count was
-    // wrong. The classic end record counts entries in 16 bits, so a
-    // directory of 65536 or more entries wraps: read on, and accept when the
-    // count differs from the announced one by whole multiples of 65536. A
-    // Zip64 count cannot wrap: more headers than it says is an error.
     if (!singlePart) {
-        return;
+        for (std::int64_t i = 0; i < announced; ++i) {
+            readOne();
+        }
+        return false;
     }
+    // In a single part the directory's own bytes say how many headers there
+    // are, as other readers take them: read the announced ones while headers
+    // follow, and on while headers lie inside the directory's bytes. A count
+    // that disagrees is reported once; a classic (16-bit) count of a
+    // directory with 65536 or more entries wraps and agrees modulo 65536.
+    const std::int64_t fileEnd = LogicalSize;
     std::uint8_t sig[4];
-    while (Position() >= 0 &&
-           Position() + static_cast<std::int64_t>(central::kSize) <= centralEnd) {
+    for (;;) {
         const std::int64_t pos = Position();
+        const std::int64_t limit = Count() < announced ? fileEnd : centralEnd;
+        if (pos < 0 || pos + static_cast<std::int64_t>(central::kSize) > limit) {
+            break;
+        }
         const bool more = ReadPlain(sig, 4) == 4 && GetU32(sig) == kCentralHeaderSig;
         SetPosition(pos);
         if (!more) {
             break;
         }
-        if (!countMayWrap) {
-            throw EZipArchiver(ZA_CODE(20));
-        }
         readOne();
     }
-    if ((Count() - announced) % 65536 != 0) {
-        throw EZipArchiver(ZA_CODE(20));
+    if (Count() == 0 && announced > 0) {
+        // Not a single header where entries were announced: no directory.
+        throw EZipArchiver(ZA_CODE(119));
     }
+    const std::int64_t difference = Count() - announced;
+    return difference != 0 && !(countMayWrap && difference % 65536 == 0);
+}
+
+bool TZACentral::CentralHeaderAt(std::int64_t position) {
+    std::uint8_t sig[4];
+    return position >= 0 && position + static_cast<std::int64_t>(central::kSize) <= LogicalSize &&
+           Seek(kSeekBegin, position) == position && ReadPlain(sig, 4) == 4 &&
+           GetU32(sig) == kCentralHeaderSig;
+}
+
+std::int64_t TZACentral::SearchCentralStart(std::int64_t end) {
+    // Walking backwards through the bytes before `end`, a central header
+    // belongs to the directory when the header after it does (or when it ends
+    // exactly at `end`); the earliest one found is the directory's start.
+    constexpr std::int64_t kChunk = 65536;
+    constexpr std::int64_t kOverlap = 3;
+    std::vector<std::int64_t> chain;  // the headers found, descending
+    std::vector<std::uint8_t> buf;
+    std::int64_t start = -1;
+    std::int64_t chunkEnd = end;
+    while (chunkEnd > 0) {
+        const std::int64_t chunkStart = std::max<std::int64_t>(0, chunkEnd - kChunk);
+        const std::int64_t length = std::min(end, chunkEnd + kOverlap) - chunkStart;
+        buf.resize(static_cast<std::size_t>(length));
+        if (Seek(kSeekBegin, chunkStart) != chunkStart ||
+            ReadPlain(buf.data(), static_cast<std::int32_t>(length)) != length) {
+            break;
+        }
+        for (std::int64_t i = chunkEnd - chunkStart - 1; i >= 0; --i) {
+            if (i + 4 > length || GetU32(buf.data() + i) != kCentralHeaderSig) {
+                continue;
+            }
+            const std::int64_t at = chunkStart + i;
+            std::uint8_t h[central::kSize];
+            if (at + static_cast<std::int64_t>(central::kSize) > end ||
+                Seek(kSeekBegin, at) != at ||
+                ReadPlain(h, central::kSize) != static_cast<std::int32_t>(central::kSize)) {
+                continue;
+            }
+            const TZACentralHeader ch = TZACentralHeader::Decode(h);
+            const std::int64_t next = at + static_cast<std::int64_t>(central::kSize) +
+                                      ch.nameLength + ch.extraLength + ch.commentLength;
+            const bool linked =
+                next == end ||
+                (!chain.empty() && std::binary_search(chain.rbegin(), chain.rend(), next));
+            if (linked) {
+                chain.push_back(at);
+                start = at;
+            }
+        }
+        CheckCancelAndRaise();
+        chunkEnd = chunkStart;
+    }
+    return start;
 }
 
 std::int32_t TZACentral::LoadCentralDirectory() {
@@ -399,13 +456,25 @@ std::int32_t TZACentral::LoadCentralDirectory() {
     bool ok = false;
     std::int32_t result = 0;
     const bool zip64Used = Zip64RecordOffset >= 0;
+    bool warned = false;
+    auto warnOnce = [&] {
+        if (!warned) {
+            warned = true;
+            ReportLoadWarning(ZA_CODE(20));
+        }
+    };
     try {
+        // Where the directory ends when it lies on this part: at the Zip64
+        // end record, or at the end record.
+        std::int64_t end = -1;
         if (CentralStartDisk != DiskNumber) {
             OpenPartForReading(CentralStartDisk);
             LogicalSize = FileSize();
-        } else if (!zip64Used) {
-            expected = LogicalSize - (static_cast<std::int64_t>(ArchiveComment.size()) +
-                                      CentralSize + static_cast<std::int64_t>(eocd::kSize));
+        } else {
+            end = zip64Used ? Zip64RecordOffset
+                            : LogicalSize - (static_cast<std::int64_t>(ArchiveComment.size()) +
+                                             static_cast<std::int64_t>(eocd::kSize));
+            expected = end - CentralSize;
         }
         CentralPosition = expected;
         FirstLocalOffset = expected >= 0 && expected < (std::int64_t{1} << 32) ? expected : 0;
@@ -413,13 +482,23 @@ std::int32_t TZACentral::LoadCentralDirectory() {
             FirstLocalOffset = 0;
         }
         if (CentralOffset != expected) {
-            ShowError(ZA_CODE(20), true);
-            SeekOrRaise(kSeekBegin, ZA_CODE(204), CentralOffset);
-            std::uint8_t sig[4];
-            ReadOrRaise(sig, 4, ZA_CODE(152));
-            if (GetU32(sig) == kCentralHeaderSig) {
+            // Data in front whose offsets were not adjusted, or a directory
+            // that is not where its size and offset say.
+            warnOnce();
+            if (CentralHeaderAt(CentralOffset)) {
                 CentralPosition = CentralOffset;
+            } else if (end > 0 && !CentralHeaderAt(expected)) {
+                // Neither place holds a header: search for the directory's
+                // first one, as other readers do (a shifted or cut archive).
+                const std::int64_t found = SearchCentralStart(end);
+                if (found >= 0) {
+                    CentralPosition = found;
+                    CentralSize = end - found;
+                }
             }
+        }
+        if (CentralPosition < 0 || CentralPosition > LogicalSize) {
+            throw EZipArchiver(ZA_CODE(152));
         }
         SeekOrRaise(kSeekBegin, ZA_CODE(204), CentralPosition);
         ReportProgress(1, 0, TotalEntries, MessageText(41));
@@ -433,7 +512,9 @@ std::int32_t TZACentral::LoadCentralDirectory() {
         if (EndRecordOffset > 0) {
             centralEnd = std::min(centralEnd, EndRecordOffset);
         }
-        ReadHeaders(centralEnd, single, !zip64Used);
+        if (ReadHeaders(centralEnd, single, !zip64Used)) {
+            warnOnce();
+        }
         Info |= ziLoaded;
         ok = true;
     } catch (const EZAException& e) {

@@ -112,9 +112,15 @@ public:
 protected:
     void Notify(int code, int argument);
     // Reads the headers the end record announced; in a single-part archive
-    // also the rest of the directory when a classic count wrapped at 65536
-    // (`countMayWrap`), and refuses a count that is plainly wrong.
-    void ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap);
+    // the headers the directory's bytes hold instead. True when their number
+    // disagrees with the end record (a classic count that wrapped at 65536
+    // agrees when `countMayWrap`).
+    bool ReadHeaders(std::int64_t centralEnd, bool singlePart, bool countMayWrap);
+    // True when a central header signature starts at `position`.
+    bool CentralHeaderAt(std::int64_t position);
+    // The start of the chain of central headers that ends exactly at `end`,
+    // searched backwards through the file; -1 when there is none.
+    std::int64_t SearchCentralStart(std::int64_t end);
 
 private:
     std::vector<std::unique_ptr<TZAZRec>> entries_;

@@ -206,6 +206,11 @@ void TZACore::ShowError(std::int32_t code, bool display) {
     ShowZipMessage(MessageText(ZAMessageIdOf(code)), code, display);
 }
 
+void TZACore::ReportLoadWarning(std::int32_t code) {
+    ShowError(code, true);
+    Internal().LoadWarning = ZAMessageIdOf(code);
+}
+
 void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
 }

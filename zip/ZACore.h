@@ -140,6 +140,10 @@ public:
     void ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args,
                       bool display = true);
     void ShowExceptionError(const std::exception& e);
+    // A warning about an archive that loads all the same: shown like an
+    // error (ErrCode holds it), and kept apart as the load's warning so that
+    // callers can tell a loaded archive from a failed load.
+    void ReportLoadWarning(std::int32_t code);
     // True when the skip aborts the operation.
     bool ReportSkipping(const std::string& forFile, std::int32_t errCode, TZASkipTypes skipType);
     // Traces, lists "<type name><<spec" in `list` when given, then ReportSkipping.

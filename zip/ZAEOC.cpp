@@ -199,8 +199,12 @@ std::int32_t TZAEOC::Search(bool noZip64) {
             }
         }
     }
+    // Data in front whose offsets were not adjusted shows as a directory that
+    // ends later than its size and offset say. Only a directory that starts
+    // on this part can be measured so: one that starts on an earlier part
+    // ends here after the bytes it has on this part alone.
     const std::int64_t end = Zip64RecordOffset >= 0 ? Zip64RecordOffset : EndRecordOffset;
-    PreambleSize = end - CentralSize - CentralOffset;
+    PreambleSize = CentralStartDisk == DiskNumber ? end - CentralSize - CentralOffset : 0;
     if (PreambleSize != 0) {
         result |= kEocPreamble;
     }
@@ -225,12 +229,14 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
         return result;
     }
     HasZip64 = true;
-    // Parts are numbered 0-999; a count outside that range is a lie.
-    if (loc.totalDisks == 0 || loc.totalDisks > 1000 ||
-        static_cast<std::uint64_t>(loc.zip64Disk) + 1 != loc.totalDisks) {
+    // Parts are numbered 0-999; a count outside that range is a lie. Some
+    // writers leave the disk count of a single-part archive at 0.
+    const std::uint32_t totalDisks = loc.totalDisks == 0 && loc.zip64Disk == 0 ? 1 : loc.totalDisks;
+    if (totalDisks == 0 || totalDisks > 1000 ||
+        static_cast<std::uint64_t>(loc.zip64Disk) + 1 != totalDisks) {
         throw EZipArchiver(ZA_CODE(158));
     }
-    DiskCount = static_cast<std::int32_t>(loc.totalDisks);
+    DiskCount = static_cast<std::int32_t>(totalDisks);
     DiskNumber = DiskCount - 1;
     IsMultiPart = DiskCount > 1;
     // The Zip64 record must lie before the locator.
@@ -259,13 +265,17 @@ std::int32_t TZAEOC::ReadZip64Records(std::int32_t result) {
         return result;
     }
     Zip64Needed = z.versionNeeded;
-    if ((z.versionNeeded & 0xFF) > kVersionZip64 || z.recordSize < zip64end::kMinRecordSize) {
+    // The fixed fields mean the same in every version of the format so far
+    // (up to 6.3); a later one may have changed them. A record size below the
+    // fixed fields is a writer's slip: the fields are there all the same.
+    if ((z.versionNeeded & 0xFF) > kVersionHighestKnown) {
         throw EZipArchiver(ZA_CODE(128));
     }
     Zip64MadeBy = z.versionMadeBy;
-    Zip64RecordLength = z.recordSize > static_cast<std::uint64_t>(INT64_MAX - 12)
+    const std::uint64_t recordSize = std::max(z.recordSize, zip64end::kMinRecordSize);
+    Zip64RecordLength = recordSize > static_cast<std::uint64_t>(INT64_MAX - 12)
                             ? INT64_MAX
-                            : static_cast<std::int64_t>(z.recordSize) + 12;
+                            : static_cast<std::int64_t>(recordSize) + 12;
     // Values the 32-bit fields could not hold; counts beyond 31 bits and
     // offsets beyond the file's reach cannot be real.
     if (CentralStartDisk == kSentinel16) {
@@ -503,7 +513,10 @@ std::int32_t TZAEOC::OpenMultiPart(bool noZip64, std::int32_t previousError) {
         if (r >= 0) {
             result = r;
         } else {
-            result = (missing || ZAMessageIdOf(r) == 164) ? r : -ZA_CODE(127);
+            // A damaged Zip64 end record (158) or one of a later version
+            // (128) is the reason the user needs, not "no zip file".
+            const int id = ZAMessageIdOf(r);
+            result = (missing || id == 164 || id == 158 || id == 128) ? r : -ZA_CODE(127);
         }
     }
 

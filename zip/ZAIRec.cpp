@@ -671,14 +671,26 @@ std::int32_t TZAZRec::ReadCentralHeader() {
     NameWritten();
     ClearCachedName();
     entryStatus_ &= ~esIncomplete;
-    if (!storedName_.empty() && storedName_.back() == '/') {
+    // Archivers on DOS and Windows file systems wrote a backslash as the folder
+    // separator; a name of theirs that ends in one is a folder.
+    const int host = versionMadeBy_ >> 8;
+    const bool backslashHost =
+        host == kHostFat || host == kHostHpfs || host == kHostNtfs || host == kHostVfat;
+    if (!storedName_.empty() &&
+        (storedName_.back() == '/' || (backslashHost && storedName_.back() == '\\'))) {
         entryStatus_ |= esDirectory;
     }
     return ReadZip64Extra();
 }
 
 std::int32_t TZAZRec::ReadZip64Extra() {
-    if (LowByte(versionNeeded_) <= 44) {
+    // The Zip64 record is read whenever a field holds its sentinel, whatever
+    // version the header claims to need, as other readers do.
+    const bool sentinel = static_cast<std::uint64_t>(uncompressedSize_) == kSentinel32 ||
+                          static_cast<std::uint64_t>(compressedSize_) == kSentinel32 ||
+                          static_cast<std::uint64_t>(localHeaderOffset_) == kSentinel32 ||
+                          startDisk_ == kSentinel16;
+    if (!sentinel && LowByte(versionNeeded_) < kVersionZip64) {
         return 0;
     }
     const auto rec = FindExtra(ExtraField(), kTagZip64);

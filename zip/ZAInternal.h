@@ -43,6 +43,9 @@ public:
     std::string ErrMessage;
     std::string ExtAddStoreSuffixes;
     std::int32_t LastFullCode = 0;
+    // The message id of the warning the current archive loaded with, 0 when
+    // it loaded cleanly (see TCustomZipArchiver::LoadWarning).
+    std::int32_t LoadWarning = 0;
     std::string ExtrBaseDir;
     TZAExtrOpts ExtrOptions;
     std::uintptr_t AppWindow = 0;

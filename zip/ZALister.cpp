@@ -100,6 +100,7 @@ void TZALister::SetIncludeDirectories(bool on) {
 
 void TZALister::Load(const std::string& name, bool quiet) {
     view_->AttachZip(nullptr);
+    Internal().LoadWarning = 0;
     if (!name.empty()) {
         TZAZipFile& z = view_->CurrentZip();
         z.SetFileName(name);

@@ -93,6 +93,10 @@ inline constexpr std::size_t kMaxExtraLength = 0xFFFF;
 // ---- version numbers -------------------------------------------------------------
 
 inline constexpr std::uint8_t kVersionZip64 = 45;  // 4.5: the highest version understood
+// The host system in the high byte of "version made by".
+inline constexpr int kHostFat = 0, kHostHpfs = 6, kHostNtfs = 11, kHostVfat = 14;
+// 6.3: the latest version of the format; the end records read the same up to it.
+inline constexpr std::uint8_t kVersionHighestKnown = 63;
 
 // ---- local file header: 30 bytes + name + extra ------------------------------------
 

@@ -63,6 +63,7 @@ inline constexpr UnitNumber kUnits[] = {
     {"ZADllOprSets", 41},
     {"ZALoader", 42},
     {"ZAStubIcon", 43},
+    {"ZARepair", 44},
     // Test sources raise through the same macro.
     {"ZAXcptTest", 100},
     {"ZACoreTest", 101},

@@ -178,11 +178,10 @@ std::int32_t TZAZipFile::Open(bool noZip64, bool noLoad) {
         if (!noZip64 && !noLoad) {
             Info |= ziLoadRequested;
             if ((result & kEocGarbage) != 0) {
-                ShowError(ZA_CODE(151), true);
+                ReportLoadWarning(ZA_CODE(151));
             }
-            if ((result & kEocPreamble) != 0) {
-                ShowError(ZA_CODE(20), true);
-            }
+            // Data in front (kEocPreamble) is reported by the directory's
+            // loader, which also finds the directory.
             const std::int32_t r = LoadCentralDirectory();
             if (r != 0) {
                 result = r;

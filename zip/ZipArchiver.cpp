@@ -341,6 +341,10 @@ bool TCustomZipArchiver::ArchiveLoaded() const {
     return IsActive() && lister_ && lister_->IsLoaded();
 }
 
+int TCustomZipArchiver::LoadWarning() const {
+    return ArchiveLoaded() ? internal_->LoadWarning : 0;
+}
+
 void TCustomZipArchiver::LoadZipFileName(const std::string& name) {
     RunOperation([this, &name] {
         lister_.reset();

@@ -25,6 +25,7 @@ class TCustomZipArchiver;
 class TZADirEntry;
 class TZALister;
 class TZAFileOpr;
+struct TZARepairOutcome;
 
 // --- Event types (by-reference parameters are the handler's answers) -----------
 using TZANotifyEvent = std::function<void(TCustomZipArchiver& Sender)>;
@@ -202,6 +203,11 @@ public:
     TZALister* Lister() const { return lister_.get(); }
     // True when the named archive's directory is loaded.
     bool ArchiveLoaded() const;
+    // The message id of the warning the loaded archive came with (20: a fault
+    // in its structure, 151: a damaged archive comment), 0 when it loaded
+    // cleanly or is not loaded. ErrCode holds the same id after such a load;
+    // this tells it apart from a failed one.
+    int LoadWarning() const;
 
     // --- Properties -------------------------------------------------------------------
     std::int32_t AddCompLevel() const { return internal_->AddCompLevel; }
@@ -427,6 +433,12 @@ public:
     int Span(const std::string& target = {});
     // Writes the current archive (a multi-part set) as one archive `target`.
     int Join(const std::string& target);
+    // Rescues the entries of the damaged archive `damaged` (with the parts
+    // of its set before it) into a new archive `target` (name +
+    // "-repariert.zip" when empty); `damaged` is not changed. 0, or the
+    // message id of the failure (336: no entry survived); `outcome` tells
+    // what was recovered and lists a message per entry left behind.
+    int Repair(const std::string& damaged, const std::string& target, TZARepairOutcome& outcome);
     // Writes the current archive as a self-extracting set: parts of at most
     // MaxVolumeSize bytes named like the archive, and its stub as
     // `destination` (default: the archive's name with ".exe"), which becomes

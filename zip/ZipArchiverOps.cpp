@@ -3,6 +3,7 @@
 // joining, and the archive comment.
 #include "platform/AtomicReplace.h"
 #include "zip/ZALister.h"
+#include "zip/ZARepair.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZAZippedOpr.h"
@@ -26,6 +27,12 @@ int TZipArchiver::RunFileOperation(const std::function<std::int32_t(TZAFileOpr&)
         }
     });
     return ErrCode() != 0 ? ErrCode() : result;
+}
+
+int TZipArchiver::Repair(const std::string& damaged, const std::string& target,
+                         TZARepairOutcome& outcome) {
+    RunOperation([&] { StartWork<TZARepair>().Run(damaged, target, outcome); });
+    return ErrCode();
 }
 
 int TZipArchiver::ConvertToSFX() {

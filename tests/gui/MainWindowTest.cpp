@@ -169,6 +169,73 @@ private slots:
         }
     }
 
+    void damagedArchiveOffersRepair() {
+        const QString good = f_.makeSortArchive(QStringLiteral("heil.zip"));
+        int rows = 0;
+        {
+            TfrmMain w;
+            w.OeffneArchiv(good);
+            rows = w.Model().rowCount();
+        }
+        QVERIFY(rows > 0);
+        QFile in(good);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray bytes = in.readAll();
+        // Without its central directory (a cut-off download), and cut in the
+        // middle of its data.
+        const QString noDirectory = f_.path(QStringLiteral("ohne.zip"));
+        const QString half = f_.path(QStringLiteral("halb.zip"));
+        for (const auto& [name, length] :
+             {std::pair{noDirectory, bytes.indexOf(QByteArray("PK\x01\x02", 4))},
+              std::pair{half, bytes.size() / 2}}) {
+            QFile out(name);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes.left(length));
+        }
+        const QString target = f_.path(QStringLiteral("ohne-repariert.zip"));
+        {
+            // Declined: nothing is written, nothing is open.
+            TfrmMain w;
+            f_.messages.clear();
+            f_.answers = {QMessageBox::No};
+            w.OeffneArchiv(noDirectory);
+            QCOMPARE(f_.messages.size(), 1);
+            QCOMPARE(f_.messages.back().kind, TMessageKind::mkConfirmation);
+            QVERIFY(f_.messages.back().text.contains(QStringLiteral("ist beschädigt")));
+            QVERIFY(f_.messages.back().text.contains(target));
+            QVERIFY(!QFile::exists(target));
+            QCOMPARE(w.Model().rowCount(), 0);
+        }
+        {
+            // Accepted: the copy holds every entry and is open; no other box.
+            TfrmMain w;
+            f_.messages.clear();
+            f_.answers = {QMessageBox::Yes};
+            w.OeffneArchiv(noDirectory);
+            QCOMPARE(f_.messages.size(), 1);
+            QVERIFY(QFile::exists(target));
+            QCOMPARE(w.ArchiveName(), target);
+            QCOMPARE(w.Model().rowCount(), rows);
+            QVERIFY(f_.enabled(w, "tbtEntpacken"));
+            // Once more: the first copy stays, the second gets a number.
+            f_.answers = {QMessageBox::Yes};
+            w.OeffneArchiv(noDirectory);
+            QCOMPARE(w.ArchiveName(), f_.path(QStringLiteral("ohne-repariert-2.zip")));
+        }
+        {
+            // Entries lost: the window says which after opening the copy.
+            TfrmMain w;
+            f_.messages.clear();
+            f_.answers = {QMessageBox::Yes};
+            w.OeffneArchiv(half);
+            QCOMPARE(f_.messages.size(), 2);
+            QCOMPARE(f_.messages.back().kind, TMessageKind::mkWarning);
+            QVERIFY(f_.messages.back().text.contains(QStringLiteral("übersprungen")));
+            QVERIFY(w.Model().rowCount() < rows);
+            QCOMPARE(w.ArchiveName(), f_.path(QStringLiteral("halb-repariert.zip")));
+        }
+    }
+
     void settingsRoundTrip() {
         {
             TfrmMain w;
