@@ -123,7 +123,7 @@ QString FormatPicture(double value, int decimals, bool grouping) {
     return text;
 }
 
-QString FormatSizeText(std::int32_t n) {
+QString FormatSizeText(std::int64_t n) {
     if (n <= 0) {
         return QStringLiteral("0 Byte");
     }
@@ -131,9 +131,9 @@ QString FormatSizeText(std::int32_t n) {
         return QString::number(n) + QStringLiteral(" Byte");
     }
     if (n < 1048576) {
-        return FormatPicture(n / 1024.0, 1, true) + QStringLiteral(" KB");
+        return FormatPicture(static_cast<double>(n) / 1024.0, 1, true) + QStringLiteral(" KB");
     }
-    return FormatPicture(n / 1048576.0, 2, true) + QStringLiteral(" MB");
+    return FormatPicture(static_cast<double>(n) / 1048576.0, 2, true) + QStringLiteral(" MB");
 }
 
 QString GetVersionText(int parts) {

@@ -41,8 +41,9 @@ QString GetWindowsFolder();
 // The viewer used when the settings name none: the first text editor found
 // in GetWindowsFolder(), else the desktop's generic opener.
 QString DefaultViewerProgram();
-// "0 Byte", "1023 Byte", "1,5 KB", "1 MB" (locale separators).
-QString FormatSizeText(std::int32_t n);
+// "0 Byte", "1023 Byte", "1,5 KB", "1 MB" (locale separators); 64-bit, so
+// archives of 2 GiB and more show their size.
+QString FormatSizeText(std::int64_t n);
 // The program's version as 1..4 numbers joined by ".": 2 parts give "1.9".
 QString GetVersionText(int parts);
 // value x screen dpi / 96, rounded to the nearest integer.

@@ -675,9 +675,9 @@ void TfrmMain::FillGrid() {
         const std::int64_t packed = e->CompressedSize();
         const std::int64_t unpacked = e->UncompressedSize();
         rows.Add(e->FileName(), packed, unpacked, e->DosDateTime());
-        // The totals add the low 32 bits and wrap, as the status texts expect.
-        totalPacked_ += static_cast<std::uint32_t>(packed);
-        totalUnpacked_ += static_cast<std::uint32_t>(unpacked);
+        // 64-bit sums: archives of 2 GiB and more show their real size.
+        totalPacked_ += static_cast<std::uint64_t>(std::max<std::int64_t>(packed, 0));
+        totalUnpacked_ += static_cast<std::uint64_t>(std::max<std::int64_t>(unpacked, 0));
     }
     listView_->setUpdatesEnabled(false);
     model_->SetRows(std::move(rows), ArchiveSortColumn);
@@ -686,7 +686,7 @@ void TfrmMain::FillGrid() {
         const double ratio =
             100.0 / (static_cast<double>(totalUnpacked_) / static_cast<double>(totalPacked_));
         RatioText = FormatPicture(ratio, 0, false) + QStringLiteral(" %");
-        SizeText = FormatSizeText(static_cast<std::int32_t>(totalPacked_));
+        SizeText = FormatSizeText(static_cast<std::int64_t>(totalPacked_));
     } else {
         RatioText.clear();
         SizeText.clear();

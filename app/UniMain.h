@@ -105,8 +105,8 @@ public:
     QLabel* lblDateiname() const { return lblDateiname_; }
     QProgressBar* ProgressBar1() const { return progressBar_; }
     QMenu* PopupMenu() const { return popup_; }
-    std::uint32_t TotalPacked() const { return totalPacked_; }
-    std::uint32_t TotalUnpacked() const { return totalUnpacked_; }
+    std::uint64_t TotalPacked() const { return totalPacked_; }
+    std::uint64_t TotalUnpacked() const { return totalUnpacked_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -151,8 +151,8 @@ private:
     int progressStep_ = 1;
     QLabel* statusPanels_[4] = {};
     QMenu* popup_ = nullptr;
-    std::uint32_t totalPacked_ = 0;
-    std::uint32_t totalUnpacked_ = 0;
+    std::uint64_t totalPacked_ = 0;
+    std::uint64_t totalUnpacked_ = 0;
     int winStatus_ = 1;
     int columnWidths_[TArchiveListModel::kColumns] = {179, 90, 90, 105, 60};
 };
