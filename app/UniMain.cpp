@@ -247,14 +247,7 @@ void TfrmMain::buildLayout() {
 
     buildToolbar();
     buildStatusBar();
-
-    // Escape quits, Delete deletes, whichever control has the focus.
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    esc->setContext(Qt::WindowShortcut);
-    connect(esc, &QShortcut::activated, this, &TfrmMain::tbtEndeClick);
-    auto* del = new QShortcut(QKeySequence(Qt::Key_Delete), this);
-    del->setContext(Qt::WindowShortcut);
-    connect(del, &QShortcut::activated, this, &TfrmMain::tbtLoeschClick);
+    buildKeyboard();
 }
 
 void TfrmMain::buildList() {
@@ -292,16 +285,17 @@ void TfrmMain::buildList() {
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { ListView1SelectItem(); });
     connect(listView_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
-            popAnzeigenVerkClick();
+            RunCommand(&TfrmMain::popAnzeigenVerkClick);
         }
     });
 
     popup_ = new QMenu(this);
     popup_->setObjectName(QStringLiteral("PopupMenu1"));
-    QAction* a = popup_->addAction(QStringLiteral("Anzeigen"), this, &TfrmMain::popAnzeigenClick);
+    QAction* a = popup_->addAction(QStringLiteral("Anzeigen"), this,
+                                   [this] { RunCommand(&TfrmMain::popAnzeigenClick); });
     a->setObjectName(QStringLiteral("popAnzeigen"));
     a = popup_->addAction(QStringLiteral("Mit verknüpftem Programm anzeigen"), this,
-                          &TfrmMain::popAnzeigenVerkClick);
+                          [this] { RunCommand(&TfrmMain::popAnzeigenVerkClick); });
     a->setObjectName(QStringLiteral("popAnzeigenVerk"));
     popup_->addSeparator();
     a = popup_->addAction(QStringLiteral("Anzeigeprogramm auswählen"), this,
@@ -375,7 +369,7 @@ void TfrmMain::buildToolbar() {
         action->setObjectName(QLatin1String(b.name));
         // Set explicitly, or the button drops the trailing "...".
         action->setIconText(QString::fromUtf8(b.caption));
-        connect(action, &QAction::triggered, this, b.handler);
+        connect(action, &QAction::triggered, this, [this, h = b.handler] { RunCommand(h); });
         if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(action))) {
             button->setObjectName(QLatin1String(b.name) + QStringLiteral("Button"));
             button->setFixedSize(ScaleForDpi(kButtonWidth), ScaleForDpi(kButtonHeight));

@@ -67,6 +67,16 @@ public:
     void tbtHilfeClick();
     void tbtBeendenClick();
     void tbtEndeClick() { tbtBeendenClick(); }
+    // Every command from a button, key or menu starts here: while one runs,
+    // others are refused (quitting and the help excepted).
+    void RunCommand(void (TfrmMain::*command)());
+    bool CommandRunning() const { return commandRunning_; }
+    // Escape: cancels the work that runs, otherwise quits.
+    void EscapePressed();
+    // Asks the component to stop the running operation.
+    void CancelWork();
+    // The keys of a command as its tooltip shows them ("Strg+O").
+    static QString CommandKeyText(const QString& objectName);
 
     // --- Viewing an entry -----------------------------------------------------
     void popAnzeigenClick() { Tempanzeige(0); }
@@ -120,6 +130,8 @@ private:
     void buildList();
     void buildProgressPanel();
     void buildStatusBar();
+    void buildKeyboard();
+    void commandFinished();
     void attachComponent();
     void showProgressPanel(const QString& text);
     void hideProgressPanel();
@@ -134,6 +146,7 @@ private:
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;
+    bool commandRunning_ = false;
     std::unique_ptr<TZipArchiver> zip_;
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;
