@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -178,6 +179,7 @@ TfrmMain::~TfrmMain() {
     zip_->OnProgress = nullptr;
     zip_->OnMessage = nullptr;
     zip_->OnSetAddName = nullptr;
+    zip_->OnStateChange = nullptr;
 }
 
 void TfrmMain::attachComponent() {
@@ -193,10 +195,15 @@ void TfrmMain::attachComponent() {
         ZipArchiver1Progress(d);
     };
     zip_->OnMessage = [this](TCustomZipArchiver&, int code, const std::string& msg) {
-        ZipArchiver1Message(code, msg);
+        if (!isRequestedAbort(code, msg)) {
+            ZipArchiver1Message(code, msg);
+        }
     };
     zip_->OnSetAddName = [this](TCustomZipArchiver&, std::string& name, const std::string& ext,
                                 bool& changed) { ZipArchiver1SetAddName(name, ext, changed); };
+    zip_->OnStateChange = [this](TCustomZipArchiver&, int state, bool&) {
+        workStateChanged(IsBusyState(static_cast<TZAStates>(state)));
+    };
 }
 
 // --- Layout --------------------------------------------------------------------
@@ -309,7 +316,11 @@ void TfrmMain::buildProgressPanel() {
     panUnten_ = new QWidget(this);
     panUnten_->setObjectName(QStringLiteral("panUnten"));
     panUnten_->setFixedHeight(ScaleForDpi(kProgressPanelHeight));
-    auto* rows = new QVBoxLayout(panUnten_);
+    // The labels and the bar, and beside them the button that cancels the work.
+    auto* outer = new QHBoxLayout(panUnten_);
+    outer->setContentsMargins(0, 0, ScaleForDpi(8), 0);
+    auto* rows = new QVBoxLayout;
+    outer->addLayout(rows, 1);
     rows->setContentsMargins(ScaleForDpi(8), ScaleForDpi(3), 0, ScaleForDpi(3));
     rows->setSpacing(ScaleForDpi(2));
     auto* labels = new QHBoxLayout;
@@ -331,6 +342,12 @@ void TfrmMain::buildProgressPanel() {
     barRow->setContentsMargins(0, 0, ScaleForDpi(40) - ScaleForDpi(8), 0);
     barRow->addWidget(progressBar_);
     rows->addLayout(barRow);
+    btnAbbrechen_ = new QPushButton(QStringLiteral("Abbrechen"), panUnten_);
+    btnAbbrechen_->setObjectName(QStringLiteral("btnAbbrechen"));
+    btnAbbrechen_->setToolTip(QStringLiteral("Abbrechen (Esc)"));
+    btnAbbrechen_->setEnabled(false);
+    connect(btnAbbrechen_, &QPushButton::clicked, this, &TfrmMain::CancelWork);
+    outer->addWidget(btnAbbrechen_, 0, Qt::AlignVCenter);
     panUnten_->hide();
 }
 
@@ -536,14 +553,18 @@ void TfrmMain::FormActivate() {
         OeffneArchiv(first);
     } else {
         // The add dialog pre-marks the file named on the command line.
-        tbtOeffnenClick();
+        RunCommand(&TfrmMain::tbtOeffnenClick);
         if (!ArchiveName().isEmpty()) {
-            tbtHinzuClick();
+            RunCommand(&TfrmMain::tbtHinzuClick);
         }
     }
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!confirmCloseWhileWorking()) {
+        event->ignore();
+        return;
+    }
     const QString temp = GetTempFolder() + QStringLiteral("TarvikTmp/");
     if (QFileInfo(temp).isDir()) {
         DeleteFolder(temp);
@@ -556,6 +577,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 // --- Dropped files -----------------------------------------------------------------
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (commandRunning_) {
+        return;  // nothing is added while other work runs
+    }
     if (event->mimeData()->hasUrls()) {
         for (const QUrl& url : event->mimeData()->urls()) {
             if (url.isLocalFile()) {
@@ -577,7 +601,7 @@ void TfrmMain::dropEvent(QDropEvent* event) {
     if (!paths.isEmpty()) {
         // Leave the drag first: the add command shows modal dialogs.
         QMetaObject::invokeMethod(
-            this, [this, paths] { HandleDroppedFiles(paths); }, Qt::QueuedConnection);
+            this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
     }
 }
 

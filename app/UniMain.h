@@ -24,6 +24,7 @@ class TfrmExtr;
 class TfrmInfo;
 class QFrame;
 class QMenu;
+class QPushButton;
 class QSettings;
 class QToolBar;
 
@@ -114,6 +115,7 @@ public:
     QLabel* lblMeldung() const { return lblMeldung_; }
     QLabel* lblDateiname() const { return lblDateiname_; }
     QProgressBar* ProgressBar1() const { return progressBar_; }
+    QPushButton* btnAbbrechen() const { return btnAbbrechen_; }
     QMenu* PopupMenu() const { return popup_; }
     std::uint64_t TotalPacked() const { return totalPacked_; }
     std::uint64_t TotalUnpacked() const { return totalUnpacked_; }
@@ -132,6 +134,17 @@ private:
     void buildStatusBar();
     void buildKeyboard();
     void commandFinished();
+    // The component starts or ends an operation: the cancel button and the
+    // commands follow it while a command runs.
+    void workStateChanged(bool busy);
+    // Closing while work runs asks first; true when the window may close now.
+    bool confirmCloseWhileWorking();
+    // Files dropped on the window, handled like a command.
+    void RunDrop(const QStringList& paths);
+    void runExclusive(const std::function<void()>& body);
+    // The component's report that it stopped because the user cancelled: the
+    // user knows, so it is not shown.
+    bool isRequestedAbort(int errCode, const std::string& text) const;
     void attachComponent();
     void showProgressPanel(const QString& text);
     void hideProgressPanel();
@@ -147,6 +160,10 @@ private:
 
     QStringList arguments_;
     bool commandRunning_ = false;
+    bool cancelRequested_ = false;  // by the user, for the running command
+    bool closeAfterWork_ = false;   // the window closes once the command has ended
+    bool autoPanel_ = false;        // the progress panel was shown for the cancel button
+    QList<QAction*> heldCommands_;  // commands disabled while the component works
     std::unique_ptr<TZipArchiver> zip_;
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;
@@ -161,6 +178,7 @@ private:
     QLabel* lblMeldung_ = nullptr;
     QLabel* lblDateiname_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
+    QPushButton* btnAbbrechen_ = nullptr;
     int progressStep_ = 1;
     QLabel* statusPanels_[4] = {};
     QMenu* popup_ = nullptr;

@@ -285,6 +285,9 @@ void TfrmMain::tbtUmwandelnClick() {
     }
     if (upperExtension(oldName) == QStringLiteral(".EXE")) {
         if (zip_->ConvertToZIP() != 0) {
+            if (cancelRequested_) {
+                return;  // stopped by the user, who knows
+            }
             ShowMessage(TMessageKind::mkError,
                         QStringLiteral("Beim umwandeln in ein Zip-Archiv ist ein Fehler "
                                        "aufgetreten."),
@@ -300,6 +303,9 @@ void TfrmMain::tbtUmwandelnClick() {
         return;
     }
     if (zip_->ConvertToSFX() != 0) {
+        if (cancelRequested_) {
+            return;
+        }
         ShowMessage(TMessageKind::mkError,
                     QStringLiteral("Beim umwandeln in eine Exe-Datei ist ein Fehler aufgetreten."),
                     QMessageBox::Ok, this);

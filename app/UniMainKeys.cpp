@@ -103,26 +103,3 @@ void TfrmMain::buildKeyboard() {
         popup_->popup(listView_->viewport()->mapToGlobal(at));
     });
 }
-
-void TfrmMain::RunCommand(void (TfrmMain::*command)()) {
-    // Quitting (which asks first while work runs) and the help stay available.
-    if (command == &TfrmMain::tbtBeendenClick || command == &TfrmMain::tbtHilfeClick) {
-        (this->*command)();
-        return;
-    }
-    if (commandRunning_) {
-        return;  // one command at a time
-    }
-    commandRunning_ = true;
-    (this->*command)();
-    commandRunning_ = false;
-    commandFinished();
-}
-
-void TfrmMain::EscapePressed() {
-    if (commandRunning_) {
-        CancelWork();
-        return;
-    }
-    tbtEndeClick();
-}
