@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/InstanceFolders.h"
 #include "platform/TempFiles.h"
 
 #ifndef TARVIK_VERSION_FULL
@@ -64,6 +65,29 @@ void ResetSharedState() {
 
 QString GetTempFolder() {
     return QString::fromStdString(platform::TempFolder());
+}
+
+namespace {
+
+constexpr std::string_view kTempViewPrefix = "TarvikTmp-";
+
+}  // namespace
+
+QString CreateTempViewFolder() {
+    RemoveStaleTempViewFolders();
+    return QString::fromStdString(
+        platform::CreateInstanceFolder(platform::TempFolder(), kTempViewPrefix));
+}
+
+void RemoveTempViewFolder() {
+    if (!TempViewFolder.isEmpty()) {
+        platform::ReleaseInstanceFolder(TempViewFolder.toStdString());
+        TempViewFolder.clear();
+    }
+}
+
+void RemoveStaleTempViewFolders() {
+    platform::RemoveStaleInstanceFolders(platform::TempFolder(), kTempViewPrefix);
 }
 
 QString GetWindowsFolder() {

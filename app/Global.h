@@ -10,7 +10,7 @@
 
 // --- Shared application state ----------------------------------------------
 extern QString ViewerProgram;   // program used by "Anzeigen" (setting "editor")
-extern QString TempViewFolder;  // GetTempFolder() + "TarvikTmp/"
+extern QString TempViewFolder;  // this instance's own folder, made on the first view
 extern QString SourceFolder;    // where the add dialog starts browsing
 extern QString OpenFolder;      // initial folder of the open/new dialog
 extern QString ExtractFolder;   // default and last target of the extract dialog
@@ -35,6 +35,15 @@ void ResetSharedState();
 // --- Helper routines ----------------------------------------------------------
 // The system's temporary folder ($TMPDIR, else /tmp) with a trailing "/".
 QString GetTempFolder();
+// The folder for copies of viewed entries: GetTempFolder() + "TarvikTmp-" and
+// six unique characters, private (0700) to this instance, which holds a lock
+// on it while it runs. "" when it cannot be made.
+QString CreateTempViewFolder();
+// Removes this instance's view folder (TempViewFolder) with its copies.
+void RemoveTempViewFolder();
+// Removes the view folders of this user's instances that have ended without
+// removing theirs (crashed, killed); those of running instances stay.
+void RemoveStaleTempViewFolders();
 // The folder of the system's programs, with a trailing "/" (stands in for the
 // Windows folder of the original design: the default viewer lives there).
 QString GetWindowsFolder();

@@ -28,7 +28,6 @@
 #include "app/HelpWindow.h"
 #include "app/ImageLists.h"
 #include "app/Info.h"
-#include "app/Loeschen.h"
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
@@ -525,7 +524,9 @@ void TfrmMain::FormActivate() {
     }
     FirstActivation = false;
     Bedienelemente();
-    TempViewFolder = GetTempFolder() + QStringLiteral("TarvikTmp/");
+    // The view folder is made on the first view; those that ended instances
+    // left behind go now.
+    RemoveStaleTempViewFolders();
     switch (winStatus_) {
         case 2:
             showMaximized();
@@ -565,10 +566,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    const QString temp = GetTempFolder() + QStringLiteral("TarvikTmp/");
-    if (QFileInfo(temp).isDir()) {
-        DeleteFolder(temp);
-    }
+    // Only this instance's copies go; other instances keep theirs.
+    RemoveTempViewFolder();
     SaveSettings();
     DroppedFiles.clear();
     event->accept();

@@ -337,11 +337,13 @@ void TfrmMain::tbtBeendenClick() {
 // --- Viewing an entry ------------------------------------------------------------------------
 
 void TfrmMain::Tempanzeige(int mode) {
-    if (TempViewFolder.isEmpty()) {
-        TempViewFolder = GetTempFolder() + QStringLiteral("TarvikTmp/");
+    if (!TempViewFolder.isEmpty() && !QFileInfo(TempViewFolder).isDir()) {
+        RemoveTempViewFolder();  // removed from outside: make a new one
     }
-    QDir().mkpath(TempViewFolder);
-    if (!QFileInfo(TempViewFolder).isDir()) {
+    if (TempViewFolder.isEmpty()) {
+        TempViewFolder = CreateTempViewFolder();
+    }
+    if (TempViewFolder.isEmpty()) {
         return;
     }
     const std::vector<int> rows = selectedRows();

@@ -2,6 +2,7 @@
 // selection and place when it is refilled, each instance views entries in a
 // private folder of its own, programs ask before they start, and a saved
 // window position is checked against the screens there are.
+#include <unistd.h>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTreeView>
@@ -74,6 +75,69 @@ private slots:
         w.OeffneArchiv(other);
         QCOMPARE(w.SelectedCaptions(), QStringList());
         QCOMPARE(topCaption(w), QStringLiteral("d/e00000.txt"));
+    }
+
+    // Each instance views entries in a private folder of its own: another
+    // instance that runs keeps its copies when this one closes; the folders
+    // of instances that ended are removed; links and other users' folders
+    // with such a name are left alone.
+    void privateViewFolders() {
+        const QString sys = f_.path(QStringLiteral("systmp"));
+        const QString live = sys + "/TarvikTmp-lebt01";
+        const QString dead = sys + "/TarvikTmp-tot001";
+        const QString link = sys + "/TarvikTmp-link01";
+        const QString foreign = sys + "/TarvikTmp-fremd1";
+        writeFile(live + "/kopie.txt", 10, at(2024, 1, 1, 1, 1));
+        writeFile(dead + "/alt.txt", 10, at(2024, 1, 1, 1, 1));
+        writeFile(f_.path(QStringLiteral("wichtig/daten.txt")), 10, at(2024, 1, 1, 1, 1));
+        QVERIFY(QFile::link(f_.path(QStringLiteral("wichtig")), link));
+        const bool root = ::getuid() == 0;
+        if (root) {
+            writeFile(foreign + "/seins.txt", 10, at(2024, 1, 1, 1, 1));
+            QCOMPARE(QProcess::execute("chown", {"-R", "nobody", foreign}), 0);
+        }
+        // The other instance: a running process holds its folder's lock (until
+        // its input ends).
+        QProcess other;
+        other.start(QStringLiteral("flock"),
+                    {QStringLiteral("-n"), QStringLiteral("-o"), live, QStringLiteral("cat")});
+        QVERIFY(other.waitForStarted());
+        QTest::qWait(300);
+        QCOMPARE(other.state(), QProcess::Running);  // it got the lock
+
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        w.FormActivate();
+        QVERIFY(!QFileInfo::exists(dead));  // removed at start
+        f_.selectRows(w, {f_.rowOf(w, "b_999.bin")});
+        w.RunCommand(&TfrmMain::popAnzeigenClick);
+        const QString mine = TempViewFolder;
+        QVERIFY(mine.startsWith(sys + "/TarvikTmp-"));
+        QVERIFY(mine != live + "/");
+        QCOMPARE(f_.launched.back().second, mine + "b_999.bin");
+        QFileInfo info(mine);
+        QCOMPARE(info.ownerId(), ::getuid());
+        QCOMPARE(info.permissions() & 0x0777, QFileDevice::Permissions(0x0700));
+        QVERIFY(!info.isSymLink());
+
+        w.close();
+        QVERIFY(!QFileInfo::exists(mine));
+        QVERIFY(QFile::exists(live + "/kopie.txt"));
+        QVERIFY(QFile::exists(f_.path(QStringLiteral("wichtig/daten.txt"))));
+        QVERIFY(QFileInfo(link).isSymLink());
+        if (root) {
+            QVERIFY(QFile::exists(foreign + "/seins.txt"));
+        }
+        other.closeWriteChannel();
+        QVERIFY(other.waitForFinished());
+        // Once the other instance has ended, the next start removes its folder.
+        TfrmMain next;
+        next.show();
+        next.FormActivate();
+        QVERIFY(!QFileInfo::exists(live));
+        QVERIFY(QFileInfo(link).isSymLink());
     }
 };
 
