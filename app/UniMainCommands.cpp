@@ -13,6 +13,7 @@
 #include <limits>
 #include <utility>
 
+#include "app/Executables.h"
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/HelpWindow.h"
@@ -378,8 +379,10 @@ void TfrmMain::Tempanzeige(int mode) {
         return;
     }
     const QString ext = upperExtension(bare);
+    // Programs of this desktop (scripts, desktop entries, AppImages, files with
+    // an executable bit) ask the same question as Windows programs.
     if (ext == QStringLiteral(".EXE") || ext == QStringLiteral(".COM") ||
-        ext == QStringLiteral(".BAT")) {
+        ext == QStringLiteral(".BAT") || OpensAsProgram(path)) {
         const auto answer = ShowMessage(
             TMessageKind::mkConfirmation,
             QStringLiteral("Die Datei: ") + bare +

@@ -139,6 +139,88 @@ private slots:
         QVERIFY(!QFileInfo::exists(live));
         QVERIFY(QFileInfo(link).isSymLink());
     }
+
+    // Opening a viewed entry with its associated program asks first for
+    // everything that would run: scripts, desktop entries, AppImages, files
+    // with an executable bit, programs without a telling name.
+    void programsAskBeforeTheyStart() {
+        const QString src = f_.path(QStringLiteral("programme"));
+        struct TCase {
+            QString name;
+            QByteArray content;
+            bool executableBit;
+            bool asks;
+        };
+        const TCase cases[] = {
+            {"start.sh", "echo hallo\n", false, true},
+            {"Tarvik.desktop", "[Desktop Entry]\nType=Application\nExec=rm -rf ~\n", false, true},
+            {"Werkzeug.AppImage",
+             QByteArray("\x7F"
+                        "ELF\x02\x01\x01",
+                        7),
+             false, true},
+            {"ohne_endung", "#!/bin/sh\necho hallo\n", false, true},
+            {"programm",
+             QByteArray("\x7F"
+                        "ELF\x02\x01\x01",
+                        7),
+             false, true},
+            {"daten.dat", "nur Daten\n", true, true},  // the executable bit
+            {"Setup.EXE", "MZ", false, true},
+            {"liesmich.txt", "nur Text\n", false, false},
+            {"bild.png", QByteArray("\x89PNG\r\n\x1A\n", 8), false, false},
+        };
+        QStringList names;
+        for (const TCase& c : cases) {
+            QDir().mkpath(src);
+            QFile f(src + "/" + c.name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(c.content);
+            f.close();
+            QFileDevice::Permissions p = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+            if (c.executableBit) {
+                p |= QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+            }
+            QVERIFY(f.setPermissions(p));
+            names << c.name;
+        }
+        const QString archive = f_.path(QStringLiteral("programme.zip"));
+        makeZip(archive, src, names);
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        for (const TCase& c : cases) {
+            f_.messages.clear();
+            f_.launched.clear();
+            f_.answers = {QMessageBox::No};
+            f_.selectRows(w, {f_.rowOf(w, c.name)});
+            w.RunCommand(&TfrmMain::popAnzeigenVerkClick);
+            if (c.asks) {
+                QCOMPARE(f_.messages.size(), 1);
+                QCOMPARE(f_.messages.front().kind, TMessageKind::mkConfirmation);
+                QCOMPARE(f_.messages.front().text,
+                         QStringLiteral("Die Datei: ") + c.name +
+                             QStringLiteral("\n\nist ein ausführbares Programm.\n\nSoll es "
+                                            "wirklich gestartet werden?          \n\n"));
+                QVERIFY2(f_.launched.isEmpty(), qPrintable(c.name));
+            } else {
+                QVERIFY2(f_.messages.isEmpty(), qPrintable(c.name));
+                QCOMPARE(f_.launched.size(), 1);
+            }
+        }
+        // "Ja" opens it; the viewer ("Anzeigen") opens any of them without asking.
+        f_.messages.clear();
+        f_.launched.clear();
+        f_.answers = {QMessageBox::Yes};
+        f_.selectRows(w, {f_.rowOf(w, "start.sh")});
+        w.RunCommand(&TfrmMain::popAnzeigenVerkClick);
+        QCOMPARE(f_.launched.size(), 1);
+        QCOMPARE(f_.launched.front().first, QString());
+        f_.selectRows(w, {f_.rowOf(w, "start.sh")});
+        w.RunCommand(&TfrmMain::popAnzeigenClick);
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.launched.size(), 2);
+    }
 };
 
 QTEST_MAIN(MainWindowDesktopTest)
