@@ -31,6 +31,7 @@
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
+#include "app/WindowPlacement.h"
 #include "zip/ZACore.h"
 #include "zip/ZAIRec.h"
 
@@ -467,9 +468,12 @@ void TfrmMain::LoadSettings() {
     FileSortColumn = readInt(s, "dateisort", 2);
     s.endGroup();
 
-    move(left, top);
-    // All eight commands stay reachable: the window is never lower than the toolbar.
-    resize(width, std::max(height, minimumToolbarHeight()));
+    // All eight commands stay reachable: the window is never lower than the
+    // toolbar. A position that no screen of today shows is moved onto one.
+    const QRect placed = PlaceOnScreens(
+        QRect(left, top, width, std::max(height, minimumToolbarHeight())), AvailableScreenAreas());
+    move(placed.topLeft());
+    resize(placed.width(), std::max(placed.height(), minimumToolbarHeight()));
 }
 
 void TfrmMain::SaveSettings() {

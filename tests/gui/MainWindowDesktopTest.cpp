@@ -4,11 +4,13 @@
 // window position is checked against the screens there are.
 #include <unistd.h>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTreeView>
 
 #include "MainWindowTestSupport.h"
 #include "app/UniExtr.h"
+#include "app/WindowPlacement.h"
 
 class MainWindowDesktopTest : public QObject {
     Q_OBJECT
@@ -220,6 +222,49 @@ private slots:
         w.RunCommand(&TfrmMain::popAnzeigenClick);
         QCOMPARE(f_.messages.size(), 1);
         QCOMPARE(f_.launched.size(), 2);
+    }
+
+    void placementOnTodaysScreens() {
+        const QRect primary(0, 0, 1920, 1080);
+        const QRect right(1920, 0, 1280, 1024);
+        const QList<QRect> two{primary, right};
+        const QList<QRect> one{primary};
+        struct TCase {
+            const char* what;
+            QRect saved;
+            QList<QRect> screens;
+            QRect placed;
+        };
+        const TCase cases[] = {
+            {"on the primary screen", {100, 80, 636, 476}, two, {100, 80, 636, 476}},
+            {"on the second screen", {2500, 300, 636, 476}, two, {2500, 300, 636, 476}},
+            {"second screen gone", {2500, 300, 636, 476}, one, {1284, 300, 636, 476}},
+            {"far away: the primary screen", {5000, 3000, 636, 476}, two, {1284, 604, 636, 476}},
+            {"left screen gone", {-2000, 100, 636, 476}, one, {0, 100, 636, 476}},
+            {"title bar above the screens", {2000, -300, 636, 476}, two, {2000, 0, 636, 476}},
+            {"only a sliver at the edge", {1900, 50, 636, 476}, one, {1284, 50, 636, 476}},
+            {"larger than the screen left", {-3000, 0, 2500, 1500}, one, {0, 0, 1920, 1080}},
+            {"no screens", {9000, 9000, 636, 476}, {}, {9000, 9000, 636, 476}},
+        };
+        for (const TCase& c : cases) {
+            QVERIFY2(PlaceOnScreens(c.saved, c.screens) == c.placed, c.what);
+        }
+    }
+
+    // A window saved on a monitor that is gone opens on a screen there is.
+    void savedPositionOffScreen() {
+        {
+            QSettings s(QSettings::IniFormat, QSettings::UserScope, "KVL", "Tarvik");
+            s.setValue("Position/vonlinks", "6000");
+            s.setValue("Position/vonoben", "-4000");
+            s.setValue("Position/breit", "640");
+            s.setValue("Position/hoch", "480");
+        }
+        TfrmMain w;
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(screen.contains(QRect(w.pos(), QSize(std::min(w.width(), screen.width()), 20))),
+                 qPrintable(QStringLiteral("%1,%2").arg(w.x()).arg(w.y())));
+        QCOMPARE(w.width(), std::min(640, screen.width()));
     }
 };
 
