@@ -65,7 +65,7 @@ QToolButton* MakeToolButton(QWidget* parent, TDialogImage image, const QString& 
     button->setToolTip(hint);
     button->setFixedSize(ScaleForDpi(26), ScaleForDpi(26));
     const int px = DialogImageSize(ScreenDpi());
-    button->setIcon(QIcon(DialogImage(image, ScreenDpi())));
+    button->setIcon(QIcon(DialogPixmap(image, ScreenDpi(), ScreenPixelRatio())));
     button->setIconSize({px, px});
     return button;
 }
@@ -142,7 +142,7 @@ void TfrmAdd::BuildLayout() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     imgSchloss = new QLabel(right);
-    imgSchloss->setPixmap(DialogImage(diSchloss, ScreenDpi()));
+    imgSchloss->setPixmap(DialogPixmap(diSchloss, ScreenDpi(), ScreenPixelRatio()));
     chbPasswort = new QCheckBox(QStringLiteral("Verschlüsseln"), right);
     lblPasswort = new QLabel(QStringLiteral("Passwort"), right);
     ediPasswort = new QLineEdit(right);

@@ -380,9 +380,9 @@ void TfrmMain::buildToolbar() {
     };
     int widest = 0;
     for (const TButton& b : buttons) {
-        QAction* action =
-            toolBar_->addAction(QIcon(ToolbarImage(static_cast<TToolbarImage>(b.image), dpi)),
-                                QString::fromUtf8(b.caption));
+        QAction* action = toolBar_->addAction(
+            QIcon(ToolbarPixmap(static_cast<TToolbarImage>(b.image), dpi, ScreenPixelRatio())),
+            QString::fromUtf8(b.caption));
         action->setObjectName(QLatin1String(b.name));
         // Set explicitly, or the button drops the trailing "...".
         action->setIconText(QString::fromUtf8(b.caption));

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "GuiTestSupport.h"
 #include "MainWindowTestSupport.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
@@ -114,7 +115,10 @@ private slots:
             TfrmMain w;
             w.OeffneArchiv(archive);
             w.show();
-            TWhileBusy cancel(w, [&w, escape] { escape ? pressEscape(w) : pressCancel(w); });
+            TWhileBusy cancel(w, [&w, escape] {
+                SaveScreenshot(w, QStringLiteral("abbrechen"));
+                escape ? pressEscape(w) : pressCancel(w);
+            });
             addAllFrom(w, big_);
             QVERIFY(cancel.fired);
             // The user asked for the stop: no message tells them again.
