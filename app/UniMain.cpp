@@ -255,6 +255,7 @@ void TfrmMain::buildLayout() {
     buildToolbar();
     buildStatusBar();
     buildKeyboard();
+    buildDrag();
 }
 
 void TfrmMain::buildList() {
@@ -580,8 +581,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 // --- Dropped files -----------------------------------------------------------------
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (commandRunning_) {
-        return;  // nothing is added while other work runs
+    if (commandRunning_ || event->source() == listView_) {
+        return;  // nothing is added while other work runs, nor entries dragged out of the list
     }
     if (event->mimeData()->hasUrls()) {
         for (const QUrl& url : event->mimeData()->urls()) {

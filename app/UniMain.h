@@ -25,6 +25,7 @@ class TfrmExtr;
 class TfrmInfo;
 class QFrame;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QSettings;
 class QToolBar;
@@ -77,6 +78,9 @@ public:
     void EscapePressed();
     // Asks the component to stop the running operation.
     void CancelWork();
+    // Dragging entries out: extracts the rows' entries and hands them over as
+    // file URLs; null when nothing could be extracted or work runs.
+    QMimeData* DragEntries(const std::vector<int>& rows);
     // The keys of a command as its tooltip shows them ("Strg+O").
     static QString CommandKeyText(const QString& objectName);
 
@@ -134,6 +138,8 @@ private:
     void buildProgressPanel();
     void buildStatusBar();
     void buildKeyboard();
+    void buildDrag();
+    QMimeData* extractForDrag(const std::vector<int>& rows);
     void commandFinished();
     // The component starts or ends an operation: the cancel button and the
     // commands follow it while a command runs.

@@ -4,9 +4,11 @@
 // window position is checked against the screens there are.
 #include <unistd.h>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTreeView>
+#include <QUrl>
 
 #include "MainWindowTestSupport.h"
 #include "app/UniExtr.h"
@@ -265,6 +267,65 @@ private slots:
         QVERIFY2(screen.contains(QRect(w.pos(), QSize(std::min(w.width(), screen.width()), 20))),
                  qPrintable(QStringLiteral("%1,%2").arg(w.x()).arg(w.y())));
         QCOMPARE(w.width(), std::min(640, screen.width()));
+    }
+
+    // Dragging entries out hands over file URLs of extracted copies in the
+    // instance's private folder: an entry without a folder as its file,
+    // entries in folders as their top folder holding just the dragged entries.
+    void dragEntriesOut() {
+        const QString src = f_.path(QStringLiteral("ziehen"));
+        writeFile(src + "/mappe/a.txt", 300, at(2024, 2, 1, 10, 0), true);
+        writeFile(src + "/mappe/unter/b.txt", 400, at(2024, 2, 1, 10, 0), true);
+        writeFile(src + "/einzeln.txt", 500, at(2024, 2, 1, 10, 0), true);
+        writeFile(src + "/tief/innen.txt", 600, at(2024, 2, 1, 10, 0), true);
+        const QString archive = f_.path(QStringLiteral("ziehen.zip"));
+        makeZip(archive, src,
+                {"mappe/a.txt", "mappe/unter/b.txt", "einzeln.txt", "tief/innen.txt"});
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QVERIFY(w.ListView1()->dragEnabled());
+        const int single = f_.rowOf(w, "einzeln.txt");
+        const int nested = f_.rowOf(w, "mappe/unter/b.txt");
+        const int inner = f_.rowOf(w, "tief/innen.txt");
+        QVERIFY(single >= 0 && nested >= 0 && inner >= 0);
+        QVERIFY(w.Model().flags(w.Model().index(single, 0)) & Qt::ItemIsDragEnabled);
+        QVERIFY(w.Model().mimeTypes().contains("text/uri-list"));
+
+        // The view hands over every cell of a row; each entry counts once.
+        const QModelIndexList indexes{w.Model().index(single, 0), w.Model().index(single, 1),
+                                      w.Model().index(nested, 0), w.Model().index(inner, 0)};
+        std::unique_ptr<QMimeData> data(w.Model().mimeData(indexes));
+        QVERIFY(data);
+        QVERIFY(data->hasUrls());
+        QMap<QString, QString> local;  // file name -> path
+        for (const QUrl& u : data->urls()) {
+            QVERIFY(u.isLocalFile());
+            QVERIFY2(u.toLocalFile().startsWith(QFileInfo(TempViewFolder).canonicalFilePath()),
+                     qPrintable(u.toLocalFile()));
+            local.insert(QFileInfo(u.toLocalFile()).fileName(), u.toLocalFile());
+        }
+        QCOMPARE(data->urls().size(), 3);
+        QCOMPARE(local.keys(), (QStringList{"einzeln.txt", "mappe", "tief"}));
+        auto bytes = [](const QString& file) {
+            QFile f(file);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("?");
+        };
+        QCOMPARE(bytes(local["einzeln.txt"]), bytes(src + "/einzeln.txt"));
+        QCOMPARE(bytes(local["tief"] + "/innen.txt"), bytes(src + "/tief/innen.txt"));
+        QCOMPARE(bytes(local["mappe"] + "/unter/b.txt"), bytes(src + "/mappe/unter/b.txt"));
+        QVERIFY(!QFile::exists(local["mappe"] + "/a.txt"));  // not dragged
+        QCOMPARE(f_.entryNames(archive).size(), 4);
+        QVERIFY(f_.messages.isEmpty());
+        // A second drag gets a folder of its own; the first one's copies stay.
+        std::unique_ptr<QMimeData> again(w.Model().mimeData({w.Model().index(single, 0)}));
+        QVERIFY(again);
+        QVERIFY(again->urls().front().toLocalFile() != local["einzeln.txt"]);
+        QVERIFY(QFile::exists(local["einzeln.txt"]));
+        // Closing removes the copies with the private folder.
+        const QString folderPath = TempViewFolder;
+        w.close();
+        QVERIFY(!QFileInfo::exists(folderPath));
     }
 };
 
