@@ -78,6 +78,14 @@ public:
     void EscapePressed();
     // Asks the component to stop the running operation.
     void CancelWork();
+    // The file manager's commands (app/Batch.h): a whole archive into
+    // `target` (or, `here`, beside it or into a new folder named after it),
+    // and files and folders into an archive, with the progress panel and the
+    // messages of the window. True when all was done.
+    bool ExtractArchiveTo(const QString& archive, const QString& target, bool here);
+    bool AddFilesTo(const QString& archive, const QStringList& files);
+    // The last command was cancelled by the user (until the next one starts).
+    bool CancelledByUser() const { return lastCancelled_; }
     // Dragging entries out: extracts the rows' entries and hands them over as
     // file URLs; null when nothing could be extracted or work runs.
     QMimeData* DragEntries(const std::vector<int>& rows);
@@ -139,6 +147,7 @@ private:
     void buildStatusBar();
     void buildKeyboard();
     void buildDrag();
+    QString extractHereTarget(const QString& archive) const;
     QMimeData* extractForDrag(const std::vector<int>& rows);
     void commandFinished();
     // The component starts or ends an operation: the cancel button and the
@@ -180,6 +189,7 @@ private:
     QStringList arguments_;
     bool commandRunning_ = false;
     bool cancelRequested_ = false;  // by the user, for the running command
+    bool lastCancelled_ = false;    // the last command was cancelled
     bool closeAfterWork_ = false;   // the window closes once the command has ended
     bool autoPanel_ = false;        // the progress panel was shown for the cancel button
     QList<QAction*> heldCommands_;  // commands disabled while the component works

@@ -34,6 +34,7 @@ void TfrmMain::runExclusive(const std::function<void()>& body) {
         return;  // one command at a time
     }
     commandRunning_ = true;
+    lastCancelled_ = false;
     body();
     commandRunning_ = false;
     commandFinished();
@@ -98,6 +99,7 @@ void TfrmMain::workStateChanged(bool busy) {
 void TfrmMain::commandFinished() {
     workStateChanged(false);
     ListView1SelectItem();
+    lastCancelled_ = cancelRequested_;
     cancelRequested_ = false;
     btnAbbrechen_->setEnabled(false);
     if (closeAfterWork_) {

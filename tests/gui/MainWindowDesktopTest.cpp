@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include "MainWindowTestSupport.h"
+#include "app/Batch.h"
 #include "app/UniExtr.h"
 #include "app/WindowPlacement.h"
 
@@ -326,6 +327,56 @@ private slots:
         const QString folderPath = TempViewFolder;
         w.close();
         QVERIFY(!QFileInfo::exists(folderPath));
+    }
+
+    // The file manager's commands: "Hier entpacken", "Entpacken nach …" and
+    // "Zu ZIP-Archiv hinzufügen".
+    void fileManagerCommands() {
+        const QString src = f_.path(QStringLiteral("fm"));
+        writeFile(src + "/eins.txt", 100, at(2024, 3, 1, 9, 0), true);
+        writeFile(src + "/mappe/a.txt", 200, at(2024, 3, 1, 9, 0), true);
+        writeFile(src + "/mappe/unter/b.txt", 300, at(2024, 3, 1, 9, 0), true);
+        const QString here = f_.path(QStringLiteral("hier"));
+        QDir().mkpath(here);
+        makeZip(here + "/gemischt.zip", src, {"eins.txt", "mappe/a.txt"});
+        makeZip(here + "/ordner.zip", src, {"mappe/a.txt", "mappe/unter/b.txt"});
+
+        // Entries in one folder go beside the archive; others into a new
+        // folder named after it, and a second time into "gemischt (2)".
+        QCOMPARE(RunBatchCommand({"--extract-here", here + "/gemischt.zip", here + "/ordner.zip"}),
+                 0);
+        QVERIFY(QFile::exists(here + "/gemischt/eins.txt"));
+        QVERIFY(QFile::exists(here + "/gemischt/mappe/a.txt"));
+        QVERIFY(QFile::exists(here + "/mappe/unter/b.txt"));
+        QCOMPARE(RunBatchCommand({"--extract-here", here + "/gemischt.zip"}), 0);
+        QVERIFY(QFile::exists(here + "/gemischt (2)/eins.txt"));
+
+        const QString target = f_.path(QStringLiteral("nach/neu"));
+        QCOMPARE(RunBatchCommand({"--extract-to", target, here + "/ordner.zip"}), 0);
+        QVERIFY(QFile::exists(target + "/mappe/unter/b.txt"));
+
+        // Files and folders are stored below the folder they lie in.
+        const QString added = f_.path(QStringLiteral("neu.zip"));
+        QCOMPARE(RunBatchCommand({"--add-to", added, src + "/eins.txt", src + "/mappe"}), 0);
+        QStringList names = f_.entryNames(added);
+        names.sort();
+        QCOMPARE(names, (QStringList{"eins.txt", "mappe/a.txt", "mappe/unter/b.txt"}));
+        QVERIFY(f_.unzipTestPasses(added));
+        QVERIFY(f_.messages.isEmpty());
+
+        // Errors are shown, and the exit status tells.
+        QCOMPARE(RunBatchCommand({"--extract-here", f_.path(QStringLiteral("fehlt.zip"))}), 1);
+        QCOMPARE(f_.messages.size(), 1);
+        QCOMPARE(f_.messages.front().text,
+                 QStringLiteral("Datei nicht gefunden: ") + f_.path(QStringLiteral("fehlt.zip")));
+        f_.messages.clear();
+        writeFile(f_.path(QStringLiteral("kein.zip")), 100, at(2024, 3, 1, 9, 0));
+        QCOMPARE(RunBatchCommand({"--extract-to", target, f_.path(QStringLiteral("kein.zip"))}), 1);
+        QVERIFY(!f_.messages.isEmpty());
+        QVERIFY(f_.messages.back().text.contains(QStringLiteral("beschädigt")));
+        QCOMPARE(RunBatchCommand({"--add-to", added}), 2);
+        QVERIFY(IsBatchCommand({"--add-to"}));
+        QVERIFY(!IsBatchCommand({"archiv.zip"}));
     }
 };
 
