@@ -4,8 +4,11 @@
 //   tarvik --extract-here ARCHIV...        each archive into its own folder
 //                                          (a new one named after it when its
 //                                          entries do not lie in one folder)
-//   tarvik --extract-to ZIEL ARCHIV...     every archive into ZIEL
+//   tarvik --extract-to ZIEL ARCHIV...     every archive into ZIEL (ZIEL "":
+//                                          chosen in the extract dialog)
 //   tarvik --add-to ARCHIV DATEI...        files and folders into the archive
+//                                          (ARCHIV "": chosen in the open/new
+//                                          chooser, DATEI.zip proposed)
 //
 // The main window shows the work with its progress panel ("Abbrechen"
 // included) and its messages, and closes when the work is done.

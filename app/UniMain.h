@@ -84,6 +84,12 @@ public:
     // messages of the window. True when all was done.
     bool ExtractArchiveTo(const QString& archive, const QString& target, bool here);
     bool AddFilesTo(const QString& archive, const QStringList& files);
+    // The target of "Entpacken nach …" from the extract dialog, and the archive
+    // for files from the open/new chooser; "" when cancelled.
+    QString ChooseExtractTarget(const QString& archive);
+    QString ChooseArchiveFor(const QStringList& files);
+    // The extract dialog chose the target: its two options apply.
+    void SetChosenTarget(bool chosen) { chosenTarget_ = chosen; }
     // The last command was cancelled by the user (until the next one starts).
     bool CancelledByUser() const { return lastCancelled_; }
     // Dragging entries out: extracts the rows' entries and hands them over as
@@ -190,6 +196,7 @@ private:
     bool commandRunning_ = false;
     bool cancelRequested_ = false;  // by the user, for the running command
     bool lastCancelled_ = false;    // the last command was cancelled
+    bool chosenTarget_ = false;     // batch extract: the dialog chose target and options
     bool closeAfterWork_ = false;   // the window closes once the command has ended
     bool autoPanel_ = false;        // the progress panel was shown for the cancel button
     QList<QAction*> heldCommands_;  // commands disabled while the component works

@@ -7,8 +7,10 @@
 #include <cstdio>
 
 #include "app/Batch.h"
+#include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
+#include "app/UniExtr.h"
 #include "app/UniMain.h"
 
 namespace {
@@ -45,6 +47,28 @@ QString TfrmMain::extractHereTarget(const QString& archive) const {
     return freeName(info.absolutePath() + '/' + info.completeBaseName());
 }
 
+QString TfrmMain::ChooseExtractTarget(const QString& archive) {
+    ExtractFolder = IncludeTrailingSlash(QFileInfo(archive).absolutePath());
+    frmExtr_->RefreshTree();
+    runModal(*frmExtr_);
+    if (DialogCancelled || ExtractTarget.isEmpty()) {
+        return {};
+    }
+    return ExtractTarget;
+}
+
+QString TfrmMain::ChooseArchiveFor(const QStringList& files) {
+    const QFileInfo first(files.value(0));
+    TFileDialogRequest request;
+    request.Kind = TFileDialogKind::fdOpenArchive;
+    request.Title = QStringLiteral("Zip-Archiv öffnen oder erstellen");
+    request.Filter = QStringLiteral("Zipdateien (*.ZIP)|*.zip|Zipdateien (*.EXE)|*.exe");
+    request.Folder = IncludeTrailingSlash(first.absolutePath());
+    request.FileName = first.completeBaseName() + QStringLiteral(".zip");
+    const QStringList chosen = RunFileDialog(request, this);
+    return chosen.isEmpty() ? QString() : QFileInfo(chosen.front()).absoluteFilePath();
+}
+
 bool TfrmMain::ExtractArchiveTo(const QString& archive, const QString& target, bool here) {
     bool done = false;
     runExclusive([&] {
@@ -70,8 +94,16 @@ bool TfrmMain::ExtractArchiveTo(const QString& archive, const QString& target, b
         zip_->SetExtrBaseDir(
             IncludeTrailingSlash(QFileInfo(folder).absoluteFilePath()).toStdString());
         zip_->SetPassword(std::string());
-        // Existing files are not overwritten unasked.
-        zip_->SetExtrOptions(TZAExtrOpts{ExtrDirNames});
+        // Existing files are not overwritten unasked; the extract dialog, when
+        // it chose the target, chose these too.
+        TZAExtrOpts options;
+        if (!chosenTarget_ || ExtractWithPaths) {
+            options.include(ExtrDirNames);
+        }
+        if (chosenTarget_ && ExtractOverwrite) {
+            options.include(ExtrOverWrite);
+        }
+        zip_->SetExtrOptions(options);
         try {
             zip_->Extract();
         } catch (...) {
@@ -148,13 +180,25 @@ int RunBatchCommand(const QStringList& arguments) {
     window.FormActivate();
     bool ok = true;
     if (command == kAddTo) {
-        ok = window.AddFilesTo(QFileInfo(names[0]).absoluteFilePath(), names.mid(1));
+        // An empty archive name: the open/new chooser, proposing FILE.zip.
+        const QString archive = names[0].isEmpty() ? window.ChooseArchiveFor(names.mid(1))
+                                                   : QFileInfo(names[0]).absoluteFilePath();
+        ok = !archive.isEmpty() && window.AddFilesTo(archive, names.mid(1));
     } else {
         const bool here = command == kExtractHere;
         const QStringList archives = here ? names : names.mid(1);
+        // An empty target ("Entpacken nach …"): the extract dialog chooses it.
+        QString target = here ? QString() : names[0];
+        if (!here && target.isEmpty()) {
+            target = window.ChooseExtractTarget(QFileInfo(archives.front()).absoluteFilePath());
+            if (target.isEmpty()) {
+                window.close();
+                return 1;
+            }
+            window.SetChosenTarget(true);
+        }
         for (const QString& a : archives) {
-            if (!window.ExtractArchiveTo(QFileInfo(a).absoluteFilePath(),
-                                         here ? QString() : names[0], here)) {
+            if (!window.ExtractArchiveTo(QFileInfo(a).absoluteFilePath(), target, here)) {
                 ok = false;
             }
             if (window.CancelledByUser()) {

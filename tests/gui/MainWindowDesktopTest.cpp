@@ -3,6 +3,7 @@
 // private folder of its own, programs ask before they start, and a saved
 // window position is checked against the screens there are.
 #include <unistd.h>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QScreen>
@@ -355,6 +356,22 @@ private slots:
         QCOMPARE(RunBatchCommand({"--extract-to", target, here + "/ordner.zip"}), 0);
         QVERIFY(QFile::exists(target + "/mappe/unter/b.txt"));
 
+        // "Entpacken nach …": the extract dialog chooses the target and options.
+        const QString chosen = f_.path(QStringLiteral("gewaehlt"));
+        QDir().mkpath(chosen);
+        f_.dialogDriver = [chosen](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->chbMitVerNam->setChecked(false);
+            ex->ediZielverz->setText(chosen);
+            ex->btnZielOkClick();
+        };
+        QCOMPARE(RunBatchCommand({"--extract-to", "", here + "/ordner.zip"}), 0);
+        QVERIFY(QFile::exists(chosen + "/b.txt"));  // without folder names, as chosen
+        f_.dialogDriver = [](QDialog& d) { d.reject(); };
+        QCOMPARE(RunBatchCommand({"--extract-to", "", here + "/ordner.zip"}), 1);
+        f_.dialogDriver = nullptr;
+
         // Files and folders are stored below the folder they lie in.
         const QString added = f_.path(QStringLiteral("neu.zip"));
         QCOMPARE(RunBatchCommand({"--add-to", added, src + "/eins.txt", src + "/mappe"}), 0);
@@ -363,6 +380,13 @@ private slots:
         QCOMPARE(names, (QStringList{"eins.txt", "mappe/a.txt", "mappe/unter/b.txt"}));
         QVERIFY(f_.unzipTestPasses(added));
         QVERIFY(f_.messages.isEmpty());
+        // No archive named: the open/new chooser proposes FILE.zip beside the file.
+        f_.chooserAnswers = {{f_.path(QStringLiteral("gewaehlt.zip"))}};
+        QCOMPARE(RunBatchCommand({"--add-to", "", src + "/eins.txt"}), 0);
+        QCOMPARE(f_.chooserRequests.back().FileName, QStringLiteral("eins.zip"));
+        QCOMPARE(f_.chooserRequests.back().Folder, src + "/");
+        QCOMPARE(f_.entryNames(f_.path(QStringLiteral("gewaehlt.zip"))), QStringList{"eins.txt"});
+        QCOMPARE(RunBatchCommand({"--add-to", "", src + "/eins.txt"}), 1);  // chooser cancelled
 
         // Errors are shown, and the exit status tells.
         QCOMPARE(RunBatchCommand({"--extract-here", f_.path(QStringLiteral("fehlt.zip"))}), 1);
