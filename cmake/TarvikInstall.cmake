@@ -19,3 +19,5 @@ endif()
 if(TARVIK_SFX_STUB_FILE)
   install(FILES ${TARVIK_SFX_STUB_FILE} DESTINATION ${CMAKE_INSTALL_LIBDIR}/tarvik)
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/TarvikPackage.cmake)
