@@ -156,12 +156,7 @@ private slots:
         w.show();
         const QString target = f_.path(QStringLiteral("ziel"));
         QDir().mkpath(target);
-        f_.dialogDriver = [target](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            QVERIFY(ex);
-            ex->ediZielverz->setText(target + "/");
-            ex->btnZielOkClick();
-        };
+        f_.answerExtractDialog(target);
         TWhileBusy cancel(w, [&w] { pressEscape(w); });
         w.RunCommand(&TfrmMain::tbtEntpackenClick);
         QVERIFY(cancel.fired);

@@ -57,12 +57,7 @@ private slots:
 
         const QString target = f_.path(QStringLiteral("ziel"));
         QDir().mkpath(target);
-        f_.dialogDriver = [target](QDialog& d) {
-            auto* ex = qobject_cast<TfrmExtr*>(&d);
-            QVERIFY(ex);
-            ex->ediZielverz->setText(target + "/");
-            ex->btnZielOkClick();
-        };
+        f_.answerExtractDialog(target);
         w.RunCommand(&TfrmMain::tbtEntpackenClick);
         QVERIFY(QFile::exists(target + "/d/e05002.txt"));
         QCOMPARE(w.SelectedCaptions(), selected);

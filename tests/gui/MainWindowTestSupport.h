@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QProcess>
 #include <QSettings>
@@ -17,6 +18,7 @@
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
+#include "app/UniExtr.h"
 #include "app/UniMain.h"
 
 struct TShownMessage {
@@ -165,6 +167,16 @@ public:
     QList<QPair<QString, QString>> launched;  // (program, file); no program: associated
 
     QString path(const QString& name) const { return tmp.filePath(name); }
+
+    // Answers the extract dialog with `target` typed in and OK.
+    void answerExtractDialog(const QString& target) {
+        dialogDriver = [target](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->ediZielverz->setText(target + "/");
+            ex->btnZielOkClick();
+        };
+    }
 
     // Settings and the temp folder in the test's folder; every box, chooser,
     // modal window and launch goes to this fixture. Numbers and dates take the
