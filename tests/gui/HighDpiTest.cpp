@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "GuiTestSupport.h"
 #include "MainWindowTestSupport.h"
 #include "app/ImageLists.h"
 #include "app/Info.h"
@@ -100,6 +101,8 @@ private slots:
         QCOMPARE(picture.size(), TfrmInfo::PictureSize(device));
         QCOMPARE(picture.deviceIndependentSize().toSize(), QSize(600, 210));
         QCOMPARE(info.imgHintergrund->size(), QSize(600, 210));
+        SaveScreenshot(info, QStringLiteral("info-%1").arg(ratio));
+        SaveScreenshot(add, QStringLiteral("hinzufuegen-%1").arg(ratio));
     }
 };
 
