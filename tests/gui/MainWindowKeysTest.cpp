@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "GuiTestSupport.h"
 #include "MainWindowTestSupport.h"
 #include "app/FileListView.h"
 #include "app/HelpWindow.h"
@@ -161,6 +162,7 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
         }
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("tbtInfoButton"));
+        SaveScreenshot(w, QStringLiteral("fokus-info"));
         bool info = false;
         f_.dialogDriver = [&info](QDialog& d) { info = qobject_cast<TfrmInfo*>(&d) != nullptr; };
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
