@@ -8,7 +8,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DTARVIK_WERROR=ON
 endif
 
-.PHONY: all deps configure build run screenshot bench test sanitize fuzz clean
+.PHONY: all deps configure build run screenshot bench test sanitize fuzz clean package
 
 all: build
 
@@ -36,6 +36,10 @@ bench: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package: $(BUILD_DIR)/tarvik_VERSION_ARCH.deb (apt install ./that.deb).
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 # Tests under AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
 sanitize:

@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMimeData>
 #include <QMimeDatabase>
 #include <QStyle>
 #include <QTime>
@@ -316,4 +317,31 @@ QIcon TArchiveListModel::iconFor(std::string_view name) const {
     }
     iconCache_.insert(key, icon);
     return icon;
+}
+
+Qt::ItemFlags TArchiveListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && dragHandler_) {
+        f |= Qt::ItemIsDragEnabled;
+    }
+    return f;
+}
+
+QStringList TArchiveListModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* TArchiveListModel::mimeData(const QModelIndexList& indexes) const {
+    if (!dragHandler_) {
+        return nullptr;
+    }
+    std::vector<int> rows;
+    for (const QModelIndex& i : indexes) {
+        if (i.isValid()) {
+            rows.push_back(i.row());
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return dragHandler_(rows);
 }

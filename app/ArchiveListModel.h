@@ -9,11 +9,13 @@
 #include <QIcon>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class QMimeData;
 class TNameKeys;
 
 struct TArchiveRow {
@@ -67,6 +69,15 @@ public:
     static QString ColumnCaption(int column);
     static Qt::Alignment ColumnAlignment(int column);
 
+    // Dragging entries out: the data for the drop target are made by the
+    // window, which owns the component (it extracts the rows' entries); rows
+    // can be dragged only while a handler is set.
+    using TDragHandler = std::function<QMimeData*(const std::vector<int>& rows)>;
+    void SetDragHandler(TDragHandler handler) { dragHandler_ = std::move(handler); }
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -85,4 +96,5 @@ private:
     std::vector<std::uint32_t> order_;  // the entries in list order
     std::unique_ptr<TNameKeys> nameKeys_;
     mutable QHash<QString, QIcon> iconCache_;
+    TDragHandler dragHandler_;
 };

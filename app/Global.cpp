@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/InstanceFolders.h"
 #include "platform/TempFiles.h"
 
 #ifndef TARVIK_VERSION_FULL
@@ -66,6 +67,29 @@ void ResetSharedState() {
 
 QString GetTempFolder() {
     return QString::fromStdString(platform::TempFolder());
+}
+
+namespace {
+
+constexpr std::string_view kTempViewPrefix = "TarvikTmp-";
+
+}  // namespace
+
+QString CreateTempViewFolder() {
+    RemoveStaleTempViewFolders();
+    return QString::fromStdString(
+        platform::CreateInstanceFolder(platform::TempFolder(), kTempViewPrefix));
+}
+
+void RemoveTempViewFolder() {
+    if (!TempViewFolder.isEmpty()) {
+        platform::ReleaseInstanceFolder(TempViewFolder.toStdString());
+        TempViewFolder.clear();
+    }
+}
+
+void RemoveStaleTempViewFolders() {
+    platform::RemoveStaleInstanceFolders(platform::TempFolder(), kTempViewPrefix);
 }
 
 QString GetWindowsFolder() {
@@ -130,7 +154,7 @@ QString FormatPicture(double value, int decimals, bool grouping) {
     return text;
 }
 
-QString FormatSizeText(std::int32_t n) {
+QString FormatSizeText(std::int64_t n) {
     if (n <= 0) {
         return QStringLiteral("0 Byte");
     }
@@ -138,9 +162,9 @@ QString FormatSizeText(std::int32_t n) {
         return QString::number(n) + QStringLiteral(" Byte");
     }
     if (n < 1048576) {
-        return FormatPicture(n / 1024.0, 1, true) + QStringLiteral(" KB");
+        return FormatPicture(static_cast<double>(n) / 1024.0, 1, true) + QStringLiteral(" KB");
     }
-    return FormatPicture(n / 1048576.0, 2, true) + QStringLiteral(" MB");
+    return FormatPicture(static_cast<double>(n) / 1048576.0, 2, true) + QStringLiteral(" MB");
 }
 
 QString GetVersionText(int parts) {

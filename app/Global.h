@@ -12,7 +12,7 @@ class QTranslator;
 
 // --- Shared application state ----------------------------------------------
 extern QString ViewerProgram;   // program used by "Anzeigen" (setting "editor")
-extern QString TempViewFolder;  // GetTempFolder() + "TarvikTmp/"
+extern QString TempViewFolder;  // this instance's own folder, made on the first view
 extern QString SourceFolder;    // where the add dialog starts browsing
 extern QString OpenFolder;      // initial folder of the open/new dialog
 extern QString ExtractFolder;   // default and last target of the extract dialog
@@ -37,14 +37,24 @@ void ResetSharedState();
 // --- Helper routines ----------------------------------------------------------
 // The system's temporary folder ($TMPDIR, else /tmp) with a trailing "/".
 QString GetTempFolder();
+// The folder for copies of viewed entries: GetTempFolder() + "TarvikTmp-" and
+// six unique characters, private (0700) to this instance, which holds a lock
+// on it while it runs. "" when it cannot be made.
+QString CreateTempViewFolder();
+// Removes this instance's view folder (TempViewFolder) with its copies.
+void RemoveTempViewFolder();
+// Removes the view folders of this user's instances that have ended without
+// removing theirs (crashed, killed); those of running instances stay.
+void RemoveStaleTempViewFolders();
 // The folder of the system's programs, with a trailing "/" (stands in for the
 // Windows folder of the original design: the default viewer lives there).
 QString GetWindowsFolder();
 // The viewer used when the settings name none: the first text editor found
 // in GetWindowsFolder(), else the desktop's generic opener.
 QString DefaultViewerProgram();
-// "0 Byte", "1023 Byte", "1,5 KB", "1 MB" (locale separators).
-QString FormatSizeText(std::int32_t n);
+// "0 Byte", "1023 Byte", "1,5 KB", "1 MB" (locale separators); 64-bit, so
+// archives of 2 GiB and more show their size.
+QString FormatSizeText(std::int64_t n);
 // The program's version as 1..4 numbers joined by ".": 2 parts give "1.9".
 QString GetVersionText(int parts);
 // value x screen dpi / 96, rounded to the nearest integer.

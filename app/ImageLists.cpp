@@ -24,6 +24,17 @@ int ScreenDpi() {
     return 96;
 }
 
+double ScreenPixelRatio() {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        return screen->devicePixelRatio();
+    }
+    return 1.0;
+}
+
+int DeviceDpi(int logicalDpi, double ratio) {
+    return static_cast<int>(std::lround(logicalDpi * (ratio > 0 ? ratio : 1.0)));
+}
+
 int ImageSetForDpi(int dpi) {
     if (dpi < 120) {
         return 1;
@@ -59,4 +70,33 @@ QPixmap DialogImage(TDialogImage image, int dpi) {
     return QPixmap(QStringLiteral(":/dialog/%1/%2.png")
                        .arg(DialogImageSize(dpi))
                        .arg(QLatin1String(kDialogNames[image])));
+}
+
+namespace {
+
+// `image` (of the set for the device resolution) as `logical` size x `ratio`
+// device pixels, drawn at the logical size.
+QPixmap forDevice(QPixmap image, QSize logical, double ratio) {
+    if (ratio <= 0) {
+        ratio = 1.0;
+    }
+    const QSize device(static_cast<int>(std::lround(logical.width() * ratio)),
+                       static_cast<int>(std::lround(logical.height() * ratio)));
+    if (!image.isNull() && image.size() != device) {
+        image = image.scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+}  // namespace
+
+QPixmap ToolbarPixmap(TToolbarImage image, int logicalDpi, double ratio) {
+    return forDevice(ToolbarImage(image, DeviceDpi(logicalDpi, ratio)),
+                     ToolbarImageSize(logicalDpi), ratio);
+}
+
+QPixmap DialogPixmap(TDialogImage image, int logicalDpi, double ratio) {
+    const int side = DialogImageSize(logicalDpi);
+    return forDevice(DialogImage(image, DeviceDpi(logicalDpi, ratio)), QSize(side, side), ratio);
 }

@@ -33,8 +33,10 @@ void FillWith(QWidget* w, const QColor& color) {
 
 }  // namespace
 
-TfrmInfo::TfrmInfo(QWidget* parent, int dpi)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), dpi_(dpi > 0 ? dpi : ScreenDpi()) {
+TfrmInfo::TfrmInfo(QWidget* parent, int dpi, double ratio)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
+      dpi_(dpi > 0 ? dpi : ScreenDpi()),
+      ratio_(ratio > 0 ? ratio : ScreenPixelRatio()) {
     setObjectName(QStringLiteral("frmInfo"));
     shpFussleiste = new QWidget(this);
     imgHintergrund = new QLabel(this);
@@ -60,13 +62,17 @@ void TfrmInfo::FormCreate() {
     shpFussleiste->setGeometry(0, height() - Scaled(kFooterHeight), width(), Scaled(kFooterHeight));
     FillWith(shpFussleiste, kFooter);
 
+    // Resampled once, straight to the device pixels of the screen (not to the
+    // logical size and then enlarged by the toolkit), drawn at the logical size.
     QImage picture(QStringLiteral(":/info/hintergrund.png"));
-    const QSize target = PictureSize(dpi_);
+    const QSize target = PictureSize(DeviceDpi(dpi_, ratio_));
     BildSkalieren(picture, target.width(), target.height(), 0.0f, rfLanczos3);
-    imgHintergrund->setPixmap(QPixmap::fromImage(picture));
+    QPixmap pixmap = QPixmap::fromImage(picture);
+    pixmap.setDevicePixelRatio(ratio_);
+    imgHintergrund->setPixmap(pixmap);
     imgHintergrund->setAttribute(Qt::WA_TranslucentBackground);
     imgHintergrund->move(Scaled(kPicturePos.x()), Scaled(kPicturePos.y()));
-    imgHintergrund->resize(picture.size());
+    imgHintergrund->resize(pixmap.deviceIndependentSize().toSize());
 
     btnOk->setGeometry(Scaled(kOkRect.x()), Scaled(kOkRect.y()), Scaled(kOkRect.width()),
                        Scaled(kOkRect.height()));

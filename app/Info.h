@@ -11,8 +11,9 @@ class TfrmInfo : public QDialog {
     Q_OBJECT
 
 public:
-    // `dpi` is the resolution the window is laid out for; the screen's by default.
-    explicit TfrmInfo(QWidget* parent = nullptr, int dpi = 0);
+    // `dpi` is the resolution the window is laid out for, `ratio` the device
+    // pixels per logical pixel the picture is resampled for; the screen's by default.
+    explicit TfrmInfo(QWidget* parent = nullptr, int dpi = 0, double ratio = 0);
 
     // The picture's size at a resolution: half the stored 1200 x 420 picture at 96 dpi,
     // scaled in proportion and rounded half to even.
@@ -34,4 +35,5 @@ private:
     int Scaled(int value) const;
 
     int dpi_;
+    double ratio_;
 };

@@ -65,7 +65,7 @@ QToolButton* MakeToolButton(QWidget* parent, TDialogImage image, const QString& 
     button->setToolTip(hint);
     button->setFixedSize(ScaleForDpi(26), ScaleForDpi(26));
     const int px = DialogImageSize(ScreenDpi());
-    button->setIcon(QIcon(DialogImage(image, ScreenDpi())));
+    button->setIcon(QIcon(DialogPixmap(image, ScreenDpi(), ScreenPixelRatio())));
     button->setIconSize({px, px});
     return button;
 }
@@ -142,7 +142,7 @@ void TfrmAdd::BuildLayout() {
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     imgSchloss = new QLabel(right);
-    imgSchloss->setPixmap(DialogImage(diSchloss, ScreenDpi()));
+    imgSchloss->setPixmap(DialogPixmap(diSchloss, ScreenDpi(), ScreenPixelRatio()));
     chbPasswort = new QCheckBox(QStringLiteral("Verschlüsseln"), right);
     lblPasswort = new QLabel(QStringLiteral("Passwort"), right);
     ediPasswort = new QLineEdit(right);
@@ -223,6 +223,42 @@ void TfrmAdd::FormCreate() {
     connect(btnAbbrechen, &QPushButton::clicked, this, &TfrmAdd::btnAbbrechenClick);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [] { ShowHelp(kHelpContext); });
+    BuildKeyboard();
+}
+
+void TfrmAdd::BuildKeyboard() {
+    // Enter in the list opens a folder, or adds the marked files; Backspace in
+    // the list and Alt+Up anywhere go one folder up.
+    for (Qt::Key enter : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* open = new QShortcut(QKeySequence(enter), lviFiles);
+        open->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(open, &QShortcut::activated, this, &TfrmAdd::lviFilesEnter);
+    }
+    auto* back = new QShortcut(QKeySequence(Qt::Key_Backspace), lviFiles);
+    back->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(back, &QShortcut::activated, this, &TfrmAdd::btnVerzZurClick);
+    auto* up = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), this);
+    connect(up, &QShortcut::activated, this, &TfrmAdd::btnVerzZurClick);
+    for (QToolButton* b : {btnVerzZur, btnSymbGross, btnSymbKlein, btnDetails, pngBtnSichtbar}) {
+        b->setFocusPolicy(Qt::TabFocus);
+    }
+}
+
+void TfrmAdd::lviFilesEnter() {
+    const std::vector<int> rows = lviFiles->SelectedRows();
+    if (rows.empty()) {
+        return;
+    }
+    const TFileItem item = lviFiles->Item(rows.front());
+    if (item.isDir && rows.size() == 1) {
+        SourceFolder = item.fullPath;
+        setfiles();
+        lviFiles->ActiveView()->setFocus();
+        lviFiles->SelectFirst();
+        OrdnerCheck();
+    } else if (btnOk->isEnabled()) {
+        btnOk->click();
+    }
 }
 
 void TfrmAdd::showEvent(QShowEvent* event) {

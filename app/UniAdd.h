@@ -67,6 +67,8 @@ public:
     void ShellComboBox1Change();
     void lviFilesDblClick();
     void lviFilesColumnClick(int column);
+    // Enter in the list: opens the one marked folder, or adds what is marked.
+    void lviFilesEnter();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,6 +77,7 @@ private:
     void FormCreate();
     void FormActivate();
     void BuildLayout();
+    void BuildKeyboard();
     void SetColumnWidths();
     void lviFilesSelectItem();
     void chbPfadSichernClick();

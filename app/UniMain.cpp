@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -27,10 +28,10 @@
 #include "app/HelpWindow.h"
 #include "app/ImageLists.h"
 #include "app/Info.h"
-#include "app/Loeschen.h"
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
+#include "app/WindowPlacement.h"
 #include "zip/ZACore.h"
 #include "zip/ZAIRec.h"
 
@@ -179,6 +180,7 @@ TfrmMain::~TfrmMain() {
     zip_->OnMessage = nullptr;
     zip_->OnZipDialog = nullptr;
     zip_->OnSetAddName = nullptr;
+    zip_->OnStateChange = nullptr;
 }
 
 void TfrmMain::attachComponent() {
@@ -194,7 +196,9 @@ void TfrmMain::attachComponent() {
         ZipArchiver1Progress(d);
     };
     zip_->OnMessage = [this](TCustomZipArchiver&, int code, const std::string& msg) {
-        ZipArchiver1Message(code, msg);
+        if (!isRequestedAbort(code, msg)) {
+            ZipArchiver1Message(code, msg);
+        }
     };
     // The component's own information box says what its message event says
     // again: the window shows the text once, in its own box.
@@ -208,6 +212,9 @@ void TfrmMain::attachComponent() {
     };
     zip_->OnSetAddName = [this](TCustomZipArchiver&, std::string& name, const std::string& ext,
                                 bool& changed) { ZipArchiver1SetAddName(name, ext, changed); };
+    zip_->OnStateChange = [this](TCustomZipArchiver&, int state, bool&) {
+        workStateChanged(IsBusyState(static_cast<TZAStates>(state)));
+    };
 }
 
 // --- Layout --------------------------------------------------------------------
@@ -258,14 +265,8 @@ void TfrmMain::buildLayout() {
 
     buildToolbar();
     buildStatusBar();
-
-    // Escape quits, Delete deletes, whichever control has the focus.
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    esc->setContext(Qt::WindowShortcut);
-    connect(esc, &QShortcut::activated, this, &TfrmMain::tbtEndeClick);
-    auto* del = new QShortcut(QKeySequence(Qt::Key_Delete), this);
-    del->setContext(Qt::WindowShortcut);
-    connect(del, &QShortcut::activated, this, &TfrmMain::tbtLoeschClick);
+    buildKeyboard();
+    buildDrag();
 }
 
 void TfrmMain::buildList() {
@@ -303,16 +304,17 @@ void TfrmMain::buildList() {
     connect(model_, &QAbstractItemModel::modelReset, this, [this] { ListView1SelectItem(); });
     connect(listView_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid()) {
-            popAnzeigenVerkClick();
+            RunCommand(&TfrmMain::popAnzeigenVerkClick);
         }
     });
 
     popup_ = new QMenu(this);
     popup_->setObjectName(QStringLiteral("PopupMenu1"));
-    QAction* a = popup_->addAction(QStringLiteral("Anzeigen"), this, &TfrmMain::popAnzeigenClick);
+    QAction* a = popup_->addAction(QStringLiteral("Anzeigen"), this,
+                                   [this] { RunCommand(&TfrmMain::popAnzeigenClick); });
     a->setObjectName(QStringLiteral("popAnzeigen"));
     a = popup_->addAction(QStringLiteral("Mit verknüpftem Programm anzeigen"), this,
-                          &TfrmMain::popAnzeigenVerkClick);
+                          [this] { RunCommand(&TfrmMain::popAnzeigenVerkClick); });
     a->setObjectName(QStringLiteral("popAnzeigenVerk"));
     popup_->addSeparator();
     a = popup_->addAction(QStringLiteral("Anzeigeprogramm auswählen"), this,
@@ -326,7 +328,11 @@ void TfrmMain::buildProgressPanel() {
     panUnten_ = new QWidget(this);
     panUnten_->setObjectName(QStringLiteral("panUnten"));
     panUnten_->setFixedHeight(ScaleForDpi(kProgressPanelHeight));
-    auto* rows = new QVBoxLayout(panUnten_);
+    // The labels and the bar, and beside them the button that cancels the work.
+    auto* outer = new QHBoxLayout(panUnten_);
+    outer->setContentsMargins(0, 0, ScaleForDpi(8), 0);
+    auto* rows = new QVBoxLayout;
+    outer->addLayout(rows, 1);
     rows->setContentsMargins(ScaleForDpi(8), ScaleForDpi(3), 0, ScaleForDpi(3));
     rows->setSpacing(ScaleForDpi(2));
     auto* labels = new QHBoxLayout;
@@ -348,6 +354,12 @@ void TfrmMain::buildProgressPanel() {
     barRow->setContentsMargins(0, 0, ScaleForDpi(40) - ScaleForDpi(8), 0);
     barRow->addWidget(progressBar_);
     rows->addLayout(barRow);
+    btnAbbrechen_ = new QPushButton(QStringLiteral("Abbrechen"), panUnten_);
+    btnAbbrechen_->setObjectName(QStringLiteral("btnAbbrechen"));
+    btnAbbrechen_->setToolTip(QStringLiteral("Abbrechen (Esc)"));
+    btnAbbrechen_->setEnabled(false);
+    connect(btnAbbrechen_, &QPushButton::clicked, this, &TfrmMain::CancelWork);
+    outer->addWidget(btnAbbrechen_, 0, Qt::AlignVCenter);
     panUnten_->hide();
 }
 
@@ -380,13 +392,13 @@ void TfrmMain::buildToolbar() {
     };
     int widest = 0;
     for (const TButton& b : buttons) {
-        QAction* action =
-            toolBar_->addAction(QIcon(ToolbarImage(static_cast<TToolbarImage>(b.image), dpi)),
-                                QString::fromUtf8(b.caption));
+        QAction* action = toolBar_->addAction(
+            QIcon(ToolbarPixmap(static_cast<TToolbarImage>(b.image), dpi, ScreenPixelRatio())),
+            QString::fromUtf8(b.caption));
         action->setObjectName(QLatin1String(b.name));
         // Set explicitly, or the button drops the trailing "...".
         action->setIconText(QString::fromUtf8(b.caption));
-        connect(action, &QAction::triggered, this, b.handler);
+        connect(action, &QAction::triggered, this, [this, h = b.handler] { RunCommand(h); });
         if (auto* button = qobject_cast<QToolButton*>(toolBar_->widgetForAction(action))) {
             button->setObjectName(QLatin1String(b.name) + QStringLiteral("Button"));
             button->setFixedSize(ScaleForDpi(kButtonWidth), ScaleForDpi(kButtonHeight));
@@ -468,9 +480,12 @@ void TfrmMain::LoadSettings() {
     FileSortColumn = readInt(s, "dateisort", 2);
     s.endGroup();
 
-    move(left, top);
-    // All eight commands stay reachable: the window is never lower than the toolbar.
-    resize(width, std::max(height, minimumToolbarHeight()));
+    // All eight commands stay reachable: the window is never lower than the
+    // toolbar. A position that no screen of today shows is moved onto one.
+    const QRect placed = PlaceOnScreens(
+        QRect(left, top, width, std::max(height, minimumToolbarHeight())), AvailableScreenAreas());
+    move(placed.topLeft());
+    resize(placed.width(), std::max(placed.height(), minimumToolbarHeight()));
 }
 
 void TfrmMain::SaveSettings() {
@@ -525,7 +540,9 @@ void TfrmMain::FormActivate() {
     }
     FirstActivation = false;
     Bedienelemente();
-    TempViewFolder = GetTempFolder() + QStringLiteral("TarvikTmp/");
+    // The view folder is made on the first view; those that ended instances
+    // left behind go now.
+    RemoveStaleTempViewFolders();
     switch (winStatus_) {
         case 2:
             showMaximized();
@@ -553,18 +570,20 @@ void TfrmMain::FormActivate() {
         OeffneArchiv(first);
     } else {
         // The add dialog pre-marks the file named on the command line.
-        tbtOeffnenClick();
+        RunCommand(&TfrmMain::tbtOeffnenClick);
         if (!ArchiveName().isEmpty()) {
-            tbtHinzuClick();
+            RunCommand(&TfrmMain::tbtHinzuClick);
         }
     }
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    const QString temp = GetTempFolder() + QStringLiteral("TarvikTmp/");
-    if (QFileInfo(temp).isDir()) {
-        DeleteFolder(temp);
+    if (!confirmCloseWhileWorking()) {
+        event->ignore();
+        return;
     }
+    // Only this instance's copies go; other instances keep theirs.
+    RemoveTempViewFolder();
     SaveSettings();
     DroppedFiles.clear();
     event->accept();
@@ -573,6 +592,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 // --- Dropped files -----------------------------------------------------------------
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (commandRunning_ || event->source() == listView_) {
+        return;  // nothing is added while other work runs, nor entries dragged out of the list
+    }
     if (event->mimeData()->hasUrls()) {
         for (const QUrl& url : event->mimeData()->urls()) {
             if (url.isLocalFile()) {
@@ -594,7 +616,7 @@ void TfrmMain::dropEvent(QDropEvent* event) {
     if (!paths.isEmpty()) {
         // Leave the drag first: the add command shows modal dialogs.
         QMetaObject::invokeMethod(
-            this, [this, paths] { HandleDroppedFiles(paths); }, Qt::QueuedConnection);
+            this, [this, paths] { RunDrop(paths); }, Qt::QueuedConnection);
     }
 }
 
@@ -663,7 +685,16 @@ void TfrmMain::OeffneArchiv(const QString& name) {
 }
 
 void TfrmMain::ZipArchiver1DirUpdate() {
+    // An empty list (the component drops the directory before it reloads it)
+    // leaves the state of the last filled list waiting for the next fill.
+    if (model_->rowCount() > 0) {
+        keptListState_ = saveListState();
+    }
     FillGrid();
+    if (model_->rowCount() > 0) {
+        restoreListState(std::move(keptListState_));
+        keptListState_ = {};
+    }
     statusPanels_[0]->setText(QString::number(zip_->Count()) + QStringLiteral(" Dateien"));
     statusPanels_[1]->setText(QStringLiteral("Packrate: ") + RatioText);
     statusPanels_[2]->setText(QStringLiteral("Archivgröße: ") + SizeText);
@@ -697,9 +728,9 @@ void TfrmMain::FillGrid() {
         const std::int64_t packed = e->CompressedSize();
         const std::int64_t unpacked = e->UncompressedSize();
         rows.Add(e->FileName(), packed, unpacked, e->DosDateTime());
-        // The totals add the low 32 bits and wrap, as the status texts expect.
-        totalPacked_ += static_cast<std::uint32_t>(packed);
-        totalUnpacked_ += static_cast<std::uint32_t>(unpacked);
+        // 64-bit sums: archives of 2 GiB and more show their real size.
+        totalPacked_ += static_cast<std::uint64_t>(std::max<std::int64_t>(packed, 0));
+        totalUnpacked_ += static_cast<std::uint64_t>(std::max<std::int64_t>(unpacked, 0));
     }
     listView_->setUpdatesEnabled(false);
     model_->SetRows(std::move(rows), ArchiveSortColumn);
@@ -708,7 +739,7 @@ void TfrmMain::FillGrid() {
         const double ratio =
             100.0 / (static_cast<double>(totalUnpacked_) / static_cast<double>(totalPacked_));
         RatioText = FormatPicture(ratio, 0, false) + QStringLiteral(" %");
-        SizeText = FormatSizeText(static_cast<std::int32_t>(totalPacked_));
+        SizeText = FormatSizeText(static_cast<std::int64_t>(totalPacked_));
     } else {
         RatioText.clear();
         SizeText.clear();

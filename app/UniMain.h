@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "app/ArchiveListModel.h"
 #include "zip/ZipArchiver.h"
@@ -24,6 +25,8 @@ class TfrmExtr;
 class TfrmInfo;
 class QFrame;
 class QMenu;
+class QMimeData;
+class QPushButton;
 class QSettings;
 class QToolBar;
 
@@ -67,6 +70,33 @@ public:
     void tbtHilfeClick();
     void tbtBeendenClick();
     void tbtEndeClick() { tbtBeendenClick(); }
+    // Every command from a button, key or menu starts here: while one runs,
+    // others are refused (quitting and the help excepted).
+    void RunCommand(void (TfrmMain::*command)());
+    bool CommandRunning() const { return commandRunning_; }
+    // Escape: cancels the work that runs, otherwise quits.
+    void EscapePressed();
+    // Asks the component to stop the running operation.
+    void CancelWork();
+    // The file manager's commands (app/Batch.h): a whole archive into
+    // `target` (or, `here`, beside it or into a new folder named after it),
+    // and files and folders into an archive, with the progress panel and the
+    // messages of the window. True when all was done.
+    bool ExtractArchiveTo(const QString& archive, const QString& target, bool here);
+    bool AddFilesTo(const QString& archive, const QStringList& files);
+    // The target of "Entpacken nach …" from the extract dialog, and the archive
+    // for files from the open/new chooser; "" when cancelled.
+    QString ChooseExtractTarget(const QString& archive);
+    QString ChooseArchiveFor(const QStringList& files);
+    // The extract dialog chose the target: its two options apply.
+    void SetChosenTarget(bool chosen) { chosenTarget_ = chosen; }
+    // The last command was cancelled by the user (until the next one starts).
+    bool CancelledByUser() const { return lastCancelled_; }
+    // Dragging entries out: extracts the rows' entries and hands them over as
+    // file URLs; null when nothing could be extracted or work runs.
+    QMimeData* DragEntries(const std::vector<int>& rows);
+    // The keys of a command as its tooltip shows them ("Strg+O").
+    static QString CommandKeyText(const QString& objectName);
 
     // --- Viewing an entry -----------------------------------------------------
     void popAnzeigenClick() { Tempanzeige(0); }
@@ -104,9 +134,10 @@ public:
     QLabel* lblMeldung() const { return lblMeldung_; }
     QLabel* lblDateiname() const { return lblDateiname_; }
     QProgressBar* ProgressBar1() const { return progressBar_; }
+    QPushButton* btnAbbrechen() const { return btnAbbrechen_; }
     QMenu* PopupMenu() const { return popup_; }
-    std::uint32_t TotalPacked() const { return totalPacked_; }
-    std::uint32_t TotalUnpacked() const { return totalUnpacked_; }
+    std::uint64_t TotalPacked() const { return totalPacked_; }
+    std::uint64_t TotalUnpacked() const { return totalUnpacked_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -120,6 +151,34 @@ private:
     void buildList();
     void buildProgressPanel();
     void buildStatusBar();
+    void buildKeyboard();
+    void buildDrag();
+    QString extractHereTarget(const QString& archive) const;
+    QMimeData* extractForDrag(const std::vector<int>& rows);
+    void commandFinished();
+    // The component starts or ends an operation: the cancel button and the
+    // commands follow it while a command runs.
+    void workStateChanged(bool busy);
+    // Closing while work runs asks first; true when the window may close now.
+    bool confirmCloseWhileWorking();
+    // Files dropped on the window, handled like a command.
+    void RunDrop(const QStringList& paths);
+    void runExclusive(const std::function<void()>& body);
+    // What the list shows besides its rows, kept across a refill.
+    struct TListState {
+        QString archive;
+        std::unordered_map<std::string, int> selected;  // names, with their counts
+        std::string current;
+        bool hasCurrent = false;
+        std::string top;  // the entry in the first visible row
+        bool hasTop = false;
+        int horizontal = 0;
+    };
+    TListState saveListState() const;
+    void restoreListState(TListState state);
+    // The component's report that it stopped because the user cancelled: the
+    // user knows, so it is not shown.
+    bool isRequestedAbort(int errCode, const std::string& text) const;
     void attachComponent();
     // The component's errors of one command, each once, shown together in one
     // box when the command ends (or at once outside a command).
@@ -143,6 +202,15 @@ private:
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;
+    bool commandRunning_ = false;
+    bool cancelRequested_ = false;  // by the user, for the running command
+    bool lastCancelled_ = false;    // the last command was cancelled
+    bool chosenTarget_ = false;     // batch extract: the dialog chose target and options
+    bool closeAfterWork_ = false;   // the window closes once the command has ended
+    bool autoPanel_ = false;        // the progress panel was shown for the cancel button
+    QList<QAction*> heldCommands_;  // commands disabled while the component works
+    QString listArchive_;           // the archive whose entries the list shows
+    TListState keptListState_;      // to be restored by the next fill
     std::unique_ptr<TZipArchiver> zip_;
     QStringList pendingMessages_;
     bool inCommand_ = false;  // a window command runs: messages wait for its end
@@ -159,11 +227,12 @@ private:
     QLabel* lblMeldung_ = nullptr;
     QLabel* lblDateiname_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
+    QPushButton* btnAbbrechen_ = nullptr;
     int progressStep_ = 1;
     QLabel* statusPanels_[4] = {};
     QMenu* popup_ = nullptr;
-    std::uint32_t totalPacked_ = 0;
-    std::uint32_t totalUnpacked_ = 0;
+    std::uint64_t totalPacked_ = 0;
+    std::uint64_t totalUnpacked_ = 0;
     int winStatus_ = 1;
     int columnWidths_[TArchiveListModel::kColumns] = {179, 90, 90, 105, 60};
 };

@@ -13,6 +13,7 @@
 #include <limits>
 #include <utility>
 
+#include "app/Executables.h"
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/HelpWindow.h"
@@ -311,6 +312,10 @@ void TfrmMain::tbtUmwandelnClick() {
         const int failed = zip_->ConvertToZIP();
         inCommand_ = false;
         if (failed != 0) {
+            if (cancelRequested_) {
+                pendingMessages_.clear();
+                return;  // stopped by the user, who knows
+            }
             ShowMessage(TMessageKind::mkError,
                         QStringLiteral("Beim umwandeln in ein Zip-Archiv ist ein Fehler "
                                        "aufgetreten.") +
@@ -330,6 +335,10 @@ void TfrmMain::tbtUmwandelnClick() {
     const int failed = zip_->ConvertToSFX();
     inCommand_ = false;
     if (failed != 0) {
+        if (cancelRequested_) {
+            pendingMessages_.clear();
+            return;  // stopped by the user, who knows
+        }
         ShowMessage(TMessageKind::mkError,
                     QStringLiteral("Beim umwandeln in eine Exe-Datei ist ein Fehler aufgetreten.") +
                         withReason(takePendingMessages()),
@@ -362,11 +371,13 @@ void TfrmMain::tbtBeendenClick() {
 // --- Viewing an entry ------------------------------------------------------------------------
 
 void TfrmMain::Tempanzeige(int mode) {
-    if (TempViewFolder.isEmpty()) {
-        TempViewFolder = GetTempFolder() + QStringLiteral("TarvikTmp/");
+    if (!TempViewFolder.isEmpty() && !QFileInfo(TempViewFolder).isDir()) {
+        RemoveTempViewFolder();  // removed from outside: make a new one
     }
-    QDir().mkpath(TempViewFolder);
-    if (!QFileInfo(TempViewFolder).isDir()) {
+    if (TempViewFolder.isEmpty()) {
+        TempViewFolder = CreateTempViewFolder();
+    }
+    if (TempViewFolder.isEmpty()) {
         return;
     }
     const std::vector<int> rows = selectedRows();
@@ -404,8 +415,10 @@ void TfrmMain::Tempanzeige(int mode) {
         return;
     }
     const QString ext = upperExtension(bare);
+    // Programs of this desktop (scripts, desktop entries, AppImages, files with
+    // an executable bit) ask the same question as Windows programs.
     if (ext == QStringLiteral(".EXE") || ext == QStringLiteral(".COM") ||
-        ext == QStringLiteral(".BAT")) {
+        ext == QStringLiteral(".BAT") || OpensAsProgram(path)) {
         const auto answer = ShowMessage(
             TMessageKind::mkConfirmation,
             QStringLiteral("Die Datei: ") + bare +

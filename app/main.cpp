@@ -5,6 +5,9 @@
 //   tarvik --screenshot PNG [ARCHIVE]  renders the window to PNG and exits
 //   tarvik --bench-open ARCHIVE        opens the archive, fills and sorts the
 //                                      list, prints the time and exits
+//   tarvik --extract-here ARCHIVE...   the file manager's commands (app/Batch.h)
+//   tarvik --extract-to DIR ARCHIVE...
+//   tarvik --add-to ARCHIVE FILE...
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLibraryInfo>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/Batch.h"
 #include "app/FileDialogs.h"
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
@@ -147,6 +151,9 @@ int main(int argc, char* argv[]) {
         return benchOpen(raw[1]);
     }
 
+    if (IsBatchCommand(raw)) {
+        return RunBatchCommand(raw);
+    }
     TfrmMain window(raw);
     window.show();
     return QApplication::exec();

@@ -24,3 +24,5 @@ endif()
 install(TARGETS tarvik-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/man/tarvik.1 ${PROJECT_SOURCE_DIR}/resources/man/tarvik-cli.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+include(${CMAKE_CURRENT_LIST_DIR}/TarvikPackage.cmake)

@@ -16,21 +16,25 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
 
     void formatSizeText_data() {
-        QTest::addColumn<int>("n");
+        QTest::addColumn<qint64>("n");
         QTest::addColumn<QString>("text");
-        QTest::newRow("negative") << -5 << "0 Byte";
-        QTest::newRow("zero") << 0 << "0 Byte";
-        QTest::newRow("one") << 1 << "1 Byte";
-        QTest::newRow("1023") << 1023 << "1023 Byte";
-        QTest::newRow("1024") << 1024 << "1 KB";
-        QTest::newRow("1536") << 1536 << "1,5 KB";
-        QTest::newRow("rounds up") << 1048575 << "1.024 KB";
-        QTest::newRow("1 MB") << 1048576 << "1 MB";
-        QTest::newRow("1,25 MB") << 1310720 << "1,25 MB";
-        QTest::newRow("largest") << 2147483647 << "2.048 MB";
+        QTest::newRow("negative") << qint64{-5} << "0 Byte";
+        QTest::newRow("zero") << qint64{0} << "0 Byte";
+        QTest::newRow("one") << qint64{1} << "1 Byte";
+        QTest::newRow("1023") << qint64{1023} << "1023 Byte";
+        QTest::newRow("1024") << qint64{1024} << "1 KB";
+        QTest::newRow("1536") << qint64{1536} << "1,5 KB";
+        QTest::newRow("rounds up") << qint64{1048575} << "1.024 KB";
+        QTest::newRow("1 MB") << qint64{1048576} << "1 MB";
+        QTest::newRow("1,25 MB") << qint64{1310720} << "1,25 MB";
+        QTest::newRow("largest 32-bit") << qint64{2147483647} << "2.048 MB";
+        // Archives of 2 GiB and more: the sums are 64-bit.
+        QTest::newRow("3 GB") << qint64{3000000000} << "2.861,02 MB";
+        QTest::newRow("over 4 GiB") << (qint64{5} << 30) << "5.120 MB";
+        QTest::newRow("over 8 TiB") << (qint64{9} << 40) << "9.437.184 MB";
     }
     void formatSizeText() {
-        QFETCH(int, n);
+        QFETCH(qint64, n);
         QFETCH(QString, text);
         QCOMPARE(FormatSizeText(n), text);
     }

@@ -369,7 +369,8 @@ private slots:
         w.OeffneArchiv(archive);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
+        // Copies go to this instance's own folder in the system's temp folder.
+        const auto temp = [] { return TempViewFolder; };
         const QString source = f_.path(QStringLiteral("sortsrc"));
 
         // The context menu's items.
@@ -384,22 +385,21 @@ private slots:
         // entry in a folder lands directly in the temporary folder.
         doubleClick(w, QStringLiteral("ordner/d_text.txt"));
         QCOMPARE(f_.launched.size(), 1);
-        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + "d_text.txt"));
-        QCOMPARE(contents(temp + "d_text.txt"), contents(source + "/ordner/d_text.txt"));
+        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp() + "d_text.txt"));
+        QCOMPARE(contents(temp() + "d_text.txt"), contents(source + "/ordner/d_text.txt"));
 
         // "Anzeigen": the viewer program; with several selected, the first in list order.
         f_.selectRows(w, {f_.rowOf(w, "e_gross.bin"), f_.rowOf(w, "b_999.bin")});
         trigger(w, "popAnzeigen");
-        QCOMPARE(f_.launched.back(), qMakePair(ViewerProgram, temp + "b_999.bin"));
-        QCOMPARE(contents(temp + "b_999.bin"), contents(source + "/b_999.bin"));
-        QVERIFY(!QFile::exists(temp + "e_gross.bin"));
+        QCOMPARE(f_.launched.back(), qMakePair(ViewerProgram, temp() + "b_999.bin"));
+        QCOMPARE(contents(temp() + "b_999.bin"), contents(source + "/b_999.bin"));
+        QVERIFY(!QFile::exists(temp() + "e_gross.bin"));
 
-        // Viewing extracts, and the component reloads the list after an
-        // extract, so the selection is gone: select again.
-        QVERIFY(!w.ListView1()->selectionModel()->hasSelection());
+        // Viewing extracts and the component reloads the list; the selection stays.
+        QCOMPARE(w.SelectedCaptions(), (QStringList{"b_999.bin", "e_gross.bin"}));
         f_.selectRows(w, {f_.rowOf(w, "b_999.bin")});
         trigger(w, "popAnzeigenVerk");
-        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + "b_999.bin"));
+        QCOMPARE(f_.launched.back(), qMakePair(QString(), temp() + "b_999.bin"));
 
         // "Anzeigeprogramm auswählen" changes the viewer for the next "Anzeigen".
         const QString viewer = f_.path(QStringLiteral("bin/betrachter"));
@@ -409,7 +409,7 @@ private slots:
         QCOMPARE(ViewerProgram, viewer);
         f_.selectRows(w, {f_.rowOf(w, "a_1000.bin")});
         trigger(w, "popAnzeigen");
-        QCOMPARE(f_.launched.back(), qMakePair(viewer, temp + "a_1000.bin"));
+        QCOMPARE(f_.launched.back(), qMakePair(viewer, temp() + "a_1000.bin"));
 
         // Nothing selected: nothing happens.
         f_.selectRows(w, {});
@@ -418,9 +418,12 @@ private slots:
         QCOMPARE(f_.launched.size(), before);
         QVERIFY(f_.messages.isEmpty());
 
+        const QString folder = temp();
+        QVERIFY(folder.startsWith(f_.path(QStringLiteral("systmp/TarvikTmp-"))));
+        QCOMPARE(QFileInfo(folder).permissions() & 0x0777, QFileDevice::Permissions(0x0700));
         // Closing removes the temporary folder.
         w.close();
-        QVERIFY(!QFileInfo::exists(temp));
+        QVERIFY(!QFileInfo::exists(folder));
     }
 
     // Selected entries are operated on by name: "x*.txt" is that entry, not
@@ -550,10 +553,10 @@ private slots:
         w.OeffneArchiv(archive);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString copy = f_.path(QStringLiteral("systmp/TarvikTmp/Setup.Exe"));
         // The associated program only after "Ja".
         f_.answers = {QMessageBox::No};
         doubleClick(w, QStringLiteral("Setup.Exe"));
+        const QString copy = TempViewFolder + QStringLiteral("Setup.Exe");
         QCOMPARE(f_.messages.size(), 1);
         QCOMPARE(f_.messages.front().kind, TMessageKind::mkConfirmation);
         QCOMPARE(f_.messages.front().text,

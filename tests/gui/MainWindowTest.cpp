@@ -62,6 +62,34 @@ private slots:
         QVERIFY(f_.messages.isEmpty());
     }
 
+    // The totals are 64-bit: a 3 GB archive is no "0 Byte", 5 GiB do not wrap.
+    void totalsOverTwoAndFourGiB() {
+        struct TCase {
+            QList<QPair<QString, qint64>> entries;
+            quint64 total;
+            QString size;
+        };
+        const TCase cases[] = {
+            {{{"a.bin", 1500000000}, {"b.bin", 1500000000}}, 3000000000u, "2.861,02 MB"},
+            {{{"a.bin", qint64{3} << 30}, {"b.bin", qint64{2} << 30}},
+             quint64{5} << 30,
+             "5.120 MB"},
+        };
+        for (const TCase& c : cases) {
+            const QString archive = f_.path(QStringLiteral("gross.zip"));
+            writeSparseZip64(archive, c.entries);
+            TfrmMain w;
+            w.OeffneArchiv(archive);
+            QCOMPARE(w.Model().rowCount(), static_cast<int>(c.entries.size()));
+            QCOMPARE(w.TotalPacked(), c.total);
+            QCOMPARE(w.TotalUnpacked(), c.total);
+            QCOMPARE(w.StatusPanel(2)->text(), QStringLiteral("Archivgröße: ") + c.size);
+            QCOMPARE(w.StatusPanel(1)->text(), QStringLiteral("Packrate: 100 %"));
+            QVERIFY(f_.messages.isEmpty());
+            QFile::remove(archive);
+        }
+    }
+
     void sortOrders() {
         const QString archive = f_.makeSortArchive();
         TfrmMain w;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QProcess>
 #include <QSettings>
@@ -18,6 +19,7 @@
 #include "app/Global.h"
 #include "app/MessageBoxes.h"
 #include "app/UniAdd.h"
+#include "app/UniExtr.h"
 #include "app/UniMain.h"
 
 struct TShownMessage {
@@ -61,6 +63,95 @@ inline void makeZip(const QString& archive, const QString& folder, const QString
     QCOMPARE(p.exitCode(), 0);
 }
 
+// A Zip64 archive of stored entries whose data are holes: the file has the
+// declared size on disk (sparse) without writing it, so archives of several
+// GiB cost nothing. The CRCs are not those of the zeros; listing does not read them.
+inline void writeSparseZip64(const QString& archive, const QList<QPair<QString, qint64>>& entries) {
+    QFile f(archive);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    auto le = [](QByteArray& b, quint64 v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            b.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+        }
+    };
+    const quint32 dosTime = (6u << 11);                                // 06:00:00
+    const quint32 dosDate = ((2024u - 1980u) << 9) | (3u << 5) | 15u;  // 15.03.2024
+    QByteArray central;
+    qint64 offset = 0;
+    for (const auto& [name, size] : entries) {
+        const QByteArray n = name.toUtf8();
+        QByteArray local;
+        le(local, 0x04034b50, 4);
+        le(local, 45, 2);
+        le(local, 0, 2);
+        le(local, 0, 2);  // stored
+        le(local, dosTime, 2);
+        le(local, dosDate, 2);
+        le(local, 0, 4);
+        le(local, 0xFFFFFFFF, 4);
+        le(local, 0xFFFFFFFF, 4);
+        le(local, static_cast<quint64>(n.size()), 2);
+        le(local, 20, 2);
+        local.append(n);
+        le(local, 0x0001, 2);
+        le(local, 16, 2);
+        le(local, static_cast<quint64>(size), 8);
+        le(local, static_cast<quint64>(size), 8);
+        QVERIFY(f.seek(offset));
+        QCOMPARE(f.write(local), local.size());
+        le(central, 0x02014b50, 4);
+        le(central, 45, 2);
+        le(central, 45, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, dosTime, 2);
+        le(central, dosDate, 2);
+        le(central, 0, 4);
+        le(central, 0xFFFFFFFF, 4);
+        le(central, 0xFFFFFFFF, 4);
+        le(central, static_cast<quint64>(n.size()), 2);
+        le(central, 28, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 2);
+        le(central, 0, 4);
+        le(central, 0xFFFFFFFF, 4);
+        central.append(n);
+        le(central, 0x0001, 2);
+        le(central, 24, 2);
+        le(central, static_cast<quint64>(size), 8);
+        le(central, static_cast<quint64>(size), 8);
+        le(central, static_cast<quint64>(offset), 8);
+        offset += local.size() + size;
+    }
+    const qint64 centralOffset = offset;
+    QByteArray tail = central;
+    le(tail, 0x06064b50, 4);
+    le(tail, 44, 8);
+    le(tail, 45, 2);
+    le(tail, 45, 2);
+    le(tail, 0, 4);
+    le(tail, 0, 4);
+    le(tail, static_cast<quint64>(entries.size()), 8);
+    le(tail, static_cast<quint64>(entries.size()), 8);
+    le(tail, static_cast<quint64>(central.size()), 8);
+    le(tail, static_cast<quint64>(centralOffset), 8);
+    le(tail, 0x07064b50, 4);
+    le(tail, 0, 4);
+    le(tail, static_cast<quint64>(centralOffset + central.size()), 8);
+    le(tail, 1, 4);
+    le(tail, 0x06054b50, 4);
+    le(tail, 0, 2);
+    le(tail, 0, 2);
+    le(tail, 0xFFFF, 2);
+    le(tail, 0xFFFF, 2);
+    le(tail, 0xFFFFFFFF, 4);
+    le(tail, 0xFFFFFFFF, 4);
+    le(tail, 0, 2);
+    QVERIFY(f.seek(centralOffset));
+    QCOMPARE(f.write(tail), tail.size());
+}
+
 inline QDateTime at(int y, int mo, int d, int h, int mi) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, 0));
 }
@@ -85,6 +176,16 @@ public:
             QVERIFY(add);
             add->btnMarkAllClick();
             add->btnOkClick();
+        };
+    }
+
+    // Answers the extract dialog with `target` typed in and OK.
+    void answerExtractDialog(const QString& target) {
+        dialogDriver = [target](QDialog& d) {
+            auto* ex = qobject_cast<TfrmExtr*>(&d);
+            QVERIFY(ex);
+            ex->ediZielverz->setText(target + "/");
+            ex->btnZielOkClick();
         };
     }
 
