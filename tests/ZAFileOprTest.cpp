@@ -336,6 +336,35 @@ TEST_F(ZAFileOprConvert, FailedConversionKeepsTheOldTarget) {
     }
 }
 
+// A conversion whose target is the last part of a multi-part set is refused
+// (message 185) and leaves every part as it was: unsfx X.exe beside the set
+// X.z01 ... X.zip, and sfx onto the program of nothing but a set's name.
+TEST_F(ZAFileOprConvert, TargetThatIsTheLastPartOfASetIsRefused) {
+    MakeArchive(dir, dir / "big.zip", 1, 4, 60000);
+    ASSERT_TRUE(Shell("zip -q -s 64k -O " + Quote(dir / "x.zip") + " " + Quote(dir / "big.zip")));
+    ASSERT_TRUE(std::filesystem::exists(dir / "x.z01"));
+    const std::string last = ReadFile(dir / "x.zip");
+    const std::string first = ReadFile(dir / "x.z01");
+    {
+        Component comp(archive);
+        ASSERT_EQ(comp.zip.ConvertToSFX(), 0);
+    }
+    std::filesystem::rename(dir / "a.exe", dir / "x.exe");
+    Component comp(dir / "x.exe");
+    EXPECT_EQ(comp.zip.ConvertToZIP(), 185);
+    EXPECT_NE(comp.zip.ErrMessage().find(dir / "x.zip"), std::string::npos)
+        << comp.zip.ErrMessage();
+    EXPECT_EQ(ReadFile(dir / "x.zip"), last);
+    EXPECT_EQ(ReadFile(dir / "x.z01"), first);
+    EXPECT_EQ(comp.zip.ZipFileName(), dir / "x.exe");
+    // An ordinary archive under that name is still replaced.
+    std::filesystem::rename(dir / "x.zip", dir / "set.zip");
+    WriteFile(dir / "x.zip", "an old archive");
+    Component again(dir / "x.exe");
+    EXPECT_EQ(again.zip.ConvertToZIP(), 0);
+    EXPECT_TRUE(UnzipTestClean(dir / "x.zip"));
+}
+
 TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
     ScratchFolder dir;
     const std::string archive = dir / "big.zip";
@@ -456,6 +485,19 @@ TEST(ZAFileOprSpan, HowToDeleteIsFollowedByEveryReplacement) {
          {"j.zip"}},
         {"archive spanned in place",
          [&](const ScratchFolder& d) { return component(d / "a.zip", how)->zip.Span(); },
+         {"a.zip"}},
+        {"archive spanned in place into numbered parts",
+         [&](const ScratchFolder& d) {
+             auto comp = component(d / "a.zip", how);
+             comp->zip.SetSpanOptions(TZASpanOpts{spNoVolumeName});
+             const int r = comp->zip.Span();
+             // Nothing stale is left under the set's name: it opens the new set.
+             EXPECT_FALSE(std::filesystem::exists(d / "a.zip"));
+             EXPECT_TRUE(std::filesystem::exists(d / "a003.zip"));
+             Component again(d / "a.zip");
+             EXPECT_EQ(again.zip.Count(), 7);
+             return r;
+         },
          {"a.zip"}},
         {"a longer set replaced by a shorter one",
          [&](const ScratchFolder& d) {

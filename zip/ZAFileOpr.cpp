@@ -1,5 +1,6 @@
 #include "zip/ZAFileOpr.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -14,6 +15,7 @@
 #include "platform/Trash.h"
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
+#include "zip/ZAEOC.h"
 #include "zip/ZALister.h"
 #include "zip/ZAModOpr.h"
 #include "zip/ZAStubIcon.h"
@@ -346,8 +348,27 @@ void TZAFileOpr::MakeCurrent(const std::string& name) {
     Lister().AfterAction = aaReload;
 }
 
+namespace {
+
+// Whether `path` holds the end records of a multi-part set.
+bool isLastPartOfSet(TCustomZipArchiver& component, const std::string& path) {
+    if (!FileExists(path)) {
+        return false;
+    }
+    TZAEOC eoc(component);
+    eoc.SetFileName(path);
+    const bool set = eoc.FindEndRecord(false) >= 0 && eoc.DiskCount > 1;
+    eoc.Close();
+    return set;
+}
+
+}  // namespace
+
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
+    if (isLastPartOfSet(Component(), target)) {
+        throw EZipArchiver(ZA_CODE(185), target);
+    }
     // The new file is written under a temporary name (in TempDir or the
     // system's temporary folder) and renamed into place when complete, so
     // that the target never holds a partial archive.
@@ -641,13 +662,78 @@ std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
     Lister().PrepareZip(true, true);
     const std::string source = ZipFileName();
     const std::string name = target.empty() ? source : target;
+    // Spanned in place, the source's files that the new parts do not write
+    // over (an archive under the set's name beside numbered parts, the
+    // parts of an old set named otherwise) would shadow the new set.
+    std::error_code ec;
+    if (name == source || fs::equivalent(name, source, ec)) {
+        NoteOldParts(source);
+    }
     std::unique_ptr<TZAZipFile> in = OpenArchive(source);
     const std::int32_t r = WriteSetStaged(*in, name);
     if (r < 0) {
+        OldParts.clear();
         return r;
     }
+    RemoveUnreplacedOldParts();
     MakeCurrent(name);
     return 0;
+}
+
+namespace {
+
+bool identify(const std::string& path, std::uint64_t& device, std::uint64_t& inode) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    device = static_cast<std::uint64_t>(st.st_dev);
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+}  // namespace
+
+void TZAFileOpr::NoteOldPart(const std::string& path) {
+    TZAOldPart part;
+    part.Path = path;
+    if (identify(part.Path, part.Device, part.Inode)) {
+        OldParts.push_back(std::move(part));
+    }
+}
+
+void TZAFileOpr::NoteOldParts(const std::string& name) {
+    TZAZipFile old(Component());
+    old.SetFileName(name);
+    old.SetRequestedName(name);
+    const bool opened = old.Open(false, false) >= 0;
+    const int parts = opened ? std::max(old.DiskCount, 1) : 1;
+    if (parts > 1 && SameTextAscii(ExtractFileExt(name), ".exe")) {
+        old.SetRequestedName(ChangeFileExt(name, ".zip"));
+    }
+    for (int n = 0; n < parts; ++n) {
+        if (parts > 1) {
+            old.DiskNumber = n;
+            NoteOldPart(old.CurrentPartName());
+        } else {
+            NoteOldPart(name);
+        }
+    }
+    // The program of a self-extracting set is noted after its parts.
+    if (parts > 1 && SameTextAscii(ExtractFileExt(name), ".exe")) {
+        NoteOldPart(name);
+    }
+    old.Close();
+}
+
+void TZAFileOpr::RemoveUnreplacedOldParts() {
+    for (const TZAOldPart& part : OldParts) {
+        std::uint64_t device = 0, inode = 0;
+        if (identify(part.Path, device, inode) && device == part.Device && inode == part.Inode) {
+            DeleteFileOrTrash(part.Path, HowToDelete() != htdAllowUndo);
+        }
+    }
+    OldParts.clear();
 }
 
 std::int32_t TZAFileOpr::JoinTo(const std::string& target) {
