@@ -543,4 +543,67 @@ TEST(ZAFileOprSpan, HowToDeleteIsFollowedByEveryReplacement) {
     }
 }
 
+// When the trash cannot take a file (here: the trash folder's name is taken
+// by a plain file), an operation asked to keep it recoverable keeps it and
+// says so (message 186), never deleting it for good instead.
+TEST(ZAFileOprSpan, FileTheTrashCannotTakeIsKept) {
+    if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+        GTEST_SKIP() << "built without the self-extractor stub";
+    }
+    struct Case {
+        const char* name;
+        std::function<int(Component&)> run;
+        const char* kept;    // the file that must stay as it was
+        const char* output;  // written all the same (the old file is left beside it), or ""
+    };
+    const Case cases[] = {
+        {"delete some entries",
+         [](Component& c) {
+             c.zip.SetFSpecArgs({"t1.txt"});
+             c.zip.Delete();
+             return c.zip.ErrCode();
+         },
+         "a.zip", ""},
+        {"delete every entry",
+         [](Component& c) {
+             c.zip.SetFSpecArgs({"*"});
+             c.zip.Delete();
+             return c.zip.ErrCode();
+         },
+         "a.zip", ""},
+        {"program over an old one", [](Component& c) { return c.zip.ConvertToSFX(); }, "a.exe", ""},
+        {"spanned in place", [](Component& c) { return c.zip.Span(); }, "a.zip", ""},
+        {"spanned in place into numbered parts",
+         [](Component& c) {
+             c.zip.SetSpanOptions(TZASpanOpts{spNoVolumeName});
+             return c.zip.Span();
+         },
+         "a.zip", "a003.zip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder dir;
+        std::filesystem::create_directories(dir / "share");
+        WriteFile(dir / "share/Trash", "not a folder");
+        ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+        MakeArchive(dir, dir / "a.zip", 1, 6, 100000);
+        WriteFile(dir / "a.exe", "an old program");
+        const std::string before = ReadFile(dir / c.kept);
+        Component comp(dir / "a.zip");
+        comp.zip.SetHowToDelete(htdAllowUndo);
+        comp.zip.SetMaxVolumeSize(250 * 1024);
+        comp.zip.SetSpanOptions(TZASpanOpts{spCompatName});
+        EXPECT_EQ(c.run(comp), 186);
+        EXPECT_NE(comp.zip.ErrMessage().find(dir / c.kept), std::string::npos)
+            << comp.zip.ErrMessage();
+        EXPECT_TRUE(ReadFile(dir / c.kept) == before);
+        if (*c.output != '\0') {
+            EXPECT_TRUE(std::filesystem::exists(dir / c.output));
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(dir / "a.z01"));
+            EXPECT_FALSE(std::filesystem::exists(dir / "a001.zip"));
+        }
+    }
+}
+
 }  // namespace

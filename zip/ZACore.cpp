@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "zip/ZADialogProvider.h"
+#include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZipArchiver.h"
 
@@ -208,6 +209,27 @@ void TZACore::ShowError(std::int32_t code, bool display) {
 
 void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
+}
+
+bool TZACore::RemoveFile(const std::string& path, bool permanent) {
+    std::string error;
+    if (DeleteFileOrTrash(path, permanent, &error)) {
+        return true;
+    }
+    if (!permanent) {
+        ShowErrorFmt(ZA_CODE(186), {path, error});
+    }
+    return false;
+}
+
+void TZACore::RemoveFileOrRaise(const std::string& path, bool permanent) {
+    std::string error;
+    if (!DeleteFileOrTrash(path, permanent, &error)) {
+        if (permanent) {
+            throw EZipArchiver(ZA_CODE(163));
+        }
+        throw EZipArchiver(ZA_CODE(186), path, error);
+    }
 }
 
 void TZACore::ShowExceptionError(const std::exception& e) {

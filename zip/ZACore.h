@@ -140,6 +140,13 @@ public:
     void ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args,
                       bool display = true);
     void ShowExceptionError(const std::exception& e);
+    // Removes `path`: for good when `permanent`, else to the desktop trash.
+    // A file the trash cannot take is kept (never deleted for good instead)
+    // and message 186 says so; false then, or when a delete failed.
+    bool RemoveFile(const std::string& path, bool permanent);
+    // RemoveFile for a file that must be gone before the work goes on:
+    // raises message 186 (the trash) or 163 (a delete) when it is not.
+    void RemoveFileOrRaise(const std::string& path, bool permanent);
     // True when the skip aborts the operation.
     bool ReportSkipping(const std::string& forFile, std::int32_t errCode, TZASkipTypes skipType);
     // Traces, lists "<type name><<spec" in `list` when given, then ReportSkipping.

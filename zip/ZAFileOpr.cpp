@@ -457,7 +457,9 @@ std::int32_t TZAFileOpr::JoinToTemp(const std::string& source, std::string& dest
     std::int32_t result = 0;
     try {
         if (!ExtractFileName(destination).empty()) {
-            DeleteFileOrTrash(destination, HowToDelete() == htdFinal);
+            if (FileExists(destination)) {
+                RemoveFileOrRaise(destination, HowToDelete() == htdFinal);
+            }
             destination = ChangeFileExt(destination, ".zip");
         } else {
             destination = Component().MakeTempFileName("zip", ".zip");
@@ -635,9 +637,11 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         // are removed.
         for (const auto& [from, to] : moves) {
             if (FileExists(to)) {
+                // A file the trash cannot keep is not replaced: nothing has
+                // moved yet, and the old set stays as it is.
                 const platform::TrashResult kept = platform::LinkToTrash(to);
                 if (!kept) {
-                    ReportTrace("Keeping " + to + " in the trash failed: " + kept.error);
+                    throw EZipArchiver(ZA_CODE(186), to, kept.error);
                 }
             }
         }
@@ -653,7 +657,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         }
     }
     for (const std::string& file : stale) {
-        DeleteFileOrTrash(destFolder + file, HowToDelete() != htdAllowUndo);
+        RemoveFile(destFolder + file, HowToDelete() != htdAllowUndo);
     }
     return 0;
 }
@@ -730,7 +734,7 @@ void TZAFileOpr::RemoveUnreplacedOldParts() {
     for (const TZAOldPart& part : OldParts) {
         std::uint64_t device = 0, inode = 0;
         if (identify(part.Path, device, inode) && device == part.Device && inode == part.Inode) {
-            DeleteFileOrTrash(part.Path, HowToDelete() != htdAllowUndo);
+            RemoveFile(part.Path, HowToDelete() != htdAllowUndo);
         }
     }
     OldParts.clear();

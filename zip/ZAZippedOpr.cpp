@@ -146,9 +146,7 @@ std::int32_t TZAZippedOpr::DeleteSelected(TZAZipFile& archive, bool select) {
         if (Verbose()) {
             ReportTrace("Deleting archive: " + name);
         }
-        if (!DeleteFileOrTrash(name, HowToDelete() == htdFinal)) {
-            throw EZipArchiver(ZA_CODE(163));
-        }
+        RemoveFileOrRaise(name, HowToDelete() == htdFinal);
         result = total;
     }
     archive.Info |= TZACentral::ziDiscard;
