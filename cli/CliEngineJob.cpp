@@ -67,6 +67,13 @@ CliJob::CliJob(CliContext& ctx)
       zip_(std::make_unique<TZipArchiver>()) {
     TZipArchiver& z = *zip_;
     z.SetDialogProvider(terminal_.get());
+    z.Internal().WaitForLock = !ctx.noWait;
+    // Waiting for another writer of the archive is said at once; errors
+    // are printed once, at the end.
+    z.OnMessage = [this](TCustomZipArchiver&, int code, const std::string& text) {
+        if (code == 187)
+            ctx_.err << "tarvik-cli: " << text << '\n';
+    };
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) != nullptr)
         z.SetRootDir(cwd);

@@ -7,7 +7,8 @@ CliZip::CliZip(CliContext& ctx, const std::string& archive) : ctx_(ctx), archive
     zip_.OnMessage = [this](TCustomZipArchiver&, int code, const std::string& text) {
         if (code != 0) {
             ctx_.err << "tarvik-cli: " << text << '\n';
-            errorShown_ = true;
+            // Waiting for another writer is a notice, not the error.
+            errorShown_ = errorShown_ || code != 187;
         }
     };
     zip_.OnSkipped = [this](TCustomZipArchiver&, const std::string& forFile, TZASkipTypes type,
@@ -16,6 +17,7 @@ CliZip::CliZip(CliContext& ctx, const std::string& archive) : ctx_(ctx), archive
     };
     zip_.SetUseUTF8(true);
     zip_.SetUnattended(true);
+    zip_.Internal().WaitForLock = !ctx.noWait;
     if (ctx.language.empty()) {
         zip_.SetLanguage("DE");
     }

@@ -1,5 +1,5 @@
 // tarvik-cli: a command-line front end over the zip component.
-//   tarvik-cli [--language CODE] [--sync] COMMAND [ARGS...]
+//   tarvik-cli [--language CODE] [--sync] [--no-wait] COMMAND [ARGS...]
 
 #include <algorithm>
 #include <iostream>
@@ -13,10 +13,11 @@
 namespace {
 
 void printUsage(std::ostream& out) {
-    out << "Aufruf: tarvik-cli [--language CODE] [--sync] BEFEHL [ARGUMENTE]\n\n"
+    out << "Aufruf: tarvik-cli [--language CODE] [--sync] [--no-wait] BEFEHL [ARGUMENTE]\n\n"
            "Globale Optionen:\n"
            "  --language CODE   Sprache des Meldungskatalogs (z. B. DE, * = Systemsprache)\n"
            "  --sync            geänderte Archive erst auf die Platte schreiben, dann umbenennen\n"
+           "  --no-wait         nicht warten, wenn ein anderes Programm das Archiv gerade ändert\n"
            "  --help            diese Hilfe\n\n"
            "Befehle:\n";
     for (const CliCommand& command : CliCommands()) {
@@ -33,7 +34,7 @@ void printUsage(std::ostream& out) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> argList(argv + 1, argv + argc);
-    CliContext ctx{{}, std::cout, std::cerr};
+    CliContext ctx{{}, false, std::cout, std::cerr};
 
     std::size_t i = 0;
     for (; i < argList.size(); ++i) {
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
             // Also safe against a power loss right after the command, for
             // about a second per GiB written.
             platform::SetWaitForDisk(true);
+        } else if (arg == "--no-wait") {
+            ctx.noWait = true;
         } else if (arg.starts_with("--language=")) {
             ctx.language = arg.substr(11);
         } else if (arg == "--language") {

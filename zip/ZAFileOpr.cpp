@@ -366,6 +366,7 @@ bool isLastPartOfSet(TCustomZipArchiver& component, const std::string& path) {
 
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
+    LockForRewrite(target);
     if (isLastPartOfSet(Component(), target)) {
         throw EZipArchiver(ZA_CODE(185), target);
     }
@@ -557,6 +558,9 @@ std::uint8_t partScheme(const std::string& file, const std::string& set) {
 
 std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name,
                                         const std::string& program) {
+    // The set is known by its program, or by the name of its last part.
+    const std::string setName = program.empty() ? name : program;
+    LockForRewrite(setName);
     const std::string folder =
         platform::CreateTempFolder(TempDir().empty() ? platform::TempFolder() : TempDir(), "zsp");
     if (folder.empty()) {
@@ -631,6 +635,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     // The last moment to stop with nothing changed: once the parts move,
     // the set is completed.
     CheckWriteCancelAndRaise();
+    CheckUnchangedSinceLocked(setName);
     if (HowToDelete() == htdAllowUndo) {
         // Undo wanted: the trash keeps a second name of every old part (and
         // program) that a rename below replaces, as it keeps the parts that
@@ -656,6 +661,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
             throw EZipArchiver(ZA_CODE(163));
         }
     }
+    NoteReplaced(setName);
     for (const std::string& file : stale) {
         RemoveFile(destFolder + file, HowToDelete() != htdAllowUndo);
     }
@@ -663,9 +669,10 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
 }
 
 std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
-    Lister().PrepareZip(true, true);
     const std::string source = ZipFileName();
     const std::string name = target.empty() ? source : target;
+    LockForRewrite(name);
+    Lister().PrepareZip(true, true);
     // Spanned in place, the source's files that the new parts do not write
     // over (an archive under the set's name beside numbered parts, the
     // parts of an old set named otherwise) would shadow the new set.

@@ -314,6 +314,7 @@ void TZAModOpr::ChangeComment(const std::string& text) {
         if (ZipFileName().empty()) {
             throw EZipArchiver(ZA_CODE(133));
         }
+        LockForRewrite(ZipFileName());
         Internal().SpanOptions.exclude(spExactName);
         auto zip = std::make_unique<TZAZipFile>(Component());
         zip->SetFileName(ZipFileName());

@@ -444,6 +444,9 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
         ReportTrace("Rename " + DisplayName(false) + " to " + newName);
     }
     Close();
+    // A file changed by another program since this operation locked it is
+    // not replaced: that change would be lost.
+    CheckUnchangedSinceLocked(newName);
     std::error_code ec;
     if (fs::exists(newName, ec) && !fs::equivalent(fileName_, newName, ec) && !permanent) {
         // Undo wanted: the trash keeps a second name of the old file while
@@ -465,6 +468,7 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
     }
     isTemporary_ = false;
     fileName_ = newName;
+    NoteReplaced(newName);
     return true;
 }
 
