@@ -288,13 +288,64 @@ TEST(ZAModOprSet, KilledDeleteLeavesAWholeSet) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
         killed += WIFSIGNALED(status) ? 1 : 0;
-        // The names hold the old set or the new one, whole.
+        // The next open through the component finds the old set or the new
+        // one, whole.
+        {
+            Component open(set);
+            EXPECT_TRUE(open.zip.ArchiveLoaded());
+        }
         const std::vector<std::string> now = JoinedNames(set);
         const std::vector<std::string> fewer = Without(names, "b" + std::to_string(i) + ".bin");
         ASSERT_TRUE(now == names || now == fewer) << now.size();
         names = now;
     }
     EXPECT_GT(killed, 0);
+}
+
+// A kill between two renames of a set's exchange (made exact with strace's
+// fault injection: SIGKILL at the k-th renameat2) leaves a journal beside
+// the set; the next open completes the exchange, so the set is the new one,
+// whole, and neither the journal nor the staged files remain.
+TEST(ZAModOprSet, KillInsideTheExchangeIsCompletedByTheNextOpen) {
+    if (!Shell("strace -f -qq -o /dev/null -e trace=renameat2 true")) {
+        GTEST_SKIP() << "strace missing or not allowed to trace";
+    }
+    ScratchFolder dir;
+    ScratchFolder out;
+    const std::string original = out / "orig.zip";
+    const std::vector<std::string> names = Without(MakeSet(dir, original, 12), "b1.bin");
+    std::vector<std::string> parts;
+    for (const auto& e : std::filesystem::directory_iterator(out.path())) {
+        parts.push_back(e.path().filename().string());
+    }
+    ASSERT_GE(parts.size(), 4u);
+    const std::string cli = Quote(TARVIK_CLI_PATH);
+    int completed = 0;
+    for (std::size_t k = 1; k <= parts.size(); ++k) {
+        SCOPED_TRACE("killed at rename " + std::to_string(k));
+        ScratchFolder work;
+        ScratchFolder temp;
+        for (const std::string& part : parts) {
+            std::filesystem::copy_file(out / part,
+                                       work / ("s" + part.substr(std::string("orig").size())));
+        }
+        const auto killed =
+            Shell("TMPDIR=" + Quote(temp.path()) +
+                      " strace -f -qq -o /dev/null -e trace=renameat2 "
+                      "-e inject=renameat2:signal=KILL:when=" +
+                      std::to_string(k) + " " + cli + " delete --final s.zip b1.bin",
+                  work.path());
+        ASSERT_NE(killed.status, 0) << killed.output;
+        const bool journal = std::filesystem::exists(work / ".s.zip.tarvik-journal");
+        completed += journal ? 1 : 0;
+        const auto tested = Shell(cli + " test s.zip", work.path());
+        EXPECT_EQ(tested.status, 0) << tested.output;
+        EXPECT_FALSE(std::filesystem::exists(work / ".s.zip.tarvik-journal"));
+        EXPECT_EQ(JoinedNames(work / "s.zip"), names);
+        EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+    }
+    // Every kill landed inside the exchange, after the journal was written.
+    EXPECT_EQ(completed, static_cast<int>(parts.size()));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "zip/ZADialogProvider.h"
 #include "zip/ZALister.h"
+#include "zip/ZASetJournal.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
@@ -261,6 +262,12 @@ void TZACore::LockForRewrite(const std::string& path) {
         // goes on as it would have without locks.
         ReportTrace("No lock for " + path + ": " + lock->Error());
         return;
+    }
+    // A set whose exchange a killed writer left unfinished is completed
+    // first (the journal beside it lists what is left to do).
+    std::string journalError;
+    if (CompleteSetExchange(path, &journalError) < 0) {
+        ReportTrace("Completing the set " + path + " failed: " + journalError);
     }
     held.push_back({std::move(lock), platform::IdentifyFile(path)});
     // What was loaded before the lock may be older than the archive now.

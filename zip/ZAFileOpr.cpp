@@ -18,6 +18,7 @@
 #include "zip/ZAEOC.h"
 #include "zip/ZALister.h"
 #include "zip/ZAModOpr.h"
+#include "zip/ZASetJournal.h"
 #include "zip/ZAStubIcon.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
@@ -651,6 +652,34 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
             }
         }
     }
+    // The journal beside the set lets the next open complete an exchange
+    // that a kill interrupts: from here on the new set is what the name
+    // holds, whatever happens.
+    TZASetJournal journal;
+    journal.StagingFolder = folder;
+    journal.Permanent = HowToDelete() != htdAllowUndo;
+    for (const auto& [from, to] : moves) {
+        struct stat st {};
+        if (::stat(from.c_str(), &st) != 0) {
+            throw EZipArchiver(ZA_CODE(163));
+        }
+        journal.Moves.push_back({from, to, static_cast<std::uint64_t>(st.st_dev),
+                                 static_cast<std::uint64_t>(st.st_ino)});
+    }
+    for (const std::string& file : stale) {
+        journal.Stale.push_back(destFolder + file);
+    }
+    for (const TZATemporary& temp : Temporaries) {
+        if (temp.AlwaysRemove) {
+            journal.Temporaries.push_back(temp.Path);
+        }
+    }
+    const std::string journalPath = SetJournalPath(setName);
+    std::string journalError;
+    if (!WriteSetJournal(journalPath, journal, &journalError)) {
+        ReportTrace("Writing " + journalPath + " failed: " + journalError);
+        throw EZipArchiver(ZA_CODE(171));
+    }
     // On one file system the renames follow each other with nothing in
     // between; across file systems each file is copied beside its target.
     for (const auto& [from, to] : moves) {
@@ -658,6 +687,9 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         if (!platform::MoveSyncedFile(from, to, &error) &&
             !platform::ReplaceFile(from, to, &error)) {
             ReportTrace(error);
+            // The staged files stay for the journal: the next open completes
+            // the set.
+            removeFolder.path.clear();
             throw EZipArchiver(ZA_CODE(163));
         }
     }
@@ -665,6 +697,8 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     for (const std::string& file : stale) {
         RemoveFile(destFolder + file, HowToDelete() != htdAllowUndo);
     }
+    std::error_code removed;
+    fs::remove(journalPath, removed);
     return 0;
 }
 
