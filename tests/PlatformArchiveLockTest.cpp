@@ -50,6 +50,18 @@ pid_t HoldInChild(const std::string& path, const std::function<void()>& then = {
     return pid;
 }
 
+// Whether another process finds the lock of `path` taken.
+bool BusyForAnotherProcess(const std::string& path) {
+    const pid_t probe = ::fork();
+    if (probe == 0) {
+        ArchiveLock other;
+        ::_exit(other.Acquire(path, false) == Result::Busy ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(probe, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void Kill(pid_t pid) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -76,14 +88,7 @@ TEST(PlatformArchiveLock, SecondWriterWaitsOrFailsAndAKilledHolderFreesIt) {
     EXPECT_EQ(lock.Acquire(archive, false), Result::Locked);
     EXPECT_TRUE(lock.Held());
     // Held here: another process is refused until it is released.
-    const pid_t probe = ::fork();
-    if (probe == 0) {
-        ArchiveLock other;
-        ::_exit(other.Acquire(archive, false) == Result::Busy ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(probe, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(BusyForAnotherProcess(archive));
 }
 
 TEST(PlatformArchiveLock, WaiterFollowsTheNameToTheNewFile) {
@@ -96,6 +101,9 @@ TEST(PlatformArchiveLock, WaiterFollowsTheNameToTheNewFile) {
         WriteFile(dir / "new.tmp", "new");
         std::rename((dir / "new.tmp").c_str(), archive.c_str());
     });
+    for (int i = 0; i < 200 && ReadFile(archive) != "new"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ArchiveLock lock;
     EXPECT_EQ(lock.Acquire(archive, false), Result::Locked);  // the new file is free
     lock.Release();
@@ -119,14 +127,7 @@ TEST(PlatformArchiveLock, WaiterFollowsTheNameToTheNewFile) {
     ::waitpid(second, nullptr, 0);
     EXPECT_TRUE(waited);
     EXPECT_EQ(ReadFile(archive), "newer");
-    const pid_t probe = ::fork();
-    if (probe == 0) {
-        ArchiveLock other;
-        ::_exit(other.Acquire(archive, false) == Result::Busy ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(probe, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(BusyForAnotherProcess(archive));
 }
 
 TEST(PlatformArchiveLock, NameWithoutAFileIsLockedByItsFolder) {
@@ -177,20 +178,25 @@ TEST(ArchiveLockCli, HeldArchiveWaitsOrFailsClearly) {
         << refused.output;
     EXPECT_TRUE(ReadFile(dir / "a.zip") == before);
 
-    FILE* waiting = ::popen(
-        ("cd " + Quote(dir.path()) + " && " + kCli + " delete --final a.zip t1.txt 2>&1").c_str(),
-        "r");
-    ASSERT_NE(waiting, nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // In the background, its output and exit status in files.
+    ASSERT_TRUE(Shell("(" + kCli +
+                          " delete --final a.zip t1.txt > out.txt 2>&1; echo $? > rc.tmp; " +
+                          "mv rc.tmp rc.txt) > /dev/null 2>&1 &",
+                      dir.path()));
+    auto waitFor = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 3000 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    EXPECT_TRUE(waitFor([&] {
+        return ReadFile(dir / "out.txt").find("es wird gewartet") != std::string::npos;
+    })) << ReadFile(dir / "out.txt");
     EXPECT_TRUE(ReadFile(dir / "a.zip") == before);  // still waiting
+    EXPECT_FALSE(std::filesystem::exists(dir / "rc.txt"));
     lock.Release();
-    std::string output;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, waiting)) > 0;) {
-        output.append(buf, n);
-    }
-    EXPECT_EQ(::pclose(waiting), 0) << output;
-    EXPECT_NE(output.find("es wird gewartet"), std::string::npos) << output;
+    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(dir / "rc.txt"); }));
+    EXPECT_EQ(ReadFile(dir / "rc.txt"), "0\n") << ReadFile(dir / "out.txt");
     EXPECT_EQ(UnzipNames(dir / "a.zip"), (std::vector<std::string>{"t2.txt", "t3.txt"}));
 }
 
