@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace platform {
@@ -27,6 +29,32 @@ FileIdentity IdentifyFile(const std::string& path) {
 }
 
 namespace {
+
+// The files (and folders) this process holds locks on: the descriptor that
+// holds the flock(2) and how many ArchiveLock objects share it. flock would
+// make a second lock of the same file in the same process wait for the first
+// for ever, and closing any descriptor of the lock's open file would drop it.
+struct Holder {
+    int fd = -1;
+    int count = 0;
+};
+std::mutex registryMutex;
+std::map<std::pair<dev_t, ino_t>, Holder>& registry() {
+    static std::map<std::pair<dev_t, ino_t>, Holder> held;
+    // A child made by fork(2) holds none of its parent's locks.
+    static pid_t owner = ::getpid();
+    if (owner != ::getpid()) {
+        held.clear();
+        owner = ::getpid();
+    }
+    return held;
+}
+
+std::pair<dev_t, ino_t> keyOf(int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    return {st.st_dev, st.st_ino};
+}
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -56,9 +84,14 @@ ArchiveLock::~ArchiveLock() {
 }
 
 void ArchiveLock::Release() {
-    if (fd_ >= 0) {
-        ::close(fd_);  // drops the lock
-        fd_ = -1;
+    if (held_) {
+        std::lock_guard guard(registryMutex);
+        const auto it = registry().find({static_cast<dev_t>(device_), static_cast<ino_t>(inode_)});
+        if (it != registry().end() && --it->second.count == 0) {
+            ::close(it->second.fd);  // drops the lock
+            registry().erase(it);
+        }
+        held_ = false;
     }
     path_.clear();
 }
@@ -79,6 +112,22 @@ ArchiveLock::Result ArchiveLock::Acquire(const std::string& path, bool wait,
             error_ = std::strerror(errno);
             return Result::Failed;
         }
+        const auto key = keyOf(fd);
+        {
+            // Held by this process already (the same file by another name):
+            // nested, not waited for.
+            std::lock_guard guard(registryMutex);
+            const auto it = registry().find(key);
+            if (it != registry().end()) {
+                ++it->second.count;
+                ::close(fd);
+                held_ = true;
+                device_ = key.first;
+                inode_ = key.second;
+                path_ = path;
+                return Result::Locked;
+            }
+        }
         while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EINTR) {
                 continue;
@@ -97,7 +146,11 @@ ArchiveLock::Result ArchiveLock::Acquire(const std::string& path, bool wait,
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         if (stillNamed(fd, path, folder)) {
-            fd_ = fd;
+            std::lock_guard guard(registryMutex);
+            registry()[key] = {fd, 1};
+            held_ = true;
+            device_ = key.first;
+            inode_ = key.second;
             path_ = path;
             return Result::Locked;
         }

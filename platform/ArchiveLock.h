@@ -8,7 +8,9 @@
 // another file once the lock is granted; then the lock is taken again on the
 // file the name has now. A name with no file behind it yet (a new archive, a
 // set of numbered parts opened through its missing main name) is locked
-// through its folder, until a file appears under the name.
+// through its folder, until a file appears under the name. A file (or
+// folder) this process has locked already is locked again at once, nested:
+// one process never waits for itself.
 #pragma once
 
 #include <cstdint>
@@ -52,12 +54,14 @@ public:
     Result Acquire(const std::string& path, bool wait,
                    const std::function<bool(bool first)>& waiting = {});
     void Release();
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return held_; }
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
 
 private:
-    int fd_ = -1;
+    bool held_ = false;
+    std::uint64_t device_ = 0;  // what is locked (the descriptor lives in a
+    std::uint64_t inode_ = 0;   // table of the process's locks)
     std::string path_;
     std::string error_;
 };

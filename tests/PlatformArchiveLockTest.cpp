@@ -140,6 +140,15 @@ TEST(PlatformArchiveLock, NameWithoutAFileIsLockedByItsFolder) {
     lock.Release();
     Kill(holder);
     EXPECT_EQ(lock.Acquire(dir / "new.zip", false), Result::Locked);
+    // Within one process a second lock of the same file (by another name)
+    // or folder is nested, never waited for.
+    ArchiveLock again;
+    EXPECT_EQ(again.Acquire(dir.path() + "/./new.zip", false), Result::Locked);
+    EXPECT_TRUE(BusyForAnotherProcess(dir / "new.zip"));
+    lock.Release();
+    EXPECT_TRUE(BusyForAnotherProcess(dir / "new.zip"));  // still held by `again`
+    again.Release();
+    EXPECT_FALSE(BusyForAnotherProcess(dir / "new.zip"));
     EXPECT_EQ(lock.Acquire(dir / "missing-folder/x.zip", false), Result::Failed);
     EXPECT_FALSE(lock.Error().empty());
 }
