@@ -655,19 +655,26 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     // The journal beside the set lets the next open complete an exchange
     // that a kill interrupts: from here on the new set is what the name
     // holds, whatever happens.
+    // Its paths are absolute: the next open may run in another folder.
+    auto absolute = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path full = fs::absolute(fs::path(path), ec);
+        return ec ? path : full.lexically_normal().string();
+    };
     TZASetJournal journal;
-    journal.StagingFolder = folder;
+    journal.StagingFolder = absolute(folder);
     journal.Permanent = HowToDelete() != htdAllowUndo;
     for (const auto& [from, to] : moves) {
         struct stat st {};
         if (::stat(from.c_str(), &st) != 0) {
             throw EZipArchiver(ZA_CODE(163));
         }
-        journal.Moves.push_back({from, to, static_cast<std::uint64_t>(st.st_dev),
+        journal.Moves.push_back({absolute(from), absolute(to),
+                                 static_cast<std::uint64_t>(st.st_dev),
                                  static_cast<std::uint64_t>(st.st_ino)});
     }
     for (const std::string& file : stale) {
-        journal.Stale.push_back(destFolder + file);
+        journal.Stale.push_back(absolute(destFolder + file));
     }
     for (const TZATemporary& temp : Temporaries) {
         if (temp.AlwaysRemove) {
