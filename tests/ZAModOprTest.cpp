@@ -376,7 +376,8 @@ TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
                                    work.path());
             finished = run.status == 0;
             journals += std::filesystem::exists(work / c.journal) ? 1 : 0;
-            const std::vector<std::string> now = TestedNames(work.path(), c.result);
+            // Opened from another folder: the journal's paths hold.
+            const std::vector<std::string> now = TestedNames("/", work / c.result);
             if (!finished && now.empty() && std::string(c.result) == "w.exe") {
                 // Killed before the program was in place: the archive is as it was.
                 EXPECT_EQ(TestedNames(work.path(), "w.zip"), oldNames);
