@@ -10,6 +10,7 @@
 // What every command gets: the global options and where to write.
 struct CliContext {
     std::string language;  // --language CODE, empty when not given
+    bool noWait = false;   // --no-wait: fail at once when another writer has the archive
     std::ostream& out;
     std::ostream& err;
     // The chosen language (--language, else the user's locale) is German.

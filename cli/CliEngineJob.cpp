@@ -54,6 +54,7 @@ CliJob::CliJob(CliContext& ctx) : ctx_(ctx), zip_(std::make_unique<TZipArchiver>
     // password the engine needs is asked on the terminal.
     z.SetUseUTF8(true);
     z.SetUnattended(true);
+    z.Internal().WaitForLock = !ctx.noWait;
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd) != nullptr)
         z.SetRootDir(cwd);

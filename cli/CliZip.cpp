@@ -9,6 +9,7 @@ CliZip::CliZip(CliContext& ctx, const std::string& archive)
     : ctx_(ctx), archive_(archive), report_(ctx, zip_) {
     zip_.SetUseUTF8(true);
     zip_.SetUnattended(true);
+    zip_.Internal().WaitForLock = !ctx.noWait;
     if (!archive.empty()) {
         Open(archive);
     }

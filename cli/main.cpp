@@ -1,5 +1,5 @@
 // tarvik-cli: a command-line front end over the zip component.
-//   tarvik-cli [--language CODE] [--sync] COMMAND [ARGS...]
+//   tarvik-cli [--language CODE] [--sync] [--no-wait] COMMAND [ARGS...]
 
 #include <algorithm>
 #include <iostream>
@@ -14,21 +14,23 @@ namespace {
 
 void printUsage(const CliContext& ctx, std::ostream& out) {
     out << ctx.Tr(
-        "Aufruf: tarvik-cli [--language CODE] [--sync] BEFEHL [ARGUMENTE]\n\n"
+        "Aufruf: tarvik-cli [--language CODE] [--sync] [--no-wait] BEFEHL [ARGUMENTE]\n\n"
         "Globale Optionen:\n"
         "  --language CODE   Sprache der Meldungen und dieser Hilfe (z. B. DE, US;\n"
         "                    ohne: die Sprache des Benutzers aus LC_ALL, LC_MESSAGES, "
         "LANG)\n"
         "  --sync            geänderte Archive erst auf die Platte schreiben, dann "
         "umbenennen\n"
+        "  --no-wait         nicht warten, wenn ein anderes Programm das Archiv gerade ändert\n"
         "  --help            diese Hilfe\n\n"
         "Befehle:\n",
-        "Usage: tarvik-cli [--language CODE] [--sync] COMMAND [ARGUMENTS]\n\n"
+        "Usage: tarvik-cli [--language CODE] [--sync] [--no-wait] COMMAND [ARGUMENTS]\n\n"
         "Global options:\n"
         "  --language CODE   language of the messages and of this help (e.g. DE, US;\n"
         "                    without: the user's language from LC_ALL, LC_MESSAGES, "
         "LANG)\n"
         "  --sync            write changed archives to the disk before renaming them\n"
+        "  --no-wait         fail at once when another program is changing the archive\n"
         "  --help            this help\n\n"
         "Commands:\n");
     // Each command: its form on one line, what it does below, wrapped.
@@ -68,7 +70,7 @@ void printUsage(const CliContext& ctx, std::ostream& out) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> argList(argv + 1, argv + argc);
-    CliContext ctx{{}, std::cout, std::cerr};
+    CliContext ctx{{}, false, std::cout, std::cerr};
 
     // The global options first: the language decides how everything after
     // them is said, the help included.
@@ -85,6 +87,8 @@ int main(int argc, char** argv) {
             // Also safe against a power loss right after the command, for
             // about a second per GiB written.
             platform::SetWaitForDisk(true);
+        } else if (arg == "--no-wait") {
+            ctx.noWait = true;
         } else if (arg.starts_with("--language=")) {
             ctx.language = arg.substr(11);
         } else if (arg == "--language") {

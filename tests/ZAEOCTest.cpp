@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "CorpusTestSupport.h"
 #include "ZARecordsTestSupport.h"
 #include "zip/ZAEOC.h"
 #include "zip/ZARecords.h"
@@ -19,9 +20,7 @@ using namespace zrec;
 
 namespace {
 
-std::string Corpus(const std::string& name) {
-    return std::string(TARVIK_CORPUS_DIR) + "/" + name;
-}
+using ztest::CorpusFile;
 
 // An end record with the given fields.
 std::string EndRecord(int disk, int cdDisk, int onDisk, int total, std::uint32_t cdSize,
@@ -141,6 +140,7 @@ TEST_F(ZAEOCTest, InfoZipSplitSetOpensFromItsLastPart) {
 // ---- the corpus ---------------------------------------------------------------------
 
 TEST_F(ZAEOCTest, CorpusArchives) {
+    SKIP_WITHOUT_CORPUS();
     struct {
         const char* file;
         std::int32_t result;  // >= 0: bits; < 0: -message id
@@ -186,7 +186,7 @@ TEST_F(ZAEOCTest, CorpusArchives) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const std::int32_t r = Find(Corpus(c.file));
+        const std::int32_t r = Find(CorpusFile(c.file));
         if (c.result < 0) {
             ASSERT_LT(r, 0);
             EXPECT_EQ(ZAMessageIdOf(r), -c.result);
@@ -203,13 +203,14 @@ TEST_F(ZAEOCTest, CorpusArchives) {
 }
 
 TEST_F(ZAEOCTest, CorpusSplitSetAndLastPartAlone) {
-    ASSERT_EQ(Open(Corpus("zipdetails/300-split.zip")), 0);
+    SKIP_WITHOUT_CORPUS();
+    ASSERT_EQ(Open(CorpusFile("zipdetails/300-split.zip")), 0);
     EXPECT_EQ(eoc->DiskCount, 4);
     EXPECT_EQ(eoc->CentralStartDisk, 3);
     eoc->RecogniseNamingScheme();
     EXPECT_EQ(eoc->NamingScheme, kSchemeCompatible);
     eoc->OpenPartForReading(0);
-    EXPECT_EQ(eoc->FileName(), Corpus("zipdetails/300-split.z01"));
+    EXPECT_EQ(eoc->FileName(), CorpusFile("zipdetails/300-split.z01"));
     // Three whole parts and a little of the last one.
     std::vector<char> buf(3 * 102400 + 10);
     EXPECT_EQ(eoc->Read(buf.data(), static_cast<std::int32_t>(buf.size())),
@@ -217,7 +218,7 @@ TEST_F(ZAEOCTest, CorpusSplitSetAndLastPartAlone) {
     EXPECT_EQ(eoc->DiskNumber, 3);
 
     // The last part of a two-part set without its first part.
-    ASSERT_EQ(Open(Corpus("libzip/multidisk.zip")), 0);
+    ASSERT_EQ(Open(CorpusFile("libzip/multidisk.zip")), 0);
     EXPECT_EQ(eoc->DiskCount, 2);
     EXPECT_THROW(eoc->OpenPartForReading(0), EZipArchiver);
 }

@@ -336,6 +336,35 @@ TEST_F(ZAFileOprConvert, FailedConversionKeepsTheOldTarget) {
     }
 }
 
+// A conversion whose target is the last part of a multi-part set is refused
+// (message 185) and leaves every part as it was: unsfx X.exe beside the set
+// X.z01 ... X.zip, and sfx onto the program of nothing but a set's name.
+TEST_F(ZAFileOprConvert, TargetThatIsTheLastPartOfASetIsRefused) {
+    MakeArchive(dir, dir / "big.zip", 1, 4, 60000);
+    ASSERT_TRUE(Shell("zip -q -s 64k -O " + Quote(dir / "x.zip") + " " + Quote(dir / "big.zip")));
+    ASSERT_TRUE(std::filesystem::exists(dir / "x.z01"));
+    const std::string last = ReadFile(dir / "x.zip");
+    const std::string first = ReadFile(dir / "x.z01");
+    {
+        Component comp(archive);
+        ASSERT_EQ(comp.zip.ConvertToSFX(), 0);
+    }
+    std::filesystem::rename(dir / "a.exe", dir / "x.exe");
+    Component comp(dir / "x.exe");
+    EXPECT_EQ(comp.zip.ConvertToZIP(), 185);
+    EXPECT_NE(comp.zip.ErrMessage().find(dir / "x.zip"), std::string::npos)
+        << comp.zip.ErrMessage();
+    EXPECT_EQ(ReadFile(dir / "x.zip"), last);
+    EXPECT_EQ(ReadFile(dir / "x.z01"), first);
+    EXPECT_EQ(comp.zip.ZipFileName(), dir / "x.exe");
+    // An ordinary archive under that name is still replaced.
+    std::filesystem::rename(dir / "x.zip", dir / "set.zip");
+    WriteFile(dir / "x.zip", "an old archive");
+    Component again(dir / "x.exe");
+    EXPECT_EQ(again.zip.ConvertToZIP(), 0);
+    EXPECT_TRUE(UnzipTestClean(dir / "x.zip"));
+}
+
 TEST(ZAFileOprSpan, SetsWrittenByUsAndByZip) {
     ScratchFolder dir;
     const std::string archive = dir / "big.zip";
@@ -457,6 +486,19 @@ TEST(ZAFileOprSpan, HowToDeleteIsFollowedByEveryReplacement) {
         {"archive spanned in place",
          [&](const ScratchFolder& d) { return component(d / "a.zip", how)->zip.Span(); },
          {"a.zip"}},
+        {"archive spanned in place into numbered parts",
+         [&](const ScratchFolder& d) {
+             auto comp = component(d / "a.zip", how);
+             comp->zip.SetSpanOptions(TZASpanOpts{spNoVolumeName});
+             const int r = comp->zip.Span();
+             // Nothing stale is left under the set's name: it opens the new set.
+             EXPECT_FALSE(std::filesystem::exists(d / "a.zip"));
+             EXPECT_TRUE(std::filesystem::exists(d / "a003.zip"));
+             Component again(d / "a.zip");
+             EXPECT_EQ(again.zip.Count(), 7);
+             return r;
+         },
+         {"a.zip"}},
         {"a longer set replaced by a shorter one",
          [&](const ScratchFolder& d) {
              for (const char* part : {"s.z01", "s.z02", "s.z03", "s.z04", "s.zip"}) {
@@ -497,6 +539,69 @@ TEST(ZAFileOprSpan, HowToDeleteIsFollowedByEveryReplacement) {
             }
             std::sort(trashed.begin(), trashed.end());
             EXPECT_EQ(trashed, h == htdAllowUndo ? c.trashed : std::vector<std::string>{});
+        }
+    }
+}
+
+// When the trash cannot take a file (here: the trash folder's name is taken
+// by a plain file), an operation asked to keep it recoverable keeps it and
+// says so (message 186), never deleting it for good instead.
+TEST(ZAFileOprSpan, FileTheTrashCannotTakeIsKept) {
+    if (FindRawResource(SFX_STUB_RESOURCE_NAME).empty()) {
+        GTEST_SKIP() << "built without the self-extractor stub";
+    }
+    struct Case {
+        const char* name;
+        std::function<int(Component&)> run;
+        const char* kept;    // the file that must stay as it was
+        const char* output;  // written all the same (the old file is left beside it), or ""
+    };
+    const Case cases[] = {
+        {"delete some entries",
+         [](Component& c) {
+             c.zip.SetFSpecArgs({"t1.txt"});
+             c.zip.Delete();
+             return c.zip.ErrCode();
+         },
+         "a.zip", ""},
+        {"delete every entry",
+         [](Component& c) {
+             c.zip.SetFSpecArgs({"*"});
+             c.zip.Delete();
+             return c.zip.ErrCode();
+         },
+         "a.zip", ""},
+        {"program over an old one", [](Component& c) { return c.zip.ConvertToSFX(); }, "a.exe", ""},
+        {"spanned in place", [](Component& c) { return c.zip.Span(); }, "a.zip", ""},
+        {"spanned in place into numbered parts",
+         [](Component& c) {
+             c.zip.SetSpanOptions(TZASpanOpts{spNoVolumeName});
+             return c.zip.Span();
+         },
+         "a.zip", "a003.zip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder dir;
+        std::filesystem::create_directories(dir / "share");
+        WriteFile(dir / "share/Trash", "not a folder");
+        ScopedEnv data("XDG_DATA_HOME", (dir / "share").c_str());
+        MakeArchive(dir, dir / "a.zip", 1, 6, 100000);
+        WriteFile(dir / "a.exe", "an old program");
+        const std::string before = ReadFile(dir / c.kept);
+        Component comp(dir / "a.zip");
+        comp.zip.SetHowToDelete(htdAllowUndo);
+        comp.zip.SetMaxVolumeSize(250 * 1024);
+        comp.zip.SetSpanOptions(TZASpanOpts{spCompatName});
+        EXPECT_EQ(c.run(comp), 186);
+        EXPECT_NE(comp.zip.ErrMessage().find(dir / c.kept), std::string::npos)
+            << comp.zip.ErrMessage();
+        EXPECT_TRUE(ReadFile(dir / c.kept) == before);
+        if (*c.output != '\0') {
+            EXPECT_TRUE(std::filesystem::exists(dir / c.output));
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(dir / "a.z01"));
+            EXPECT_FALSE(std::filesystem::exists(dir / "a001.zip"));
         }
     }
 }

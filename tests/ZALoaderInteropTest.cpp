@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "CorpusTestSupport.h"
 #include "ZATestZip.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZAListFormat.h"
@@ -126,10 +127,8 @@ TEST(CorpusTest, EveryArchiveLoadsAsRecordedOrFailsWithItsMessage) {
             expected[current].lines.push_back(line);
         }
     }
-    const std::string root = TARVIK_CORPUS_DIR;
-    if (!fs::exists(root)) {
-        GTEST_SKIP() << "no corpus at " << root;
-    }
+    SKIP_WITHOUT_CORPUS();
+    const std::string root = ztest::CorpusDir();
     std::size_t seen = 0;
     for (const auto& item : fs::recursive_directory_iterator(root)) {
         if (!item.is_regular_file() || item.path().extension() == ".md") {
@@ -300,9 +299,9 @@ TEST(ManyEntriesTest, CountsThatWrapOrLie) {
     if (!Have("unzip")) {
         GTEST_SKIP() << "unzip missing";
     }
+    SKIP_WITHOUT_CORPUS();
     ztest::TempDir dir;
-    ASSERT_TRUE(Shell("unzip -q " +
-                      Quote(std::string(TARVIK_CORPUS_DIR) + "/libzip/manyfiles-zip.zip") + " -d " +
+    ASSERT_TRUE(Shell("unzip -q " + Quote(ztest::CorpusFile("libzip/manyfiles-zip.zip")) + " -d " +
                       Quote(dir.path())));
     // A count that lies (not a classic count that wrapped) loads what the
     // directory holds, as Python does, with the structure warning.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "CorpusTestSupport.h"
 #include "ZEngineHarness.h"
 
 using namespace zetest;
@@ -21,9 +22,10 @@ struct CorpusCase {
 class ZEngineCorpus : public ::testing::TestWithParam<CorpusCase> {};
 
 TEST_P(ZEngineCorpus, TestsAsExpected) {
+    SKIP_WITHOUT_CORPUS();
     const CorpusCase& c = GetParam();
     Harness h;
-    h.archive = std::string(TARVIK_CORPUS_DIR) + "/" + c.file;
+    h.archive = ztest::CorpusFile(c.file);
     h.password = c.password;
     EXPECT_EQ(h.test(), c.result) << c.file;
     std::set<std::string> skipped;
@@ -154,11 +156,12 @@ class ZEngineCorpusExtract : public ::testing::TestWithParam<HostileCase> {};
 
 // Extraction writes only below the target, and only what is safe.
 TEST_P(ZEngineCorpusExtract, WritesOnlyInsideTheTarget) {
+    SKIP_WITHOUT_CORPUS();
     const HostileCase& c = GetParam();
     TempDir t;
     fs::create_directories(t.path / "a/b/target");
     Harness h;
-    h.archive = std::string(TARVIK_CORPUS_DIR) + "/" + c.file;
+    h.archive = ztest::CorpusFile(c.file);
     h.base = t / "a/b/target";
     h.extract();
     std::set<std::string> found;

@@ -5,7 +5,11 @@
 #include <thread>
 
 #include "zip/ZADialogProvider.h"
+#include "zip/ZALister.h"
+#include "zip/ZASetJournal.h"
+#include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
+#include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
 
 namespace fs = std::filesystem;
@@ -213,6 +217,89 @@ void TZACore::ReportLoadWarning(std::int32_t code) {
 
 void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
+}
+
+bool TZACore::RemoveFile(const std::string& path, bool permanent) {
+    std::string error;
+    if (DeleteFileOrTrash(path, permanent, &error)) {
+        return true;
+    }
+    if (!permanent) {
+        ShowErrorFmt(ZA_CODE(186), {path, error});
+    }
+    return false;
+}
+
+void TZACore::RemoveFileOrRaise(const std::string& path, bool permanent) {
+    std::string error;
+    if (!DeleteFileOrTrash(path, permanent, &error)) {
+        if (permanent) {
+            throw EZipArchiver(ZA_CODE(163));
+        }
+        throw EZipArchiver(ZA_CODE(186), path, error);
+    }
+}
+
+void TZACore::LockForRewrite(const std::string& path) {
+    auto& held = Component().HeldLocks();
+    for (const auto& h : held) {
+        if (h.Lock->Path() == path) {
+            return;
+        }
+    }
+    auto lock = std::make_unique<platform::ArchiveLock>();
+    bool waited = false;
+    const auto result =
+        lock->Acquire(path, Internal().WaitForLock, [this, &path, &waited](bool first) {
+            waited = true;
+            // A notice, not an error of the operation: nothing is recorded.
+            auto& comp = Component();
+            if (first && comp.OnMessage) {
+                comp.OnMessage(comp, 187, MessageTextFmt(187, {path}));
+            }
+            return !CheckCancel();
+        });
+    if (result == platform::ArchiveLock::Result::Busy) {
+        throw EZipArchiver(ZA_CODE(188), path);
+    }
+    if (result == platform::ArchiveLock::Result::Failed) {
+        // Nothing to lock by (a folder that cannot be read): the rewrite
+        // goes on as it would have without locks.
+        ReportTrace("No lock for " + path + ": " + lock->Error());
+        return;
+    }
+    // A set whose exchange a killed writer left unfinished is completed
+    // first (the journal beside it lists what is left to do).
+    std::string journalError;
+    if (CompleteSetExchange(path, &journalError) < 0) {
+        ReportTrace("Completing the set " + path + " failed: " + journalError);
+    }
+    held.push_back({std::move(lock), platform::IdentifyFile(path)});
+    // What was loaded before the lock may be older than the archive now.
+    if (TZALister* lister = Component().Lister()) {
+        const TZAZipFile* loaded = lister->View().AttachedZip();
+        if (loaded != nullptr && (loaded->Info & TZACentral::ziLoaded) != 0 &&
+            lister->ZipFileName() == path && (waited || lister->CurrentZip().HasChanged() != 0)) {
+            ReportTrace("Reloading " + path + ": changed since it was loaded");
+            lister->Load(path, false);
+        }
+    }
+}
+
+void TZACore::CheckUnchangedSinceLocked(const std::string& path) {
+    for (const auto& h : Component().HeldLocks()) {
+        if (h.Lock->Path() == path && !(platform::IdentifyFile(path) == h.Identity)) {
+            throw EZipArchiver(ZA_CODE(196));
+        }
+    }
+}
+
+void TZACore::NoteReplaced(const std::string& path) {
+    for (auto& h : Component().HeldLocks()) {
+        if (h.Lock->Path() == path) {
+            h.Identity = platform::IdentifyFile(path);
+        }
+    }
 }
 
 void TZACore::ShowExceptionError(const std::exception& e) {

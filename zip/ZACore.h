@@ -144,6 +144,26 @@ public:
     // error (ErrCode holds it), and kept apart as the load's warning so that
     // callers can tell a loaded archive from a failed load.
     void ReportLoadWarning(std::int32_t code);
+    // Removes `path`: for good when `permanent`, else to the desktop trash.
+    // A file the trash cannot take is kept (never deleted for good instead)
+    // and message 186 says so; false then, or when a delete failed.
+    bool RemoveFile(const std::string& path, bool permanent);
+    // RemoveFile for a file that must be gone before the work goes on:
+    // raises message 186 (the trash) or 163 (a delete) when it is not.
+    void RemoveFileOrRaise(const std::string& path, bool permanent);
+    // Takes the writer's lock of the archive or set `path` for the rest of
+    // the operation (platform/ArchiveLock.h), before anything of it is read:
+    // while another writer holds it, waits with message 187 (a cancel ends
+    // the wait), or raises message 188 when WaitForLock is off or the wait
+    // was cancelled. A loaded directory of `path` that changed meanwhile is
+    // loaded again. Locking a name the operation holds already does nothing.
+    void LockForRewrite(const std::string& path);
+    // Raises message 196 when `path`, locked by this operation, is no longer
+    // the file it was when locked or last replaced by the operation: another
+    // program changed it without the lock, and replacing it would lose that.
+    void CheckUnchangedSinceLocked(const std::string& path);
+    // Notes that the operation itself put a new file under `path`.
+    void NoteReplaced(const std::string& path);
     // True when the skip aborts the operation.
     bool ReportSkipping(const std::string& forFile, std::int32_t errCode, TZASkipTypes skipType);
     // Traces, lists "<type name><<spec" in `list` when given, then ReportSkipping.

@@ -324,6 +324,7 @@ void TZADLLOpr::Add() {
         PreparePipes();
         if (ZipFileName().empty())
             throw EZipArchiver(ZA_CODE(133));
+        LockForRewrite(ZipFileName());
         if (includes.empty()) {
             TZAAddOpts o = AddOptions();
             if (!o.contains(AddFreshen) && !o.contains(AddUpdate))

@@ -134,12 +134,6 @@ private:
     // True when it did so; raises message 139 when that failed.
     bool PrepareNewSFX();
 
-    struct TZAOldPart {
-        std::string Path;
-        std::uint64_t Device = 0;
-        std::uint64_t Inode = 0;
-    };
-    std::vector<TZAOldPart> OldParts;
     // The naming of an old set written again without spanning being asked
     // for (0: take SpanOptions as they are).
     std::uint8_t OldNaming = 0;

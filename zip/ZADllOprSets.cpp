@@ -19,15 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Identify(const std::string& path, std::uint64_t& device, std::uint64_t& inode) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return false;
-    device = static_cast<std::uint64_t>(st.st_dev);
-    inode = static_cast<std::uint64_t>(st.st_ino);
-    return true;
-}
-
 bool IsExeName(const std::string& name) {
     return SameTextAscii(ExtractFileExt(name), ".exe");
 }
@@ -69,16 +60,16 @@ bool TZADLLOpr::PrepareSpannedAdd() {
     OldParts.clear();
     std::string temp;
     int parts = 1;
-    std::unique_ptr<TZAZipFile> old;
     if (Component().Count() > 0) {
         // The job adds to a single-file copy of the archive: its entries stay.
         if (JoinToTemp(target, temp, false) < 0 || temp.empty())
             return false;
         AddTemporary(temp, true);
-        old = OpenArchive(target);
+        std::unique_ptr<TZAZipFile> old = OpenArchive(target);
         parts = std::max(old->DiskCount, 1);
         if (parts > 1 && !WriteOptions().contains(zwoDiskSpan))
             OldNaming = old->NamingScheme;
+        old->Close();
     } else {
         temp = Component().MakeTempFileName("zip", ".zip");
         if (temp.empty())
@@ -87,25 +78,7 @@ bool TZADLLOpr::PrepareSpannedAdd() {
     }
     ArchiveName = temp;
     // The files the new set is to replace (an empty archive too).
-    for (int n = 0; n < parts; ++n) {
-        TZAOldPart part;
-        part.Path = target;
-        if (parts > 1) {
-            old->DiskNumber = n;
-            part.Path = old->CurrentPartName();
-        }
-        if (Identify(part.Path, part.Device, part.Inode))
-            OldParts.push_back(std::move(part));
-    }
-    // The program of a self-extracting set is noted after its parts.
-    if (parts > 1 && IsExeName(target)) {
-        TZAOldPart program;
-        program.Path = target;
-        if (Identify(program.Path, program.Device, program.Inode))
-            OldParts.push_back(std::move(program));
-    }
-    if (old)
-        old->Close();
+    NoteOldParts(target);
     // The copy does not see a cancel given meanwhile; the job must not start.
     CheckCancelAndRaise();
     if (Verbose())
@@ -174,12 +147,7 @@ void TZADLLOpr::WriteSpannedAdd() {
     }
     // Parts of the old set that the new one did not write over (it has
     // fewer parts, or names them otherwise) would make the set ambiguous.
-    for (const TZAOldPart& part : OldParts) {
-        std::uint64_t device = 0, inode = 0;
-        if (Identify(part.Path, device, inode) && device == part.Device && inode == part.Inode)
-            DeleteFileOrTrash(part.Path, HowToDelete() != htdAllowUndo);
-    }
-    OldParts.clear();
+    RemoveUnreplacedOldParts();
 }
 
 bool TZADLLOpr::PrepareNewSFX() {

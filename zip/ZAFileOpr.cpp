@@ -1,5 +1,6 @@
 #include "zip/ZAFileOpr.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -14,8 +15,10 @@
 #include "platform/Trash.h"
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
+#include "zip/ZAEOC.h"
 #include "zip/ZALister.h"
 #include "zip/ZAModOpr.h"
+#include "zip/ZASetJournal.h"
 #include "zip/ZAStubIcon.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
@@ -346,8 +349,28 @@ void TZAFileOpr::MakeCurrent(const std::string& name) {
     Lister().AfterAction = aaReload;
 }
 
+namespace {
+
+// Whether `path` holds the end records of a multi-part set.
+bool isLastPartOfSet(TCustomZipArchiver& component, const std::string& path) {
+    if (!FileExists(path)) {
+        return false;
+    }
+    TZAEOC eoc(component);
+    eoc.SetFileName(path);
+    const bool set = eoc.FindEndRecord(false) >= 0 && eoc.DiskCount > 1;
+    eoc.Close();
+    return set;
+}
+
+}  // namespace
+
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
+    LockForRewrite(target);
+    if (isLastPartOfSet(Component(), target)) {
+        throw EZipArchiver(ZA_CODE(185), target);
+    }
     // The new file is written under a temporary name (in TempDir or the
     // system's temporary folder) and renamed into place when complete, so
     // that the target never holds a partial archive.
@@ -436,7 +459,9 @@ std::int32_t TZAFileOpr::JoinToTemp(const std::string& source, std::string& dest
     std::int32_t result = 0;
     try {
         if (!ExtractFileName(destination).empty()) {
-            DeleteFileOrTrash(destination, HowToDelete() == htdFinal);
+            if (FileExists(destination)) {
+                RemoveFileOrRaise(destination, HowToDelete() == htdFinal);
+            }
             destination = ChangeFileExt(destination, ".zip");
         } else {
             destination = Component().MakeTempFileName("zip", ".zip");
@@ -534,6 +559,9 @@ std::uint8_t partScheme(const std::string& file, const std::string& set) {
 
 std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& name,
                                         const std::string& program) {
+    // The set is known by its program, or by the name of its last part.
+    const std::string setName = program.empty() ? name : program;
+    LockForRewrite(setName);
     const std::string folder =
         platform::CreateTempFolder(TempDir().empty() ? platform::TempFolder() : TempDir(), "zsp");
     if (folder.empty()) {
@@ -608,18 +636,56 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
     // The last moment to stop with nothing changed: once the parts move,
     // the set is completed.
     CheckWriteCancelAndRaise();
+    CheckUnchangedSinceLocked(setName);
     if (HowToDelete() == htdAllowUndo) {
         // Undo wanted: the trash keeps a second name of every old part (and
         // program) that a rename below replaces, as it keeps the parts that
         // are removed.
         for (const auto& [from, to] : moves) {
             if (FileExists(to)) {
+                // A file the trash cannot keep is not replaced: nothing has
+                // moved yet, and the old set stays as it is.
                 const platform::TrashResult kept = platform::LinkToTrash(to);
                 if (!kept) {
-                    ReportTrace("Keeping " + to + " in the trash failed: " + kept.error);
+                    throw EZipArchiver(ZA_CODE(186), to, kept.error);
                 }
             }
         }
+    }
+    // The journal beside the set lets the next open complete an exchange
+    // that a kill interrupts: from here on the new set is what the name
+    // holds, whatever happens.
+    // Its paths are absolute: the next open may run in another folder.
+    auto absolute = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path full = fs::absolute(fs::path(path), ec);
+        return ec ? path : full.lexically_normal().string();
+    };
+    TZASetJournal journal;
+    journal.StagingFolder = absolute(folder);
+    journal.Permanent = HowToDelete() != htdAllowUndo;
+    for (const auto& [from, to] : moves) {
+        struct stat st {};
+        if (::stat(from.c_str(), &st) != 0) {
+            throw EZipArchiver(ZA_CODE(163));
+        }
+        journal.Moves.push_back({absolute(from), absolute(to),
+                                 static_cast<std::uint64_t>(st.st_dev),
+                                 static_cast<std::uint64_t>(st.st_ino)});
+    }
+    for (const std::string& file : stale) {
+        journal.Stale.push_back(absolute(destFolder + file));
+    }
+    for (const TZATemporary& temp : Temporaries) {
+        if (temp.AlwaysRemove) {
+            journal.Temporaries.push_back(temp.Path);
+        }
+    }
+    const std::string journalPath = SetJournalPath(setName);
+    std::string journalError;
+    if (!WriteSetJournal(journalPath, journal, &journalError)) {
+        ReportTrace("Writing " + journalPath + " failed: " + journalError);
+        throw EZipArchiver(ZA_CODE(171));
     }
     // On one file system the renames follow each other with nothing in
     // between; across file systems each file is copied beside its target.
@@ -628,26 +694,98 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         if (!platform::MoveSyncedFile(from, to, &error) &&
             !platform::ReplaceFile(from, to, &error)) {
             ReportTrace(error);
+            // The staged files stay for the journal: the next open completes
+            // the set.
+            removeFolder.path.clear();
             throw EZipArchiver(ZA_CODE(163));
         }
     }
+    NoteReplaced(setName);
     for (const std::string& file : stale) {
-        DeleteFileOrTrash(destFolder + file, HowToDelete() != htdAllowUndo);
+        RemoveFile(destFolder + file, HowToDelete() != htdAllowUndo);
     }
+    std::error_code removed;
+    fs::remove(journalPath, removed);
     return 0;
 }
 
 std::int32_t TZAFileOpr::SpanTo(const std::string& target) {
-    Lister().PrepareZip(true, true);
     const std::string source = ZipFileName();
     const std::string name = target.empty() ? source : target;
+    LockForRewrite(name);
+    Lister().PrepareZip(true, true);
+    // Spanned in place, the source's files that the new parts do not write
+    // over (an archive under the set's name beside numbered parts, the
+    // parts of an old set named otherwise) would shadow the new set.
+    std::error_code ec;
+    if (name == source || fs::equivalent(name, source, ec)) {
+        NoteOldParts(source);
+    }
     std::unique_ptr<TZAZipFile> in = OpenArchive(source);
     const std::int32_t r = WriteSetStaged(*in, name);
     if (r < 0) {
+        OldParts.clear();
         return r;
     }
+    RemoveUnreplacedOldParts();
     MakeCurrent(name);
     return 0;
+}
+
+namespace {
+
+bool identify(const std::string& path, std::uint64_t& device, std::uint64_t& inode) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    device = static_cast<std::uint64_t>(st.st_dev);
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+}  // namespace
+
+void TZAFileOpr::NoteOldPart(const std::string& path) {
+    TZAOldPart part;
+    part.Path = path;
+    if (identify(part.Path, part.Device, part.Inode)) {
+        OldParts.push_back(std::move(part));
+    }
+}
+
+void TZAFileOpr::NoteOldParts(const std::string& name) {
+    TZAZipFile old(Component());
+    old.SetFileName(name);
+    old.SetRequestedName(name);
+    const bool opened = old.Open(false, false) >= 0;
+    const int parts = opened ? std::max(old.DiskCount, 1) : 1;
+    if (parts > 1 && SameTextAscii(ExtractFileExt(name), ".exe")) {
+        old.SetRequestedName(ChangeFileExt(name, ".zip"));
+    }
+    for (int n = 0; n < parts; ++n) {
+        if (parts > 1) {
+            old.DiskNumber = n;
+            NoteOldPart(old.CurrentPartName());
+        } else {
+            NoteOldPart(name);
+        }
+    }
+    // The program of a self-extracting set is noted after its parts.
+    if (parts > 1 && SameTextAscii(ExtractFileExt(name), ".exe")) {
+        NoteOldPart(name);
+    }
+    old.Close();
+}
+
+void TZAFileOpr::RemoveUnreplacedOldParts() {
+    for (const TZAOldPart& part : OldParts) {
+        std::uint64_t device = 0, inode = 0;
+        if (identify(part.Path, device, inode) && device == part.Device && inode == part.Inode) {
+            RemoveFile(part.Path, HowToDelete() != htdAllowUndo);
+        }
+    }
+    OldParts.clear();
 }
 
 std::int32_t TZAFileOpr::JoinTo(const std::string& target) {

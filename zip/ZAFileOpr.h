@@ -150,7 +150,9 @@ protected:
     // The lister takes `name` as the current archive, reloaded at the end.
     void MakeCurrent(const std::string& name);
     // Writes a copy of `source` to `target`, with `stub` in front when not
-    // empty; through a temporary file when the target exists. 0 or a code.
+    // empty; through a temporary file when the target exists. A target that
+    // is the last part of a multi-part set is refused (message 185): its
+    // other parts would be left without their directory. 0 or a code.
     std::int32_t WriteConverted(TZAZipFile& source, const std::string& target,
                                 std::vector<std::uint8_t> stub);
     // Writes every entry of `source` as the multi-part set `name` without
@@ -164,6 +166,24 @@ protected:
     // raises the cancel.
     std::int32_t WriteSetStaged(TZAZipFile& source, const std::string& name,
                                 const std::string& program = {});
+
+    // Files of an old set (or an old single archive) that a new set is to
+    // replace, by identity: a file still the same after the new set is in
+    // place was not written over, and would leave the name ambiguous.
+    struct TZAOldPart {
+        std::string Path;
+        std::uint64_t Device = 0;
+        std::uint64_t Inode = 0;
+    };
+    std::vector<TZAOldPart> OldParts;
+    // Notes `path` (when it exists) as an old part.
+    void NoteOldPart(const std::string& path);
+    // Notes every part of the archive or set `name` (and the program of a
+    // self-extracting set, after its parts).
+    void NoteOldParts(const std::string& name);
+    // Removes the noted parts that are still the files they were (to the
+    // trash under htdAllowUndo), and forgets the notes.
+    void RemoveUnreplacedOldParts();
 
 private:
     TZALister* lister_;

@@ -72,6 +72,9 @@ public:
     std::string TempDir;
     std::int64_t TotalToProcess = 0;
     bool Unattended = false;
+    // A rewrite waits for another writer of its archive (message 187);
+    // without waiting it fails at once (message 188).
+    bool WaitForLock = true;
     bool UseDirOnlyEntries = false;
     std::uint8_t TraceBits = 0;  // bit 0 Verbose, bit 1 Trace
     TZAWriteOpts WriteOptions;

@@ -6,7 +6,9 @@
 
 #include <zlib.h>
 
+#include "platform/ArchiveLock.h"
 #include "zip/ZARecords.h"
+#include "zip/ZASetJournal.h"
 #include "zip/ZAStubIcon.h"
 #include "zip/ZAUTF8.h"
 #include "zip/ZAUtils.h"
@@ -102,6 +104,15 @@ void TZALister::Load(const std::string& name, bool quiet) {
     view_->AttachZip(nullptr);
     Internal().LoadWarning = 0;
     if (!name.empty()) {
+        // A set that a killed writer left half exchanged is completed
+        // before it is read, unless a writer is at work on it now.
+        platform::ArchiveLock lock;
+        std::string journalError;
+        if (lock.Acquire(name, false) == platform::ArchiveLock::Result::Locked &&
+            CompleteSetExchange(name, &journalError) < 0) {
+            ReportTrace("Completing the set " + name + " failed: " + journalError);
+        }
+        lock.Release();
         TZAZipFile& z = view_->CurrentZip();
         z.SetFileName(name);
         z.SetRequestedName(name);

@@ -230,6 +230,8 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
         ReportTrace("Recreate multi-part: " + name);
     }
     // The copy holds the whole archive; read it back and write the set.
+    // (Registered, so that a set's journal names it for removal too.)
+    AddTemporary(copy.FileName(), true);
     std::unique_ptr<TZAZipFile> whole = OpenArchive(copy.FileName());
     // Parts as large as the old first part, unless a size is set.
     TZAPartSettingsKeeper keep(Internal());
@@ -314,6 +316,7 @@ void TZAModOpr::ChangeComment(const std::string& text) {
         if (ZipFileName().empty()) {
             throw EZipArchiver(ZA_CODE(133));
         }
+        LockForRewrite(ZipFileName());
         Internal().SpanOptions.exclude(spExactName);
         auto zip = std::make_unique<TZAZipFile>(Component());
         zip->SetFileName(ZipFileName());

@@ -51,10 +51,18 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool DeleteFileOrTrash(const std::string& path, bool permanent) {
-    if (!permanent && platform::MoveToTrash(path)) {
-        return true;
+bool DeleteFileOrTrash(const std::string& path, bool permanent, std::string* error) {
+    if (!permanent) {
+        const platform::TrashResult trashed = platform::MoveToTrash(path);
+        if (!trashed && error != nullptr) {
+            *error = trashed.error;
+        }
+        return trashed.ok;
     }
     std::error_code ec;
-    return std::filesystem::remove(path, ec) && !ec;
+    const bool removed = std::filesystem::remove(path, ec) && !ec;
+    if (!removed && error != nullptr) {
+        *error = ec ? ec.message() : "not found";
+    }
+    return removed;
 }

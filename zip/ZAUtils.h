@@ -20,6 +20,7 @@ bool SameTextAscii(std::string_view a, std::string_view b);
 
 // True for an existing regular file.
 bool FileExists(const std::string& path);
-// Deletes a file, to the desktop trash unless `permanent` (falling back to
-// deleting it when there is no trash to move it to).
-bool DeleteFileOrTrash(const std::string& path, bool permanent);
+// Deletes a file, to the desktop trash unless `permanent`. A file the trash
+// cannot take is kept, never deleted for good instead: false then, with the
+// reason in `error` when given.
+bool DeleteFileOrTrash(const std::string& path, bool permanent, std::string* error = nullptr);

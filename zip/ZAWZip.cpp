@@ -292,7 +292,7 @@ int TZAWorkZip::OpenNextOutputPart() {
         FileExists(requested) && requested != name) {
         answer = CheckDiskStatus(requested, partNumber);
         if (answer == kDiskYes) {
-            DeleteFileOrTrash(requested, HowToDelete() != htdAllowUndo);
+            RemoveFileOrRaise(requested, HowToDelete() != htdAllowUndo);
         }
     }
     if (answer == kDiskNo && drive_->IsFloppy()) {

@@ -444,13 +444,17 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
         ReportTrace("Rename " + DisplayName(false) + " to " + newName);
     }
     Close();
+    // A file changed by another program since this operation locked it is
+    // not replaced: that change would be lost.
+    CheckUnchangedSinceLocked(newName);
     std::error_code ec;
     if (fs::exists(newName, ec) && !fs::equivalent(fileName_, newName, ec) && !permanent) {
         // Undo wanted: the trash keeps a second name of the old file while
-        // the rename below replaces it in one step.
+        // the rename below replaces it in one step. When the trash cannot
+        // keep it, the old file stays and the new one is not put in place.
         const platform::TrashResult kept = platform::LinkToTrash(newName);
-        if (!kept && TraceFiles()) {
-            ReportTrace("Keeping " + newName + " in the trash failed: " + kept.error);
+        if (!kept) {
+            throw EZipArchiver(ZA_CODE(186), newName, kept.error);
         }
     }
     // rename(2) semantics: the target is replaced atomically, never erased
@@ -464,6 +468,7 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
     }
     isTemporary_ = false;
     fileName_ = newName;
+    NoteReplaced(newName);
     return true;
 }
 

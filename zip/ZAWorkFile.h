@@ -104,7 +104,8 @@ public:
     // Moves the file to `newName`, replacing an existing file atomically
     // (rename(2) semantics; across file systems a copy beside the target is
     // renamed over it). Unless `permanent`, the old target is kept in the
-    // trash. False when nothing was replaced.
+    // trash; when the trash cannot keep it, nothing is replaced and message
+    // 186 is raised. False when nothing was replaced.
     bool RenameTo(const std::string& newName, bool permanent);
     // Copies `count` bytes from the source's position to this file's position
     // in the kernel (copy_file_range), for plain single files only; both

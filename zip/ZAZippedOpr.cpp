@@ -58,6 +58,9 @@ TZAZippedOpr::~TZAZippedOpr() = default;
 std::int32_t TZAZippedOpr::Delete(bool raise) {
     std::int32_t result = 0;
     try {
+        if (!ZipFileName().empty()) {
+            LockForRewrite(ZipFileName());
+        }
         result = ZipFileName().empty() ? DeleteFromList() : DeleteFromCurrent();
     } catch (const EZAException& e) {
         if (raise) {
@@ -146,9 +149,7 @@ std::int32_t TZAZippedOpr::DeleteSelected(TZAZipFile& archive, bool select) {
         if (Verbose()) {
             ReportTrace("Deleting archive: " + name);
         }
-        if (!DeleteFileOrTrash(name, HowToDelete() == htdFinal)) {
-            throw EZipArchiver(ZA_CODE(163));
-        }
+        RemoveFileOrRaise(name, HowToDelete() == htdFinal);
         result = total;
     }
     archive.Info |= TZACentral::ziDiscard;
@@ -162,6 +163,7 @@ void TZAZippedOpr::SelectByLine(std::string& baseExclusion, TZAZipFile*& current
         std::int32_t index = Archives.Find(main);
         std::int32_t code = index;
         if (index < 0 && FileExists(main)) {
+            LockForRewrite(main);
             auto zip = std::make_unique<TZAZipFile>(Component());
             zip->SetFileName(main);
             zip->SetRequestedName(main);

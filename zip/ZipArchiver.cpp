@@ -191,6 +191,8 @@ void TCustomZipArchiver::EndOperation(bool success) {
             failure = std::current_exception();
         }
     }
+    // Another writer may go on once the work and its clean-up are done.
+    heldLocks_.clear();
     FinishWork(success);
     if (busyCount_ > 0)
         --busyCount_;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ArchiveLock.h"
 #include "zip/ZACore.h"
 #include "zip/ZADialogProvider.h"
 #include "zip/ZAInternal.h"
@@ -174,6 +175,15 @@ public:
     void SendToTraceWindow(int code, const std::string& text);
 
     TZAPipeListImp& Pipes() { return pipes_; }
+
+    // The writers' locks the running operation holds on the archives it
+    // rewrites, with each file's identity when it was locked (or last
+    // replaced by the operation); released when the operation ends.
+    struct TZAHeldLock {
+        std::unique_ptr<platform::ArchiveLock> Lock;
+        platform::FileIdentity Identity;
+    };
+    std::vector<TZAHeldLock>& HeldLocks() { return heldLocks_; }
 
     // The recorded error of the last operation; 197 when not active.
     int ErrCode() const { return IsActive() ? internal_->ErrCode : 197; }
@@ -397,6 +407,7 @@ private:
     bool sfxChanged_ = false;
     std::unique_ptr<TZACore> operation_;
     TZAPipeListImp pipes_;
+    std::vector<TZAHeldLock> heldLocks_;
     int stamp_ = 0;
     TZADialogProvider* dialogProvider_ = nullptr;
     bool loading_ = false;
