@@ -429,102 +429,102 @@ TEST(ZAModOpr, ArchiveReachedThroughALinkStaysALink) {
     EXPECT_TRUE(isLink());
     EXPECT_EQ(EndComment(real), "über den Link");
     EXPECT_TRUE(UnzipTestClean(real));
+}
 
-    // The entry names tarvik-cli lists for `name` (in `dir`) when its test
-    // passes, else nothing.
-    std::vector<std::string> TestedNames(const std::string& dir, const std::string& name) {
-        const std::string cli = Quote(TARVIK_CLI_PATH);
-        if (!Shell(cli + " test " + Quote(name) + " >/dev/null 2>&1", dir)) {
-            return {};
-        }
-        std::vector<std::string> names;
-        std::istringstream lines(
-            Shell(cli + " list --tsv " + Quote(name) + " 2>/dev/null", dir).output);
-        for (std::string line; std::getline(lines, line);) {
-            names.push_back(line.substr(0, line.find('\t')));
-        }
-        std::sort(names.begin(), names.end());
-        return names;
+// The entry names tarvik-cli lists for `name` (in `dir`) when its test
+// passes, else nothing.
+std::vector<std::string> TestedNames(const std::string& dir, const std::string& name) {
+    const std::string cli = Quote(TARVIK_CLI_PATH);
+    if (!Shell(cli + " test " + Quote(name) + " >/dev/null 2>&1", dir)) {
+        return {};
     }
+    std::vector<std::string> names;
+    std::istringstream lines(
+        Shell(cli + " list --tsv " + Quote(name) + " 2>/dev/null", dir).output);
+    for (std::string line; std::getline(lines, line);) {
+        names.push_back(line.substr(0, line.find('\t')));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-    // Kills between two renames of a set's exchange, made exact with strace's
-    // fault injection (SIGKILL at the k-th renameat2, for every k until a run
-    // finishes): each leaves a journal beside the set or nothing changed yet,
-    // and the next open completes the exchange. So the set read afterwards is
-    // the old one or the new one, whole, and neither the journal nor a staged
-    // or temporary file remains.
-    TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
-        if (!Shell("strace -f -qq -o /dev/null -e trace=renameat2 true")) {
-            GTEST_SKIP() << "strace missing or not allowed to trace";
-        }
-        struct Case {
-            const char* name;
-            const char* command;  // in the folder of s.zip (a set) and w.zip (an archive)
-            const char* result;   // the set read afterwards
-            const char* journal;  // the journal's name
-            bool joinable;        // compatible names: Info-ZIP's zip -s 0 checks it too
-        };
-        const Case cases[] = {
-            {"delete from a set", "delete --final s.zip b1.bin", "s.zip", ".s.zip.tarvik-journal",
-             true},
-            {"add to a set", "add s.zip new.txt", "s.zip", ".s.zip.tarvik-journal", true},
-            {"span in place", "span --volume-size 250k w.zip", "w.zip", ".w.zip.tarvik-journal",
-             true},
-            {"span into numbered parts", "span --volume-size 250k --numbered w.zip", "w.zip",
-             ".w.zip.tarvik-journal", false},
-            {"self-extracting set", "sfx --volume-size 250k w.zip", "w.exe",
-             ".w.exe.tarvik-journal", false},
-        };
-        ScratchFolder dir;
-        ScratchFolder original;
-        MakeSet(dir, original / "s.zip", 12);
-        std::filesystem::copy_file(dir / "whole.zip", original / "w.zip");
-        WriteFile(original / "new.txt", "new\n");
-        const std::string cli = Quote(TARVIK_CLI_PATH);
-        for (const Case& c : cases) {
-            // The outcome without a kill.
-            ScratchFolder done;
-            std::filesystem::copy(original.path(), done.path());
-            ASSERT_TRUE(Shell(cli + " " + c.command, done.path())) << c.name;
-            const std::vector<std::string> newNames = TestedNames(done.path(), c.result);
-            const std::vector<std::string> oldNames =
-                TestedNames(original.path(), std::string(c.result) == "w.exe" ? "w.zip" : c.result);
-            ASSERT_FALSE(newNames.empty()) << c.name;
-            int journals = 0;
-            bool finished = false;
-            for (int k = 1; k <= 40 && !finished; ++k) {
-                SCOPED_TRACE(std::string(c.name) + ", killed at rename " + std::to_string(k));
-                ScratchFolder work;
-                ScratchFolder temp;
-                std::filesystem::copy(original.path(), work.path());
-                const auto run = Shell("TMPDIR=" + Quote(temp.path()) +
-                                           " strace -f -qq -o /dev/null -e trace=renameat2 "
-                                           "-e inject=renameat2:signal=KILL:when=" +
-                                           std::to_string(k) + " " + cli + " " + c.command,
-                                       work.path());
-                finished = run.status == 0;
-                journals += std::filesystem::exists(work / c.journal) ? 1 : 0;
-                // Opened from another folder: the journal's paths hold.
-                const std::vector<std::string> now = TestedNames("/", work / c.result);
-                if (!finished && now.empty() && std::string(c.result) == "w.exe") {
-                    // Killed before the program was in place: the archive is as it was.
-                    EXPECT_EQ(TestedNames(work.path(), "w.zip"), oldNames);
-                } else {
-                    EXPECT_TRUE(now == newNames || now == oldNames) << now.size();
-                }
-                if (c.joinable && !now.empty()) {
-                    EXPECT_EQ(JoinedNames(work / c.result).size(), now.size());
-                }
-                EXPECT_FALSE(std::filesystem::exists(work / c.journal));
-                // What the exchange wrote is gone. (The engine library that the
-                // component unpacks for an add is its loader's, not the set's.)
-                for (const auto& e : std::filesystem::directory_iterator(temp.path())) {
-                    EXPECT_EQ(e.path().extension(), ".so") << e.path();
-                }
+// Kills between two renames of a set's exchange, made exact with strace's
+// fault injection (SIGKILL at the k-th renameat2, for every k until a run
+// finishes): each leaves a journal beside the set or nothing changed yet,
+// and the next open completes the exchange. So the set read afterwards is
+// the old one or the new one, whole, and neither the journal nor a staged
+// or temporary file remains.
+TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
+    if (!Shell("strace -f -qq -o /dev/null -e trace=renameat2 true")) {
+        GTEST_SKIP() << "strace missing or not allowed to trace";
+    }
+    struct Case {
+        const char* name;
+        const char* command;  // in the folder of s.zip (a set) and w.zip (an archive)
+        const char* result;   // the set read afterwards
+        const char* journal;  // the journal's name
+        bool joinable;        // compatible names: Info-ZIP's zip -s 0 checks it too
+    };
+    const Case cases[] = {
+        {"delete from a set", "delete --final s.zip b1.bin", "s.zip", ".s.zip.tarvik-journal",
+         true},
+        {"add to a set", "add s.zip new.txt", "s.zip", ".s.zip.tarvik-journal", true},
+        {"span in place", "span --volume-size 250k w.zip", "w.zip", ".w.zip.tarvik-journal", true},
+        {"span into numbered parts", "span --volume-size 250k --numbered w.zip", "w.zip",
+         ".w.zip.tarvik-journal", false},
+        {"self-extracting set", "sfx --volume-size 250k w.zip", "w.exe", ".w.exe.tarvik-journal",
+         false},
+    };
+    ScratchFolder dir;
+    ScratchFolder original;
+    MakeSet(dir, original / "s.zip", 12);
+    std::filesystem::copy_file(dir / "whole.zip", original / "w.zip");
+    WriteFile(original / "new.txt", "new\n");
+    const std::string cli = Quote(TARVIK_CLI_PATH);
+    for (const Case& c : cases) {
+        // The outcome without a kill.
+        ScratchFolder done;
+        std::filesystem::copy(original.path(), done.path());
+        ASSERT_TRUE(Shell(cli + " " + c.command, done.path())) << c.name;
+        const std::vector<std::string> newNames = TestedNames(done.path(), c.result);
+        const std::vector<std::string> oldNames =
+            TestedNames(original.path(), std::string(c.result) == "w.exe" ? "w.zip" : c.result);
+        ASSERT_FALSE(newNames.empty()) << c.name;
+        int journals = 0;
+        bool finished = false;
+        for (int k = 1; k <= 40 && !finished; ++k) {
+            SCOPED_TRACE(std::string(c.name) + ", killed at rename " + std::to_string(k));
+            ScratchFolder work;
+            ScratchFolder temp;
+            std::filesystem::copy(original.path(), work.path());
+            const auto run = Shell("TMPDIR=" + Quote(temp.path()) +
+                                       " strace -f -qq -o /dev/null -e trace=renameat2 "
+                                       "-e inject=renameat2:signal=KILL:when=" +
+                                       std::to_string(k) + " " + cli + " " + c.command,
+                                   work.path());
+            finished = run.status == 0;
+            journals += std::filesystem::exists(work / c.journal) ? 1 : 0;
+            // Opened from another folder: the journal's paths hold.
+            const std::vector<std::string> now = TestedNames("/", work / c.result);
+            if (!finished && now.empty() && std::string(c.result) == "w.exe") {
+                // Killed before the program was in place: the archive is as it was.
+                EXPECT_EQ(TestedNames(work.path(), "w.zip"), oldNames);
+            } else {
+                EXPECT_TRUE(now == newNames || now == oldNames) << now.size();
             }
-            EXPECT_TRUE(finished) << c.name;
-            EXPECT_GT(journals, 0) << c.name;  // some kills fell inside the exchange
+            if (c.joinable && !now.empty()) {
+                EXPECT_EQ(JoinedNames(work / c.result).size(), now.size());
+            }
+            EXPECT_FALSE(std::filesystem::exists(work / c.journal));
+            // What the exchange wrote is gone. (The engine library that the
+            // component unpacks for an add is its loader's, not the set's.)
+            for (const auto& e : std::filesystem::directory_iterator(temp.path())) {
+                EXPECT_EQ(e.path().extension(), ".so") << e.path();
+            }
         }
+        EXPECT_TRUE(finished) << c.name;
+        EXPECT_GT(journals, 0) << c.name;  // some kills fell inside the exchange
     }
+}
 
 }  // namespace
