@@ -7,28 +7,23 @@
 #include "cli/CliZip.h"
 #include "zip/ZARepair.h"
 
-namespace {
-
-constexpr int kRepairNothing = 2;
-
-}  // namespace
-
 int RunRepair(CliContext& ctx, std::span<const std::string> args) {
     if (args.empty() || args.size() > 2) {
-        ctx.err << "Aufruf: tarvik-cli repair BESCHÄDIGT [ZIEL]\n";
+        ctx.Say(ctx.Tr("Aufruf: tarvik-cli repair BESCHÄDIGT [ZIEL]",
+                       "usage: tarvik-cli repair DAMAGED [TARGET]"));
         return kExitUsage;
     }
     CliZip zip(ctx, {});
     TZARepairOutcome outcome;
     const int error = zip->Repair(args[0], args.size() > 1 ? args[1] : std::string(), outcome);
     for (const std::string& m : outcome.messages) {
-        ctx.err << "tarvik-cli: " << m << '\n';
+        ctx.Say(m);
     }
     if (error != 0) {
         zip.Finish();
-        return kRepairNothing;
+        return kExitFailure;
     }
-    ctx.out << outcome.recovered << " von " << outcome.recovered + outcome.lost
-            << " Einträgen gerettet: " << outcome.target << '\n';
-    return outcome.lost == 0 ? kExitOk : kExitFailure;
+    ctx.out << outcome.recovered << ctx.Tr(" von ", " of ") << outcome.recovered + outcome.lost
+            << ctx.Tr(" Einträgen gerettet: ", " entries recovered: ") << outcome.target << '\n';
+    return outcome.lost == 0 ? kExitOk : kExitWarning;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -103,8 +104,15 @@ int RemoveStaleInstanceFolders(std::string_view folder, std::string_view prefix)
     int removed = 0;
     while (const dirent* e = ::readdir(dir)) {
         const std::string_view name = e->d_name;
-        if (name.size() != prefix.size() + kUniqueLength ||
-            name.substr(0, prefix.size()) != prefix) {
+        if (name.substr(0, prefix.size()) != prefix) {
+            continue;
+        }
+        // A folder still marked new whose lock nobody holds was left by an
+        // instance that died while making it. (Its maker, should it be alive
+        // between making and locking it, finds it gone and fails cleanly.)
+        const std::string_view rest = name.substr(prefix.size());
+        if (rest.size() != kUniqueLength && (rest.size() != kNewMark.size() + kUniqueLength ||
+                                             rest.substr(0, kNewMark.size()) != kNewMark)) {
             continue;
         }
         const std::string path = base + std::string(name);
@@ -133,6 +141,32 @@ int RemoveStaleInstanceFolders(std::string_view folder, std::string_view prefix)
     }
     ::closedir(dir);
     return removed;
+}
+
+namespace {
+
+constexpr std::string_view kWorkPrefix = "tarvik-work-";
+
+}  // namespace
+
+std::string ProcessWorkFolder() {
+    static const std::string folder = [] {
+        RemoveStaleWorkFolders();
+        std::string made = CreateInstanceFolder({}, kWorkPrefix);
+        if (made.empty()) {
+            return TempFolder();
+        }
+        static std::string removeAtExit;
+        removeAtExit = made;
+        std::atexit([] { ReleaseInstanceFolder(removeAtExit); });
+        return made;
+    }();
+    return folder;
+}
+
+void RemoveStaleWorkFolders() {
+    static std::once_flag once;
+    std::call_once(once, [] { RemoveStaleInstanceFolders({}, kWorkPrefix); });
 }
 
 }  // namespace platform

@@ -26,4 +26,17 @@ bool ReleaseInstanceFolder(const std::string& path);
 // left alone. Returns how many were removed.
 int RemoveStaleInstanceFolders(std::string_view folder, std::string_view prefix);
 
+// The private folder of this process for the work files of archive
+// operations (copies a rewrite starts from, staged parts, the unpacked
+// engine): TempFolder() + "tarvik-work-" + six characters, made on first use
+// as an instance folder and removed at the normal end of the process. A
+// process killed in the middle of an operation leaves it unlocked, and the
+// next program that calls RemoveStaleWorkFolders removes it with what it
+// holds. Falls back to TempFolder() when the folder cannot be made.
+std::string ProcessWorkFolder();
+
+// Removes the work folders of processes that ended without removing theirs;
+// once per process (later calls do nothing).
+void RemoveStaleWorkFolders();
+
 }  // namespace platform

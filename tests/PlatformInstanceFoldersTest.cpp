@@ -77,11 +77,16 @@ TEST(PlatformInstanceFolders, PrivateLockedAndRemovedWhenTheirInstanceEnded) {
     ASSERT_EQ(::mkdir((scratch / "ziel").c_str(), 0700), 0);
     ASSERT_EQ(::symlink((scratch / "ziel").c_str(), (scratch / "Inst-link01").c_str()), 0);
     ASSERT_EQ(::mkdir((scratch / "Inst-new-abcdef").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((scratch / "Inst-new-tot002").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir((scratch / "Other-tot001").c_str(), 0700), 0);
     LockHolder other(scratch / "Inst-lebt01");
     ASSERT_TRUE(other.locked());
+    LockHolder making(scratch / "Inst-new-abcdef");  // being made by a running instance
+    ASSERT_TRUE(making.locked());
 
-    EXPECT_EQ(RemoveStaleInstanceFolders(scratch.path(), "Inst-"), 1);
+    // The ended instance's folder and the one an instance died making.
+    EXPECT_EQ(RemoveStaleInstanceFolders(scratch.path(), "Inst-"), 2);
+    EXPECT_FALSE(pathExists(scratch / "Inst-new-tot002"));
     EXPECT_FALSE(pathExists(scratch / "Inst-tot001"));
     EXPECT_TRUE(pathExists(scratch / "Inst-lebt01"));
     EXPECT_TRUE(pathExists(mine));  // this process's own

@@ -496,6 +496,8 @@ TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
             SCOPED_TRACE(std::string(c.name) + ", killed at rename " + std::to_string(k));
             ScratchFolder work;
             ScratchFolder temp;
+            // The next run has the killed run's temporary folder, as a user's next command does.
+            ScopedEnv tmpdir("TMPDIR", temp.path().c_str());
             std::filesystem::copy(original.path(), work.path());
             const auto run = Shell("TMPDIR=" + Quote(temp.path()) +
                                        " strace -f -qq -o /dev/null -e trace=renameat2 "

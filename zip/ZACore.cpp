@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/InstanceFolders.h"
 #include "zip/ZADialogProvider.h"
 #include "zip/ZALister.h"
 #include "zip/ZASetJournal.h"
@@ -217,6 +218,10 @@ void TZACore::ReportLoadWarning(std::int32_t code) {
 
 void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
+}
+
+std::string TZACore::WorkFolder() const {
+    return TempDir().empty() ? platform::ProcessWorkFolder() : TempDir();
 }
 
 bool TZACore::RemoveFile(const std::string& path, bool permanent) {

@@ -215,6 +215,9 @@ public:
     TZASpanOpts SpanOptions() const { return Internal().SpanOptions; }
     std::int32_t SuccessCount() const { return Internal().SuccessCount; }
     const std::string& TempDir() const { return Internal().TempDir; }
+    // Where the operation's work files go: TempDir, else the process's own
+    // work folder (removed with what a killed run left in it by the next run).
+    std::string WorkFolder() const;
     std::int64_t TotalToProcess() const { return Internal().TotalToProcess; }
     bool Unattended() const { return Internal().Unattended; }
     bool UseDirOnlyEntries() const { return Internal().UseDirOnlyEntries; }

@@ -257,7 +257,7 @@ int TZADLLLoader::ProbeEmbedded(TZACore& op, bool unpack) {
         return embeddedVersion_;
     if (!extractedPath_.empty() && fs::exists(extractedPath_))
         return embeddedVersion_;
-    std::string folder = op.TempDir().empty() ? platform::TempFolder() : op.TempDir();
+    std::string folder = op.WorkFolder();
     if (folder.empty())
         throw EZipArchiver(ZA_CODE(173));
     folder = platform::WithTrailingSlash(folder);

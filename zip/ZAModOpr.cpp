@@ -277,7 +277,7 @@ std::vector<std::uint8_t> TZAModOpr::ProgramStub(const std::string& program) {
 void TZAModOpr::ReplaceSetEnd(const std::string& part, std::int64_t at,
                               const std::string& comment) {
     std::string error;
-    const std::string temp = platform::CreateTempFile(TempDir(), "zcm", ".tmp", &error);
+    const std::string temp = platform::CreateTempFile(WorkFolder(), "zcm", ".tmp", &error);
     if (temp.empty()) {
         ReportTrace(error);
         throw EZipArchiver(ZA_CODE(173));

@@ -421,6 +421,9 @@ bool TZAWorkFile::CreateTemporary(const std::string& prefix, const std::string& 
             folder = full.parent_path().string();
         }
     }
+    if (folder.empty()) {
+        folder = WorkFolder();
+    }
     Close();
     std::string error;
     const std::string name = platform::CreateTempFile(folder, prefix, ".tmp", &error);

@@ -3,6 +3,7 @@
 #include <exception>
 #include <mutex>
 
+#include "platform/InstanceFolders.h"
 #include "platform/TempFiles.h"
 #include "zip/ZACenDir.h"
 #include "zip/ZALister.h"
@@ -30,7 +31,10 @@ void SetBusyCursorHook(std::function<void(bool busy)> hook) {
 }
 
 TCustomZipArchiver::TCustomZipArchiver()
-    : internal_(std::make_unique<TZAInternal>()), notMainThread_(!IsApplicationThread()) {}
+    : internal_(std::make_unique<TZAInternal>()), notMainThread_(!IsApplicationThread()) {
+    // What a killed run of this or another program left in its work folder goes now.
+    platform::RemoveStaleWorkFolders();
+}
 
 TCustomZipArchiver::~TCustomZipArchiver() {
     if (operation_)
@@ -658,7 +662,7 @@ void TCustomZipArchiver::SetWriteOptions(TZAWriteOpts v) {
 std::string TCustomZipArchiver::MakeTempFileName(const std::string& prefix,
                                                  const std::string& extension) {
     const std::string folder =
-        internal_->TempDir.empty() ? platform::TempFolder() : internal_->TempDir;
+        internal_->TempDir.empty() ? platform::ProcessWorkFolder() : internal_->TempDir;
     return platform::MakeTempFileName(folder, prefix, extension);
 }
 

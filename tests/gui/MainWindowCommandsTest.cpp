@@ -15,6 +15,16 @@
 #include "tests/ZATestZip.h"
 #include "zip/ZARecords.h"
 
+// Removes the copies that earlier views left in the window's view folder.
+static void clearViewFolder() {
+    if (!TempViewFolder.isEmpty()) {
+        QDir folder(TempViewFolder);
+        for (const QString& f : folder.entryList(QDir::Files)) {
+            folder.remove(f);
+        }
+    }
+}
+
 class MainWindowCommandsTest : public QObject {
     Q_OBJECT
 
@@ -466,11 +476,14 @@ private slots:
             QCOMPARE(contents(target + "/" + n), n.toUtf8());
         }
         // View: only the entry shown is copied out and opened.
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
+        clearViewFolder();
+        QString temp;
         for (const QString& n : kPatternSelected) {
             f_.selectRows(w, {f_.rowOf(w, n)});
             trigger(w, "popAnzeigenVerk");
+            // The window's own view folder, made on its first view.
+            temp = TempViewFolder;
+            QVERIFY(temp.startsWith(f_.path(QStringLiteral("systmp/TarvikTmp-"))));
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
             QCOMPARE(contents(temp + n), n.toUtf8());
         }
@@ -531,13 +544,15 @@ private slots:
         w.OeffneArchiv(archive);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
+        clearViewFolder();
+        QString temp;
         for (const Case& c : cases) {
             const int row = f_.rowOf(w, c.shown);
             QVERIFY2(row >= 0, qPrintable(c.shown));
             f_.selectRows(w, {row});
             trigger(w, "popAnzeigenVerk");
+            temp = TempViewFolder;  // the window's own view folder, made on its first view
+            QVERIFY(temp.startsWith(f_.path(QStringLiteral("systmp/TarvikTmp-"))));
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
             QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
         }
