@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/TempFiles.h"
+#include "tests/fuzz/FuzzScratch.h"
 #include "zip/ZAEOC.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZipArchiver.h"
@@ -17,8 +17,8 @@
 namespace {
 
 const std::string& Folder() {
-    static const std::string folder = platform::CreateTempFolder("", "fuzz-eoc-");
-    return folder;
+    static const fuzz::Scratch scratch("fuzz-eoc-");
+    return scratch.Folder();
 }
 
 }  // namespace

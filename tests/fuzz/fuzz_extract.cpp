@@ -1,5 +1,7 @@
 // libFuzzer target: arbitrary bytes as an archive, tested and then extracted by the engine
-// (linked in-process) into a temporary folder that is emptied after every input.
+// (linked in-process) into a temporary folder that is emptied after every input. The input
+// stays in memory: the engine maps it from a memory file (memfd) it opens by its /proc name.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,17 +10,17 @@
 #include <string>
 
 #include "ZEJob.h"
+#include "tests/fuzz/FuzzScratch.h"
 
 namespace {
 
 struct Env {
-    std::string dir, archive, target;
-    Env() {
-        char tmpl[] = "/tmp/fuzz_extractXXXXXX";
-        dir = mkdtemp(tmpl);
-        archive = dir + "/in.zip";
-        target = dir + "/out";
-    }
+    fuzz::Scratch scratch{"fuzz-extract-"};
+    std::string dir = scratch.Folder();
+    std::string target = scratch.Path("out");
+    int fd = ::memfd_create("fuzz-extract-input", MFD_CLOEXEC);
+    std::string archive = "/proc/self/fd/" + std::to_string(fd);
+    ~Env() { ::close(fd); }
 };
 
 Env& env() {
@@ -71,11 +73,11 @@ int32_t callback(ZECallbackRec* rec) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Env& e = env();
-    FILE* f = fopen(e.archive.c_str(), "wb");
-    if (!f)
+    if (e.fd < 0)
+        __builtin_trap();
+    if (::ftruncate(e.fd, 0) != 0 ||
+        (size > 0 && ::pwrite(e.fd, data, size, 0) != static_cast<ssize_t>(size)))
         return 0;
-    fwrite(data, 1, size, f);
-    fclose(f);
     std::filesystem::create_directories(e.target);
     for (uint32_t flags : {uint32_t(ZE_FLAG_TEST), uint32_t(ZE_FLAG_EXTRACT | ZE_FLAG_DIRNAMES)}) {
         ZEJobRec job;
@@ -90,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Nothing may have been written beside the target folder.
     for (auto& p : std::filesystem::directory_iterator(e.dir)) {
         std::string n = p.path().filename().string();
-        if (n != "in.zip" && n != "out")
+        if (n != "out")
             __builtin_trap();
     }
     std::filesystem::remove_all(e.target);
