@@ -21,6 +21,7 @@ import argparse
 import io
 import lzma
 import os
+import random
 import re
 import shutil
 import struct
@@ -32,6 +33,7 @@ import zlib
 
 PASSWORDS = ("pw", "password")  # fuzz_bridge and fuzz_sfx use "pw", fuzz_extract "password"
 FIXED_TIME = 1700000000  # 2023-11-14, so that rewriting the seeds changes little
+RNG = random.Random(16)  # the same "random" file contents every time
 
 
 def run(args, cwd, check=True):
@@ -48,7 +50,7 @@ def make_inputs(folder):
     files = {
         "liesmich.txt": b"Tarvik fuzz seed\n" * 8,
         "muster.bin": bytes(range(256)) * 4,
-        "sub/zufall.bin": os.urandom(300),
+        "sub/zufall.bin": RNG.randbytes(300),
         "sub/kurz.txt": b"x",
     }
     for name, data in files.items():
@@ -195,7 +197,7 @@ def own_archives(cli, work, src, inputs, seeds):
     setdir = os.path.join(work, "set")
     os.mkdir(setdir)
     with open(os.path.join(src, "gross.bin"), "wb") as f:
-        f.write(os.urandom(5000))
+        f.write(RNG.randbytes(5000))
     run([cli, "add", "-s", "2k", os.path.join(setdir, "teile.zip"), "gross.bin",
          "liesmich.txt"], src)
     parts = sorted(os.listdir(setdir))
@@ -278,6 +280,30 @@ def main():
                                "programm.exe")):
             if n in archives:
                 put(folder, n, bytes([i % 3]) + archives[n])
+
+        # fuzz_engine_add: the first byte picks update (bit 0), encryption (bit 1) and the
+        # level (bits 4-6).
+        folder = target("fuzz_engine_add")
+        for i, n in enumerate(("stored.zip", "deflated.zip", "zipcrypto-pw.zip", "comment.zip",
+                               "infozip.zip", "py-descriptor.zip", "py-zip64.zip",
+                               "raw-methods.zip", "7z-aes256-pw.zip", "empty.zip",
+                               "programm.exe")):
+            if n in archives:
+                put(folder, n, bytes([(i % 4) | (i % 8) << 4]) + archives[n])
+
+        # fuzz_sets: bits 0-2 of the first byte the parts before the last, bits 3-4 the
+        # operation (0 join, 1 and 2 span, 3 join and span), the sizes, the parts.
+        folder = target("fuzz_sets")
+        if 1 < len(parts) <= 8:
+            datas = [open(os.path.join(setdir, p), "rb").read() for p in parts]
+            for op in (0, 3):
+                blob = bytes([(len(parts) - 1) | op << 3])
+                for d in datas[:-1]:
+                    blob += struct.pack("<H", min(len(d), 0xFFFF))
+                put(folder, "split-set-%d.bin" % op, blob + b"".join(datas))
+        for n in ("stored.zip", "deflated.zip", "infozip.zip", "py-zip64.zip"):
+            if n in archives:
+                put(folder, n, bytes([1 << 3]) + archives[n])
 
         # fuzz_sfx: a program as it is; archives behind a one-byte prefix (an odd first
         # byte opens the input as an archive); raw deflate streams behind a zero byte;
