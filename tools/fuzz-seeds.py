@@ -14,7 +14,8 @@ Usage: tools/fuzz-seeds.py --cli BUILD/cli/tarvik-cli [--catalogue
 BUILD/zip/messages/ZAResStr.cpp] [--out tests/fuzz/seeds]
 
 Run it again after a format change and commit the result; the seeds are kept
-small (a few KB each) so that the fuzzers stay fast.
+small (a few KB each) so that the fuzzers stay fast. Encrypted archives (random
+salts and headers) and Info-ZIP's (access times) differ on every run.
 """
 
 import argparse
@@ -99,24 +100,31 @@ class Unseekable(io.RawIOBase):
         return len(b)
 
 
+def fixed(name, method):
+    """An entry of zipfile with a fixed time, so that the seeds do not change on every run."""
+    info = zipfile.ZipInfo(name, (2023, 11, 14, 22, 13, 20))
+    info.compress_type = method
+    return info
+
+
 def peer_archives(work, src, seeds):
     text = b"Tarvik fuzz seed\n" * 8
     # Python's zipfile: bzip2, LZMA, Zip64 local records, data descriptors.
     for label, method in (("bzip2", zipfile.ZIP_BZIP2), ("lzma", zipfile.ZIP_LZMA)):
         path = os.path.join(work, "py-%s.zip" % label)
         with zipfile.ZipFile(path, "w", method) as z:
-            z.writestr("a.txt", text)
-            z.writestr("b/c.bin", bytes(range(256)))
+            z.writestr(fixed("a.txt", method), text)
+            z.writestr(fixed("b/c.bin", method), bytes(range(256)))
         seeds["py-%s.zip" % label] = path
     path = os.path.join(work, "py-zip64.zip")
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
-        with z.open("gross.txt", "w", force_zip64=True) as f:
+        with z.open(fixed("gross.txt", zipfile.ZIP_DEFLATED), "w", force_zip64=True) as f:
             f.write(text)
     seeds["py-zip64.zip"] = path
     stream = Unseekable()
     with zipfile.ZipFile(stream, "w", zipfile.ZIP_DEFLATED) as z:
-        z.writestr("strom.txt", text)
-        z.writestr("leer.txt", b"")
+        z.writestr(fixed("strom.txt", zipfile.ZIP_DEFLATED), text)
+        z.writestr(fixed("leer.txt", zipfile.ZIP_DEFLATED), b"")
     path = os.path.join(work, "py-descriptor.zip")
     with open(path, "wb") as f:
         f.write(bytes(stream.data))
@@ -149,6 +157,7 @@ def peer_archives(work, src, seeds):
     # and a stream with data descriptors.
     if shutil.which("zip"):
         os.symlink("liesmich.txt", os.path.join(src, "verweis"))
+        make_inputs(src)  # the access times again: the timestamp records carry them
         path = os.path.join(work, "infozip.zip")
         run(["zip", "-q", "-X-", "-y", "-r", path, "liesmich.txt", "verweis", "sub"], src)
         seeds["infozip.zip"] = path
@@ -198,6 +207,7 @@ def own_archives(cli, work, src, inputs, seeds):
     os.mkdir(setdir)
     with open(os.path.join(src, "gross.bin"), "wb") as f:
         f.write(RNG.randbytes(5000))
+    os.utime(os.path.join(src, "gross.bin"), (FIXED_TIME, FIXED_TIME))
     run([cli, "add", "-s", "2k", os.path.join(setdir, "teile.zip"), "gross.bin",
          "liesmich.txt"], src)
     parts = sorted(os.listdir(setdir))
@@ -292,7 +302,8 @@ def main():
                 put(folder, n, bytes([(i % 4) | (i % 8) << 4]) + archives[n])
 
         # fuzz_sets: bits 0-2 of the first byte the parts before the last, bits 3-4 the
-        # operation (0 join, 1 and 2 span, 3 join and span), the sizes, the parts.
+        # operation (0 join, 1 span, 2 program to archive, 3 join and span), the sizes, the
+        # parts.
         folder = target("fuzz_sets")
         if 1 < len(parts) <= 8:
             datas = [open(os.path.join(setdir, p), "rb").read() for p in parts]
@@ -304,6 +315,8 @@ def main():
         for n in ("stored.zip", "deflated.zip", "infozip.zip", "py-zip64.zip"):
             if n in archives:
                 put(folder, n, bytes([1 << 3]) + archives[n])
+        if program:
+            put(folder, "programm.bin", bytes([2 << 3]) + program)
 
         # fuzz_sfx: a program as it is; archives behind a one-byte prefix (an odd first
         # byte opens the input as an archive); raw deflate streams behind a zero byte;

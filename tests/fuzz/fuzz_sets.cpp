@@ -3,8 +3,9 @@
 // bits 3-4 the operation; then their sizes, 16 bits each, the parts and the
 // last part), written as set.z01, set.z02, ..., set.zip. The set is opened
 // and every entry's name read across the parts; then it is joined into one
-// archive, or (a single archive) spanned into small parts, or (bits 3-4 = 3)
-// joined and the result spanned again. Whatever the input, the operation
+// archive (bits 3-4 = 0), spanned into small parts (1), joined and the result
+// spanned again (3). With bits 3-4 = 2 the last part is a self-extracting
+// program, set.exe, converted back to an archive (set.zip). Whatever the input, the operation
 // succeeds or fails cleanly and leaves no file but the ones it was asked to
 // write.
 #include <cstddef>
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         at += n;
     }
-    const std::string last = Scratch().Path("set.zip");
+    const std::string last = Scratch().Path(operation == 2 ? "set.exe" : "set.zip");
     if (!Write(last, data + at, size - at)) {
         return 0;
     }
@@ -95,8 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         if (n > 0) {
-            if (operation == 1 || operation == 2) {
+            if (operation == 1) {
                 Spanned(zip);
+            } else if (operation == 2) {
+                zip.ConvertToZIP();
             } else {
                 zip.Join(Scratch().Path("joined.zip"));
                 if (operation == 3 && fs::exists(Scratch().Path("joined.zip"))) {
