@@ -4,6 +4,11 @@
 // leaves nothing behind.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,5 +34,19 @@ public:
 private:
     std::string folder_;
 };
+
+// Puts an input into a file of the scratch folder. The file is overwritten and
+// then cut to size rather than truncated first: a file truncated to nothing and
+// written again is flushed to disk when closed (ext4's protection of replaced
+// files), which would make every input cost a disk write.
+inline bool WriteInput(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = size == 0 || ::pwrite(fd, data, size, 0) == static_cast<ssize_t>(size);
+    ok = ::ftruncate(fd, static_cast<off_t>(size)) == 0 && ok;
+    return ::close(fd) == 0 && ok;
+}
 
 }  // namespace fuzz

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "engine/ZEJob.h"
@@ -67,15 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string archive = setup.scratch.Path("in.zip");
     const std::string out = setup.scratch.Path("out");
-    {
-        std::ofstream f(archive, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-    }
+    if (!fuzz::WriteInput(archive, data + 1, size - 1))
+        return 0;
     std::error_code ec;
-    if (!fs::is_directory(out, ec) || !fs::is_empty(out, ec)) {
-        fs::remove_all(out, ec);
-        fs::create_directories(out, ec);
-    }
+    // The output folder stays; only what an input extracted is removed (a new
+    // folder for every input costs more than the engine's work on most inputs).
+    fs::create_directories(out, ec);
+    for (const auto& e : fs::directory_iterator(out, ec))
+        fs::remove_all(e.path(), ec);
 
     TZipArchiver zip;
     zip.SetDLLDirectory(kLinkedEngine);

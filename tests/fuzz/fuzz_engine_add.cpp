@@ -99,12 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     Env& e = env();
-    if (FILE* f = std::fopen(e.archive.c_str(), "wb")) {
-        std::fwrite(data + 1, 1, size - 1, f);
-        std::fclose(f);
-    } else {
+    if (!fuzz::WriteInput(e.archive, data + 1, size - 1))
         return 0;
-    }
     ZEJobRec job;
     std::memset(&job, 0, sizeof job);
     job.Version = ZE_INTERFACE_VERSION;

@@ -25,13 +25,7 @@ const std::string& Folder() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = Folder() + "input.zip";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) {
-        return 0;
-    }
-    const bool written = ::write(fd, data, size) == static_cast<ssize_t>(size);
-    ::close(fd);
-    if (!written) {
+    if (!fuzz::WriteInput(path, data, size)) {
         return 0;
     }
     TZipArchiver comp;

@@ -51,10 +51,7 @@ void Walk(TZipArchiver& zip) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& path = TempPath();
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
+    if (!fuzz::WriteInput(path, data, size)) {
         return 0;
     }
     TZipArchiver zip;

@@ -6,7 +6,6 @@
 // or fails cleanly, and no temporary file is left beside the archive.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -27,10 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::string path = Scratch().Path("input.zip");
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data + 1, 1, size - 1, f);
-        std::fclose(f);
-    } else {
+    if (!fuzz::WriteInput(path, data + 1, size - 1)) {
         return 0;
     }
     {

@@ -33,15 +33,6 @@ const fuzz::Scratch& Scratch() {
     return scratch;
 }
 
-bool Write(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    const bool ok = std::fwrite(data, 1, size, f) == size;
-    return std::fclose(f) == 0 && ok;
-}
-
 void Spanned(TZipArchiver& zip) {
     zip.SetMaxVolumeSize(1024);
     zip.SetMinFreeVolumeSize(1024);
@@ -76,13 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t n = std::min(want, size - at);
         char name[16];
         std::snprintf(name, sizeof name, "set.z%02u", i + 1);
-        if (!Write(Scratch().Path(name), data + at, n)) {
+        if (!fuzz::WriteInput(Scratch().Path(name), data + at, n)) {
             return 0;
         }
         at += n;
     }
     const std::string last = Scratch().Path(operation == 2 ? "set.exe" : "set.zip");
-    if (!Write(last, data + at, size - at)) {
+    if (!fuzz::WriteInput(last, data + at, size - at)) {
         return 0;
     }
     {
