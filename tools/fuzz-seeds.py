@@ -282,24 +282,18 @@ def main():
         for i, (n, d) in enumerate(sorted(singles.items())):
             put(folder, n, bytes([i % 3]) + d)
 
-        # fuzz_rewrite: the first byte picks the change (0 and 2 delete, 1 sets a comment).
+        # Archives of every kind behind a first byte that picks an operation.
+        kinds = ("stored.zip", "deflated.zip", "zipcrypto-pw.zip", "comment.zip", "infozip.zip",
+                 "py-descriptor.zip", "py-zip64.zip", "infozip-stream-zip64.zip",
+                 "raw-methods.zip", "7z-aes256-pw.zip", "empty.zip", "programm.exe")
+        # fuzz_rewrite: 0 and 2 delete, 1 sets a comment.
         folder = target("fuzz_rewrite")
-        for i, n in enumerate(("stored.zip", "deflated.zip", "zipcrypto-pw.zip", "comment.zip",
-                               "infozip.zip", "py-descriptor.zip", "py-zip64.zip",
-                               "infozip-stream-zip64.zip", "raw-methods.zip", "empty.zip",
-                               "programm.exe")):
-            if n in archives:
-                put(folder, n, bytes([i % 3]) + archives[n])
-
-        # fuzz_engine_add: the first byte picks update (bit 0), encryption (bit 1) and the
-        # level (bits 4-6).
+        for i, n in enumerate(k for k in kinds if k in archives):
+            put(folder, n, bytes([i % 3]) + archives[n])
+        # fuzz_engine_add: update (bit 0), encryption (bit 1) and the level (bits 4-6).
         folder = target("fuzz_engine_add")
-        for i, n in enumerate(("stored.zip", "deflated.zip", "zipcrypto-pw.zip", "comment.zip",
-                               "infozip.zip", "py-descriptor.zip", "py-zip64.zip",
-                               "raw-methods.zip", "7z-aes256-pw.zip", "empty.zip",
-                               "programm.exe")):
-            if n in archives:
-                put(folder, n, bytes([(i % 4) | (i % 8) << 4]) + archives[n])
+        for i, n in enumerate(k for k in kinds if k in archives):
+            put(folder, n, bytes([(i % 4) | (i % 8) << 4]) + archives[n])
 
         # fuzz_sets: bits 0-2 of the first byte the parts before the last, bits 3-4 the
         # operation (0 join, 1 span, 2 program to archive, 3 join and span), the sizes, the

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ZEJob.h"
+#include "tests/fuzz/FuzzEngineReply.h"
 #include "tests/fuzz/FuzzScratch.h"
 
 namespace {
@@ -28,16 +29,8 @@ Env& env() {
     return e;
 }
 
-std::string reply;
-
 int32_t callback(ZECallbackRec* rec) {
-    auto set = [&](const std::string& s) {
-        reply = s;
-        reply.append(4, '\0');
-        rec->Text = reply.data();
-        rec->TextEncoding = 0;
-        rec->Arg1 = int32_t(s.size());
-    };
+    auto set = [rec](const std::string& s) { fuzz::SetReply(rec, s); };
     switch (rec->Action & 0x3F) {
         case ZE_CB_DATA:
             switch (rec->Arg1) {
