@@ -1,17 +1,25 @@
 // Arbitrary bytes as an archive, tested or extracted through the component:
-// Extract -> TZADLLOpr -> loader -> ZE_Exec in the engine library -> callbacks.
+// Extract -> TZADLLOpr -> loader -> ZE_Exec in the engine -> callbacks.
 // The first byte picks test or extract (with or without folder names); a
 // password is given so that encrypted entries are tried as well. Nothing may
 // be written outside the scratch folder.
+//
+// The engine is linked into this program, so that its code is instrumented
+// and counted like the component's: when the loader opens the engine file,
+// the dlopen below hands it this program instead (its engine functions are
+// exported), and the loader finds ZE_Exec and the other entry points there
+// and checks their versions as it does for the library.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "platform/TempFiles.h"
+#include "engine/ZEJob.h"
+#include "tests/fuzz/FuzzScratch.h"
 #include "zip/ZACore.h"
 #include "zip/ZADllLoad.h"
 #include "zip/ZipArchiver.h"
@@ -20,14 +28,23 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The engine file the component is pointed at; it need not exist.
+constexpr const char* kLinkedEngine = "/nonexistent-tarvik-fuzz/ZAEngine190.so";
+
+using DlopenFn = void* (*)(const char*, int);
+
 struct Setup {
-    std::string dir = platform::CreateTempFolder("", "fuzzbridge");
+    fuzz::Scratch scratch{"fuzzbridge"};
     TZipArchiver keeper;
     Setup() {
-        keeper.SetDLLDirectory(TARVIK_ENGINE_PATH);
+        // Also keeps the engine in the program, although otherwise only the
+        // loader's dlsym refers to it.
+        if (ZE_Version() != ZE_INTERFACE_VERSION)
+            std::abort();
+        keeper.SetDLLDirectory(kLinkedEngine);
         keeper.SetUnattended(true);
-        // One use held for the whole run: the library is not loaded and
-        // unloaded for every input.
+        // One use held for the whole run: the engine is not looked up again
+        // for every input.
         TZACore op(keeper);
         if (TZADLLLoader::Instance().Acquire(op) < 1)
             std::abort();
@@ -36,22 +53,30 @@ struct Setup {
 
 }  // namespace
 
+extern "C" void* dlopen(const char* file, int mode) noexcept {
+    static const auto real = reinterpret_cast<DlopenFn>(::dlsym(RTLD_NEXT, "dlopen"));
+    if (file != nullptr && std::strcmp(file, kLinkedEngine) == 0)
+        return real(nullptr, mode);
+    return real(file, mode);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Setup setup;
     if (size < 1)
         return 0;
-    const std::string archive = setup.dir + "in.zip";
-    const std::string out = setup.dir + "out";
-    {
-        std::ofstream f(archive, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
-    }
+    const std::string archive = setup.scratch.Path("in.zip");
+    const std::string out = setup.scratch.Path("out");
+    if (!fuzz::WriteInput(archive, data + 1, size - 1))
+        return 0;
     std::error_code ec;
-    fs::remove_all(out, ec);
+    // The output folder stays; only what an input extracted is removed (a new
+    // folder for every input costs more than the engine's work on most inputs).
     fs::create_directories(out, ec);
+    for (const auto& e : fs::directory_iterator(out, ec))
+        fs::remove_all(e.path(), ec);
 
     TZipArchiver zip;
-    zip.SetDLLDirectory(TARVIK_ENGINE_PATH);
+    zip.SetDLLDirectory(kLinkedEngine);
     zip.SetUnattended(true);
     zip.SetPassword("pw");
     zip.SetPasswordReqCount(1);
@@ -72,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zip.SetExtrBaseDir(out);
     zip.Extract();
     // Whatever the input, only the scratch folder may have changed.
-    for (const auto& e : fs::directory_iterator(setup.dir, ec)) {
+    for (const auto& e : fs::directory_iterator(setup.scratch.Folder(), ec)) {
         const std::string name = e.path().filename().string();
         if (name != "in.zip" && name != "out")
             std::abort();

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/TempFiles.h"
+#include "tests/fuzz/FuzzScratch.h"
 #include "zip/ZAEOC.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZipArchiver.h"
@@ -17,21 +17,15 @@
 namespace {
 
 const std::string& Folder() {
-    static const std::string folder = platform::CreateTempFolder("", "fuzz-eoc-");
-    return folder;
+    static const fuzz::Scratch scratch("fuzz-eoc-");
+    return scratch.Folder();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = Folder() + "input.zip";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) {
-        return 0;
-    }
-    const bool written = ::write(fd, data, size) == static_cast<ssize_t>(size);
-    ::close(fd);
-    if (!written) {
+    if (!fuzz::WriteInput(path, data, size)) {
         return 0;
     }
     TZipArchiver comp;

@@ -3,13 +3,12 @@
 // component reads, lookups by name. Nothing may read outside the file's
 // bytes, hang, or allocate by a size the input claims.
 
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "tests/fuzz/FuzzScratch.h"
 #include "zip/ZACenDir.h"
 #include "zip/ZAIRec.h"
 #include "zip/ZALister.h"
@@ -18,8 +17,9 @@
 
 namespace {
 
-std::string TempPath() {
-    static const std::string path = "/tmp/tarvik-fuzz-open-" + std::to_string(::getpid()) + ".zip";
+const std::string& TempPath() {
+    static const fuzz::Scratch scratch("fuzz-open-");
+    static const std::string path = scratch.Path("input.zip");
     return path;
 }
 
@@ -50,11 +50,8 @@ void Walk(TZipArchiver& zip) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = TempPath();
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
+    const std::string& path = TempPath();
+    if (!fuzz::WriteInput(path, data, size)) {
         return 0;
     }
     TZipArchiver zip;
