@@ -239,6 +239,15 @@ def catalogue_blocks(path):
     return blocks
 
 
+def repair_cuts(data):
+    """The damaged forms of an archive that the repair scanner is seeded with."""
+    yield "whole", data
+    yield "cut70", data[: len(data) * 7 // 10]
+    central = data.find(b"PK\x01\x02")
+    if central > 0:
+        yield "nodir", data[:central]
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cli", required=True)
@@ -277,6 +286,12 @@ def main():
             folder = target(name)
             for n, d in (archives if name == "fuzz_eoc" else singles).items():
                 put(folder, n, d)
+        # fuzz_repair: damaged archives as a download cut off or a half-written file leaves
+        # them: whole, cut at 70 %, and cut before the central directory.
+        folder = target("fuzz_repair")
+        for n, d in singles.items():
+            for what, data in repair_cuts(d):
+                put(folder, "%s-%s" % (what, n), data)
         # fuzz_bridge: the first byte picks test (0), extract with folders (1) or without (2).
         folder = target("fuzz_bridge")
         for i, (n, d) in enumerate(sorted(singles.items())):

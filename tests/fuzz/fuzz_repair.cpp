@@ -9,17 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "platform/TempFiles.h"
+#include "FuzzScratch.h"
 #include "zip/ZARepairScan.h"
-
-namespace {
-
-const std::string& Folder() {
-    static const std::string folder = platform::CreateTempFolder("", "fuzz-repair-");
-    return folder;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -28,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (scan.entries.empty()) {
         return 0;
     }
-    const std::string path = Folder() + "repaired.zip";
+    static const fuzz::Scratch scratch("fuzz-repair-");  // removed when the run ends
+    const std::string path = scratch.Path("repaired.zip");
     if (!WriteRepairedArchive(source, scan, path)) {
         return 0;
     }
