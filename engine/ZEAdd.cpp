@@ -494,6 +494,7 @@ int32_t runAdd(JobContext& ctx) {
     so.dirEntries = !ctx.has(ZE_FLAG_NO_EMPTY_DIRS);
     so.hidden = ctx.has(ZE_FLAG_HIDDEN);
     so.followLinks = ctx.has(ZE_FLAG_FOLLOW_LINKS);
+    so.exact = ctx.has(ZE_FLAG_EXACT_NAMES);
     so.dateLimit = job.DateLimit;
     bool freshen = ctx.has(ZE_FLAG_FRESHEN), update = ctx.has(ZE_FLAG_UPDATE);
     if (freshen || update) {
@@ -523,7 +524,7 @@ int32_t runAdd(JobContext& ctx) {
                 continue;
             bool match = false;
             for (const std::string& inc : includes)
-                match = match || MatchFileSpecs(inc, n, true);
+                match = match || (so.exact ? inc == n : MatchFileSpecs(inc, n, true));
             if (!match)
                 continue;
             Source s;

@@ -10,6 +10,7 @@
 #include <QTreeView>
 
 #include "MainWindowTestSupport.h"
+#include "app/FileListView.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
 #include "tests/ZATestZip.h"
@@ -322,6 +323,36 @@ private slots:
         QDir::setCurrent(before);
     }
 
+    void pickedFilesAreAddedExactly() {
+        // The add dialog's picks are paths, not patterns: "x*.txt" is that file, "a|b" that
+        // folder; the names beside them that a pattern would also match stay out.
+        const QString src = f_.path(QStringLiteral("exakt"));
+        for (const char* name : {"x*.txt", "xa.txt", "xb.txt", "a|b/in.txt", "a/no.txt", "b/no.txt",
+                                 "q?.txt", "qq.txt"})
+            writeFile(src + '/' + QLatin1String(name), 10, at(2024, 4, 1, 12, 0));
+        const QString archive = f_.path(QStringLiteral("exakt.zip"));
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        SourceFolder = src + "/";
+        f_.dialogDriver = [](QDialog& d) {
+            auto* add = qobject_cast<TfrmAdd*>(&d);
+            QVERIFY(add);
+            add->lviFiles->ClearSelection();
+            for (int row = 0; row < add->lviFiles->Count(); ++row) {
+                const QString name = add->lviFiles->Item(row).displayName;
+                if (name == "x*.txt" || name == "a|b" || name == "q?.txt")
+                    add->lviFiles->Select(row);
+            }
+            add->chbPfadSichern->setChecked(true);
+            add->chbUnterordnerEinschliessen->setChecked(true);
+            add->btnOkClick();
+        };
+        w.tbtHinzuClick();
+        QStringList names = f_.entryNames(archive);
+        names.sort();
+        QCOMPARE(names, (QStringList{"a|b/in.txt", "q?.txt", "x*.txt"}));
+    }
+
     void convertToExeAndBack() {
         const QString archive = f_.makeSortArchive(QStringLiteral("Daten.zip"));
         const QString exe = f_.path(QStringLiteral("Daten.exe"));
@@ -466,15 +497,14 @@ private slots:
             QCOMPARE(contents(target + "/" + n), n.toUtf8());
         }
         // View: only the entry shown is copied out and opened.
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
         for (const QString& n : kPatternSelected) {
             f_.selectRows(w, {f_.rowOf(w, n)});
             trigger(w, "popAnzeigenVerk");
-            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
-            QCOMPARE(contents(temp + n), n.toUtf8());
+            // The window's own temporary folder (a fresh name each run).
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), TempViewFolder + n));
+            QCOMPARE(contents(TempViewFolder + n), n.toUtf8());
         }
-        QStringList viewed = QDir(temp).entryList(QDir::Files);
+        QStringList viewed = QDir(TempViewFolder).entryList(QDir::Files);
         viewed.sort();
         QCOMPARE(viewed, kPatternSelected);
         QCOMPARE(f_.entryNames(again).size(), kPatternNames.size());
@@ -531,17 +561,16 @@ private slots:
         w.OeffneArchiv(archive);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
         for (const Case& c : cases) {
             const int row = f_.rowOf(w, c.shown);
             QVERIFY2(row >= 0, qPrintable(c.shown));
             f_.selectRows(w, {row});
             trigger(w, "popAnzeigenVerk");
-            QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
-            QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
+            QCOMPARE(f_.launched.back(), qMakePair(QString(), TempViewFolder + c.shown));
+            QCOMPARE(contents(TempViewFolder + c.shown), c.shown.toUtf8());
         }
-        QCOMPARE(QDir(temp).entryList(QDir::Files).size(), static_cast<int>(std::size(cases)));
+        QCOMPARE(QDir(TempViewFolder).entryList(QDir::Files).size(),
+                 static_cast<int>(std::size(cases)));
     }
 
     void viewExecutable() {
