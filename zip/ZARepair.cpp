@@ -6,7 +6,7 @@
 
 #include "platform/AtomicReplace.h"
 #include "platform/TempFiles.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZARepairScan.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"

@@ -14,7 +14,7 @@
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
 #include "tests/ZATestZip.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 
 class MainWindowCommandsTest : public QObject {
     Q_OBJECT
