@@ -7,14 +7,15 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QTreeView>
 
 #include "MainWindowTestSupport.h"
 #include "app/FileListView.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
-#include "tests/ZATestZip.h"
 #include "platform/ZipRecords.h"
+#include "tests/ZATestZip.h"
 
 class MainWindowCommandsTest : public QObject {
     Q_OBJECT
@@ -351,6 +352,25 @@ private slots:
         QStringList names = f_.entryNames(archive);
         names.sort();
         QCOMPARE(names, (QStringList{"a|b/in.txt", "q?.txt", "x*.txt"}));
+    }
+
+    void draggedEntriesAreNames() {
+        // Dragging hands over exactly the dragged entry: "x*.txt" without xa.txt.
+        const QString src = f_.path(QStringLiteral("ziehsrc"));
+        for (const char* name : {"x*.txt", "xa.txt"})
+            writeFile(src + '/' + QLatin1String(name), 10, at(2024, 4, 1, 12, 0));
+        const QString archive = f_.path(QStringLiteral("ziehen.zip"));
+        makeZip(archive, src, {"x*.txt", "xa.txt"}, {QStringLiteral("-0"), QStringLiteral("-nw")});
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        const int row = f_.rowOf(w, QStringLiteral("x*.txt"));
+        QVERIFY(row >= 0);
+        std::unique_ptr<QMimeData> data(w.DragEntries({row}));
+        QVERIFY(data);
+        QCOMPARE(data->urls().size(), 1);
+        const QFileInfo dragged(data->urls().front().toLocalFile());
+        QCOMPARE(dragged.fileName(), QStringLiteral("x*.txt"));
+        QCOMPARE(QDir(dragged.absolutePath()).entryList(QDir::Files), QStringList{"x*.txt"});
     }
 
     void convertToExeAndBack() {
