@@ -497,7 +497,8 @@ void TfrmAdd::btnOkClick() {
         if (!item.isDir) {
             lbPackListe->addItem(item.fullPath);
         } else if (!IsFolderEmpty(item.fullPath)) {
-            lbPackListe->addItem(IncludeTrailingSlash(item.fullPath) + QStringLiteral("*.*"));
+            // The folder itself: the window adds the picked paths literally.
+            lbPackListe->addItem(IncludeTrailingSlash(item.fullPath));
         }
     }
     DialogCancelled = false;

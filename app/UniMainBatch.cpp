@@ -132,11 +132,7 @@ bool TfrmMain::AddFilesTo(const QString& archive, const QStringList& files) {
                             QMessageBox::Ok, this);
                 return;
             }
-            QString name = info.fileName();
-            if (info.isDir()) {
-                name += QStringLiteral("/*.*");
-            }
-            byFolder[info.absolutePath()].push_back(name.toStdString());
+            byFolder[info.absolutePath()].push_back(info.fileName().toStdString());
         }
         done = true;
         for (auto it = byFolder.cbegin(); it != byFolder.cend() && done; ++it) {
@@ -145,6 +141,7 @@ bool TfrmMain::AddFilesTo(const QString& archive, const QStringList& files) {
             zip_->SetRootDir(SourceFolder.toStdString());
             zip_->SetAddOptions(TZAAddOpts{AddHiddenFiles, AddRecurseDirs, AddDirNames});
             zip_->SetFSpecArgs(it.value());
+            zip_->SetExactNames(true);  // names of files, not patterns
             try {
                 zip_->Add();
             } catch (...) {

@@ -157,6 +157,8 @@ void TfrmMain::tbtHinzuClick() {
         specs.push_back(line.toStdString());
     }
     zip_->SetFSpecArgs(specs);
+    // The picked files and folders are paths, not patterns: "x*.txt" is that file only.
+    zip_->SetExactNames(true);
     inCommand_ = true;
     try {
         zip_->Add();

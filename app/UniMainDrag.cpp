@@ -51,7 +51,13 @@ QMimeData* TfrmMain::extractForDrag(const std::vector<int>& rows) {
         specs.push_back(name);
         const QString shown = model_->FileName(row);
         if (shown.endsWith('/')) {
-            specs.push_back(name + '*');  // a folder entry comes with what it holds
+            // A folder entry comes with what it holds: the entries below it, by name.
+            for (int r = 0; r < model_->rowCount(); ++r) {
+                const std::string_view below = model_->FileNameUtf8(r);
+                if (below.size() > name.size() && below.starts_with(name)) {
+                    specs.emplace_back(below);
+                }
+            }
         }
         const QString top = shown.section('/', 0, 0, QString::SectionSkipEmpty);
         if (!top.isEmpty() && !targets.contains(folder + top)) {
@@ -59,6 +65,7 @@ QMimeData* TfrmMain::extractForDrag(const std::vector<int>& rows) {
         }
     }
     zip_->SetFSpecArgs(specs);
+    zip_->SetExactNames(true);  // dragged entries are names, not patterns
     zip_->SetExtrBaseDir(folder.toStdString());
     zip_->SetPassword(std::string());
     zip_->SetExtrOptions(TZAExtrOpts{ExtrDirNames, ExtrOverWrite});

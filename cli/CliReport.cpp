@@ -1,12 +1,13 @@
 #include "cli/CliReport.h"
 
 #include "zip/messages/ZAMsg.h"
+#include "zip/messages/ZAMsgIds.h"
 
 namespace {
 
 // Catalogue numbers of the skip line and of the reasons, by skip type.
-constexpr int kSkippedMessage = 280;
-constexpr int kSkipReasonBase = 281;
+constexpr int kSkippedMessage = zamsg::kSkippedLine;
+constexpr int kSkipReasonBase = zamsg::kSkipReasonFirst;
 
 }  // namespace
 

@@ -177,16 +177,16 @@ void encodeName(OutEntry& e, const std::string& name, const std::string& comment
             e.name = platform::Utf8ToOem(name);
             e.comment = platform::Utf8ToOem(comment);
             if (needName && e.name.size() + name.size() < 0xFF00)
-                unicodeRecord(0x7075, e.name, name);
+                unicodeRecord(zrec::kTagUnicodePath, e.name, name);
             if (needComment && e.comment.size() + comment.size() < 0xFF00)
-                unicodeRecord(0x6375, e.comment, comment);
+                unicodeRecord(zrec::kTagUnicodeComment, e.comment, comment);
             break;
     }
 }
 
 std::string timestampExtra(time_t mtime) {
     Bytes b;
-    b.u16(0x5455);
+    b.u16(zrec::kTagExtTime);
     b.u16(5);
     b.u8(1);
     b.u32(uint32_t(int32_t(mtime)));
@@ -494,6 +494,7 @@ int32_t runAdd(JobContext& ctx) {
     so.dirEntries = !ctx.has(ZE_FLAG_NO_EMPTY_DIRS);
     so.hidden = ctx.has(ZE_FLAG_HIDDEN);
     so.followLinks = ctx.has(ZE_FLAG_FOLLOW_LINKS);
+    so.exact = ctx.has(ZE_FLAG_EXACT_NAMES);
     so.dateLimit = job.DateLimit;
     bool freshen = ctx.has(ZE_FLAG_FRESHEN), update = ctx.has(ZE_FLAG_UPDATE);
     if (freshen || update) {
@@ -523,7 +524,7 @@ int32_t runAdd(JobContext& ctx) {
                 continue;
             bool match = false;
             for (const std::string& inc : includes)
-                match = match || MatchFileSpecs(inc, n, true);
+                match = match || (so.exact ? inc == n : MatchFileSpecs(inc, n, true));
             if (!match)
                 continue;
             Source s;
@@ -606,7 +607,7 @@ int32_t runAdd(JobContext& ctx) {
         encodeName(e, s.name, fileComment, set);
         e.dosTime = platform::TimeToDos(s.st.st_mtime);
         e.extra += timestampExtra(s.st.st_mtime);
-        e.extra += dropExtra(it.userExtra, {0x0001, 0x5455});
+        e.extra += dropExtra(it.userExtra, {zrec::kTagZip64, zrec::kTagExtTime});
         e.extAttr = (uint32_t(s.st.st_mode & 0xFFFF) << 16) | (s.isDir ? 0x10 : 0) |
                     ((s.st.st_mode & 0222) ? 0 : 0x01);
         e.madeBy = 0x031E;
@@ -691,7 +692,7 @@ int32_t runAdd(JobContext& ctx) {
                 }
                 OutEntry ce;
                 ce.name = oe.name;
-                ce.extra = dropExtra(oe.extra, {0x0001});
+                ce.extra = dropExtra(oe.extra, {zrec::kTagZip64});
                 ce.comment = oe.comment;
                 ce.madeBy = oe.madeBy;
                 ce.needed = oe.needed;

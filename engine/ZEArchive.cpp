@@ -12,27 +12,35 @@
 #include "platform/CodePage.h"
 #include "platform/DosTime.h"
 #include "platform/EntryName.h"
+#include "platform/ZipRecords.h"
 
 namespace ze {
 
 namespace {
-constexpr uint32_t kSigLocal = 0x04034B50, kSigCentral = 0x02014B50, kSigEnd = 0x06054B50,
-                   kSigEnd64 = 0x06064B50, kSigLoc64 = 0x07064B50, kSigDesc = 0x08074B50;
-}
+// The record layouts are the platform's (platform/ZipRecords.h), shared with the component.
+using zrec::kCentralHeaderSig, zrec::kDataDescriptorSig, zrec::kEndRecordSig, zrec::kLocalHeaderSig,
+    zrec::kZip64EndRecordSig, zrec::kZip64LocatorSig, zrec::kSentinel16, zrec::kSentinel32;
+namespace central = zrec::central;
+namespace eocd = zrec::eocd;
+namespace local = zrec::local;
+namespace zip64end = zrec::zip64end;
+namespace zip64loc = zrec::zip64loc;
+}  // namespace
 
 bool findExtra(const std::string& extra, uint16_t tag, const uint8_t*& data, size_t& len) {
     auto* p = reinterpret_cast<const uint8_t*>(extra.data());
     size_t n = extra.size(), i = 0;
-    while (i + 4 <= n) {
+    constexpr size_t head = zrec::kExtraHeadSize;
+    while (i + head <= n) {
         uint16_t t = rd16(p + i), l = rd16(p + i + 2);
-        if (i + 4 + l > n)
+        if (i + head + l > n)
             return false;
         if (t == tag) {
-            data = p + i + 4;
+            data = p + i + head;
             len = l;
             return true;
         }
-        i += 4 + size_t(l);
+        i += head + size_t(l);
     }
     return false;
 }
@@ -62,7 +70,7 @@ bool Entry::isSymlink() const {
 time_t Entry::mtime() const {
     const uint8_t* d;
     size_t l;
-    if (findExtra(extra, 0x5455, d, l) && l >= 5 && (d[0] & 1))
+    if (findExtra(extra, zrec::kTagExtTime, d, l) && l >= 5 && (d[0] & 1))
         return time_t(int32_t(rd32(d + 1)));
     // A stamp no calendar has gives the start of the DOS range, not a guessed date.
     return platform::DosToTime(dosTime).value_or(*platform::DosToTime(platform::kDosDateTimeMin));
@@ -71,7 +79,7 @@ time_t Entry::mtime() const {
 bool Entry::aesInfo(int& strength, uint16_t& realMethod, int& vendorVersion) const {
     const uint8_t* d;
     size_t l;
-    if (method != 99 || !findExtra(extra, 0x9901, d, l) || l < 7)
+    if (method != 99 || !findExtra(extra, zrec::kTagAes, d, l) || l < 7)
         return false;
     vendorVersion = rd16(d);
     strength = d[4];
@@ -119,19 +127,19 @@ uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localE
         if (p + 4 > size_)
             return p == size_;
         uint32_t s = rd32(map_ + p);
-        return s == kSigLocal || s == kSigCentral || s == kSigEnd || s == kSigDesc ||
-               s == kSigEnd64;
+        return s == kLocalHeaderSig || s == kCentralHeaderSig || s == kEndRecordSig ||
+               s == kDataDescriptorSig || s == kZip64EndRecordSig;
     };
     const uint8_t* z;
     size_t zl;
-    bool z64 = e.csize >= 0xFFFFFFFF || e.usize >= 0xFFFFFFFF ||
-               (localExtraLen && findExtra(e.extra, 0x0001, z, zl));
+    bool z64 = e.csize >= kSentinel32 || e.usize >= kSentinel32 ||
+               (localExtraLen && findExtra(e.extra, zrec::kTagZip64, z, zl));
     uint64_t best = 0;
     for (int withSig = 1; withSig >= 0; --withSig) {
         uint64_t crcAt = end + (withSig ? 4 : 0);
         if (crcAt + 4 > size_)
             continue;
-        if (withSig && rd32(map_ + end) != kSigDesc)
+        if (withSig && rd32(map_ + end) != kDataDescriptorSig)
             continue;
         if (rd32(map_ + crcAt) != e.crc && !(withSig && e.crc == 0))
             continue;
@@ -149,15 +157,15 @@ uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localE
 }
 
 int Archive::parse() {
-    if (size_ < 22) {
+    if (size_ < eocd::kSize) {
         problem_ = "not a zip file";
         return ZE_ERR_INVALID_ZIP;
     }
     // Candidate end records, searched backwards within the largest possible comment.
-    uint64_t lowest = size_ > 22 + 65535 ? size_ - 22 - 65535 : 0;
+    uint64_t lowest = size_ > eocd::kMaxSearch ? size_ - eocd::kMaxSearch : 0;
     std::vector<uint64_t> cands;
-    for (uint64_t p = size_ - 22 + 1; p-- > lowest;) {
-        if (map_[p] == 'P' && rd32(map_ + p) == kSigEnd)
+    for (uint64_t p = size_ - eocd::kSize + 1; p-- > lowest;) {
+        if (map_[p] == 'P' && rd32(map_ + p) == kEndRecordSig)
             cands.push_back(p);
         if (cands.size() >= 16)
             break;
@@ -174,42 +182,44 @@ int Archive::parse() {
     auto readEnd = [&](uint64_t e) {
         End r;
         r.pos = e;
-        const uint8_t* p = map_ + e;
-        uint32_t thisDisk = rd16(p + 4), cdDisk = rd16(p + 6);
-        r.count = rd16(p + 10);
-        r.cdSize = rd32(p + 12);
-        r.cdOffset = rd32(p + 16);
+        const auto end = zrec::TZAEndRecord::Decode(map_ + e);
+        uint32_t thisDisk = end.thisDisk, cdDisk = end.centralStartDisk;
+        r.count = end.totalEntries;
+        r.cdSize = end.centralSize;
+        r.cdOffset = end.centralOffset;
         r.endOfCd = e;
-        if (e >= 20 && rd32(map_ + e - 20) == kSigLoc64) {
-            const uint8_t* l = map_ + e - 20;
-            uint64_t z = rd64(l + 8);
-            uint64_t expect = e >= 20 + 56 ? e - 20 - 56 : UINT64_MAX;
+        constexpr uint64_t locSize = zip64loc::kSize, z64Size = zip64end::kSize;
+        if (e >= locSize && rd32(map_ + e - locSize) == kZip64LocatorSig) {
+            uint64_t z = zrec::TZAZip64Locator::Decode(map_ + e - locSize).zip64Offset;
+            uint64_t expect = e >= locSize + z64Size ? e - locSize - z64Size : UINT64_MAX;
             uint64_t at = UINT64_MAX;
-            if (z <= e - 20 && e - 20 - z >= 56 && rd32(map_ + z) == kSigEnd64)
+            if (z <= e - locSize && e - locSize - z >= z64Size &&
+                rd32(map_ + z) == kZip64EndRecordSig)
                 at = z;
-            else if (expect != UINT64_MAX && rd32(map_ + expect) == kSigEnd64)
+            else if (expect != UINT64_MAX && rd32(map_ + expect) == kZip64EndRecordSig)
                 at = expect;
             if (at == UINT64_MAX) {
                 // A locator whose target is no Zip64 end record is not one (the bytes can
                 // be part of a name or comment): read the archive from the classic record,
                 // unless that record says its values are in the Zip64 one.
-                bool sentinel = thisDisk == 0xFFFF || cdDisk == 0xFFFF || r.count == 0xFFFF ||
-                                r.cdSize == 0xFFFFFFFF || r.cdOffset == 0xFFFFFFFF;
+                bool sentinel = thisDisk == kSentinel16 || cdDisk == kSentinel16 ||
+                                r.count == kSentinel16 || r.cdSize == kSentinel32 ||
+                                r.cdOffset == kSentinel32;
                 if (sentinel)
                     r.error = ZE_ERR_INVALID_ZIP;
                 r.multi = thisDisk != 0 || cdDisk != 0;
                 return r;
             }
-            const uint8_t* z64 = map_ + at;
-            if (rd64(z64 + 4) < 44) {
+            const auto z64 = zrec::TZAZip64EndRecord::Decode(map_ + at);
+            if (z64.recordSize < zip64end::kMinRecordSize) {
                 r.error = ZE_ERR_INVALID_ZIP;
                 return r;
             }
-            thisDisk = rd32(z64 + 16);
-            cdDisk = rd32(z64 + 20);
-            r.count = rd64(z64 + 32);
-            r.cdSize = rd64(z64 + 40);
-            r.cdOffset = rd64(z64 + 48);
+            thisDisk = z64.thisDisk;
+            cdDisk = z64.centralStartDisk;
+            r.count = z64.totalEntries;
+            r.cdSize = z64.centralSize;
+            r.cdOffset = z64.centralOffset;
             r.endOfCd = at;
             r.zip64 = true;
         }
@@ -224,10 +234,10 @@ int Archive::parse() {
     int best = -1;
     for (uint64_t e : cands) {
         End r = readEnd(e);
-        bool atEof = e + 22 + rd16(map_ + e + 20) == size_;
-        bool inPlace =
-            !r.error && r.cdOffset <= r.endOfCd && r.cdSize <= r.endOfCd - r.cdOffset &&
-            (r.cdSize == 0 ? r.cdOffset == r.endOfCd : rd32(map_ + r.cdOffset) == kSigCentral);
+        bool atEof = e + eocd::kSize + rd16(map_ + e + eocd::kCommentLength) == size_;
+        bool inPlace = !r.error && r.cdOffset <= r.endOfCd && r.cdSize <= r.endOfCd - r.cdOffset &&
+                       (r.cdSize == 0 ? r.cdOffset == r.endOfCd
+                                      : rd32(map_ + r.cdOffset) == kCentralHeaderSig);
         int score = (atEof ? 2 : 0) + (inPlace ? 1 : 0);
         if (score > best) {
             best = score;
@@ -246,17 +256,19 @@ int Archive::parse() {
     }
     {
         uint64_t e = chosen.pos;
-        uint64_t clen = std::min<uint64_t>(rd16(map_ + e + 20), size_ - e - 22);
-        comment_.assign(reinterpret_cast<const char*>(map_ + e + 22), clen);
+        uint64_t clen =
+            std::min<uint64_t>(rd16(map_ + e + eocd::kCommentLength), size_ - e - eocd::kSize);
+        comment_.assign(reinterpret_cast<const char*>(map_ + e + eocd::kSize), clen);
     }
     // Locate the central directory, compensating for bytes put in front of the archive.
     uint64_t cdStart = chosen.cdOffset;
     int64_t delta = 0;
     bool here = cdStart <= chosen.endOfCd && chosen.cdSize <= chosen.endOfCd - cdStart &&
-                (chosen.cdSize == 0 || rd32(map_ + cdStart) == kSigCentral);
+                (chosen.cdSize == 0 || rd32(map_ + cdStart) == kCentralHeaderSig);
     if (!here) {
         uint64_t actual = chosen.endOfCd - chosen.cdSize;
-        if (chosen.cdSize >= 46 && rd32(map_ + actual) == kSigCentral && actual > cdStart) {
+        if (chosen.cdSize >= central::kSize && rd32(map_ + actual) == kCentralHeaderSig &&
+            actual > cdStart) {
             delta = int64_t(actual - cdStart);
             cdStart = actual;
         } else {
@@ -265,38 +277,40 @@ int Archive::parse() {
         }
     }
     uint64_t cdEnd = cdStart + chosen.cdSize;
-    entries_.reserve(size_t(std::min<uint64_t>(chosen.cdSize / 46, 1u << 20)));
+    entries_.reserve(size_t(std::min<uint64_t>(chosen.cdSize / central::kSize, 1u << 20)));
     uint64_t pos = cdStart;
     while (pos < cdEnd) {
-        if (pos + 46 > cdEnd || rd32(map_ + pos) != kSigCentral) {
+        if (pos + central::kSize > cdEnd || rd32(map_ + pos) != kCentralHeaderSig) {
             problem_ = "central header signature wrong";
             return ZE_ERR_INVALID_ZIP;
         }
         const uint8_t* h = map_ + pos;
         Entry e;
-        e.madeBy = rd16(h + 4);
-        e.needed = rd16(h + 6);
-        e.flags = rd16(h + 8);
-        e.method = rd16(h + 10);
-        e.dosTime = rd32(h + 12);
-        e.crc = rd32(h + 16);
-        e.csize = rd32(h + 20);
-        e.usize = rd32(h + 24);
-        uint32_t nl = rd16(h + 28), xl = rd16(h + 30), cl = rd16(h + 32);
-        e.disk = rd16(h + 34);
-        e.intAttr = rd16(h + 36);
-        e.extAttr = rd32(h + 38);
-        e.lho = rd32(h + 42);
-        if (pos + 46 + nl + xl + cl > cdEnd) {
+        const auto c = zrec::TZACentralHeader::Decode(h);
+        e.madeBy = c.versionMadeBy;
+        e.needed = c.versionNeeded;
+        e.flags = c.flags;
+        e.method = c.method;
+        e.dosTime = c.dosDateTime;
+        e.crc = c.crc32;
+        e.csize = c.compressedSize;
+        e.usize = c.uncompressedSize;
+        uint32_t nl = c.nameLength, xl = c.extraLength, cl = c.commentLength;
+        e.disk = c.diskStart;
+        e.intAttr = c.internalAttributes;
+        e.extAttr = c.externalAttributes;
+        e.lho = c.localHeaderOffset;
+        constexpr uint64_t fixed = central::kSize;
+        if (pos + fixed + nl + xl + cl > cdEnd) {
             problem_ = "central header runs past the central directory";
             return ZE_ERR_INVALID_ZIP;
         }
-        e.name.assign(reinterpret_cast<const char*>(h + 46), nl);
-        e.extra.assign(reinterpret_cast<const char*>(h + 46 + nl), xl);
-        e.comment.assign(reinterpret_cast<const char*>(h + 46 + nl + xl), cl);
+        e.name.assign(reinterpret_cast<const char*>(h + fixed), nl);
+        e.extra.assign(reinterpret_cast<const char*>(h + fixed + nl), xl);
+        e.comment.assign(reinterpret_cast<const char*>(h + fixed + nl + xl), cl);
         const uint8_t* z;
         size_t zl;
-        if (findExtra(e.extra, 0x0001, z, zl)) {
+        if (findExtra(e.extra, zrec::kTagZip64, z, zl)) {
             size_t k = 0;
             auto take = [&](uint64_t& v) {
                 if (k + 8 <= zl) {
@@ -307,13 +321,13 @@ int Archive::parse() {
                 return false;
             };
             bool ok = true;
-            if (e.usize == 0xFFFFFFFF)
+            if (e.usize == kSentinel32)
                 ok = take(e.usize) && ok;
-            if (e.csize == 0xFFFFFFFF)
+            if (e.csize == kSentinel32)
                 ok = take(e.csize) && ok;
-            if (e.lho == 0xFFFFFFFF)
+            if (e.lho == kSentinel32)
                 ok = take(e.lho) && ok;
-            if (e.disk == 0xFFFF && k + 4 <= zl)
+            if (e.disk == kSentinel16 && k + 4 <= zl)
                 e.disk = rd32(z + k);
             if (!ok) {
                 problem_ = "bad Zip64 extra field";
@@ -326,7 +340,7 @@ int Archive::parse() {
         }
         e.lho += uint64_t(delta);
         entries_.push_back(std::move(e));
-        pos += 46 + nl + xl + cl;
+        pos += fixed + nl + xl + cl;
     }
     uint64_t found = entries_.size();
     bool countOk = chosen.zip64 ? found == chosen.count : (found & 0xFFFF) == chosen.count;
@@ -341,19 +355,22 @@ int Archive::parse() {
     std::vector<Range> ranges;
     ranges.reserve(entries_.size());
     for (Entry& e : entries_) {
-        if (e.lho >= size_ || size_ - e.lho < 30 || rd32(map_ + e.lho) != kSigLocal) {
+        if (e.lho >= size_ || size_ - e.lho < local::kSize ||
+            rd32(map_ + e.lho) != kLocalHeaderSig) {
             e.localError = ZE_ERR_INVALID_ZIP;
             continue;
         }
         const uint8_t* l = map_ + e.lho;
-        e.localFlags = rd16(l + 6);
-        uint32_t nl = rd16(l + 26), xl = rd16(l + 28);
-        if (e.lho + 30 + nl + xl > size_) {
+        const auto lh = zrec::TZALocalHeader::Decode(l);
+        e.localFlags = lh.flags;
+        uint32_t nl = lh.nameLength, xl = lh.extraLength;
+        constexpr uint64_t fixed = local::kSize;
+        if (e.lho + fixed + nl + xl > size_) {
             e.localError = ZE_ERR_PREMATURE_EOF;
             continue;
         }
-        e.nameMismatch = nl != e.name.size() || memcmp(l + 30, e.name.data(), nl) != 0;
-        e.dataStart = e.lho + 30 + nl + xl;
+        e.nameMismatch = nl != e.name.size() || memcmp(l + fixed, e.name.data(), nl) != 0;
+        e.dataStart = e.lho + fixed + nl + xl;
         if (e.csize > size_ - e.dataStart) {
             e.localError = ZE_ERR_PREMATURE_EOF;
             continue;

@@ -85,11 +85,6 @@ bool OutSink::emit(const uint8_t* p, size_t n) {
     return true;
 }
 
-bool methodSupported(uint16_t method) {
-    return method == 0 || method == 8 || method == 9 || method == 12 || method == 14 ||
-           method == 93 || method == 95;
-}
-
 static DecodeResult sinkFailure(const OutSink& s) {
     if (s.overflow())
         return kDecodeSize;
@@ -267,36 +262,66 @@ static DecodeResult unzstd(const uint8_t* in, size_t inLen, uint64_t usize, OutS
     return finish(sink, usize);
 }
 
+static DecodeResult copyStored(const uint8_t* in, size_t inLen, uint64_t usize, bool,
+                               OutSink& sink) {
+    if (inLen != usize)
+        return kDecodeSize;
+    for (size_t off = 0; off < inLen; off += kChunk * 4)
+        if (!sink.write(in + off, std::min(inLen - off, kChunk * 4)))
+            return sinkFailure(sink);
+    return kDecodeOk;
+}
+
+static DecodeResult inflateEntry(const uint8_t* in, size_t inLen, uint64_t usize, bool,
+                                 OutSink& sink) {
+    // A deflate stream cannot expand by more than about 1032:1, so a larger declared
+    // size is a lie and is left to the bounded streaming path.
+    if (usize <= kWholeBufferMax && usize <= uint64_t(inLen) * 1032 + 1024)
+        return inflateWhole(in, inLen, usize, sink);
+    return inflateStream(in, inLen, usize, sink);
+}
+
+namespace {
+
+// The compression methods the engine reads: one table answers both "is it supported"
+// and "decode it", so the two can never disagree.
+struct MethodDecoder {
+    uint16_t method;
+    DecodeResult (*decode)(const uint8_t* in, size_t inLen, uint64_t usize, bool lzmaEos,
+                           OutSink& sink);
+};
+
+constexpr MethodDecoder kMethodDecoders[] = {
+    {0, copyStored},
+    {8, inflateEntry},
+    {9, [](const uint8_t* in, size_t inLen, uint64_t usize, bool,
+           OutSink& sink) { return inflate64(in, inLen, usize, sink); }},
+    {12, [](const uint8_t* in, size_t inLen, uint64_t usize, bool,
+            OutSink& sink) { return bunzip(in, inLen, usize, sink); }},
+    {14, unlzma},
+    {93, [](const uint8_t* in, size_t inLen, uint64_t usize, bool,
+            OutSink& sink) { return unzstd(in, inLen, usize, sink); }},
+    {95, [](const uint8_t* in, size_t inLen, uint64_t usize, bool,
+            OutSink& sink) { return unxz(in, inLen, usize, sink); }},
+};
+
+const MethodDecoder* findDecoder(uint16_t method) {
+    for (const MethodDecoder& d : kMethodDecoders)
+        if (d.method == method)
+            return &d;
+    return nullptr;
+}
+
+}  // namespace
+
+bool methodSupported(uint16_t method) {
+    return findDecoder(method) != nullptr;
+}
+
 DecodeResult decodeEntry(uint16_t method, const uint8_t* in, size_t inLen, uint64_t usize,
                          bool lzmaEos, OutSink& sink) {
-    switch (method) {
-        case 0: {
-            if (inLen != usize)
-                return kDecodeSize;
-            for (size_t off = 0; off < inLen; off += kChunk * 4)
-                if (!sink.write(in + off, std::min(inLen - off, kChunk * 4)))
-                    return sinkFailure(sink);
-            return kDecodeOk;
-        }
-        case 8:
-            // A deflate stream cannot expand by more than about 1032:1, so a larger declared
-            // size is a lie and is left to the bounded streaming path.
-            if (usize <= kWholeBufferMax && usize <= uint64_t(inLen) * 1032 + 1024)
-                return inflateWhole(in, inLen, usize, sink);
-            return inflateStream(in, inLen, usize, sink);
-        case 9:
-            return inflate64(in, inLen, usize, sink);
-        case 12:
-            return bunzip(in, inLen, usize, sink);
-        case 14:
-            return unlzma(in, inLen, usize, lzmaEos, sink);
-        case 93:
-            return unzstd(in, inLen, usize, sink);
-        case 95:
-            return unxz(in, inLen, usize, sink);
-        default:
-            return kDecodeUnsupported;
-    }
+    const MethodDecoder* d = findDecoder(method);
+    return d ? d->decode(in, inLen, usize, lzmaEos, sink) : kDecodeUnsupported;
 }
 
 }  // namespace ze

@@ -116,8 +116,9 @@ enum {
     ZE_FLAG_UNDO = 0x800000,
     ZE_FLAG_ENCRYPT = 0x2000000,
     ZE_FLAG_VOLUME = 0x4000000,
-    ZE_FLAG_EXACT_NAMES = 0x1000000, /* extract: the include and exclude lists are entry names,
-                                        taken literally (no wildcards, no "|" lists) */
+    ZE_FLAG_EXACT_NAMES = 0x1000000, /* the include and exclude lists are taken literally (no
+                                        wildcards, no "|" lists): entry names for extract,
+                                        paths for add */
     ZE_FLAG_NTFS = 0x8000000,
     ZE_FLAG_WAIT_FOR_DISK = 0x10000000, /* add: the new archive reaches the disk before its name */
     ZE_FLAG_FOLLOW_LINKS = 0x20000000,  /* add: symbolic links are followed, not stored as links */

@@ -71,10 +71,12 @@ struct Collector {
     bool excluded(const std::string& name, const std::string& path) const {
         std::string base =
             name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
-        for (const std::string& ex : excludes)
-            if (MatchFileSpecs(ex, name, true) || MatchFileSpecs(ex, path, true) ||
-                MatchFileSpecs(ex, base, true))
+        for (const std::string& ex : excludes) {
+            if (opt.exact ? ex == name || ex == path || ex == base
+                          : MatchFileSpecs(ex, name, true) || MatchFileSpecs(ex, path, true) ||
+                                MatchFileSpecs(ex, base, true))
                 return true;
+        }
         return false;
     }
 
@@ -198,11 +200,13 @@ struct Collector {
             out.push_back(std::move(src));
             return;
         }
-        std::replace(s.begin(), s.end(), '\\', '/');
+        // A picked path is a name: on Linux "*", "?", "|" and "\\" are characters of it.
+        if (!opt.exact)
+            std::replace(s.begin(), s.end(), '\\', '/');
         std::string path = s.front() == '/' ? s : opt.root + s;
         size_t slash = path.rfind('/');
         std::string dir = path.substr(0, slash + 1), pattern = path.substr(slash + 1);
-        if (HasNoWildcards(pattern)) {
+        if (opt.exact || HasNoWildcards(pattern)) {
             struct stat st {};
             if (pattern.empty())
                 path = dir;

@@ -29,6 +29,8 @@ struct SourceOptions {
     std::string root;  // RootDir, "/"-terminated, absolute
     bool recurse = false, dirNames = true, dirEntries = true, hidden = false;
     bool followLinks = false;  // links are followed instead of stored as links
+    bool exact = false;        // specifications are paths taken literally: no wildcards,
+                               // no "|" lists, "\\" a character of the name
     uint32_t dateLimit = 0;
 };
 

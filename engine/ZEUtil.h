@@ -12,17 +12,19 @@
 
 #include "platform/CodePage.h"
 #include "platform/FileSpecMatch.h"
+#include "platform/ZipRecords.h"
 
 namespace ze {
 
+// Little-endian reads: the record layouts' own (platform/ZipRecords.h).
 inline uint16_t rd16(const uint8_t* p) {
-    return uint16_t(p[0] | (p[1] << 8));
+    return zrec::GetU16(p);
 }
 inline uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    return zrec::GetU32(p);
 }
 inline uint64_t rd64(const uint8_t* p) {
-    return rd32(p) | (uint64_t(rd32(p + 4)) << 32);
+    return zrec::GetU64(p);
 }
 
 // Appends little-endian values to a byte buffer.

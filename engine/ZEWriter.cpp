@@ -19,23 +19,24 @@ std::string dropExtra(const std::string& extra, std::initializer_list<uint16_t> 
     std::string out;
     auto* p = reinterpret_cast<const uint8_t*>(extra.data());
     size_t i = 0, n = extra.size();
-    while (i + 4 <= n) {
+    constexpr size_t head = zrec::kExtraHeadSize;
+    while (i + head <= n) {
         uint16_t t = rd16(p + i), l = rd16(p + i + 2);
-        if (i + 4 + l > n)
+        if (i + head + l > n)
             break;
         bool drop = false;
         for (uint16_t d : tags)
             drop = drop || d == t;
         if (!drop)
-            out.append(extra, i, 4 + size_t(l));
-        i += 4 + size_t(l);
+            out.append(extra, i, head + size_t(l));
+        i += head + size_t(l);
     }
     return out;
 }
 
 Bytes localHeader(const OutEntry& e) {
     Bytes b;
-    b.u32(0x04034B50);
+    b.u32(zrec::kLocalHeaderSig);
     uint16_t needed = e.needed;
     if (e.zip64Local && (needed & 0xFF) < 45)
         needed = uint16_t((needed & 0xFF00) | 45);
@@ -55,7 +56,7 @@ Bytes localHeader(const OutEntry& e) {
     b.u16(uint32_t(e.extra.size() + (e.zip64Local ? 20 : 0)));
     b.str(e.name);
     if (e.zip64Local) {
-        b.u16(0x0001);
+        b.u16(zrec::kTagZip64);
         b.u16(16);
         b.u64(e.usize);
         b.u64(e.csize);
@@ -75,7 +76,7 @@ Bytes centralHeader(const OutEntry& e) {
         z.u64(e.lho);
     bool zip64 = !z.b.empty() || e.zip64Local;
     Bytes b;
-    b.u32(0x02014B50);
+    b.u32(zrec::kCentralHeaderSig);
     uint16_t madeBy = e.madeBy, needed = e.needed;
     if (zip64) {
         if ((madeBy & 0xFF) < 45)
@@ -100,7 +101,7 @@ Bytes centralHeader(const OutEntry& e) {
     b.u32(bigO ? 0xFFFFFFFF : uint32_t(e.lho));
     b.str(e.name);
     if (!z.b.empty()) {
-        b.u16(0x0001);
+        b.u16(zrec::kTagZip64);
         b.u16(uint32_t(z.b.size()));
         b.raw(z.b.data(), z.b.size());
     }
@@ -111,7 +112,7 @@ Bytes centralHeader(const OutEntry& e) {
 
 Bytes dataDescriptor(const OutEntry& e) {
     Bytes b;
-    b.u32(0x08074B50);
+    b.u32(zrec::kDataDescriptorSig);
     b.u32(e.crc);
     if (e.zip64Local) {
         b.u64(e.csize);
@@ -128,8 +129,8 @@ Bytes endRecords(uint64_t count, uint64_t cdOffset, uint64_t cdSize, const std::
     bool zip64 = count >= 0xFFFF || cdOffset >= 0xFFFFFFFF || cdSize >= 0xFFFFFFFF;
     if (zip64) {
         uint64_t at = cdOffset + cdSize;
-        b.u32(0x06064B50);
-        b.u64(44);
+        b.u32(zrec::kZip64EndRecordSig);
+        b.u64(zrec::zip64end::kMinRecordSize);
         b.u16(0x032D);
         b.u16(45);
         b.u32(0);
@@ -138,12 +139,12 @@ Bytes endRecords(uint64_t count, uint64_t cdOffset, uint64_t cdSize, const std::
         b.u64(count);
         b.u64(cdSize);
         b.u64(cdOffset);
-        b.u32(0x07064B50);
+        b.u32(zrec::kZip64LocatorSig);
         b.u32(0);
         b.u64(at);
         b.u32(1);
     }
-    b.u32(0x06054B50);
+    b.u32(zrec::kEndRecordSig);
     b.u16(0);
     b.u16(0);
     b.u16(count >= 0xFFFF ? 0xFFFF : uint32_t(count));

@@ -18,6 +18,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ZipLayout.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -27,8 +29,8 @@ extern "C" {
 #define ENTRY_NAME_ANSI 1252u
 #define ENTRY_NAME_UTF8 65001u
 
-#define ENTRY_NAME_FLAG_UTF8 0x0800u
-#define ENTRY_NAME_TAG_UNICODE_PATH 0x7075u
+#define ENTRY_NAME_FLAG_UTF8 ZIP_FLAG_UTF8
+#define ENTRY_NAME_TAG_UNICODE_PATH ZIP_TAG_UNICODE_PATH
 #define ENTRY_NAME_TAG_UNICODE_COMMENT 0x6375u
 
 /* Steps 1, 3 and 4 of the rule: the encoding of the stored bytes `text` of

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "ZADllTestSupport.h"
+#include "platform/ZipRecords.h"
 #include "sfx_source.h"
 #include "sfx_zip.h"
 #include "zip/ZAIRec.h"
-#include "zip/ZARecords.h"
 #include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsg.h"
 

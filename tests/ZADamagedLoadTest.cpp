@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ZATestZip.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAIRec.h"
-#include "zip/ZARecords.h"
 #include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsg.h"
 

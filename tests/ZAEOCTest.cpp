@@ -11,8 +11,8 @@
 
 #include "CorpusTestSupport.h"
 #include "ZARecordsTestSupport.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAEOC.h"
-#include "zip/ZARecords.h"
 #include "zip/ZAXcpt.h"
 
 using namespace records_test;

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/ZipRecords.h"
 #include "sfx/core/sfxblock.h"
 #include "sfx/res/ZAResSFX.h"
 #include "tests/RewriteTestSupport.h"
 #include "zip/ZAFileOpr.h"
 #include "zip/ZALister.h"
-#include "zip/ZARecords.h"
 
 using namespace rewrite_test;
 

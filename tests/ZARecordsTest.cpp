@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "ZARecordsTestSupport.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAIRec.h"
-#include "zip/ZARecords.h"
 #include "zip/ZAUTF8.h"
 #include "zip/ZAWZip.h"
 #include "zip/ZAXcpt.h"

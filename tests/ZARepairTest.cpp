@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "ZATestZip.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAIRec.h"
-#include "zip/ZARecords.h"
 #include "zip/ZARepair.h"
 #include "zip/ZARepairScan.h"
 #include "zip/ZipArchiver.h"

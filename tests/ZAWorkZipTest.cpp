@@ -8,7 +8,7 @@
 
 #include "ZARecordsTestSupport.h"
 #include "platform/DosTime.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAWZip.h"
 #include "zip/ZAXcpt.h"
 

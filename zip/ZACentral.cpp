@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ZipRecords.h"
 #include "zip/ZAMatch.h"
-#include "zip/ZARecords.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZipArchiver.h"
 

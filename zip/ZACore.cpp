@@ -12,6 +12,7 @@
 #include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
+#include "zip/messages/ZAMsgIds.h"
 
 namespace fs = std::filesystem;
 
@@ -230,7 +231,7 @@ bool TZACore::RemoveFile(const std::string& path, bool permanent) {
         return true;
     }
     if (!permanent) {
-        ShowErrorFmt(ZA_CODE(186), {path, error});
+        ShowErrorFmt(ZA_CODE(zamsg::kTrashFailedKept), {path, error});
     }
     return false;
 }
@@ -241,7 +242,7 @@ void TZACore::RemoveFileOrRaise(const std::string& path, bool permanent) {
         if (permanent) {
             throw EZipArchiver(ZA_CODE(163));
         }
-        throw EZipArchiver(ZA_CODE(186), path, error);
+        throw EZipArchiver(ZA_CODE(zamsg::kTrashFailedKept), path, error);
     }
 }
 
@@ -260,12 +261,13 @@ void TZACore::LockForRewrite(const std::string& path) {
             // A notice, not an error of the operation: nothing is recorded.
             auto& comp = Component();
             if (first && comp.OnMessage) {
-                comp.OnMessage(comp, 187, MessageTextFmt(187, {path}));
+                comp.OnMessage(comp, zamsg::kWaitingForWriter,
+                               MessageTextFmt(zamsg::kWaitingForWriter, {path}));
             }
             return !CheckCancel();
         });
     if (result == platform::ArchiveLock::Result::Busy) {
-        throw EZipArchiver(ZA_CODE(188), path);
+        throw EZipArchiver(ZA_CODE(zamsg::kBusyTryAgain), path);
     }
     if (result == platform::ArchiveLock::Result::Failed) {
         // Nothing to lock by (a folder that cannot be read): the rewrite

@@ -213,10 +213,10 @@ std::unique_ptr<ZEJobRec> TZADLLOpr::BuildJob(bool isAdd) {
     } else {
         job->Encoding = static_cast<std::int32_t>(Encoding()) & 0x7F;
         job->Flags = ExtractFlags();
-        if (Component().WorkExactNames())
-            job->Flags |= ZE_FLAG_EXACT_NAMES;
         job->PasswordTries = static_cast<std::int32_t>(PasswordReqCount());
     }
+    if (Component().WorkExactNames())
+        job->Flags |= ZE_FLAG_EXACT_NAMES;
     job->Check = ZE_JOB_CHECK;
     return job;
 }

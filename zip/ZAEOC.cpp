@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
+#include "sfx/core/sfxblock.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
 
@@ -23,8 +24,8 @@ constexpr std::int64_t kSectionHeaderSize = 40;
 constexpr std::uint16_t kMachineI386 = 0x014C;
 
 // Records the self-extractor writes after the image.
-constexpr std::uint32_t kStubTagAppended = 0x0C005A44;
-constexpr std::uint32_t kStubTagConfig = 0x01005A44;
+constexpr std::uint32_t kStubTagAppended = SFX_BLOCK_SIGNATURE;
+constexpr std::uint32_t kStubTagConfig = SFX_BLOCK_SIGNATURE_OLD;
 constexpr std::uint32_t kStubTagConfigEnd = 0x010A5A44;
 constexpr std::uint32_t kStubTagDetachedName = 0x01145A44;
 constexpr std::uint32_t kStubTagDetachedEnd = 0x02145A44;

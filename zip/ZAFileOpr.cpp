@@ -23,6 +23,7 @@
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
+#include "zip/messages/ZAMsgIds.h"
 
 namespace fs = std::filesystem;
 
@@ -369,7 +370,7 @@ std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& t
                                         std::vector<std::uint8_t> stub) {
     LockForRewrite(target);
     if (isLastPartOfSet(Component(), target)) {
-        throw EZipArchiver(ZA_CODE(185), target);
+        throw EZipArchiver(ZA_CODE(zamsg::kLastPartKept), target);
     }
     // The new file is written under a temporary name (in TempDir or the
     // system's temporary folder) and renamed into place when complete, so
@@ -647,7 +648,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
                 // moved yet, and the old set stays as it is.
                 const platform::TrashResult kept = platform::LinkToTrash(to);
                 if (!kept) {
-                    throw EZipArchiver(ZA_CODE(186), to, kept.error);
+                    throw EZipArchiver(ZA_CODE(zamsg::kTrashFailedKept), to, kept.error);
                 }
             }
         }

@@ -7,7 +7,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/DosTime.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAUTF8.h"
 #include "zip/ZAWZip.h"
 #include "zip/ZAXcpt.h"

@@ -7,7 +7,8 @@
 #include <zlib.h>
 
 #include "platform/ArchiveLock.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
+#include "sfx/core/sfxblock.h"
 #include "zip/ZASetJournal.h"
 #include "zip/ZAStubIcon.h"
 #include "zip/ZAUTF8.h"
@@ -20,9 +21,10 @@ using namespace zrec;
 
 namespace {
 
-constexpr std::uint32_t kStubTagA = 0x01005A44;
-constexpr std::uint32_t kStubTagB = 0x0C005A44;
-constexpr std::size_t kMinStubSize = 12000;
+// The block's signatures and the least stub size are the self-extractor's own.
+constexpr std::uint32_t kStubTagA = SFX_BLOCK_SIGNATURE_OLD;
+constexpr std::uint32_t kStubTagB = SFX_BLOCK_SIGNATURE;
+constexpr std::size_t kMinStubSize = SFX_STUB_SIZE_ABOVE;
 
 // The end of the executable image held in `image` (largest section raw
 // offset + raw size), or nothing when it is no PE image or the tables lie

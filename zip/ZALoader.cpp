@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/ZipRecords.h"
 #include "zip/ZAFileOpr.h"
 #include "zip/ZALister.h"
-#include "zip/ZARecords.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZipArchiver.h"
 

@@ -8,8 +8,8 @@
 
 #include "platform/AtomicReplace.h"
 #include "platform/TempFiles.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZALister.h"
-#include "zip/ZARecords.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZipArchiver.h"
 

@@ -6,11 +6,12 @@
 
 #include "platform/AtomicReplace.h"
 #include "platform/TempFiles.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZARepairScan.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
 #include "zip/messages/ZAMsg.h"
+#include "zip/messages/ZAMsgIds.h"
 
 namespace {
 
@@ -21,15 +22,15 @@ constexpr int kMaxPartNumber = 99;
 int LossMessage(TZARepairLoss loss) {
     switch (loss) {
         case TZARepairLoss::HeaderCut:
-            return 330;
+            return zamsg::kRepairLocalIncomplete;
         case TZARepairLoss::DataCut:
-            return 331;
+            return zamsg::kRepairDataIncomplete;
         case TZARepairLoss::BadCrc:
-            return 332;
+            return zamsg::kRepairCrcError;
         case TZARepairLoss::NoDataEnd:
             break;
     }
-    return 333;
+    return zamsg::kRepairNoDataEnd;
 }
 
 // Part `k` (1-99) of the set whose last part is `last`: name.z01 ...
@@ -111,7 +112,7 @@ void TZARepair::Run(const std::string& damaged, const std::string& target,
         throw EZipArchiver(ZA_CODE(164));
     }
     if (FileExists(outcome.target)) {
-        throw EZipArchiver(ZA_CODE(337), outcome.target);
+        throw EZipArchiver(ZA_CODE(zamsg::kRepairTargetExists), outcome.target);
     }
     TZAPartsSource source;
     for (const std::string& part : parts) {
@@ -124,7 +125,7 @@ void TZARepair::Run(const std::string& damaged, const std::string& target,
         ReportMessage(0, text);
     };
     for (const std::string& part : missing) {
-        report(MessageTextFmt(334, {ExtractFileName(part)}));
+        report(MessageTextFmt(zamsg::kRepairPartMissing, {ExtractFileName(part)}));
     }
     const TZARepairScan scan = ScanLocalHeaders(source, [this] { return CheckCancel(); });
     CheckCancelAndRaise();
@@ -134,7 +135,7 @@ void TZARepair::Run(const std::string& damaged, const std::string& target,
     outcome.recovered = static_cast<int>(scan.entries.size());
     outcome.lost = static_cast<int>(scan.lost.size());
     if (scan.entries.empty()) {
-        throw EZipArchiver(ZA_CODE(336));
+        throw EZipArchiver(ZA_CODE(zamsg::kRepairNothingFound));
     }
     // Written under a name of its own first: the target appears complete or
     // not at all.
@@ -152,7 +153,8 @@ void TZARepair::Run(const std::string& damaged, const std::string& target,
         throw EZipArchiver(ZA_CODE(171));
     }
     const std::int64_t total = outcome.recovered + outcome.lost;
-    ReportMessage(0, MessageTextFmt(335, {std::int64_t{outcome.recovered}, total,
-                                          ExtractFileName(outcome.target)}));
+    ReportMessage(0,
+                  MessageTextFmt(zamsg::kRepairRecovered, {std::int64_t{outcome.recovered}, total,
+                                                           ExtractFileName(outcome.target)}));
     SetSuccessCount(outcome.recovered);
 }

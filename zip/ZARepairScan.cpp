@@ -11,7 +11,7 @@
 #include <map>
 #include <memory>
 
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 
 using namespace zrec;
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAXcpt.h"
 
 namespace {

@@ -17,6 +17,7 @@
 #include "zip/ZAStream.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
+#include "zip/messages/ZAMsgIds.h"
 
 namespace fs = std::filesystem;
 
@@ -457,7 +458,7 @@ bool TZAWorkFile::RenameTo(const std::string& newName, bool permanent) {
         // keep it, the old file stays and the new one is not put in place.
         const platform::TrashResult kept = platform::LinkToTrash(newName);
         if (!kept) {
-            throw EZipArchiver(ZA_CODE(186), newName, kept.error);
+            throw EZipArchiver(ZA_CODE(zamsg::kTrashFailedKept), newName, kept.error);
         }
     }
     // rename(2) semantics: the target is replaced atomically, never erased

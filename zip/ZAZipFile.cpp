@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZipArchiver.h"
 

@@ -250,7 +250,9 @@ public:
     // On: Extract (and testing) and Delete from the loaded archive take each
     // line of FSpecArgs and FSpecArgsExcl as one entry name, literally: "*",
     // "?" and "|" are ordinary characters of a name, as they may be on Unix.
-    // Names the user selected are passed this way. Off (the default): the
+    // Add takes each line as one path the same way (a folder with what it
+    // holds, as far as AddRecurseDirs goes). Names and files the user
+    // selected are passed this way. Off (the default): the
     // lines are wildcard specifications. Delete from a list of archives
     // (no ZipFileName) always reads specification lines.
     bool ExactNames() const { return exactNames_; }

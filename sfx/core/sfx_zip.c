@@ -4,20 +4,10 @@
 #include <string.h>
 
 #include "EntryName.h"
+#include "ZipLayout.h"
 #include "sfx_crc.h"
 #include "sfx_result.h"
 
-#define SIG_LOCAL 0x04034B50u
-#define SIG_CENTRAL 0x02014B50u
-#define SIG_END 0x06054B50u
-#define SIG_END64 0x06064B50u
-#define SIG_LOCATOR64 0x07064B50u
-#define END_SIZE 22u
-#define LOCATOR64_SIZE 20u
-#define END64_SIZE 56u
-#define CENTRAL_SIZE 46u
-#define LOCAL_SIZE 30u
-#define MAX_COMMENT 65535u
 /* The whole directory is read into memory; larger ones are refused. */
 #define MAX_CD_SIZE (256u * 1024u * 1024u)
 
@@ -42,16 +32,17 @@ size_t sfx_name_to_utf8(const unsigned char* raw, size_t size, uint16_t flags, u
    last one whose comment ends exactly at the end of the file, else the last
    one whose comment fits into the file. */
 static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
-                    unsigned char rec[END_SIZE]) {
+                    unsigned char rec[ZIP_END_SIZE]) {
     uint64_t from, found = 0;
     size_t len, i;
     int have = 0, rc;
     unsigned char* buf;
-    if (src->size < start || src->size - start < END_SIZE) {
+    if (src->size < start || src->size - start < ZIP_END_SIZE) {
         return SFX_E_NOARCHIVE;
     }
-    from =
-        src->size - start > END_SIZE + MAX_COMMENT ? src->size - (END_SIZE + MAX_COMMENT) : start;
+    from = src->size - start > ZIP_END_SIZE + ZIP_END_MAX_COMMENT
+               ? src->size - (ZIP_END_SIZE + ZIP_END_MAX_COMMENT)
+               : start;
     len = (size_t)(src->size - from);
     buf = (unsigned char*)malloc(len);
     if (buf == NULL) {
@@ -62,9 +53,9 @@ static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
         free(buf);
         return rc;
     }
-    for (i = len - END_SIZE + 1; i-- > 0;) {
-        if (sfx_get32(buf + i) == SIG_END) {
-            const size_t end = i + END_SIZE + sfx_get16(buf + i + 20);
+    for (i = len - ZIP_END_SIZE + 1; i-- > 0;) {
+        if (sfx_get32(buf + i) == ZIP_SIG_END) {
+            const size_t end = i + ZIP_END_SIZE + sfx_get16(buf + i + ZIP_END_COMMENT_LENGTH);
             if (end == len) {
                 found = from + i;
                 have = 2;
@@ -77,7 +68,7 @@ static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
         }
     }
     if (have) {
-        memcpy(rec, buf + (size_t)(found - from), END_SIZE);
+        memcpy(rec, buf + (size_t)(found - from), ZIP_END_SIZE);
         *pos = found;
     }
     free(buf);
@@ -88,25 +79,26 @@ static int find_end(const SfxSource* src, uint64_t start, uint64_t* pos,
    record; it normally sits right before the locator. `disks` receives the
    locator's count of parts, `disk` the part it puts the record on. */
 static int read_end64(const SfxSource* src, uint64_t start, uint64_t end_pos, uint64_t* pos,
-                      unsigned char rec[END64_SIZE], uint32_t* disk, uint32_t* disks) {
-    unsigned char loc[LOCATOR64_SIZE];
+                      unsigned char rec[ZIP_END64_SIZE], uint32_t* disk, uint32_t* disks) {
+    unsigned char loc[ZIP_LOCATOR64_SIZE];
     uint64_t candidates[3];
     int i;
-    if (end_pos < start + LOCATOR64_SIZE ||
-        sfx_source_read(src, end_pos - LOCATOR64_SIZE, loc, sizeof loc) != SFX_OK ||
-        sfx_get32(loc) != SIG_LOCATOR64) {
+    if (end_pos < start + ZIP_LOCATOR64_SIZE ||
+        sfx_source_read(src, end_pos - ZIP_LOCATOR64_SIZE, loc, sizeof loc) != SFX_OK ||
+        sfx_get32(loc) != ZIP_SIG_LOCATOR64) {
         return 0; /* no Zip64 end */
     }
-    *disk = sfx_get32(loc + 4);
-    *disks = sfx_get32(loc + 16);
-    candidates[0] =
-        end_pos - LOCATOR64_SIZE >= END64_SIZE ? end_pos - LOCATOR64_SIZE - END64_SIZE : UINT64_MAX;
-    candidates[1] = sfx_get64(loc + 8);
-    candidates[2] = sfx_get64(loc + 8) + start;
+    *disk = sfx_get32(loc + ZIP_LOCATOR64_DISK);
+    *disks = sfx_get32(loc + ZIP_LOCATOR64_TOTAL_DISKS);
+    candidates[0] = end_pos - ZIP_LOCATOR64_SIZE >= ZIP_END64_SIZE
+                        ? end_pos - ZIP_LOCATOR64_SIZE - ZIP_END64_SIZE
+                        : UINT64_MAX;
+    candidates[1] = sfx_get64(loc + ZIP_LOCATOR64_OFFSET);
+    candidates[2] = sfx_get64(loc + ZIP_LOCATOR64_OFFSET) + start;
     for (i = 0; i < 3; ++i) {
         if (candidates[i] >= start && candidates[i] < end_pos &&
-            sfx_source_read(src, candidates[i], rec, END64_SIZE) == SFX_OK &&
-            sfx_get32(rec) == SIG_END64) {
+            sfx_source_read(src, candidates[i], rec, ZIP_END64_SIZE) == SFX_OK &&
+            sfx_get32(rec) == ZIP_SIG_END64) {
             *pos = candidates[i];
             return 1;
         }
@@ -221,14 +213,16 @@ static uint64_t disk_end(const SfxArchive* a, uint32_t disk) {
    entries end where that directory begins. */
 static void find_last_end(SfxArchive* a) {
     const uint32_t disk = last_disk(a) - 1u;
-    unsigned char end[END_SIZE];
+    unsigned char end[ZIP_END_SIZE];
     uint64_t end_pos;
     const SfxSource* src;
     a->last_end = a->part_size[disk];
     if (disk_source(a, disk, &src) == SFX_OK && find_end(src, 0, &end_pos, end) == SFX_OK &&
-        sfx_get16(end + 4) == disk && sfx_get16(end + 6) == disk &&
-        (uint64_t)sfx_get32(end + 16) + sfx_get32(end + 12) == end_pos) {
-        a->last_end = sfx_get32(end + 16);
+        sfx_get16(end + ZIP_END_THIS_DISK) == disk &&
+        sfx_get16(end + ZIP_END_CENTRAL_START_DISK) == disk &&
+        (uint64_t)sfx_get32(end + ZIP_END_CENTRAL_OFFSET) + sfx_get32(end + ZIP_END_CENTRAL_SIZE) ==
+            end_pos) {
+        a->last_end = sfx_get32(end + ZIP_END_CENTRAL_OFFSET);
     }
     close_part(a);
 }
@@ -296,7 +290,7 @@ static int open_parts(SfxArchive* a, const SfxParts* parts) {
 
 int sfx_archive_open_set(SfxArchive* a, const SfxSource* src, uint64_t start,
                          const SfxParts* parts) {
-    unsigned char end[END_SIZE], end64[END64_SIZE];
+    unsigned char end[ZIP_END_SIZE], end64[ZIP_END64_SIZE];
     uint64_t end_pos, end64_pos = 0, recorded, dir_end, on_disk;
     uint32_t disk, cd_disk, loc_disk = 0, loc_disks = 0;
     int rc, z64;
@@ -315,23 +309,23 @@ int sfx_archive_open_set(SfxArchive* a, const SfxSource* src, uint64_t start,
         return z64;
     }
     if (z64) {
-        disk = sfx_get32(end64 + 16);
-        cd_disk = sfx_get32(end64 + 20);
-        on_disk = sfx_get64(end64 + 24);
-        a->count = sfx_get64(end64 + 32);
-        a->cd_size = sfx_get64(end64 + 40);
-        recorded = sfx_get64(end64 + 48);
+        disk = sfx_get32(end64 + ZIP_END64_THIS_DISK);
+        cd_disk = sfx_get32(end64 + ZIP_END64_CENTRAL_START_DISK);
+        on_disk = sfx_get64(end64 + ZIP_END64_ENTRIES_ON_DISK);
+        a->count = sfx_get64(end64 + ZIP_END64_TOTAL_ENTRIES);
+        a->cd_size = sfx_get64(end64 + ZIP_END64_CENTRAL_SIZE);
+        recorded = sfx_get64(end64 + ZIP_END64_CENTRAL_OFFSET);
         dir_end = end64_pos;
         if (loc_disk != disk || (loc_disks != disk + 1u && !(disk == 0 && loc_disks == 0))) {
             return SFX_E_FORMAT;
         }
     } else {
-        disk = sfx_get16(end + 4);
-        cd_disk = sfx_get16(end + 6);
-        on_disk = sfx_get16(end + 8);
-        a->count = sfx_get16(end + 10);
-        a->cd_size = sfx_get32(end + 12);
-        recorded = sfx_get32(end + 16);
+        disk = sfx_get16(end + ZIP_END_THIS_DISK);
+        cd_disk = sfx_get16(end + ZIP_END_CENTRAL_START_DISK);
+        on_disk = sfx_get16(end + ZIP_END_ENTRIES_ON_DISK);
+        a->count = sfx_get16(end + ZIP_END_TOTAL_ENTRIES);
+        a->cd_size = sfx_get32(end + ZIP_END_CENTRAL_SIZE);
+        recorded = sfx_get32(end + ZIP_END_CENTRAL_OFFSET);
         dir_end = end_pos;
     }
     /* only sets whose directory lies whole on the program's part */
@@ -339,7 +333,7 @@ int sfx_archive_open_set(SfxArchive* a, const SfxSource* src, uint64_t start,
         return SFX_E_FORMAT;
     }
     if (a->cd_size > dir_end - start || a->cd_size > MAX_CD_SIZE ||
-        a->count > a->cd_size / CENTRAL_SIZE) {
+        a->count > a->cd_size / ZIP_CENTRAL_SIZE) {
         return SFX_E_FORMAT;
     }
     a->cd_pos = dir_end - a->cd_size;
@@ -391,17 +385,17 @@ void sfx_archive_rewind(SfxArchive* a) {
 static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t size,
                       const unsigned char* raw_name, size_t name_size) {
     size_t pos = 0;
-    int need_size = e->size == 0xFFFFFFFFu, need_comp = e->compressed == 0xFFFFFFFFu,
-        need_off = e->local_offset == 0xFFFFFFFFu, need_disk = e->disk == 0xFFFFu;
-    while (size - pos >= 4) {
+    int need_size = e->size == ZIP_SENTINEL32, need_comp = e->compressed == ZIP_SENTINEL32,
+        need_off = e->local_offset == ZIP_SENTINEL32, need_disk = e->disk == ZIP_SENTINEL16;
+    while (size - pos >= ZIP_EXTRA_HEAD_SIZE) {
         const unsigned tag = sfx_get16(x + pos), len = sfx_get16(x + pos + 2);
-        const unsigned char* d = x + pos + 4;
+        const unsigned char* d = x + pos + ZIP_EXTRA_HEAD_SIZE;
         const unsigned char* text;
         size_t text_length;
-        if (len > size - pos - 4) {
+        if (len > size - pos - ZIP_EXTRA_HEAD_SIZE) {
             break; /* a cut block ends the extra data (tolerated, as peers do) */
         }
-        if (tag == 0x0001u) {
+        if (tag == ZIP_TAG_ZIP64) {
             size_t k = 0;
             if (need_size && len - k >= 8) {
                 e->size = sfx_get64(d + k);
@@ -429,7 +423,7 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
             a->name[text_length] = 0;
             e->name_length = text_length;
         }
-        pos += 4u + len;
+        pos += ZIP_EXTRA_HEAD_SIZE + len;
     }
     return need_size || need_comp || need_off || need_disk ? SFX_E_FORMAT : SFX_OK;
 }
@@ -440,42 +434,43 @@ int sfx_archive_next(SfxArchive* a, SfxEntry* e) {
     if (a->index >= a->count) {
         return 0;
     }
-    if (a->cd_size - a->cursor < CENTRAL_SIZE) {
+    if (a->cd_size - a->cursor < ZIP_CENTRAL_SIZE) {
         return SFX_E_FORMAT;
     }
     r = a->cd + a->cursor;
-    if (sfx_get32(r) != SIG_CENTRAL) {
+    if (sfx_get32(r) != ZIP_SIG_CENTRAL) {
         return SFX_E_FORMAT;
     }
-    nlen = sfx_get16(r + 28);
-    xlen = sfx_get16(r + 30);
-    clen = sfx_get16(r + 32);
-    if (a->cd_size - a->cursor - CENTRAL_SIZE < nlen + xlen + clen) {
+    nlen = sfx_get16(r + ZIP_CENTRAL_NAME_LENGTH);
+    xlen = sfx_get16(r + ZIP_CENTRAL_EXTRA_LENGTH);
+    clen = sfx_get16(r + ZIP_CENTRAL_COMMENT_LENGTH);
+    if (a->cd_size - a->cursor - ZIP_CENTRAL_SIZE < nlen + xlen + clen) {
         return SFX_E_FORMAT;
     }
     memset(e, 0, sizeof *e);
-    e->version_made = sfx_get16(r + 4);
-    e->flags = sfx_get16(r + 8);
-    e->method = sfx_get16(r + 10);
-    e->dos_datetime = sfx_get32(r + 12);
-    e->crc = sfx_get32(r + 16);
-    e->compressed = sfx_get32(r + 20);
-    e->size = sfx_get32(r + 24);
-    e->disk = sfx_get16(r + 34);
-    e->external_attrs = sfx_get32(r + 38);
-    e->local_offset = sfx_get32(r + 42);
-    e->name_length = sfx_name_to_utf8(r + CENTRAL_SIZE, nlen, e->flags, e->version_made, a->name);
-    if (read_extra(a, e, r + CENTRAL_SIZE + nlen, xlen, r + CENTRAL_SIZE, nlen) != SFX_OK) {
+    e->version_made = sfx_get16(r + ZIP_CENTRAL_VERSION_MADE_BY);
+    e->flags = sfx_get16(r + ZIP_CENTRAL_FLAGS);
+    e->method = sfx_get16(r + ZIP_CENTRAL_METHOD);
+    e->dos_datetime = sfx_get32(r + ZIP_CENTRAL_DATE_TIME);
+    e->crc = sfx_get32(r + ZIP_CENTRAL_CRC);
+    e->compressed = sfx_get32(r + ZIP_CENTRAL_COMPRESSED_SIZE);
+    e->size = sfx_get32(r + ZIP_CENTRAL_UNCOMPRESSED_SIZE);
+    e->disk = sfx_get16(r + ZIP_CENTRAL_DISK_START);
+    e->external_attrs = sfx_get32(r + ZIP_CENTRAL_EXTERNAL_ATTRIBUTES);
+    e->local_offset = sfx_get32(r + ZIP_CENTRAL_LOCAL_HEADER_OFFSET);
+    e->name_length =
+        sfx_name_to_utf8(r + ZIP_CENTRAL_SIZE, nlen, e->flags, e->version_made, a->name);
+    if (read_extra(a, e, r + ZIP_CENTRAL_SIZE + nlen, xlen, r + ZIP_CENTRAL_SIZE, nlen) != SFX_OK) {
         return SFX_E_FORMAT;
     }
     e->name = a->name;
-    a->cursor += CENTRAL_SIZE + nlen + xlen + clen;
+    a->cursor += ZIP_CENTRAL_SIZE + nlen + xlen + clen;
     a->index++;
     return 1;
 }
 
 int sfx_archive_data(SfxArchive* a, const SfxEntry* e, SfxData* d) {
-    unsigned char h[LOCAL_SIZE];
+    unsigned char h[ZIP_LOCAL_SIZE];
     const SfxSource* src;
     const uint32_t disk = e->disk;
     uint64_t local, pos, left, next;
@@ -494,12 +489,13 @@ int sfx_archive_data(SfxArchive* a, const SfxEntry* e, SfxData* d) {
     if (rc != SFX_OK) {
         return rc;
     }
-    if (disk_end(a, disk) - local < LOCAL_SIZE ||
-        sfx_source_read(src, local, h, sizeof h) != SFX_OK || sfx_get32(h) != SIG_LOCAL) {
+    if (disk_end(a, disk) - local < ZIP_LOCAL_SIZE ||
+        sfx_source_read(src, local, h, sizeof h) != SFX_OK || sfx_get32(h) != ZIP_SIG_LOCAL) {
         /* the writer never splits a header: a part without it is cut short or a stranger */
         return disk == last_disk(a) ? SFX_E_FORMAT : part_damaged(a, disk, disk);
     }
-    pos = local + LOCAL_SIZE + sfx_get16(h + 26) + sfx_get16(h + 28);
+    pos = local + ZIP_LOCAL_SIZE + sfx_get16(h + ZIP_LOCAL_NAME_LENGTH) +
+          sfx_get16(h + ZIP_LOCAL_EXTRA_LENGTH);
     if (pos > disk_end(a, disk)) {
         return disk == last_disk(a) ? SFX_E_FORMAT : part_damaged(a, disk, disk);
     }

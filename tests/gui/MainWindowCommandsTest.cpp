@@ -7,13 +7,15 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QTreeView>
 
 #include "MainWindowTestSupport.h"
+#include "app/FileListView.h"
 #include "app/UniAdd.h"
 #include "app/UniExtr.h"
+#include "platform/ZipRecords.h"
 #include "tests/ZATestZip.h"
-#include "zip/ZARecords.h"
 
 // Removes the copies that earlier views left in the window's view folder.
 static void clearViewFolder() {
@@ -332,6 +334,55 @@ private slots:
         QDir::setCurrent(before);
     }
 
+    void pickedFilesAreAddedExactly() {
+        // The add dialog's picks are paths, not patterns: "x*.txt" is that file, "a|b" that
+        // folder; the names beside them that a pattern would also match stay out.
+        const QString src = f_.path(QStringLiteral("exakt"));
+        for (const char* name : {"x*.txt", "xa.txt", "xb.txt", "a|b/in.txt", "a/no.txt", "b/no.txt",
+                                 "q?.txt", "qq.txt"})
+            writeFile(src + '/' + QLatin1String(name), 10, at(2024, 4, 1, 12, 0));
+        const QString archive = f_.path(QStringLiteral("exakt.zip"));
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        SourceFolder = src + "/";
+        f_.dialogDriver = [](QDialog& d) {
+            auto* add = qobject_cast<TfrmAdd*>(&d);
+            QVERIFY(add);
+            add->lviFiles->ClearSelection();
+            for (int row = 0; row < add->lviFiles->Count(); ++row) {
+                const QString name = add->lviFiles->Item(row).displayName;
+                if (name == "x*.txt" || name == "a|b" || name == "q?.txt")
+                    add->lviFiles->Select(row);
+            }
+            add->chbPfadSichern->setChecked(true);
+            add->chbUnterordnerEinschliessen->setChecked(true);
+            add->btnOkClick();
+        };
+        w.tbtHinzuClick();
+        QStringList names = f_.entryNames(archive);
+        names.sort();
+        QCOMPARE(names, (QStringList{"a|b/in.txt", "q?.txt", "x*.txt"}));
+    }
+
+    void draggedEntriesAreNames() {
+        // Dragging hands over exactly the dragged entry: "x*.txt" without xa.txt.
+        const QString src = f_.path(QStringLiteral("ziehsrc"));
+        for (const char* name : {"x*.txt", "xa.txt"})
+            writeFile(src + '/' + QLatin1String(name), 10, at(2024, 4, 1, 12, 0));
+        const QString archive = f_.path(QStringLiteral("ziehen.zip"));
+        makeZip(archive, src, {"x*.txt", "xa.txt"}, {QStringLiteral("-0"), QStringLiteral("-nw")});
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        const int row = f_.rowOf(w, QStringLiteral("x*.txt"));
+        QVERIFY(row >= 0);
+        std::unique_ptr<QMimeData> data(w.DragEntries({row}));
+        QVERIFY(data);
+        QCOMPARE(data->urls().size(), 1);
+        const QFileInfo dragged(data->urls().front().toLocalFile());
+        QCOMPARE(dragged.fileName(), QStringLiteral("x*.txt"));
+        QCOMPARE(QDir(dragged.absolutePath()).entryList(QDir::Files), QStringList{"x*.txt"});
+    }
+
     void convertToExeAndBack() {
         const QString archive = f_.makeSortArchive(QStringLiteral("Daten.zip"));
         const QString exe = f_.path(QStringLiteral("Daten.exe"));
@@ -487,7 +538,7 @@ private slots:
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
             QCOMPARE(contents(temp + n), n.toUtf8());
         }
-        QStringList viewed = QDir(temp).entryList(QDir::Files);
+        QStringList viewed = QDir(TempViewFolder).entryList(QDir::Files);
         viewed.sort();
         QCOMPARE(viewed, kPatternSelected);
         QCOMPARE(f_.entryNames(again).size(), kPatternNames.size());
@@ -556,7 +607,8 @@ private slots:
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
             QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
         }
-        QCOMPARE(QDir(temp).entryList(QDir::Files).size(), static_cast<int>(std::size(cases)));
+        QCOMPARE(QDir(TempViewFolder).entryList(QDir::Files).size(),
+                 static_cast<int>(std::size(cases)));
     }
 
     void viewExecutable() {

@@ -1,4 +1,4 @@
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 
 #include "platform/CodePage.h"
 

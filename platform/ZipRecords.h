@@ -1,9 +1,10 @@
-// The byte layout of every zip record the component reads or writes, in one
-// place: signatures, offsets, sizes and the routines that turn the fixed part
-// of each record into a struct and back. Everything is little-endian and read
-// byte by byte, so the layout does not depend on the host's alignment or
-// endianness. Nothing here trusts a length read from a file: the extra-field
-// walk checks every record against the bytes it was given.
+// The byte layout of every zip record, in one place for the component, the
+// engine and the tests (the numbers themselves are platform/ZipLayout.h's,
+// which the self-extractor core, plain C, reads too): signatures, offsets, sizes and the routines
+// that turn the fixed part of each record into a struct and back. Everything is little-endian and
+// read byte by byte, so the layout does not depend on the host's alignment or endianness. Nothing
+// here trusts a length read from a file: the extra-field walk checks every record against the bytes
+// it was given.
 //
 // The record structs hold the raw 16/32-bit field values exactly as stored;
 // interpreting sentinels (0xFFFF, 0xFFFFFFFF) and Zip64 values is the job of
@@ -17,6 +18,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/ZipLayout.h"
 
 namespace zrec {
 
@@ -56,38 +59,39 @@ void AppendU64(std::string& out, std::uint64_t v);
 
 // ---- signatures ---------------------------------------------------------------
 
-inline constexpr std::uint32_t kLocalHeaderSig = 0x04034B50;
-inline constexpr std::uint32_t kCentralHeaderSig = 0x02014B50;
-inline constexpr std::uint32_t kEndRecordSig = 0x06054B50;
-inline constexpr std::uint32_t kZip64EndRecordSig = 0x06064B50;
-inline constexpr std::uint32_t kZip64LocatorSig = 0x07064B50;
-inline constexpr std::uint32_t kDataDescriptorSig = 0x08074B50;
+inline constexpr std::uint32_t kLocalHeaderSig = ZIP_SIG_LOCAL;
+inline constexpr std::uint32_t kCentralHeaderSig = ZIP_SIG_CENTRAL;
+inline constexpr std::uint32_t kEndRecordSig = ZIP_SIG_END;
+inline constexpr std::uint32_t kZip64EndRecordSig = ZIP_SIG_END64;
+inline constexpr std::uint32_t kZip64LocatorSig = ZIP_SIG_LOCATOR64;
+inline constexpr std::uint32_t kDataDescriptorSig = ZIP_SIG_DESCRIPTOR;
 // A multi-part set written by the component starts with this value on its
 // own, followed by the first local header.
-inline constexpr std::uint32_t kMultiPartMarker = 0x08074B50;
+inline constexpr std::uint32_t kMultiPartMarker = ZIP_SIG_DESCRIPTOR;
 // "MZ" in the low 16 bits of the first four bytes: an executable image.
 inline constexpr std::uint16_t kExeSig = 0x5A4D;
 
 // ---- sentinels ----------------------------------------------------------------
 
-inline constexpr std::uint16_t kSentinel16 = 0xFFFF;
-inline constexpr std::uint32_t kSentinel32 = 0xFFFFFFFF;
+inline constexpr std::uint16_t kSentinel16 = ZIP_SENTINEL16;
+inline constexpr std::uint32_t kSentinel32 = ZIP_SENTINEL32;
 
 // ---- general-purpose flag bits --------------------------------------------------
 
-inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
-inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr std::uint16_t kFlagEncrypted = ZIP_FLAG_ENCRYPTED;
+inline constexpr std::uint16_t kFlagDataDescriptor = ZIP_FLAG_DATA_DESCRIPTOR;
 inline constexpr std::uint16_t kFlagPatched = 0x0020;  // raises version needed to 2.7
-inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
+inline constexpr std::uint16_t kFlagUtf8 = ZIP_FLAG_UTF8;
 
 // ---- extra-field tags -----------------------------------------------------------
 
-inline constexpr std::uint16_t kTagZip64 = 0x0001;
-inline constexpr std::uint16_t kTagNtfs = 0x000A;
-inline constexpr std::uint16_t kTagExtTime = 0x5455;
-inline constexpr std::uint16_t kTagUnicodeComment = 0x6375;
-inline constexpr std::uint16_t kTagUnicodePath = 0x7075;
-inline constexpr std::size_t kExtraHeadSize = 4;  // tag (2) + data size (2)
+inline constexpr std::uint16_t kTagZip64 = ZIP_TAG_ZIP64;
+inline constexpr std::uint16_t kTagNtfs = ZIP_TAG_NTFS;
+inline constexpr std::uint16_t kTagExtTime = ZIP_TAG_EXT_TIME;
+inline constexpr std::uint16_t kTagUnicodeComment = ZIP_TAG_UNICODE_COMMENT;
+inline constexpr std::uint16_t kTagUnicodePath = ZIP_TAG_UNICODE_PATH;
+inline constexpr std::uint16_t kTagAes = ZIP_TAG_AES;               // WinZip AES (method 99)
+inline constexpr std::size_t kExtraHeadSize = ZIP_EXTRA_HEAD_SIZE;  // tag (2) + data size (2)
 inline constexpr std::size_t kMaxExtraLength = 0xFFFF;
 
 // ---- version numbers -------------------------------------------------------------
@@ -101,10 +105,14 @@ inline constexpr std::uint8_t kVersionHighestKnown = 63;
 // ---- local file header: 30 bytes + name + extra ------------------------------------
 
 namespace local {
-inline constexpr std::size_t kSize = 30;
-inline constexpr std::size_t kSig = 0, kVersionNeeded = 4, kFlags = 6, kMethod = 8, kDateTime = 10,
-                             kCrc = 14, kCompressedSize = 18, kUncompressedSize = 22,
-                             kNameLength = 26, kExtraLength = 28;
+inline constexpr std::size_t kSize = ZIP_LOCAL_SIZE;
+inline constexpr std::size_t kSig = 0, kVersionNeeded = ZIP_LOCAL_VERSION_NEEDED,
+                             kFlags = ZIP_LOCAL_FLAGS, kMethod = ZIP_LOCAL_METHOD,
+                             kDateTime = ZIP_LOCAL_DATE_TIME, kCrc = ZIP_LOCAL_CRC,
+                             kCompressedSize = ZIP_LOCAL_COMPRESSED_SIZE,
+                             kUncompressedSize = ZIP_LOCAL_UNCOMPRESSED_SIZE,
+                             kNameLength = ZIP_LOCAL_NAME_LENGTH,
+                             kExtraLength = ZIP_LOCAL_EXTRA_LENGTH;
 // The 26 bytes after the signature, read field by field so that a multi-part
 // read may change parts between fields.
 inline constexpr std::array<int, 10> kFieldWidths = {2, 2, 2, 2, 2, 4, 4, 4, 2, 2};
@@ -131,8 +139,8 @@ struct TZALocalHeader {
 // ---- data descriptor -----------------------------------------------------------------
 
 namespace descriptor {
-inline constexpr std::size_t kShortSize = 16;  // sig, crc, 32-bit sizes
-inline constexpr std::size_t kLongSize = 24;   // sig, crc, 64-bit sizes
+inline constexpr std::size_t kShortSize = ZIP_DESCRIPTOR_SHORT_SIZE;  // sig, crc, 32-bit sizes
+inline constexpr std::size_t kLongSize = ZIP_DESCRIPTOR_LONG_SIZE;    // sig, crc, 64-bit sizes
 }  // namespace descriptor
 
 // Writes the signature, CRC and both sizes (8-byte sizes in the long form);
@@ -143,12 +151,20 @@ std::size_t EncodeDataDescriptor(std::uint8_t* p, bool longForm, std::uint32_t c
 // ---- central directory header: 46 bytes + name + extra + comment ------------------------
 
 namespace central {
-inline constexpr std::size_t kSize = 46;
-inline constexpr std::size_t kSig = 0, kVersionMadeBy = 4, kVersionNeeded = 6, kFlags = 8,
-                             kMethod = 10, kDateTime = 12, kCrc = 16, kCompressedSize = 20,
-                             kUncompressedSize = 24, kNameLength = 28, kExtraLength = 30,
-                             kCommentLength = 32, kDiskStart = 34, kInternalAttributes = 36,
-                             kExternalAttributes = 38, kLocalHeaderOffset = 42;
+inline constexpr std::size_t kSize = ZIP_CENTRAL_SIZE;
+inline constexpr std::size_t kSig = 0, kVersionMadeBy = ZIP_CENTRAL_VERSION_MADE_BY,
+                             kVersionNeeded = ZIP_CENTRAL_VERSION_NEEDED,
+                             kFlags = ZIP_CENTRAL_FLAGS, kMethod = ZIP_CENTRAL_METHOD,
+                             kDateTime = ZIP_CENTRAL_DATE_TIME, kCrc = ZIP_CENTRAL_CRC,
+                             kCompressedSize = ZIP_CENTRAL_COMPRESSED_SIZE,
+                             kUncompressedSize = ZIP_CENTRAL_UNCOMPRESSED_SIZE,
+                             kNameLength = ZIP_CENTRAL_NAME_LENGTH,
+                             kExtraLength = ZIP_CENTRAL_EXTRA_LENGTH,
+                             kCommentLength = ZIP_CENTRAL_COMMENT_LENGTH,
+                             kDiskStart = ZIP_CENTRAL_DISK_START,
+                             kInternalAttributes = ZIP_CENTRAL_INTERNAL_ATTRIBUTES,
+                             kExternalAttributes = ZIP_CENTRAL_EXTERNAL_ATTRIBUTES,
+                             kLocalHeaderOffset = ZIP_CENTRAL_LOCAL_HEADER_OFFSET;
 // The fixed part as 18 fields (version made by as two single bytes).
 inline constexpr std::array<int, 18> kFieldWidths = {4, 1, 1, 2, 2, 2, 2, 2, 4,
                                                      4, 4, 2, 2, 2, 2, 2, 4, 4};
@@ -180,11 +196,15 @@ struct TZACentralHeader {
 // ---- end of central directory record: 22 bytes + comment ---------------------------------
 
 namespace eocd {
-inline constexpr std::size_t kSize = 22;
-inline constexpr std::size_t kSig = 0, kThisDisk = 4, kCentralStartDisk = 6, kEntriesOnDisk = 8,
-                             kTotalEntries = 10, kCentralSize = 12, kCentralOffset = 16,
-                             kCommentLength = 20;
-inline constexpr std::size_t kMaxComment = 0xFFFF;
+inline constexpr std::size_t kSize = ZIP_END_SIZE;
+inline constexpr std::size_t kSig = 0, kThisDisk = ZIP_END_THIS_DISK,
+                             kCentralStartDisk = ZIP_END_CENTRAL_START_DISK,
+                             kEntriesOnDisk = ZIP_END_ENTRIES_ON_DISK,
+                             kTotalEntries = ZIP_END_TOTAL_ENTRIES,
+                             kCentralSize = ZIP_END_CENTRAL_SIZE,
+                             kCentralOffset = ZIP_END_CENTRAL_OFFSET,
+                             kCommentLength = ZIP_END_COMMENT_LENGTH;
+inline constexpr std::size_t kMaxComment = ZIP_END_MAX_COMMENT;
 // The farthest an end record can sit from the end of the file.
 inline constexpr std::size_t kMaxSearch = kSize + kMaxComment;  // 65557
 }  // namespace eocd
@@ -207,12 +227,18 @@ struct TZAEndRecord {
 // ---- Zip64 end of central directory record: 56 bytes ----------------------------------
 
 namespace zip64end {
-inline constexpr std::size_t kSize = 56;
-inline constexpr std::size_t kSig = 0, kRecordSize = 4, kVersionMadeBy = 12, kVersionNeeded = 14,
-                             kThisDisk = 16, kCentralStartDisk = 20, kEntriesOnDisk = 24,
-                             kTotalEntries = 32, kCentralSize = 40, kCentralOffset = 48;
+inline constexpr std::size_t kSize = ZIP_END64_SIZE;
+inline constexpr std::size_t kSig = 0, kRecordSize = ZIP_END64_RECORD_SIZE,
+                             kVersionMadeBy = ZIP_END64_VERSION_MADE_BY,
+                             kVersionNeeded = ZIP_END64_VERSION_NEEDED,
+                             kThisDisk = ZIP_END64_THIS_DISK,
+                             kCentralStartDisk = ZIP_END64_CENTRAL_START_DISK,
+                             kEntriesOnDisk = ZIP_END64_ENTRIES_ON_DISK,
+                             kTotalEntries = ZIP_END64_TOTAL_ENTRIES,
+                             kCentralSize = ZIP_END64_CENTRAL_SIZE,
+                             kCentralOffset = ZIP_END64_CENTRAL_OFFSET;
 // The record-size field counts the bytes after itself: 56 - 12.
-inline constexpr std::uint64_t kMinRecordSize = 44;
+inline constexpr std::uint64_t kMinRecordSize = ZIP_END64_MIN_RECORD_SIZE;
 }  // namespace zip64end
 
 struct TZAZip64EndRecord {
@@ -235,8 +261,10 @@ struct TZAZip64EndRecord {
 // ---- Zip64 end of central directory locator: 20 bytes, just before the end record ----------
 
 namespace zip64loc {
-inline constexpr std::size_t kSize = 20;
-inline constexpr std::size_t kSig = 0, kZip64Disk = 4, kZip64Offset = 8, kTotalDisks = 16;
+inline constexpr std::size_t kSize = ZIP_LOCATOR64_SIZE;
+inline constexpr std::size_t kSig = 0, kZip64Disk = ZIP_LOCATOR64_DISK,
+                             kZip64Offset = ZIP_LOCATOR64_OFFSET,
+                             kTotalDisks = ZIP_LOCATOR64_TOTAL_DISKS;
 }  // namespace zip64loc
 
 struct TZAZip64Locator {
