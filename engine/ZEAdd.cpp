@@ -19,6 +19,7 @@
 #include "ZEArchive.h"
 #include "ZEContext.h"
 #include "ZECrypt.h"
+#include "ZEParallelDeflate.h"
 #include "ZESources.h"
 #include "ZEWriter.h"
 #include "platform/AtomicReplace.h"
@@ -30,8 +31,8 @@ namespace ze {
 
 namespace {
 
-constexpr uint64_t kBufferLimit = 256ull << 20;    // larger files are streamed
-constexpr uint64_t kInFlightBytes = 256ull << 20;  // compressed results waiting to be written
+constexpr uint64_t kBufferLimit = 8ull << 20;     // larger files are streamed
+constexpr uint64_t kInFlightBytes = 32ull << 20;  // read or compressed, waiting to be written
 constexpr size_t kInFlightJobs = 64;
 constexpr uint64_t kZip64Reserve = 0xF0000000ull;  // streamed files this large get a Zip64 record
 
@@ -333,48 +334,48 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
         zc->encrypt(h, 12);
         out.write(h, 12);
     }
-    z_stream zs{};
-    if (e.method == 8)
-        deflateInit2(&zs, it.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::vector<uint8_t> in(1 << 20), cbuf(1 << 20);
     uint32_t crc = 0;
     uint64_t total = 0;
     int rc = 0;
-    bool eof = false;
-    while (!eof && rc == 0) {
-        ssize_t n = read(fd, in.data(), in.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            rc = ZE_ERR_READ;
-            break;
+    auto emit = [&](uint8_t* p, size_t len) {
+        if (zc)
+            zc->encrypt(p, len);
+        if (!out.write(p, len))
+            rc = ZE_ERR_WRITE;
+        return rc == 0;
+    };
+    if (e.method == 8) {
+        // Compressed in chunks on all cores, joined into one deflate stream.
+        int r = deflateParallel(
+            fd, deflateLevel(it.level),
+            [&](uint8_t* p, size_t len, size_t raw) {
+                return emit(p, len) && (raw == 0 || ctx.progress(int64_t(raw)));
+            },
+            ctx.abortFlag(), crc, total);
+        if (rc == 0 && r != 0)
+            rc = r;
+    } else {
+        std::vector<uint8_t> in(1 << 20);
+        for (;;) {
+            ssize_t n = read(fd, in.data(), in.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                rc = ZE_ERR_READ;
+                break;
+            }
+            if (n == 0)
+                break;
+            crc = crc32(crc, in.data(), size_t(n));
+            total += uint64_t(n);
+            if (!emit(in.data(), size_t(n)))
+                break;
+            if (!ctx.progress(n)) {
+                rc = -1;
+                break;
+            }
         }
-        eof = n == 0;
-        crc = crc32(crc, in.data(), size_t(n));
-        total += uint64_t(n);
-        auto emit = [&](uint8_t* p, size_t len) {
-            if (zc)
-                zc->encrypt(p, len);
-            if (!out.write(p, len))
-                rc = ZE_ERR_WRITE;
-        };
-        if (e.method == 0) {
-            emit(in.data(), size_t(n));
-        } else {
-            zs.next_in = in.data();
-            zs.avail_in = uInt(n);
-            do {
-                zs.next_out = cbuf.data();
-                zs.avail_out = uInt(cbuf.size());
-                deflate(&zs, eof ? Z_FINISH : Z_NO_FLUSH);
-                emit(cbuf.data(), cbuf.size() - zs.avail_out);
-            } while (zs.avail_out == 0 && rc == 0);
-        }
-        if (n > 0 && !ctx.progress(n))
-            rc = -1;
     }
-    if (e.method == 8)
-        deflateEnd(&zs);
     close(fd);
     if (rc)
         return rc;
