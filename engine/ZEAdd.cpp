@@ -706,6 +706,7 @@ int32_t runAdd(JobContext& ctx) {
                 ce.usize = oe.usize;
                 ce.lho = out.pos();
                 out.write(old.data() + oe.lho, size_t(oe.rangeEnd - oe.lho));
+                old.dropPagesBelow(oe.rangeEnd);
                 central.push_back(std::move(ce));
                 pool.release(i);
                 continue;
