@@ -31,8 +31,8 @@ namespace ze {
 
 namespace {
 
-constexpr uint64_t kBufferLimit = 8ull << 20;     // larger files are streamed
-constexpr uint64_t kInFlightBytes = 32ull << 20;  // read or compressed, waiting to be written
+constexpr uint64_t kBufferLimit = 4ull << 20;     // larger files are streamed
+constexpr uint64_t kInFlightBytes = 16ull << 20;  // read or compressed, waiting to be written
 constexpr size_t kInFlightJobs = 64;
 constexpr uint64_t kZip64Reserve = 0xF0000000ull;  // streamed files this large get a Zip64 record
 
@@ -101,7 +101,10 @@ int deflateLevel(int level) {
 
 // Compresses one buffered item (runs on a worker thread; touches no callback).
 void compressItem(AddItem& it, const Settings& set) {
-    std::vector<uint8_t> in;
+    // Reused by the worker from file to file: its memory stays flat, and the result held
+    // for the writer is exactly as large as the stored data.
+    thread_local std::vector<uint8_t> in, packed;
+    in.clear();
     const Source& s = *it.src;
     if (s.stream >= 0) {
         in = s.streamData;
@@ -114,28 +117,28 @@ void compressItem(AddItem& it, const Settings& set) {
     it.out.usize = in.size();
     it.out.crc = crc32(0, in.data(), in.size());
     it.out.method = 0;
+    const uint8_t* payload = in.data();
+    size_t len = in.size();
     if (it.level > 0 && !in.empty()) {
         libdeflate_compressor* c = compressorFor(deflateLevel(it.level));
-        it.data.resize(libdeflate_deflate_compress_bound(c, in.size()) + 12);
-        size_t n = libdeflate_deflate_compress(c, in.data(), in.size(), it.data.data() + 12,
-                                               it.data.size() - 12);
+        packed.resize(libdeflate_deflate_compress_bound(c, in.size()));
+        size_t n =
+            libdeflate_deflate_compress(c, in.data(), in.size(), packed.data(), packed.size());
         if (n > 0 && n < in.size()) {
             it.out.method = 8;
-            it.data.resize(n + 12);
+            payload = packed.data();
+            len = n;
         }
     }
-    if (it.out.method == 0) {
-        it.data.resize(in.size() + 12);
-        if (!in.empty())
-            memcpy(it.data.data() + 12, in.data(), in.size());
-    }
+    const size_t head = set.encrypt ? 12 : 0;  // the encryption header comes first
+    it.data.resize(head + len);
+    if (len > 0)
+        memcpy(it.data.data() + head, payload, len);
     if (set.encrypt) {
         ZipCrypto zc(set.password);
         ZipCrypto::makeHeader(it.data.data(), uint8_t(it.out.crc >> 24));
         zc.encrypt(it.data.data(), it.data.size());
         it.out.flags |= 1;
-    } else {
-        it.data.erase(it.data.begin(), it.data.begin() + 12);
     }
     it.out.csize = it.data.size();
 }

@@ -108,7 +108,7 @@ int deflateParallel(int fd, int level, const std::function<bool(uint8_t*, size_t
     auto work = [&] {
         std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
             libdeflate_alloc_compressor(level), libdeflate_free_compressor);
-        std::vector<uint8_t> in(chunk);
+        std::vector<uint8_t> in(chunk), out;
         for (;;) {
             size_t k;
             {
@@ -132,13 +132,16 @@ int deflateParallel(int fd, int level, const std::function<bool(uint8_t*, size_t
             if (!p.error && got > 0) {
                 p.raw = got;
                 p.crc = uint32_t(libdeflate_crc32(0, in.data(), got));
-                p.data.resize(libdeflate_deflate_compress_bound(c.get(), got));
-                size_t len = libdeflate_deflate_compress(c.get(), in.data(), got, p.data.data(),
-                                                         p.data.size());
-                p.data.resize(len);
-                if (len == 0 || !continueDeflate(p.data))
+                // Compressed into the worker's own buffer (room for the stored block that
+                // continueDeflate appends); the piece held for the writer is exact.
+                out.resize(libdeflate_deflate_compress_bound(c.get(), got) + 8);
+                size_t len = libdeflate_deflate_compress(c.get(), in.data(), got, out.data(),
+                                                         out.size() - 8);
+                out.resize(len);
+                if (len == 0 || !continueDeflate(out))
                     p.error = ZE_ERR_LOGIC;
-                p.data.shrink_to_fit();
+                else
+                    p.data.assign(out.begin(), out.end());
             }
             std::lock_guard<std::mutex> g(m);
             if (!p.error && got < chunk)

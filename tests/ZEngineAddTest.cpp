@@ -446,7 +446,7 @@ TEST(ZEngineAddOptions, CancelLeavesTheOldArchiveAsItWas) {
     }
 }
 
-// Files above 8 MiB are compressed in 4 MiB chunks on several threads and joined into one
+// Files above 4 MiB are compressed in 4 MiB chunks on several threads and joined into one
 // deflate stream: sizes around the chunk boundaries, data that does not compress, long runs,
 // and the encrypted form must all be one stream every peer decodes.
 TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
