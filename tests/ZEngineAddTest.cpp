@@ -1,7 +1,10 @@
 // Add jobs through the loaded engine library; every archive is checked by the peer tools and
 // extracted again by the engine for a byte-identical comparison.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <set>
@@ -516,6 +519,31 @@ TEST(ZEngineAddBigFile, CancelInTheMiddleOfALargeFileKeepsTheArchive) {
     for (auto& e : fs::directory_iterator(t.path))
         EXPECT_EQ(e.path().filename().string().find(".ztmp"), std::string::npos) << e.path();
     EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
+}
+
+// A write that fails in the middle of a large file (the file size limit of the process
+// stands for a full disk): the job ends with the write error instead of waiting for chunks
+// nobody takes, and the old archive stays as it was.
+TEST(ZEngineAddBigFile, WriteFailureInTheMiddleEndsTheJob) {
+    TempDir t;
+    writeFile(t.path / "src/small.txt", pseudoText(1000, 1));
+    writeFile(t.path / "src/noise.bin", randomBytes(24u << 20, 3));
+    Harness h = adding(t, "w.zip", {"small.txt"});
+    ASSERT_EQ(h.add(), 1);
+    const std::string before = readFile(h.archive);
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit low = old;
+    low.rlim_cur = 6u << 20;
+    auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    Harness w = h;
+    w.includes = {"noise.bin"};
+    const int32_t r = w.add();
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(r, -ZE_ERR_WRITE);
+    EXPECT_TRUE(readFile(h.archive) == before);
 }
 
 TEST(ZEngineAddOptions, ManyEntriesGetZip64EndRecords) {
