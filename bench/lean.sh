@@ -47,20 +47,21 @@ mkdir -p bigset
 repeat_to bigset/big.txt "$BIG_MB"
 tar cf - mixed bigset > /dev/null  # warm the page cache
 
-# Runs a command, prints "seconds peak-MiB"; output and errors are discarded.
+# Runs a command, prints "seconds peak-MiB cpu-seconds"; output and errors are discarded.
 measure() {
-    /usr/bin/time -f "%e %M" -o "$WORK/time.one" "$@" > /dev/null 2>&1 || true
-    awk '{ printf "%.2f %.0f", $1, $2 / 1024 }' "$WORK/time.one"
+    /usr/bin/time -f "%e %M %U %S" -o "$WORK/time.one" "$@" > /dev/null 2>&1 || true
+    awk '{ printf "%.2f %.0f %.2f", $1, $2 / 1024, $3 + $4 }' "$WORK/time.one"
 }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b < 0.01) b = 0.01; printf "%.2f", a / b }'; }
 row() {  # WORK OURS PEER [SIZES]
-    read -r ts tm <<< "$2"
-    read -r ps pm <<< "$3"
-    printf '%-22s %8.2f s %6d MiB | %8.2f s %6d MiB | %5.2fx  mem %5.2fx' "$1" "$ts" "$tm" "$ps" "$pm" \
-        "$(echo "$ps / $ts" | bc -l)" "$(echo "$tm / $pm" | bc -l)"
+    read -r ts tm tc <<< "$2"
+    read -r ps pm pc <<< "$3"
+    printf '%-22s %8.2f s %6d MiB | %8.2f s %6d MiB | %5.2fx  cpu %5.2fx  mem %5.2fx' "$1" "$ts" "$tm" \
+        "$ps" "$pm" "$(ratio "$ps" "$ts")" "$(ratio "$pc" "$tc")" "$(ratio "$tm" "$pm")"
     [ -n "${4:-}" ] && printf '  size %+.2f%%' "$(echo "($4) * 100" | bc -l)"
     echo
 }
-printf '%-22s %21s | %21s | %s\n' work "ours" "peer" "peer time / ours, our memory / peer's"
+printf '%-22s %21s | %21s | %s\n' work "ours" "peer" "peer time / ours (wall, cpu), our memory / peer's"
 echo "mixed: $(du -sm mixed | cut -f1) MB, $(find mixed -type f | wc -l) files; big: $BIG_MB MB"
 
 rm -f e.zip z.zip
