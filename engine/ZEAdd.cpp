@@ -19,6 +19,7 @@
 #include "ZEArchive.h"
 #include "ZEContext.h"
 #include "ZECrypt.h"
+#include "ZEParallelDeflate.h"
 #include "ZESources.h"
 #include "ZEWriter.h"
 #include "platform/AtomicReplace.h"
@@ -30,8 +31,8 @@ namespace ze {
 
 namespace {
 
-constexpr uint64_t kBufferLimit = 256ull << 20;    // larger files are streamed
-constexpr uint64_t kInFlightBytes = 256ull << 20;  // compressed results waiting to be written
+constexpr uint64_t kBufferLimit = 4ull << 20;     // larger files are streamed
+constexpr uint64_t kInFlightBytes = 16ull << 20;  // read or compressed, waiting to be written
 constexpr size_t kInFlightJobs = 64;
 constexpr uint64_t kZip64Reserve = 0xF0000000ull;  // streamed files this large get a Zip64 record
 
@@ -100,7 +101,10 @@ int deflateLevel(int level) {
 
 // Compresses one buffered item (runs on a worker thread; touches no callback).
 void compressItem(AddItem& it, const Settings& set) {
-    std::vector<uint8_t> in;
+    // Reused by the worker from file to file: its memory stays flat, and the result held
+    // for the writer is exactly as large as the stored data.
+    thread_local std::vector<uint8_t> in, packed;
+    in.clear();
     const Source& s = *it.src;
     if (s.stream >= 0) {
         in = s.streamData;
@@ -113,28 +117,28 @@ void compressItem(AddItem& it, const Settings& set) {
     it.out.usize = in.size();
     it.out.crc = crc32(0, in.data(), in.size());
     it.out.method = 0;
+    const uint8_t* payload = in.data();
+    size_t len = in.size();
     if (it.level > 0 && !in.empty()) {
         libdeflate_compressor* c = compressorFor(deflateLevel(it.level));
-        it.data.resize(libdeflate_deflate_compress_bound(c, in.size()) + 12);
-        size_t n = libdeflate_deflate_compress(c, in.data(), in.size(), it.data.data() + 12,
-                                               it.data.size() - 12);
+        packed.resize(libdeflate_deflate_compress_bound(c, in.size()));
+        size_t n =
+            libdeflate_deflate_compress(c, in.data(), in.size(), packed.data(), packed.size());
         if (n > 0 && n < in.size()) {
             it.out.method = 8;
-            it.data.resize(n + 12);
+            payload = packed.data();
+            len = n;
         }
     }
-    if (it.out.method == 0) {
-        it.data.resize(in.size() + 12);
-        if (!in.empty())
-            memcpy(it.data.data() + 12, in.data(), in.size());
-    }
+    const size_t head = set.encrypt ? 12 : 0;  // the encryption header comes first
+    it.data.resize(head + len);
+    if (len > 0)
+        memcpy(it.data.data() + head, payload, len);
     if (set.encrypt) {
         ZipCrypto zc(set.password);
         ZipCrypto::makeHeader(it.data.data(), uint8_t(it.out.crc >> 24));
         zc.encrypt(it.data.data(), it.data.size());
         it.out.flags |= 1;
-    } else {
-        it.data.erase(it.data.begin(), it.data.begin() + 12);
     }
     it.out.csize = it.data.size();
 }
@@ -333,48 +337,48 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
         zc->encrypt(h, 12);
         out.write(h, 12);
     }
-    z_stream zs{};
-    if (e.method == 8)
-        deflateInit2(&zs, it.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-    std::vector<uint8_t> in(1 << 20), cbuf(1 << 20);
     uint32_t crc = 0;
     uint64_t total = 0;
     int rc = 0;
-    bool eof = false;
-    while (!eof && rc == 0) {
-        ssize_t n = read(fd, in.data(), in.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            rc = ZE_ERR_READ;
-            break;
+    auto emit = [&](uint8_t* p, size_t len) {
+        if (zc)
+            zc->encrypt(p, len);
+        if (!out.write(p, len))
+            rc = ZE_ERR_WRITE;
+        return rc == 0;
+    };
+    if (e.method == 8) {
+        // Compressed in chunks on all cores, joined into one deflate stream.
+        int r = deflateParallel(
+            fd, deflateLevel(it.level),
+            [&](uint8_t* p, size_t len, size_t raw) {
+                return emit(p, len) && (raw == 0 || ctx.progress(int64_t(raw)));
+            },
+            ctx.abortFlag(), crc, total);
+        if (rc == 0 && r != 0)
+            rc = r;
+    } else {
+        std::vector<uint8_t> in(1 << 20);
+        for (;;) {
+            ssize_t n = read(fd, in.data(), in.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                rc = ZE_ERR_READ;
+                break;
+            }
+            if (n == 0)
+                break;
+            crc = crc32(crc, in.data(), size_t(n));
+            total += uint64_t(n);
+            if (!emit(in.data(), size_t(n)))
+                break;
+            if (!ctx.progress(n)) {
+                rc = -1;
+                break;
+            }
         }
-        eof = n == 0;
-        crc = crc32(crc, in.data(), size_t(n));
-        total += uint64_t(n);
-        auto emit = [&](uint8_t* p, size_t len) {
-            if (zc)
-                zc->encrypt(p, len);
-            if (!out.write(p, len))
-                rc = ZE_ERR_WRITE;
-        };
-        if (e.method == 0) {
-            emit(in.data(), size_t(n));
-        } else {
-            zs.next_in = in.data();
-            zs.avail_in = uInt(n);
-            do {
-                zs.next_out = cbuf.data();
-                zs.avail_out = uInt(cbuf.size());
-                deflate(&zs, eof ? Z_FINISH : Z_NO_FLUSH);
-                emit(cbuf.data(), cbuf.size() - zs.avail_out);
-            } while (zs.avail_out == 0 && rc == 0);
-        }
-        if (n > 0 && !ctx.progress(n))
-            rc = -1;
     }
-    if (e.method == 8)
-        deflateEnd(&zs);
     close(fd);
     if (rc)
         return rc;
@@ -706,6 +710,7 @@ int32_t runAdd(JobContext& ctx) {
                 ce.usize = oe.usize;
                 ce.lho = out.pos();
                 out.write(old.data() + oe.lho, size_t(oe.rangeEnd - oe.lho));
+                old.dropPagesBelow(oe.rangeEnd);
                 central.push_back(std::move(ce));
                 pool.release(i);
                 continue;

@@ -380,7 +380,10 @@ int Archive::parse() {
             end += descriptorLength(e, end, xl);
         e.rangeEnd = end;
         ranges.push_back({e.lho, end});
+        dropPagesBelow(e.lho);  // every local header was read: the whole file would stay
     }
+    dropPages(0, std::min(cdStart, size_) & ~(kPage - 1));
+    dropped_ = 0;
     std::sort(ranges.begin(), ranges.end(),
               [](const Range& x, const Range& y) { return x.a < y.a; });
     for (size_t i = 0; i < ranges.size(); ++i) {

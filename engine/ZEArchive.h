@@ -4,6 +4,9 @@
 // no two entries (or an entry and the central directory) share bytes.
 #pragma once
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,6 +62,16 @@ public:
     // central directory); the bytes before it are a prefix such as a self-extractor stub.
     uint64_t start() const { return start_; }
     std::string problem() const { return problem_; }
+    // The job is done with the bytes below `offset`: their pages are unmapped from this
+    // process (the page cache keeps them; touching them again reads them back), so that
+    // reading a large archive does not make the job's resident memory grow with it.
+    void dropPagesBelow(uint64_t offset) {
+        const uint64_t to = std::min(offset, size_) & ~(kPage - 1);
+        if (to >= dropped_ + kDropStep) {
+            dropPages(dropped_, to);
+            dropped_ = to;
+        }
+    }
 
     // Entry name decoded to UTF-8 for the given encoding option and 8-bit code page.
     static std::string decodeName(const Entry& e, int encoding, int codePage);
@@ -66,10 +79,16 @@ public:
 private:
     int parse();
     uint64_t descriptorLength(const Entry& e, uint64_t end, uint32_t localExtraLen) const;
+    static constexpr uint64_t kPage = 4096, kDropStep = 8u << 20;
+    void dropPages(uint64_t from, uint64_t to) {
+        if (mapped_ && to > from)
+            madvise(const_cast<uint8_t*>(map_) + from, size_t(to - from), MADV_DONTNEED);
+    }
     int fd_ = -1;
     const uint8_t* map_ = nullptr;
     uint64_t size_ = 0;
     bool mapped_ = false;
+    uint64_t dropped_ = 0;  // pages below are unmapped
     std::vector<Entry> entries_;
     std::string comment_;
     std::string problem_;

@@ -5,7 +5,7 @@
 namespace ze {
 
 namespace {
-constexpr uint64_t kMaxInFlight = 64ull << 20;
+constexpr uint64_t kMaxInFlight = 24ull << 20;
 constexpr size_t kMaxAhead = 256;
 constexpr uint64_t kBatchBytes = 1u << 20;
 constexpr size_t kBatchCount = 32;

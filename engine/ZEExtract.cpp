@@ -469,6 +469,7 @@ int32_t runExtract(JobContext& ctx) {
                 ctx.message(0, (test ? "tested: " : "extracted: ") + n);
         }
         ahead.release(pos);
+        ar.dropPagesBelow(entries[i].lho);
         ctx.endItem(n);
         reportWriteFailures();
     }

@@ -12,7 +12,7 @@ namespace ze {
 namespace {
 // Bounds of what waits: every task holds a folder descriptor and its data.
 constexpr size_t kMaxTasks = 64;
-constexpr uint64_t kMaxBytes = 64ull << 20;
+constexpr uint64_t kMaxBytes = 24ull << 20;
 constexpr size_t kWritePiece = 1 << 20;
 }  // namespace
 

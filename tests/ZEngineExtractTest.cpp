@@ -1,7 +1,10 @@
 // Extract and test jobs through the loaded engine library: archives written by the peer
 // tools, the callbacks of extraction, unsafe names and links, cancel, and the memory job.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <algorithm>
 
@@ -203,6 +206,42 @@ TEST(ZEngineExtractOptions, OverwriteFreshenUpdateAndNames) {
     EXPECT_EQ(r.extract(), 1);
     EXPECT_EQ(readFile(t.path / "x/renamed/a.txt"), "archived a");
     EXPECT_FALSE(fs::exists(t.path / "x/b.txt"));
+}
+
+// Every file write fails (the file size limit of the process stands for a full disk) while
+// more entries than the decode-ahead and write-behind queues hold are in flight: each
+// failure is reported, the job ends, and a cancel in the middle ends it as well.
+TEST(ZEngineExtractOptions, FailingWritesAndCancelEndTheBoundedQueues) {
+    TempDir t;
+    for (int i = 0; i < 40; ++i)
+        writeFile(t.path / ("src/f" + std::to_string(i) + ".txt"), sample(2u << 20, unsigned(i)));
+    ASSERT_EQ(sh("cd '" + (t / "src") + "' && zip -q -1 ../q.zip *.txt"), 0);
+    for (int way = 0; way < 2; ++way) {
+        fs::remove_all(t.path / "x");
+        fs::create_directories(t.path / "x");
+        Harness h;
+        h.archive = t / "q.zip";
+        h.base = t / "x";
+        struct rlimit old {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+        if (way == 0) {
+            struct rlimit low = old;
+            low.rlim_cur = 1u << 20;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+        } else {
+            h.abortOnFirstProgress = true;
+        }
+        const int32_t r = h.extract();
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, oldSignal);
+        if (way == 0) {
+            EXPECT_EQ(r, 0) << "no file could be written";
+            EXPECT_EQ(h.skips.size(), 40u) << "each failure is reported";
+        } else {
+            EXPECT_LT(r, 0) << "cancelled";
+        }
+    }
 }
 
 TEST(ZEngineExtractOptions, WrongPasswordsLeaveNoFileAndAbortStops) {
