@@ -87,11 +87,14 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
         {"extract -j -d o1j q.zip", 0, "o1j/b.txt", "B"},
         {"extract -p -d o2 q.zip d/b.txt", 0, "o2/d/b.txt", "B"},
         {"extract -p -d o3 -P pw p.zip", 0, "o3/d/b.txt", "B"},
-        // The folder entry d/ needs no password: done in part.
-        {"extract -p -d o4 -P falsch p.zip", 1, "", ""},
+        // The folder entry d/ needs no password, but no file was done.
+        {"extract -p -d o4 -P falsch p.zip", 2, "", ""},
+        {"extract -p -d o4 -P falsch p.zip d/", 0, "", ""},
         {"extract -p -d o5 missing.zip", 2, "", ""},
         {"test q.zip", 0, "", ""},
-        {"test -P falsch p.zip", 1, "", ""},
+        {"test -P falsch p.zip", 2, "", ""},
+        {"test -P falsch p.zip d/b.txt a.txt x.txt", 2, "", ""},
+        {"test p.zip d/ x.txt", 1, "", ""},
         {"add", 3, "", ""},
         {"extract -x q.zip", 3, "", ""},
     };
