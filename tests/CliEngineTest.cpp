@@ -2,6 +2,8 @@
 // status and what peer tools make of the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ZADllTestSupport.h"
 
 using namespace bridgetest;
@@ -112,6 +114,38 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "alt");
     EXPECT_EQ(Shell(kCli + " extract -o -d o6 q.zip a.txt", s.dir).status, 0);
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "A");
+}
+
+// An archive without entries is valid (as 7-Zip sees it): nothing to test
+// or extract, and nothing failed.
+TEST(CliEngine, EmptyArchiveAndLoadWarning) {
+    Scratch s;
+    WriteFile(s / "a.txt", Content(4, 5000));
+    ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('e.zip','w').close()\" && "
+                    "zip -q g.zip a.txt && zip -q c.zip a.txt && printf 'xyz' >> g.zip && "
+                    "cp e.zip ew.zip && printf 'xyz' >> ew.zip",
+                    s.dir)
+                  .status,
+              0);
+    struct Case {
+        const char* command;
+        int status;
+        const char* says;  // on one line of the output
+    };
+    const Case cases[] = {
+        {"test e.zip", 0, "0 von 0 Einträgen geprüft"},
+        {"extract -d o e.zip", 0, "0 von 0 Einträgen entpackt"},
+        {"test c.zip", 0, "1 von 1 Einträgen geprüft"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto r = Shell("LANG=de_DE.UTF-8 " + kCli + " " + c.command + " 2>&1", s.dir);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        // At most the summary and one warning.
+        EXPECT_LE(std::count(r.output.begin(), r.output.end(), '\n'), c.status == 1 ? 2 : 1)
+            << r.output;
+    }
 }
 
 TEST(CliEngine, DamagedArchiveFailsTheTest) {

@@ -407,6 +407,9 @@ void TZADLLOpr::Extract() {
         if (Component().Count() == 0 && lister != nullptr)
             lister->Reload();
         if (Component().Count() == 0) {
+            // A valid archive without entries: nothing to do, and nothing failed.
+            if (Component().ArchiveLoaded())
+                return;
             if (ErrCode() == 0)
                 throw EZipArchiver(ZA_CODE(164));
             return;
