@@ -66,6 +66,7 @@ public:
 private:
     int parse();
     uint64_t descriptorLength(const Entry& e, uint64_t end, uint32_t localExtraLen) const;
+    uint64_t searchCentralStart(uint64_t end) const;
     int fd_ = -1;
     const uint8_t* map_ = nullptr;
     uint64_t size_ = 0;
