@@ -30,5 +30,5 @@ int RunRepair(CliContext& ctx, std::span<const std::string> args) {
     }
     ctx.out << outcome.recovered << " von " << outcome.recovered + outcome.lost
             << " Einträgen gerettet: " << outcome.target << '\n';
-    return outcome.lost == 0 ? kExitOk : kExitFailure;
+    return outcome.lost == 0 ? kExitOk : kExitWarning;
 }

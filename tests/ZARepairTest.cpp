@@ -338,7 +338,7 @@ TEST(RepairScan, FalseHeadersAndBadData) {
 TEST(RepairCli, ExitStatusAndDefaultTarget) {
     ztest::TempDir tmp;
     const Original o = MakeOriginal();
-    const std::string cli = ztest::Quote(TARVIK_CLI_PATH);
+    const std::string cli = ztest::Quote(TARVIK_CLI_PATH) + " --language DE";
     tmp.Write("ganz.zip", o.bytes.substr(0, o.centralStart));
     tmp.Write("halb.zip", o.bytes.substr(0, o.centralStart / 2 + 5));
     tmp.Write("leer.zip", std::string(100, 'x'));
