@@ -466,11 +466,11 @@ private slots:
             QCOMPARE(contents(target + "/" + n), n.toUtf8());
         }
         // View: only the entry shown is copied out and opened.
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
+        QString temp;
         for (const QString& n : kPatternSelected) {
             f_.selectRows(w, {f_.rowOf(w, n)});
             trigger(w, "popAnzeigenVerk");
+            temp = TempViewFolder;  // the window's private view folder
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + n));
             QCOMPARE(contents(temp + n), n.toUtf8());
         }
@@ -531,13 +531,13 @@ private slots:
         w.OeffneArchiv(archive);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        const QString temp = f_.path(QStringLiteral("systmp")) + QStringLiteral("/TarvikTmp/");
-        QDir(temp).removeRecursively();
+        QString temp;
         for (const Case& c : cases) {
             const int row = f_.rowOf(w, c.shown);
             QVERIFY2(row >= 0, qPrintable(c.shown));
             f_.selectRows(w, {row});
             trigger(w, "popAnzeigenVerk");
+            temp = TempViewFolder;  // the window's private view folder
             QCOMPARE(f_.launched.back(), qMakePair(QString(), temp + c.shown));
             QCOMPARE(contents(temp + c.shown), c.shown.toUtf8());
         }
