@@ -202,6 +202,8 @@ private:
     std::vector<std::string> selectedSpecs() const;
 
     QStringList arguments_;
+    // A command of the user runs, dialogs included (one at a time; Escape
+    // cancels it). Not the same span as inCommand_ below, which see.
     bool commandRunning_ = false;
     bool cancelRequested_ = false;  // by the user, for the running command
     bool lastCancelled_ = false;    // the last command was cancelled
@@ -213,7 +215,12 @@ private:
     TListState keptListState_;      // to be restored by the next fill
     std::unique_ptr<TZipArchiver> zip_;
     QStringList pendingMessages_;
-    bool inCommand_ = false;  // a window command runs: messages wait for its end
+    // A call into the component runs whose messages are collected into one
+    // box at its end. It spans only that call, and also the open of an
+    // archive from the command line, which runs outside any command: the
+    // messages said between the calls of a command (or before the window
+    // has a command) are shown at once.
+    bool inCommand_ = false;
     // The dialogs, created once and shown as often as needed.
     std::unique_ptr<TfrmExtr> frmExtr_;
     std::unique_ptr<TfrmAdd> frmAdd_;

@@ -27,6 +27,10 @@
 
 namespace {
 
+// The catalogue's notice that the archive is being changed by another
+// program and the command waits for it.
+constexpr int kLockWaitNotice = 187;
+
 // The component's reason below a window's own error text.
 QString withReason(const QString& reason) {
     return reason.isEmpty() ? QString() : QStringLiteral("\n\n") + reason;
@@ -503,6 +507,17 @@ void TfrmMain::ZipArchiver1Progress(TZAProgressDetails& details) {
 }
 
 void TfrmMain::ZipArchiver1Message(int ErrCode, const std::string& ErrMsg) {
+    if (ErrCode == kLockWaitNotice) {
+        // Not an error: the command waits for another program's rewrite. The
+        // progress panel says so while it waits (the next file replaces it).
+        lblDateiname_->setText(QString::fromStdString(ErrMsg));
+        if (panUnten_->isHidden()) {
+            panUnten_->show();
+            autoPanel_ = commandRunning_;
+        }
+        ProcessPendingEvents();
+        return;
+    }
     if (ErrCode > 0) {
         queueMessage(ErrMsg);
     }

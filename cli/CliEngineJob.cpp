@@ -69,6 +69,9 @@ CliJob::CliJob(CliContext& ctx) : ctx_(ctx), zip_(std::make_unique<TZipArchiver>
     z.OnProgress = [this, terminal](TCustomZipArchiver&, TZAProgressDetails& d) {
         if (d.ProgressKind() == pkTotalCount)
             selected_ = d.TotalCount();
+        if (d.ProgressKind() == pkNewItem && !d.ItemName().empty() &&
+            (d.ItemName().back() == '/' || d.ItemName().back() == '\\'))
+            ++folders_;
         if (!terminal || (d.ProgressKind() != pkNewItem && d.ProgressKind() != pkItemProgress))
             return;
         const std::int64_t size = std::max<std::int64_t>(1, d.ItemSize());
@@ -95,7 +98,12 @@ int CliJob::ExitStatus() {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
-    return report_->Status(zip_->SuccessCount());
+    // Folder entries need no data (nor a password): when files were chosen
+    // too, only the files say whether anything was done.
+    std::int64_t done = zip_->SuccessCount();
+    if (selected_ > folders_)
+        done = std::max<std::int64_t>(0, done - folders_);
+    return report_->Status(done);
 }
 
 bool CliSwitches::Has(char c) const {

@@ -34,6 +34,7 @@ private:
     std::unique_ptr<TZipArchiver> zip_;
     std::unique_ptr<CliReport> report_;
     std::int64_t selected_ = 0;
+    std::int64_t folders_ = 0;  // folder entries among them
     bool progressShown_ = false;
 };
 

@@ -59,8 +59,12 @@ void CliReport::SayRecordedError() {
 
 int CliReport::Status(std::int64_t done) {
     SayRecordedError();
-    if (zip_.ErrCode() == 0 && skipped_ == 0) {
-        return kExitOk;
+    // The warning an archive loaded with (which ErrCode holds as well) is
+    // no failure of the operation: the work was done, with a warning.
+    const int warning = zip_.LoadWarning();
+    const int recorded = zip_.ErrCode();
+    if ((recorded == 0 || recorded == warning) && skipped_ == 0) {
+        return warning != 0 ? kExitWarning : kExitOk;
     }
     return done > 0 ? kExitWarning : kExitFailure;
 }

@@ -19,7 +19,7 @@ public:
     void SayRecordedError();
     // The exit status: failure when an error was recorded or files were
     // skipped and nothing was done (`done` items), a warning when something
-    // was done all the same.
+    // was done all the same or the archive loaded with a warning.
     int Status(std::int64_t done);
 
     // The archive the messages are about: a message that does not name it

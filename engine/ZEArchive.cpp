@@ -156,6 +156,25 @@ uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localE
     return best;
 }
 
+// The first header of a directory that ends at `end`, searched backwards: a central header
+// belongs to it when the header after it does, or when it ends exactly at `end`.
+// UINT64_MAX when there is none.
+uint64_t Archive::searchCentralStart(uint64_t end) const {
+    std::vector<uint64_t> chain;  // the headers found, descending
+    uint64_t start = UINT64_MAX;
+    for (uint64_t at = end >= central::kSize ? end - central::kSize + 1 : 0; at-- > 0;) {
+        if (map_[at] != 'P' || rd32(map_ + at) != kCentralHeaderSig)
+            continue;
+        const auto c = zrec::TZACentralHeader::Decode(map_ + at);
+        const uint64_t next = at + central::kSize + c.nameLength + c.extraLength + c.commentLength;
+        if (next == end || std::binary_search(chain.rbegin(), chain.rend(), next)) {
+            chain.push_back(at);
+            start = at;
+        }
+    }
+    return start;
+}
+
 int Archive::parse() {
     if (size_ < eocd::kSize) {
         problem_ = "not a zip file";
@@ -210,11 +229,8 @@ int Archive::parse() {
                 r.multi = thisDisk != 0 || cdDisk != 0;
                 return r;
             }
+            // Its fields are read whatever size it claims (they lie before the locator).
             const auto z64 = zrec::TZAZip64EndRecord::Decode(map_ + at);
-            if (z64.recordSize < zip64end::kMinRecordSize) {
-                r.error = ZE_ERR_INVALID_ZIP;
-                return r;
-            }
             thisDisk = z64.thisDisk;
             cdDisk = z64.centralStartDisk;
             r.count = z64.totalEntries;
@@ -260,30 +276,36 @@ int Archive::parse() {
             std::min<uint64_t>(rd16(map_ + e + eocd::kCommentLength), size_ - e - eocd::kSize);
         comment_.assign(reinterpret_cast<const char*>(map_ + e + eocd::kSize), clen);
     }
-    // Locate the central directory, compensating for bytes put in front of the archive.
+    // Locate the central directory as the component does: at its offset when a header is
+    // there (a size running into the end records ends at them), else where its size puts
+    // it before the end records, else at the first header of the chain that ends there.
     uint64_t cdStart = chosen.cdOffset;
-    int64_t delta = 0;
-    bool here = cdStart <= chosen.endOfCd && chosen.cdSize <= chosen.endOfCd - cdStart &&
-                (chosen.cdSize == 0 || rd32(map_ + cdStart) == kCentralHeaderSig);
-    if (!here) {
-        uint64_t actual = chosen.endOfCd - chosen.cdSize;
-        if (chosen.cdSize >= central::kSize && rd32(map_ + actual) == kCentralHeaderSig &&
-            actual > cdStart) {
-            delta = int64_t(actual - cdStart);
-            cdStart = actual;
-        } else {
+    uint64_t cdEnd = 0;
+    auto headerAt = [&](uint64_t p) {
+        return p <= chosen.endOfCd && chosen.endOfCd - p >= 4 &&
+               rd32(map_ + p) == kCentralHeaderSig;
+    };
+    if (chosen.cdSize == 0 ? cdStart <= chosen.endOfCd : headerAt(cdStart)) {
+        cdEnd = cdStart + std::min(chosen.cdSize, chosen.endOfCd - cdStart);
+    } else {
+        const uint64_t fromSize = chosen.endOfCd - chosen.cdSize;
+        cdStart = chosen.cdSize >= central::kSize && headerAt(fromSize)
+                      ? fromSize
+                      : searchCentralStart(chosen.endOfCd);
+        if (cdStart == UINT64_MAX) {
             problem_ = "central directory not found";
             return ZE_ERR_NO_CENTRAL;
         }
+        cdEnd = chosen.endOfCd;
     }
-    uint64_t cdEnd = cdStart + chosen.cdSize;
     entries_.reserve(size_t(std::min<uint64_t>(chosen.cdSize / central::kSize, 1u << 20)));
+    // Headers are read while the announced ones follow (up to the end records), and on
+    // while they lie inside the directory's bytes; anything else ends the directory.
     uint64_t pos = cdStart;
-    while (pos < cdEnd) {
-        if (pos + central::kSize > cdEnd || rd32(map_ + pos) != kCentralHeaderSig) {
-            problem_ = "central header signature wrong";
-            return ZE_ERR_INVALID_ZIP;
-        }
+    for (;;) {
+        const uint64_t limit = entries_.size() < chosen.count ? chosen.endOfCd : cdEnd;
+        if (pos > limit || limit - pos < central::kSize || rd32(map_ + pos) != kCentralHeaderSig)
+            break;
         const uint8_t* h = map_ + pos;
         Entry e;
         const auto c = zrec::TZACentralHeader::Decode(h);
@@ -301,7 +323,7 @@ int Archive::parse() {
         e.extAttr = c.externalAttributes;
         e.lho = c.localHeaderOffset;
         constexpr uint64_t fixed = central::kSize;
-        if (pos + fixed + nl + xl + cl > cdEnd) {
+        if (pos + fixed + nl + xl + cl > chosen.endOfCd) {
             problem_ = "central header runs past the central directory";
             return ZE_ERR_INVALID_ZIP;
         }
@@ -338,15 +360,25 @@ int Archive::parse() {
             problem_ = "multi-part archive";
             return ZE_ERR_MULTIPART;
         }
-        e.lho += uint64_t(delta);
         entries_.push_back(std::move(e));
         pos += fixed + nl + xl + cl;
     }
-    uint64_t found = entries_.size();
-    bool countOk = chosen.zip64 ? found == chosen.count : (found & 0xFFFF) == chosen.count;
-    if (!countOk) {
-        problem_ = "entry count does not match the central directory";
+    if (entries_.empty() && chosen.count > 0) {
+        problem_ = "central header signature wrong";
         return ZE_ERR_INVALID_ZIP;
+    }
+    // Found later than its offset says, data was put in front whose offsets were not
+    // adjusted: the local headers lie that much later too, unless the first one is where
+    // its offset says (junk before the directory only, or an offset that is merely wrong).
+    if (cdStart > chosen.cdOffset && !entries_.empty()) {
+        const uint64_t delta = cdStart - chosen.cdOffset;
+        auto localAt = [&](uint64_t p) {
+            return p < size_ && size_ - p >= 4 && rd32(map_ + p) == kLocalHeaderSig;
+        };
+        const uint64_t first = entries_.front().lho;
+        if (!(localAt(first) && !localAt(first + delta)))
+            for (Entry& e : entries_)
+                e.lho += delta;
     }
     // Local headers and data ranges.
     struct Range {

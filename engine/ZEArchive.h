@@ -84,6 +84,7 @@ private:
         if (mapped_ && to > from)
             madvise(const_cast<uint8_t*>(map_) + from, size_t(to - from), MADV_DONTNEED);
     }
+    uint64_t searchCentralStart(uint64_t end) const;
     int fd_ = -1;
     const uint8_t* map_ = nullptr;
     uint64_t size_ = 0;

@@ -2,6 +2,8 @@
 // status and what peer tools make of the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ZADllTestSupport.h"
 
 using namespace bridgetest;
@@ -87,11 +89,14 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
         {"extract -j -d o1j q.zip", 0, "o1j/b.txt", "B"},
         {"extract -p -d o2 q.zip d/b.txt", 0, "o2/d/b.txt", "B"},
         {"extract -p -d o3 -P pw p.zip", 0, "o3/d/b.txt", "B"},
-        // The folder entry d/ needs no password: done in part.
-        {"extract -p -d o4 -P falsch p.zip", 1, "", ""},
+        // The folder entry d/ needs no password, but no file was done.
+        {"extract -p -d o4 -P falsch p.zip", 2, "", ""},
+        {"extract -p -d o4 -P falsch p.zip d/", 0, "", ""},
         {"extract -p -d o5 missing.zip", 2, "", ""},
         {"test q.zip", 0, "", ""},
-        {"test -P falsch p.zip", 1, "", ""},
+        {"test -P falsch p.zip", 2, "", ""},
+        {"test -P falsch p.zip d/b.txt a.txt x.txt", 2, "", ""},
+        {"test p.zip d/ x.txt", 1, "", ""},
         {"add", 3, "", ""},
         {"extract -x q.zip", 3, "", ""},
     };
@@ -109,6 +114,42 @@ TEST(CliEngine, ExtractOptionsAndExitStatus) {
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "alt");
     EXPECT_EQ(Shell(kCli + " extract -o -d o6 q.zip a.txt", s.dir).status, 0);
     EXPECT_EQ(ReadFile(s / "o6/a.txt"), "A");
+}
+
+// An archive without entries is valid (as 7-Zip sees it): nothing to test
+// or extract, and nothing failed. One that loads with a warning (data after
+// its end record) is tested whole: done, with the warning said once.
+TEST(CliEngine, EmptyArchiveAndLoadWarning) {
+    Scratch s;
+    WriteFile(s / "a.txt", Content(4, 5000));
+    ASSERT_EQ(Shell("python3 -c \"import zipfile; zipfile.ZipFile('e.zip','w').close()\" && "
+                    "zip -q g.zip a.txt && zip -q c.zip a.txt && printf 'xyz' >> g.zip && "
+                    "cp e.zip ew.zip && printf 'xyz' >> ew.zip",
+                    s.dir)
+                  .status,
+              0);
+    struct Case {
+        const char* command;
+        int status;
+        const char* says;  // on one line of the output
+    };
+    const Case cases[] = {
+        {"test e.zip", 0, "0 von 0 Einträgen geprüft"},
+        {"extract -d o e.zip", 0, "0 von 0 Einträgen entpackt"},
+        {"test e.zip x.txt", 2, "x.txt"},
+        {"test c.zip", 0, "1 von 1 Einträgen geprüft"},
+        {"test g.zip", 1, "1 von 1 Einträgen geprüft"},
+        {"test ew.zip", 1, "0 von 0 Einträgen geprüft"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto r = Shell("LANG=de_DE.UTF-8 " + kCli + " " + c.command + " 2>&1", s.dir);
+        EXPECT_EQ(r.status, c.status) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+        // The summary, and one warning or skip when the status says so.
+        EXPECT_LE(std::count(r.output.begin(), r.output.end(), '\n'), c.status == 0 ? 1 : 2)
+            << r.output;
+    }
 }
 
 TEST(CliEngine, DamagedArchiveFailsTheTest) {

@@ -518,10 +518,10 @@ TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
                 EXPECT_EQ(JoinedNames(work / c.result).size(), now.size());
             }
             EXPECT_FALSE(std::filesystem::exists(work / c.journal));
-            // What the exchange wrote is gone. (The engine library that the
-            // component unpacks for an add is its loader's, not the set's.)
+            // What the exchange wrote is gone, and so is what the killed run left in its
+            // temporary folder (the engine it unpacked, the copy an add to a set works on).
             for (const auto& e : std::filesystem::directory_iterator(temp.path())) {
-                EXPECT_EQ(e.path().extension(), ".so") << e.path();
+                ADD_FAILURE() << "left behind: " << e.path();
             }
         }
         EXPECT_TRUE(finished) << c.name;

@@ -49,10 +49,12 @@ const CorpusCase kCases[] = {
     {"libzip/zip64.zip", "", 1, {}},
     {"libzip/zip64-3mf.zip", "", 1, {}},
     {"libzip/incons-eocd64.zip", "", 1, {}},
-    {"libzip/incons-file-count-high.zip", "", -9, {}},
-    {"libzip/incons-file-count-low.zip", "", -9, {}},
-    {"libzip/incons-file-count-overflow.zip", "", -9, {}},
-    {"libzip/incons-cdoffset.zip", "", -10, {}},
+    // Counts that disagree with the directory, an offset past it: the entries the
+    // directory's bytes hold, as the component lists them.
+    {"libzip/incons-file-count-high.zip", "", 1, {}},
+    {"libzip/incons-file-count-low.zip", "", 3, {}},
+    {"libzip/incons-file-count-overflow.zip", "", 1, {}},
+    {"libzip/incons-cdoffset.zip", "", 1, {}},
     {"libzip/manyfiles-zip.zip", "", 7, {}},
     {"libarchive/test_read_format_zip_with_invalid_traditional_eocd.zip", "", 2, {}},
     {"zip2/comment_garbage.zip", "", 0, {}},
@@ -125,7 +127,13 @@ const CorpusCase kCases[] = {
     // Its binary name starts with a NUL, so the reported name is empty.
     {"zip2/raw_deflate64_index_out_of_bounds.zip", "", 0, {""}},
     {"zip2/deflate64_issue_25.zip", "", -9, {}},
-    {"zip2/invalid_offset.zip", "", -10, {}},
+    // Neither offset nor size of its directory hold: the directory found by its chain of
+    // headers; the entries whose local headers are not where they say are skipped.
+    {"zip2/invalid_offset.zip",
+     "",
+     2,
+     {"zip/corpus/9fdad349dac578687a62907dd7ba4295801fa566", "zip/read.rs", "zip/seeds/.DS_Store",
+      "\xE2\x80\xA6\xE2\x80\x93\xE2\x80\xA6/seeds/"}},
     {"zip2/invalid_offset2.zip", "", -9, {}},
     // Classic records without sentinels and a bogus locator: read as the empty archive
     // the classic record describes, nothing allocated by the claimed counts.

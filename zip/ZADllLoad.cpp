@@ -286,6 +286,10 @@ int TZADLLLoader::LoadEngine(TZACore& op) {
         if (ProbeEmbedded(op, true) >= kMinPrivVersion && !extractedPath_.empty()) {
             if (LoadFile(op, extractedPath_, false) < kMinPrivVersion)
                 embeddedVersion_ = 0;
+            // The mapping outlives its file: removed now, a killed process
+            // leaves no library behind in the temporary folder.
+            if (module_ != nullptr && RemoveTempOnUnload)
+                ::unlink(extractedPath_.c_str());
         }
         if (version_ <= 0 && mustSucceed)
             throw EZipArchiver(ZA_CODE(19), kEngineFileName);

@@ -407,6 +407,15 @@ void TZADLLOpr::Extract() {
         if (Component().Count() == 0 && lister != nullptr)
             lister->Reload();
         if (Component().Count() == 0) {
+            // A valid archive without entries: nothing to do, and nothing
+            // failed, but a name asked for matches nothing.
+            if (Component().ArchiveLoaded()) {
+                for (const std::string& spec : Component().WorkSpecArgs())
+                    if (ReportSkipping(spec, 0, stNotFound))
+                        break;
+                Component().WorkSpecArgs().clear();
+                return;
+            }
             if (ErrCode() == 0)
                 throw EZipArchiver(ZA_CODE(164));
             return;

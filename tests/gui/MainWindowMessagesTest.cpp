@@ -5,7 +5,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QTimer>
 #include <QTranslator>
+#include <algorithm>
 
 #include "MainWindowTestSupport.h"
 #include "app/UniAdd.h"
@@ -71,6 +73,45 @@ private slots:
         QFile f(junk);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray(300, 'x'));
+    }
+
+    // Another program rewriting the archive holds its lock: the delete waits,
+    // saying so in the progress panel, and no error box follows.
+    void waitingForAnotherProgramIsAStatusNotAnError() {
+        const QString archive = f_.makeSortArchive();
+        TfrmMain w;
+        w.OeffneArchiv(archive);
+        w.show();
+        QProcess other;
+        other.start(QStringLiteral("flock"),
+                    {QStringLiteral("-x"), archive, QStringLiteral("sleep"), QStringLiteral("1")});
+        QVERIFY(other.waitForStarted());
+        QTest::qWait(200);
+        QCOMPARE(other.state(), QProcess::Running);  // it holds the lock
+        QStringList shown;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            const QString text = w.lblDateiname()->text();
+            if (w.lblDateiname()->isVisible() && !shown.contains(text)) {
+                shown << text;
+            }
+        });
+        watch.start(0);
+        f_.selectRows(w, {f_.rowOf(w, "b_999.bin")});
+        f_.messages.clear();
+        f_.answers = {QMessageBox::Yes};
+        w.RunCommand(&TfrmMain::tbtLoeschClick);
+        watch.stop();
+        other.waitForFinished();
+        QCOMPARE(other.exitCode(), 0);
+        QCOMPARE(f_.entryNames(archive).size(), 4);
+        for (const TShownMessage& m : std::as_const(f_.messages)) {
+            QVERIFY2(m.kind == TMessageKind::mkConfirmation, qPrintable(m.text));
+        }
+        const QString notice = QStringLiteral("von einem anderen Programm geändert");
+        QVERIFY2(std::any_of(shown.begin(), shown.end(),
+                             [&](const QString& t) { return t.contains(notice); }),
+                 qPrintable(shown.join(QLatin1Char('|'))));
     }
 
     void qtTextsAreGerman() {
