@@ -137,7 +137,7 @@ struct Collector {
     }
 
     // Adds the matching files of one folder, and with recursion those of its sub-folders.
-    // `chain` holds the folders from the specification's folder down to this one: a folder
+    // `chain` holds the folders from the folder a file spec names down to this one: a folder
     // met again inside itself (through a followed link) is a loop and is not entered again;
     // every other folder is, even when it was reached before by another path, so that each
     // file is stored under each of its paths.
