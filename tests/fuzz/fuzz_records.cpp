@@ -14,7 +14,7 @@
 #include "ZEArchive.h"
 #include "ZEJob.h"
 #include "ZEUtil.h"
-#include "zip/ZARecords.h"
+#include "platform/ZipRecords.h"
 #include "zip/ZAUTF8.h"
 
 namespace {
