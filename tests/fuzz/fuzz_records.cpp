@@ -14,6 +14,7 @@
 #include "ZEArchive.h"
 #include "ZEJob.h"
 #include "ZEUtil.h"
+#include "platform/CodePage.h"
 #include "platform/ZipRecords.h"
 #include "zip/ZAUTF8.h"
 
@@ -68,7 +69,7 @@ void ComponentExtra(std::string_view name, std::string_view extra) {
     }
     for (const std::uint16_t tag : {0x7075, 0x6375}) {
         if (const auto text = ValidUnicodeText(ExtraData(extra, tag), name)) {
-            check(IsStructuralUtf8(*text));
+            check(platform::IsValidUtf8(*text));
             check(ValidUnicodeText(BuildUnicodeData(name, *text), name) == *text);
         }
     }
@@ -94,8 +95,8 @@ void EngineEntry(std::uint16_t flags, std::string_view name, std::string_view ex
         for (const int encoding :
              {ZE_ENC_AUTO, ZE_ENC_NONE, ZE_ENC_OEM, ZE_ENC_UTF8, ZE_ENC_UPATH}) {
             const std::string decoded = ze::Archive::decodeName(e, encoding, 1252);
-            check((flags & 0x800) != 0 || encoding == ZE_ENC_UTF8 || ze::isValidUtf8(decoded) ||
-                  !ze::needsEncoding(name));
+            check((flags & 0x800) != 0 || encoding == ZE_ENC_UTF8 ||
+                  platform::IsValidUtf8(decoded) || !platform::NeedsEncoding(name));
         }
         (void)e.unixMode();
         (void)e.isDir();
