@@ -17,6 +17,33 @@
 #include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
 #include "zip/ZipArchiver.h"
+#include "zip/messages/ZAMsgIds.h"
+
+// The engine reports its own texts by catalogue number: its numbers are the catalogue's.
+static_assert(ZE_MSG_NOT_A_ZIP == zamsg::kNotAZip);
+static_assert(ZE_MSG_CANNOT_READ == zamsg::kCannotRead);
+static_assert(ZE_MSG_NO_TEMP_FILE == zamsg::kNoTempFile);
+static_assert(ZE_MSG_CANNOT_REPLACE == zamsg::kCannotReplace);
+static_assert(ZE_MSG_CANNOT_DELETE == zamsg::kCannotDelete);
+static_assert(ZE_MSG_NO_EXTRACT_DIR == zamsg::kNoExtractDir);
+static_assert(ZE_MSG_BAD_LOCAL == zamsg::kBadLocal);
+static_assert(ZE_MSG_NAMES_DIFFER == zamsg::kNamesDiffer);
+static_assert(ZE_MSG_ENCRYPTION == zamsg::kEncryption);
+static_assert(ZE_MSG_METHOD == zamsg::kMethod);
+static_assert(ZE_MSG_UNSAFE_NAME == zamsg::kUnsafeName);
+static_assert(ZE_MSG_FOLDER_IS_LINK == zamsg::kFolderIsLink);
+static_assert(ZE_MSG_CANNOT_MKDIR == zamsg::kCannotMkdir);
+static_assert(ZE_MSG_PASSWORD == zamsg::kPassword);
+static_assert(ZE_MSG_AUTHENTICATION == zamsg::kAuthentication);
+static_assert(ZE_MSG_CANNOT_CREATE == zamsg::kCannotCreate);
+static_assert(ZE_MSG_LINK_TOO_LONG == zamsg::kLinkTooLong);
+static_assert(ZE_MSG_CANNOT_LINK == zamsg::kCannotLink);
+static_assert(ZE_MSG_SIZE_MISMATCH == zamsg::kSizeMismatch);
+static_assert(ZE_MSG_WRITE_ERROR == zamsg::kWriteError);
+static_assert(ZE_MSG_DATA_ERROR == zamsg::kDataError);
+static_assert(ZE_MSG_LINK_OUTSIDE == zamsg::kLinkOutside);
+static_assert(ZE_MSG_FOLDER_IN_WAY == zamsg::kFolderInWay);
+static_assert(ZE_MSG_CRC_ERROR == zamsg::kCrcError);
 
 namespace {
 
