@@ -499,7 +499,9 @@ TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
             // The next run has the killed run's temporary folder, as a user's next command does.
             ScopedEnv tmpdir("TMPDIR", temp.path().c_str());
             std::filesystem::copy(original.path(), work.path());
+            // (LeakSanitizer cannot run under a tracer: off for the traced run.)
             const auto run = Shell("TMPDIR=" + Quote(temp.path()) +
+                                       " ASAN_OPTIONS=detect_leaks=0"
                                        " strace -f -qq -o /dev/null -e trace=renameat2 "
                                        "-e inject=renameat2:signal=KILL:when=" +
                                        std::to_string(k) + " " + cli + " " + c.command,
