@@ -1,5 +1,6 @@
 #include "platform/AtomicReplace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -38,12 +39,14 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+constexpr char kSuffixChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kSuffixLength = 8;
+
 std::string uniqueSuffix() {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device rd;
-    std::string s(8, 'x');
+    std::string s(kSuffixLength, 'x');
     for (char& c : s) {
-        c = kChars[rd() % (sizeof kChars - 1)];
+        c = kSuffixChars[rd() % (sizeof kSuffixChars - 1)];
     }
     return s;
 }
@@ -292,6 +295,35 @@ bool ReplaceFileFrom(int fd, const std::string& linkOrTarget, std::string* error
         return false;
     }
     return replaceByCopy(fd, "a new file", target, error);
+}
+
+int RemoveLeftReplacements(const std::string& linkOrTarget) {
+    const std::string target = ResolveLinks(linkOrTarget);
+    const std::string folder = folderOf(target);
+    const std::string prefix = "." + nameOf(target) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return 0;
+    }
+    std::vector<std::string> left;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + kSuffixLength ||
+            name.compare(0, prefix.size(), prefix) != 0 ||
+            name.find_first_not_of(kSuffixChars, prefix.size()) != std::string::npos) {
+            continue;
+        }
+        left.push_back(folder + "/" + name);
+    }
+    ::closedir(dir);
+    int removed = 0;
+    for (const std::string& path : left) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 std::int64_t CopyFileRange(int in, std::int64_t inOffset, int out, std::int64_t outOffset,

@@ -40,6 +40,14 @@ int CreateUnnamedFile(const std::string& folder);
 // there from another file system). The caller closes `fd`.
 bool ReplaceFileFrom(int fd, const std::string& target, std::string* error = nullptr);
 
+// Removes what a replacement of `target` killed in its last steps left beside
+// it: the new file named for the final rename but not renamed yet, or the old
+// file exchanged out but not removed yet (hidden ".NAME.xxxxxxxx" files; the
+// old content is already in the trash when undo was asked). Only for a caller
+// that holds the writers' lock of `target`: no replacement of it is running.
+// Returns how many files were removed.
+int RemoveLeftReplacements(const std::string& target);
+
 // Whether replacing waits until the new content is on the disk (off by
 // default). Replacing is atomic either way: a process killed at any moment
 // leaves the old or the new file under the name. Waiting also covers a

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/AtomicReplace.h"
 #include "platform/InstanceFolders.h"
 #include "zip/ZADialogProvider.h"
 #include "zip/ZALister.h"
@@ -281,6 +282,8 @@ void TZACore::LockForRewrite(const std::string& path) {
     if (CompleteSetExchange(path, &journalError) < 0) {
         ReportTrace("Completing the set " + path + " failed: " + journalError);
     }
+    // And what a writer killed in its final rename left beside the archive.
+    platform::RemoveLeftReplacements(path);
     held.push_back({std::move(lock), platform::IdentifyFile(path)});
     // What was loaded before the lock may be older than the archive now.
     if (TZALister* lister = Component().Lister()) {

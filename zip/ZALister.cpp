@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "platform/ArchiveLock.h"
+#include "platform/AtomicReplace.h"
 #include "platform/ZipRecords.h"
 #include "sfx/core/sfxblock.h"
 #include "zip/ZASetJournal.h"
@@ -110,9 +111,12 @@ void TZALister::Load(const std::string& name, bool quiet) {
         // before it is read, unless a writer is at work on it now.
         platform::ArchiveLock lock;
         std::string journalError;
-        if (lock.Acquire(name, false) == platform::ArchiveLock::Result::Locked &&
-            CompleteSetExchange(name, &journalError) < 0) {
-            ReportTrace("Completing the set " + name + " failed: " + journalError);
+        // So is what a writer killed in its final rename left beside it.
+        if (lock.Acquire(name, false) == platform::ArchiveLock::Result::Locked) {
+            if (CompleteSetExchange(name, &journalError) < 0) {
+                ReportTrace("Completing the set " + name + " failed: " + journalError);
+            }
+            platform::RemoveLeftReplacements(name);
         }
         lock.Release();
         TZAZipFile& z = view_->CurrentZip();

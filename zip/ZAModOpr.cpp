@@ -274,16 +274,27 @@ std::vector<std::uint8_t> TZAModOpr::ProgramStub(const std::string& program) {
     return stub;
 }
 
-void TZAModOpr::ReplaceSetEnd(const std::string& part, std::int64_t at,
-                              const std::string& comment) {
+void TZAModOpr::ReplaceEnd(const std::string& archive, std::int64_t at,
+                           const std::string& comment) {
+    // The new file is written beside the archive without a name (on the same
+    // file system the copy can share the unchanged blocks) and put in its
+    // place whole: a run killed at any moment leaves the old archive or the
+    // new one, never an end record that disagrees with the comment after it.
     std::string error;
-    const std::string temp = platform::CreateTempFile(WorkFolder(), "zcm", ".tmp", &error);
-    if (temp.empty()) {
-        ReportTrace(error);
-        throw EZipArchiver(ZA_CODE(173));
+    std::string temp;
+    const std::string target = platform::ResolveLinks(archive);
+    const auto slash = target.rfind('/');
+    int out =
+        platform::CreateUnnamedFile(slash == std::string::npos ? "." : target.substr(0, slash));
+    if (out < 0) {
+        temp = platform::CreateTempFile(WorkFolder(), "zcm", ".tmp", &error);
+        if (temp.empty()) {
+            ReportTrace(error);
+            throw EZipArchiver(ZA_CODE(173));
+        }
+        out = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
     }
-    const int in = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
+    const int in = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
     std::uint8_t record[22];
     bool ok =
         in >= 0 && out >= 0 && ::pread(in, record, 22, at) == 22 && GetU32(record) == kEndRecordSig;
@@ -298,11 +309,19 @@ void TZAModOpr::ReplaceSetEnd(const std::string& part, std::int64_t at,
     if (in >= 0) {
         ::close(in);
     }
+    CheckUnchangedSinceLocked(ZipFileName());
+    if (ok) {
+        ok = temp.empty() ? (!platform::WaitForDisk() || ::fdatasync(out) == 0) &&
+                                platform::ReplaceFileFrom(out, archive, &error)
+                          : platform::ReplaceFile(temp, archive, &error);
+    }
     if (out >= 0) {
         ::close(out);
     }
-    if (!ok || !platform::ReplaceFile(temp, part, &error)) {
-        ::unlink(temp.c_str());
+    if (!ok) {
+        if (!temp.empty()) {
+            ::unlink(temp.c_str());
+        }
         ReportTrace(error);
         throw EZipArchiver(code == 158 ? ZA_CODE(158) : ZA_CODE(159));
     }
@@ -330,37 +349,9 @@ void TZAModOpr::ChangeComment(const std::string& text) {
         const std::int64_t at = zip->EndRecordOffset;
         const std::string stored = text.substr(0, std::min<std::size_t>(text.size(), 0xFFFF));
         zip->Close();
-        if (zip->IsMultiPart) {
-            // A part of a set is replaced whole, never changed in place.
-            ReplaceSetEnd(zip->FileName(), at, stored);
-            Internal().ZipComment = stored;
-            return;
-        }
-        if (zip->Reopen(kOpenReadWrite) < 0) {
-            throw EZipArchiver(ZA_CODE(164));
-        }
-        std::uint8_t record[22];
-        if (zip->Seek(kSeekBegin, at) != at) {
-            throw EZipArchiver(ZA_CODE(161));
-        }
-        if (!zip->ReadExact(record, 22) || GetU32(record) != kEndRecordSig) {
-            throw EZipArchiver(ZA_CODE(158));
-        }
-        PutU16(record + 20, static_cast<std::uint16_t>(stored.size()));
-        if (zip->Seek(kSeekBegin, at) != at) {
-            throw EZipArchiver(ZA_CODE(161));
-        }
-        if (!zip->WriteExact(record, 22)) {
-            throw EZipArchiver(ZA_CODE(159));
-        }
-        if (!stored.empty() &&
-            !zip->WriteExact(stored.data(), static_cast<std::int32_t>(stored.size()))) {
-            throw EZipArchiver(ZA_CODE(159));
-        }
-        if (!zip->Truncate()) {
-            throw EZipArchiver(ZA_CODE(159));
-        }
-        zip->Close();
+        // The archive (or the last part of a set) is replaced whole, never
+        // changed in place.
+        ReplaceEnd(zip->FileName(), at, stored);
         Internal().ZipComment = stored;
     } catch (const EZAException& e) {
         ShowExceptionError(e);

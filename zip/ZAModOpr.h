@@ -62,9 +62,9 @@ private:
     // The stub and block of a spanned set's program: its bytes before the
     // central directory; empty when they cannot be read.
     std::vector<std::uint8_t> ProgramStub(const std::string& program);
-    // Replaces the last part of a set by a copy whose end record at `at`
-    // carries `comment`. Raises.
-    void ReplaceSetEnd(const std::string& part, std::int64_t at, const std::string& comment);
+    // Replaces the archive (or the last part of a set) by a copy whose end
+    // record at `at` carries `comment`. Raises.
+    void ReplaceEnd(const std::string& archive, std::int64_t at, const std::string& comment);
 
     // The program of the self-extracting set being rewritten.
     std::string setProgram_;
