@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -186,3 +187,35 @@ TEST(PlatformAtomicReplace, LinksStayLinksAndTheirTargetIsReplaced) {
 }
 
 }  // namespace
+
+// Only the hidden names a replacement of that very archive gives its files
+// are taken for left-overs of a killed run.
+TEST(PlatformAtomicReplace, RemovesOnlyWhatAKilledReplacementLeft) {
+    ScratchFolder dir;
+    const std::string folder = dir.path();
+    WriteFile(folder + "/a.zip", "archive");
+    const std::vector<std::string> left = {".a.zip.k3x9q0ab", ".a.zip.00000000"};
+    const std::vector<std::string> kept = {
+        ".a.zip.K3X9Q0AB",   // not a suffix of ours
+        ".a.zip.k3x9q0a",    // too short
+        ".a.zip.k3x9q0abc",  // too long
+        ".b.zip.k3x9q0ab",   // another archive's
+        "a.zip.k3x9q0ab",    // not hidden
+        ".a.zip.tarvik-journal",
+    };
+    for (const auto& name : left) {
+        WriteFile(folder + "/" + name, "left");
+    }
+    for (const auto& name : kept) {
+        WriteFile(folder + "/" + name, "kept");
+    }
+    ASSERT_EQ(::mkdir((folder + "/.a.zip.folder00").c_str(), 0700), 0);  // folders stay
+    EXPECT_EQ(RemoveLeftReplacements(folder + "/a.zip"), 2);
+    std::vector<std::string> expected = kept;
+    expected.push_back("a.zip");
+    expected.push_back(".a.zip.folder00");
+    std::vector<std::string> names = namesIn(folder);
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+}
