@@ -587,7 +587,12 @@ TEST(ZEngineSlow, EntryOver4GiBUsesZip64) {
     h.level = 1;
     ASSERT_EQ(h.add(), 1);
     EXPECT_EQ(sh("unzip -tq '" + h.archive + "'"), 0);
-    EXPECT_EQ(sh("python3 -m zipfile -t '" + h.archive + "'"), 0);
+    // Python reads the Zip64 sizes (unzip and our test above and below read the data).
+    EXPECT_EQ(
+        sh("python3 -c \"import sys, zipfile; i = zipfile.ZipFile(sys.argv[1]).infolist()[0]; "
+           "sys.exit(i.file_size != (1 << 32) + 1000 or i.CRC == 0)\" '" +
+           h.archive + "'"),
+        0);
     Harness x;
     x.archive = h.archive;
     EXPECT_EQ(x.test(), 1);
