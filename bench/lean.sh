@@ -3,12 +3,14 @@
 # Info-ZIP zip/unzip in the same run: adding, extracting and testing a mixed set, and adding
 # one large text file (compressed on all cores in chunks). Not a test: prints one row per
 # work with the ratios (peer time / our time, our memory / peer memory, our size / peer size).
-#   bench/lean.sh [BUILD_DIR]   (WORK=/tmp/tarvik-lean, BIN_MB=40, BIG_MB=500)
+#   bench/lean.sh [BUILD_DIR]   (WORK=/tmp/tarvik-lean, BIN_MB=40, BIG_MB=500; SMALL=0 leaves
+#                               out the many-small-files rows of bench/many-small.sh)
 # BASE_ENGINE=path/to/ZAEngine190.so adds rows for that build of the library (before and after).
 # Check `uptime` first: other builds on the machine distort every time.
 set -euo pipefail
 BUILD=${1:-build}
 ZEDRIVE=$(realpath "$BUILD/bin/zedrive")
+HERE=$(dirname "$(realpath "$0")")
 WORK=${WORK:-/tmp/tarvik-lean}
 BIN_MB=${BIN_MB:-40}
 BIG_MB=${BIG_MB:-500}
@@ -105,3 +107,7 @@ fi
 unzip -tq be.zip > /dev/null && echo "unzip -t accepts the big file's archive" || echo "unzip -t FAILS on be.zip"
 rm -f e.zip z.zip be.zip bz.zip
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ "${SMALL:-1}" = 1 ]; then
+    echo "== many small files =="
+    "$HERE/many-small.sh" "$(dirname "$(dirname "$ZEDRIVE")")"
+fi

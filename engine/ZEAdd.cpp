@@ -43,7 +43,7 @@ struct AddItem {
     int level = 6;
     std::string userExtra;
     // Worker results.
-    std::vector<uint8_t> data;  // compressed (and encrypted) bytes
+    ByteBuffer data;  // compressed (and encrypted) bytes
     int error = 0;
     bool done = false;
     bool streamed = false;
@@ -55,7 +55,7 @@ struct Settings {
     int writeEncoding = 0, codePage = 0;
 };
 
-bool readWholeFile(const std::string& path, uint64_t size, std::vector<uint8_t>& buf) {
+bool readWholeFile(const std::string& path, uint64_t size, ByteBuffer& buf) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -103,13 +103,13 @@ int deflateLevel(int level) {
 void compressItem(AddItem& it, const Settings& set) {
     // Reused by the worker from file to file: its memory stays flat, and the result held
     // for the writer is exactly as large as the stored data.
-    thread_local std::vector<uint8_t> in, packed;
+    thread_local ByteBuffer in, packed;
     in.clear();
     const Source& s = *it.src;
     if (s.stream >= 0) {
-        in = s.streamData;
+        in.assign(s.streamData.data(), s.streamData.size());
     } else if (s.isLink) {
-        in.assign(s.linkTarget.begin(), s.linkTarget.end());
+        in.assign(reinterpret_cast<const uint8_t*>(s.linkTarget.data()), s.linkTarget.size());
     } else if (!readWholeFile(s.path, uint64_t(s.st.st_size), in)) {
         it.error = ZE_ERR_NO_PERMISSION;
         return;
@@ -252,7 +252,7 @@ public:
         std::lock_guard<std::mutex> g(m_);
         written_ = i + 1;
         inFlight_ -= std::min(inFlight_, items_[i].data.capacity());
-        std::vector<uint8_t>().swap(items_[i].data);
+        items_[i].data.release();
         cv_.notify_all();
     }
 
@@ -358,7 +358,7 @@ int streamItem(JobContext& ctx, AddItem& it, const Settings& set, OutFile& out) 
         if (rc == 0 && r != 0)
             rc = r;
     } else {
-        std::vector<uint8_t> in(1 << 20);
+        ByteBuffer in(1 << 20);
         for (;;) {
             ssize_t n = read(fd, in.data(), in.size());
             if (n < 0 && errno == EINTR)

@@ -23,10 +23,6 @@ constexpr size_t kWritePiece = 1 << 20;
 // Dictionaries of real LZMA/XZ streams stay far below this; a header asking for more is
 // treated as damaged instead of allocating it.
 constexpr uint64_t kLzmaMemLimit = 512ull << 20;
-
-struct FreeDeleter {
-    void operator()(void* p) const { free(p); }
-};
 }  // namespace
 
 bool OutSink::write(const uint8_t* p, size_t n) {
@@ -38,7 +34,7 @@ bool OutSink::write(const uint8_t* p, size_t n) {
     }
     crc_ = crc32(crc_, p, n);
     if (mem_)
-        mem_->insert(mem_->end(), p, p + n);
+        mem_->append(p, n);
     return emit(p, n);
 }
 
@@ -102,20 +98,18 @@ static DecodeResult inflateWhole(const uint8_t* in, size_t inLen, uint64_t usize
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
     // A memory sink is filled in place; for a file the bytes go through one buffer.
     uint8_t* out = sink.reserveInPlace();
-    std::unique_ptr<uint8_t, FreeDeleter> own;
+    ByteBuffer own;
     if (!out) {
-        own.reset(static_cast<uint8_t*>(malloc(size_t(usize) + 1)));
-        out = own.get();
+        own.resize(size_t(usize) + 1);
+        out = own.data();
     }
-    if (!out)
-        return kDecodeBadData;
     size_t actual = 0;
     auto r = libdeflate_deflate_decompress(dec.get(), in, inLen, out, size_t(usize), &actual);
     if (r == LIBDEFLATE_INSUFFICIENT_SPACE)
         return kDecodeSize;
     if (r != LIBDEFLATE_SUCCESS)
         return kDecodeBadData;
-    if (!(own ? sink.write(out, actual) : sink.commit(actual)))
+    if (!(own.data() ? sink.write(out, actual) : sink.commit(actual)))
         return sinkFailure(sink);
     return finish(sink, usize);
 }

@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "ZEUtil.h"
+
 namespace ze {
 
 // Deflate entries up to this size are decoded in one piece in memory; larger ones are
@@ -18,7 +20,7 @@ class OutSink {
 public:
     OutSink(int fd, uint64_t limit) : fd_(fd), limit_(limit) {}
     // Collects the output in memory instead of a file.
-    OutSink(std::vector<uint8_t>* mem, uint64_t limit) : fd_(-1), limit_(limit), mem_(mem) {}
+    OutSink(ByteBuffer* mem, uint64_t limit) : fd_(-1), limit_(limit), mem_(mem) {}
     virtual ~OutSink() = default;
     bool write(const uint8_t* p, size_t n);
     // The whole output at once, its CRC-32 already known (bytes decoded ahead).
@@ -38,7 +40,7 @@ public:
 private:
     int fd_;
     uint64_t limit_;
-    std::vector<uint8_t>* mem_ = nullptr;
+    ByteBuffer* mem_ = nullptr;
     bool emit(const uint8_t* p, size_t n);
     uint32_t crc_ = 0;
     uint64_t total_ = 0;

@@ -114,7 +114,7 @@ void DecodeAhead::release(size_t pos) {
     if (eligible_[pos]) {
         uint64_t sz = ar_.entries()[order_[pos]].usize;
         inFlight_ -= std::min(inFlight_, sz);
-        std::vector<uint8_t>().swap(items_[pos].data);
+        items_[pos].data.release();
     }
     if (idle_)
         cv_.notify_all();

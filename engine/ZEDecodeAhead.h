@@ -19,7 +19,7 @@ struct Decoded {
     bool done = false;
     DecodeResult result = kDecodeOk;
     uint32_t crc = 0;
-    std::vector<uint8_t> data;
+    ByteBuffer data;
 };
 
 class DecodeAhead {

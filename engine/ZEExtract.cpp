@@ -120,7 +120,8 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
                     std::to_string(method));
 
     std::vector<std::string> parts;
-    std::string writeKey;
+    std::string key;  // the target path below the extract folder
+    Dir dir;
     int dirFd = -1;
     bool exists = false;
     std::string leaf;
@@ -155,21 +156,21 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
                 parts = np;
             }
         }
-        if (writer) {
-            // A file still being written at this path (or at one of its folders) must be
-            // in place before this entry looks at the disk.
-            std::string key;
-            for (const std::string& p : parts)
-                key += (key.empty() ? "" : "/") + p;
-            if (writer->busyWith(key))
-                writer->drain();
-            writeKey = key;
+        for (const std::string& p : parts) {
+            if (!key.empty())
+                key += '/';
+            key += p;
         }
-        dirFd = target->openDir(parts, isDir ? parts.size() : parts.size() - 1, true);
-        if (dirFd < 0)
+        // A file still being written at this path (or at one of its folders) must be in
+        // place before this entry looks at the disk.
+        if (writer && writer->busyWith(key))
+            writer->drain();
+        dir = target->openDir(parts, isDir ? parts.size() : parts.size() - 1, true);
+        if (!dir)
             return fail(
                 name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS,
                 errno == ELOOP || errno == ENOTDIR ? ZE_MSG_FOLDER_IS_LINK : ZE_MSG_CANNOT_MKDIR);
+        dirFd = dir->fd;
         if (isDir) {
             unsigned m = e.unixMode();
             dirTimes.push_back({parts, e.mtime(), m});
@@ -177,7 +178,9 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         }
         leaf = parts.back();
         struct stat st {};
-        if (fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        // In a folder the job made, a name it has not written is free: no look needed.
+        if (target->mayExist(dir, key) &&
+            fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             exists = true;
             if (S_ISDIR(st.st_mode))
                 return fail(name, ZE_ERR_CREATE, ZE_SKIP_FILE_EXISTS, ZE_MSG_FOLDER_IN_WAY);
@@ -326,17 +329,17 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
     if (link) {
         if (!symlinkInside(parts, linkTarget))
             return fail(name, ZE_ERR_INVALID_NAME, ZE_SKIP_BAD_NAME, ZE_MSG_LINK_OUTSIDE);
-        unlinkat(dirFd, leaf.c_str(), 0);
+        if (exists)
+            unlinkat(dirFd, leaf.c_str(), 0);
+        target->noteWritten(dir, key);
         if (symlinkat(linkTarget.c_str(), dirFd, leaf.c_str()) != 0)
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_LINK);
         return true;
     }
+    target->noteWritten(dir, key);
     if (behind) {
-        int ownFd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-        if (ownFd < 0)
-            return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
-        writer->submit({ownFd, leaf, exists, mode, chmod, e.mtime(), std::move(decoded->data), name,
-                        writeKey});
+        writer->submit(
+            {dir, leaf, exists, mode, chmod, e.mtime(), std::move(decoded->data), name, key});
         return true;
     }
     if (!placeFile(dirFd, fd, tmp, leaf, direct, mode, chmod, e.mtime()))
@@ -482,9 +485,10 @@ int32_t runExtract(JobContext& ctx) {
     // Folder times last: writing files into them changed them.
     if (job.target) {
         for (auto& d : job.dirTimes) {
-            int fd = job.target->openDir(d.parts, d.parts.size(), false);
-            if (fd < 0)
+            Dir dir = job.target->openDir(d.parts, d.parts.size(), false);
+            if (!dir)
                 continue;
+            const int fd = dir->fd;
             if (d.mode & 0777)
                 fchmod(fd, (d.mode & 0777) | 0700);
             struct timespec ts[2] = {{0, UTIME_OMIT}, {d.mtime, 0}};

@@ -1,5 +1,6 @@
 #include "ZEOutput.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace ze {
 
@@ -65,44 +67,90 @@ bool symlinkInside(const std::vector<std::string>& linkParts, const std::string&
     return step();
 }
 
-TargetDir::~TargetDir() {
-    if (cachedFd_ >= 0)
-        close(cachedFd_);
+DirHandle::~DirHandle() {
+    if (owned && fd >= 0)
+        close(fd);
 }
 
-int TargetDir::openDir(const std::vector<std::string>& parts, size_t n, bool create) {
+TargetDir::TargetDir(int baseFd) : base_(std::make_shared<DirHandle>()) {
+    base_->fd = baseFd;
+    base_->owned = false;
+    // An empty target folder is as good as one the job made. Read through its own
+    // descriptor: fdopendir takes the one it is given.
+    int probe = openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* d = probe >= 0 ? fdopendir(probe) : nullptr) {
+        bool empty = true;
+        while (dirent* de = readdir(d))
+            if (strcmp(de->d_name, ".") != 0 && strcmp(de->d_name, "..") != 0) {
+                empty = false;
+                break;
+            }
+        closedir(d);
+        base_->fresh = empty;
+    } else if (probe >= 0) {
+        close(probe);
+    }
+}
+
+void TargetDir::remember(const std::string& key, const Dir& dir) {
+    if (open_.size() >= kOpenFolders) {
+        auto oldest = open_.begin();
+        for (auto it = open_.begin(); it != open_.end(); ++it)
+            if (it->second.used < oldest->second.used)
+                oldest = it;
+        open_.erase(oldest);
+    }
+    open_[key] = {dir, ++tick_};
+}
+
+Dir TargetDir::openDir(const std::vector<std::string>& parts, size_t n, bool create) {
     if (n == 0)
         return base_;
+    // The keys of the path's folders: "a/", "a/b/", ...
+    std::vector<std::string> keys(n);
     std::string key;
-    for (size_t i = 0; i < n; ++i)
-        key += parts[i] + '/';
-    if (cachedFd_ >= 0 && key == cachedKey_)
-        return cachedFd_;
-    int fd = base_;
     for (size_t i = 0; i < n; ++i) {
-        int next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && create) {
-            if (mkdirat(fd, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
-                if (fd != base_)
-                    close(fd);
-                return -1;
-            }
-            next = openat(fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
-        int saved = errno;
-        if (fd != base_)
-            close(fd);
-        if (next < 0) {
-            errno = saved;
-            return -1;
-        }
-        fd = next;
+        key += parts[i];
+        key += '/';
+        keys[i] = key;
     }
-    if (cachedFd_ >= 0)
-        close(cachedFd_);
-    cachedFd_ = fd;
-    cachedKey_ = key;
-    return fd;
+    Dir dir = base_;
+    size_t from = 0;
+    for (size_t i = n; i-- > 0;) {
+        auto it = open_.find(keys[i]);
+        if (it != open_.end()) {
+            it->second.used = ++tick_;
+            dir = it->second.dir;
+            from = i + 1;
+            break;
+        }
+    }
+    for (size_t i = from; i < n; ++i) {
+        const char* name = parts[i].c_str();
+        bool madeNow = false;
+        int next = openat(dir->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create) {
+            if (mkdirat(dir->fd, name, 0777) == 0)
+                madeNow = true;
+            else if (errno != EEXIST)
+                return nullptr;
+            next = openat(dir->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0)
+            return nullptr;
+        if (madeNow)
+            made_.insert(keys[i]);
+        auto h = std::make_shared<DirHandle>();
+        h->fd = next;
+        h->fresh = made_.count(keys[i]) != 0;
+        remember(keys[i], h);
+        dir = std::move(h);
+    }
+    return dir;
+}
+
+bool TargetDir::mayExist(const Dir& dir, const std::string& key) const {
+    return !dir->fresh || written_.count(key) || made_.count(key + '/');
 }
 
 int createTemp(int dirFd, const std::string& leaf, std::string& tmpName) {
@@ -123,15 +171,11 @@ int createTemp(int dirFd, const std::string& leaf, std::string& tmpName) {
 
 int openOutput(int dirFd, const std::string& leaf, bool exists, unsigned mode, std::string& tmp,
                bool& direct) {
-    direct = false;
-    if (!exists) {
-        int fd =
-            openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            direct = true;
-            tmp = leaf;
-            return fd;
-        }
+    direct = !exists;
+    if (direct) {
+        tmp = leaf;
+        return openat(dirFd, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      mode);
     }
     return createTemp(dirFd, leaf, tmp);
 }

@@ -1,10 +1,17 @@
 // Writing extracted files without ever following a symbolic link: folders are opened and
-// created one component at a time below the target folder with O_NOFOLLOW, files are written
-// to a temporary name and renamed into place, so a failed entry leaves nothing behind.
+// created one component at a time below the target folder with O_NOFOLLOW; a new file is
+// created exclusively under its own name (removed again when the entry fails), a file that
+// replaces another is written to a temporary name and renamed over it, so a failed entry
+// leaves nothing behind and an existing file stays whole until its replacement is complete.
+// Everything is relative to open folder descriptors: no path is looked up twice.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace ze {
@@ -18,29 +25,61 @@ bool safeComponents(const std::string& name, std::vector<std::string>& parts);
 // target folder.
 bool symlinkInside(const std::vector<std::string>& linkParts, const std::string& target);
 
+// An open folder below the target folder. Shared by the job's thread and the writer threads
+// (a queued file keeps its folder open); closed with the last reference.
+struct DirHandle {
+    int fd = -1;
+    bool owned = true;  // false for the target folder itself (the job closes it)
+    // Made by this job (or the target folder, found empty): it holds only what the job put
+    // there, so a name the job has not written yet is known to be free without looking.
+    bool fresh = false;
+    ~DirHandle();
+};
+using Dir = std::shared_ptr<DirHandle>;
+
 class TargetDir {
 public:
-    explicit TargetDir(int baseFd) : base_(baseFd) {}
-    ~TargetDir();
+    // `baseFd` stays the caller's; an empty target folder counts as fresh.
+    explicit TargetDir(int baseFd);
     TargetDir(const TargetDir&) = delete;
     TargetDir& operator=(const TargetDir&) = delete;
 
-    // Opens (creating when asked) the folder made of parts[0..n); -1 with errno on failure.
-    // The returned descriptor stays owned by this object.
-    int openDir(const std::vector<std::string>& parts, size_t n, bool create);
-    int base() const { return base_; }
+    // Opens (creating when asked) the folder made of parts[0..n), starting from the deepest
+    // folder of that path still open; null with errno on failure. Folders opened recently
+    // stay open (at most kOpenFolders), so files in the same few folders cost no lookups.
+    Dir openDir(const std::vector<std::string>& parts, size_t n, bool create);
+    int base() const { return base_->fd; }
+
+    // Whether the file at `key` (the path below the target folder, "a/b/c") must be looked
+    // at before it is written: false only in a fresh folder where the job has put nothing
+    // under that name. noteWritten(key) records a file or link the job put there.
+    bool mayExist(const Dir& dir, const std::string& key) const;
+    void noteWritten(const Dir& dir, const std::string& key) {
+        if (dir->fresh)
+            written_.insert(key);
+    }
 
 private:
-    int base_;
-    std::string cachedKey_;
-    int cachedFd_ = -1;
+    static constexpr size_t kOpenFolders = 64;
+    struct Cached {
+        Dir dir;
+        uint64_t used = 0;
+    };
+    Dir base_;
+    std::unordered_map<std::string, Cached> open_;  // by key "a/b/"
+    std::unordered_set<std::string> made_;          // keys of the folders this job made
+    std::unordered_set<std::string> written_;       // files and links written in fresh folders
+    uint64_t tick_ = 0;
+    void remember(const std::string& key, const Dir& dir);
 };
 
 // Creates a unique temporary file in dirFd for `leaf`; returns its fd and name.
 int createTemp(int dirFd, const std::string& leaf, std::string& tmpName);
 
 // Opens the file an entry is written to: under its own name when nothing is there
-// (`direct`), else a temporary name that placeFile renames over the old file. -1 on failure.
+// (`direct`, created exclusively: a file that appeared since the job looked is never
+// replaced without its decision), else a temporary name that placeFile renames over the old
+// file. -1 on failure.
 int openOutput(int dirFd, const std::string& leaf, bool exists, unsigned mode, std::string& tmp,
                bool& direct);
 // Sets mode (when `chmod` or not direct) and modification time, closes fd and renames the

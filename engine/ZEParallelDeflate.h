@@ -11,13 +11,15 @@
 #include <functional>
 #include <vector>
 
+#include "ZEUtil.h"
+
 namespace ze {
 
 constexpr size_t kDeflateChunk = 4u << 20;
 
 // Turns a complete raw deflate stream into one that continues: clears the final-block bit and
 // appends an empty stored block. False when `d` is not exactly one complete stream.
-bool continueDeflate(std::vector<uint8_t>& d);
+bool continueDeflate(ByteBuffer& d);
 
 // Compresses the regular file `fd` from its start to its end at libdeflate level `level`.
 // `emit` gets the compressed pieces in order on the calling thread, with the number of file

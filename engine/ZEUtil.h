@@ -1,6 +1,6 @@
-// Small helpers of the engine: little-endian access and CRC-32. Text conversions, DOS
-// date-time and the file-spec matcher are the platform's (platform/CodePage.h,
-// platform/DosTime.h, platform/FileSpecMatch.h).
+// Small helpers of the engine: little-endian access, CRC-32 and the buffer type for large
+// data. Text conversions, DOS date-time and the file-spec matcher are the platform's
+// (platform/CodePage.h, platform/DosTime.h, platform/FileSpecMatch.h).
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -51,5 +52,66 @@ struct Bytes {
 };
 
 uint32_t crc32(uint32_t crc, const void* data, size_t n);
+
+// A byte buffer for large data that lives for one file or one chunk (file contents, decoded
+// entries, compressed pieces). From kMapThreshold on, its storage is mapped from the kernel
+// and unmapped when freed, so that the memory really leaves the process: the C library
+// keeps freed large blocks in the arena of the thread that used them, and with several
+// worker threads the job's resident memory would grow with their number. Smaller buffers
+// come from malloc. Bytes gained by resize() are not initialised.
+class ByteBuffer {
+public:
+    static constexpr size_t kMapThreshold = 1u << 20;
+
+    ByteBuffer() = default;
+    explicit ByteBuffer(size_t n) { resize(n); }
+    ByteBuffer(const uint8_t* p, size_t n) { assign(p, n); }
+    ~ByteBuffer() { release(); }
+    ByteBuffer(ByteBuffer&& o) noexcept { swap(o); }
+    ByteBuffer& operator=(ByteBuffer&& o) noexcept {
+        if (this != &o) {
+            release();
+            swap(o);
+        }
+        return *this;
+    }
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    uint8_t* data() { return data_; }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    size_t capacity() const { return cap_; }
+    bool empty() const { return size_ == 0; }
+    uint8_t* begin() { return data_; }
+    uint8_t* end() { return data_ + size_; }
+    const uint8_t* begin() const { return data_; }
+    const uint8_t* end() const { return data_ + size_; }
+    uint8_t& operator[](size_t i) { return data_[i]; }
+    const uint8_t& operator[](size_t i) const { return data_[i]; }
+    uint8_t& back() { return data_[size_ - 1]; }
+
+    // Throws std::bad_alloc when the memory cannot be had.
+    void reserve(size_t n);
+    void resize(size_t n) {
+        if (n > cap_)
+            reserve(n);
+        size_ = n;
+    }
+    void clear() { size_ = 0; }  // keeps the storage
+    void assign(const uint8_t* p, size_t n);
+    void append(const uint8_t* p, size_t n);
+    void push_back(uint8_t b) { append(&b, 1); }
+    void release();  // frees the storage
+    void swap(ByteBuffer& o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        std::swap(cap_, o.cap_);
+    }
+
+private:
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0, cap_ = 0;  // cap_ >= kMapThreshold: mapped
+};
 
 }  // namespace ze

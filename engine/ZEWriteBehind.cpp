@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "ZEJob.h"
@@ -10,9 +11,13 @@
 namespace ze {
 
 namespace {
-// Bounds of what waits: every task holds a folder descriptor and its data.
-constexpr size_t kMaxTasks = 64;
+// Bounds of what waits: every task holds its data (tasks of one folder share its
+// descriptor). Enough tasks to reach a few folders ahead: archives list a folder's files
+// together, and a folder takes one new file at a time.
+constexpr size_t kMaxTasks = 512;
 constexpr uint64_t kMaxBytes = 24ull << 20;
+// How far a writer looks into the queue for a folder no other writer is creating files in.
+constexpr size_t kLookAhead = 128;
 constexpr size_t kWritePiece = 1 << 20;
 }  // namespace
 
@@ -73,12 +78,26 @@ void WriteBehind::run() {
             work_.wait(g, [&] { return quit_ || !queue_.empty(); });
             if (queue_.empty())
                 return;  // quit with nothing left to do
-            t = std::move(queue_.front());
-            queue_.pop_front();
+            // Files of different folders are created at the same time; within one folder
+            // the file system makes them one after the other. Tasks never share a path, so
+            // their order does not matter.
+            auto pick = queue_.begin();
+            for (auto it = queue_.begin();
+                 it != queue_.end() && size_t(it - queue_.begin()) < kLookAhead; ++it)
+                if (std::find(busyDirs_.begin(), busyDirs_.end(), it->dir.get()) ==
+                    busyDirs_.end()) {
+                    pick = it;
+                    break;
+                }
+            t = std::move(*pick);
+            queue_.erase(pick);
+            busyDirs_.push_back(t.dir.get());
         }
+        const DirHandle* dir = t.dir.get();
         execute(t);
         {
             std::lock_guard<std::mutex> g(m_);
+            busyDirs_.erase(std::find(busyDirs_.begin(), busyDirs_.end(), dir));
             queuedBytes_ -= t.data.size();
             if (--keys_[t.key] == 0)
                 keys_.erase(t.key);
@@ -95,7 +114,8 @@ void WriteBehind::execute(WriteTask& t) {
     };
     std::string tmp;
     bool direct = false;
-    int fd = openOutput(t.dirFd, t.leaf, t.exists, t.mode, tmp, direct);
+    const int dirFd = t.dir->fd;
+    int fd = openOutput(dirFd, t.leaf, t.exists, t.mode, tmp, direct);
     if (fd < 0) {
         failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
     } else {
@@ -112,13 +132,13 @@ void WriteBehind::execute(WriteTask& t) {
         }
         if (left > 0) {
             close(fd);
-            unlinkat(t.dirFd, tmp.c_str(), 0);
+            unlinkat(dirFd, tmp.c_str(), 0);
             failed(ZE_ERR_WRITE, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_WRITE_ERROR);
-        } else if (!placeFile(t.dirFd, fd, tmp, t.leaf, direct, t.mode, t.chmod, t.mtime)) {
+        } else if (!placeFile(dirFd, fd, tmp, t.leaf, direct, t.mode, t.chmod, t.mtime)) {
             failed(ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_CREATE);
         }
     }
-    close(t.dirFd);
+    t.dir.reset();  // the folder closes with its last task
 }
 
 }  // namespace ze

@@ -14,16 +14,19 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ZEOutput.h"
+#include "ZEUtil.h"
+
 namespace ze {
 
 struct WriteTask {
-    int dirFd = -1;  // owned by the task
+    Dir dir;  // kept open while the task waits
     std::string leaf;
     bool exists = false;  // a file is there: write a temporary file and rename it over
     unsigned mode = 0;
     bool chmod = false;
     time_t mtime = 0;
-    std::vector<uint8_t> data;
+    ByteBuffer data;
     std::string name;  // the entry's name, for reports
     std::string key;   // the target path relative to the extract folder
 };
@@ -59,6 +62,7 @@ private:
     std::deque<WriteTask> queue_;
     std::unordered_map<std::string, int> keys_;  // paths of unfinished tasks
     std::vector<WriteFailure> failures_;
+    std::vector<const DirHandle*> busyDirs_;  // folders the writers are creating files in
     std::vector<std::thread> threads_;
     uint64_t queuedBytes_ = 0;
     size_t unfinished_ = 0;

@@ -509,6 +509,22 @@ TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
         for (const Case& c : cases)
             EXPECT_TRUE(readFile(fs::path(x.base) / c.name) == c.data) << c.name;
     }
+    // The other levels make other block shapes (fewer, longer blocks at 1; lazier matching
+    // at 9) that the chunks' final blocks are found in.
+    for (int level : {1, 4, 9}) {
+        TempDir t;
+        writeFile(t.path / "src/mixed.bin",
+                  pseudoText(kChunk + 5000, 15) + randomBytes(kChunk / 2, 16) +
+                      std::string(kChunk / 2, 'z') + pseudoText(kChunk, 17));
+        Harness h = adding(t, "levels.zip", {"mixed.bin"});
+        h.level = level;
+        ASSERT_EQ(h.add(), 1) << level;
+        checkWithPeers(h.archive, "");
+        Harness x = extractingTo(h.archive, t / "x");
+        EXPECT_EQ(x.extract(), 1) << level;
+        EXPECT_TRUE(readFile(fs::path(x.base) / "mixed.bin") == readFile(t.path / "src/mixed.bin"))
+            << level;
+    }
 }
 
 // Cancelled while a large file is in flight (chunks compressed ahead, workers waiting for the
