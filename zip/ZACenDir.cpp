@@ -6,7 +6,6 @@
 #include "zip/ZALister.h"
 #include "zip/ZAMatch.h"
 #include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 
 // ---- TZADirHashList ---------------------------------------------------------------------
 
@@ -239,21 +238,21 @@ TZACenDir::~TZACenDir() {
     }
 }
 
-TCustomZipArchiver& TZACenDir::Component() const {
-    return lister_.Component();
+TZAHost& TZACenDir::Host() const {
+    return lister_.Host();
 }
 
 void TZACenDir::FireNewName(std::int32_t seqNo) {
-    auto& comp = Component();
-    if (comp.OnNewName) {
-        comp.OnNewName(comp, seqNo);
+    auto& host = Host();
+    if (host.Events().OnNewName) {
+        host.Events().OnNewName(host.Sender(), seqNo);
     }
 }
 
 void TZACenDir::FireDirUpdate() {
-    auto& comp = Component();
-    if (comp.OnDirUpdate) {
-        comp.OnDirUpdate(comp);
+    auto& host = Host();
+    if (host.Events().OnDirUpdate) {
+        host.Events().OnDirUpdate(host.Sender());
     }
 }
 
@@ -282,7 +281,7 @@ void TZACenDir::GrowHandles(std::int32_t n) {
 
 TZAZipFile& TZACenDir::CurrentZip() {
     if (!zip_ || (zip_->Info & TZACentral::ziDiscard) != 0) {
-        AttachZip(std::make_unique<TZAZipFile>(Component()));
+        AttachZip(std::make_unique<TZAZipFile>(Host()));
     }
     return *zip_;
 }
@@ -343,7 +342,7 @@ void TZACenDir::EnsureHandles(std::int32_t n) {
 }
 
 void TZACenDir::Renumber() {
-    stamp_ = Component().NextStamp();
+    stamp_ = Host().NextStamp();
     for (std::int32_t i = 0; i < handleCount_; ++i) {
         Handle(i).Bind(i, stamp_);
     }

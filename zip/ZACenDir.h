@@ -27,7 +27,7 @@
 class TZAZipFile;
 class TZACenDir;
 class TZALister;
-class TCustomZipArchiver;
+class TZAHost;
 
 class TZADirHashList {
 public:
@@ -156,7 +156,7 @@ private:
     void FreeHandles();
     void FireNewName(std::int32_t seqNo);
     void FireDirUpdate();
-    TCustomZipArchiver& Component() const;
+    TZAHost& Host() const;
 
     std::int32_t visibleCount_ = 0;
     std::unique_ptr<TZAZipFile> zip_;

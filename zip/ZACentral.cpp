@@ -5,7 +5,6 @@
 #include "platform/ZipRecords.h"
 #include "zip/ZAMatch.h"
 #include "zip/ZAXcpt.h"
-#include "zip/ZipArchiver.h"
 
 using namespace zrec;
 
@@ -35,8 +34,7 @@ std::uint32_t EntryNameHash(TZAZRec& entry) {
 
 // ---- TZACentral ---------------------------------------------------------------------------
 
-TZACentral::TZACentral(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZAEOC(component, owner) {}
+TZACentral::TZACentral(TZAHost& host, TZAWorkBin* owner) : TZAEOC(host, owner) {}
 
 TZACentral::~TZACentral() = default;
 

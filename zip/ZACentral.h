@@ -46,7 +46,7 @@ std::uint32_t EntryNameHash(TZAZRec& entry);
 
 class TZACentral : public TZAEOC {
 public:
-    explicit TZACentral(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZACentral(TZAHost& host, TZAWorkBin* owner = nullptr);
     ~TZACentral() override;
 
     // ---- virtual operations ------------------------------------------------------

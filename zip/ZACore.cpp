@@ -5,14 +5,10 @@
 #include <thread>
 
 #include "platform/AtomicReplace.h"
-#include "platform/InstanceFolders.h"
 #include "zip/ZADialogProvider.h"
-#include "zip/ZALister.h"
 #include "zip/ZASetJournal.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
-#include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsgIds.h"
 
 namespace fs = std::filesystem;
@@ -82,13 +78,13 @@ void TZAWorkBin::unlink(TZAWorkBin* child) {
 
 // --- TZAWorkBase ---------------------------------------------------------------
 
-TZAWorkBase::TZAWorkBase(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZAWorkBin(owner), component_(component), internal_(component.Internal()) {}
+TZAWorkBase::TZAWorkBase(TZAHost& host, TZAWorkBin* owner)
+    : TZAWorkBin(owner), host_(host), internal_(host.Internal()) {}
 
 void TZAWorkBase::SetCancel(std::int32_t) {}
 
 int TZAWorkBase::NextStamp() {
-    return component_.NextStamp();
+    return host_.NextStamp();
 }
 
 void TZAWorkBase::RangeCheck(std::int64_t index, std::int64_t count) const {
@@ -98,8 +94,8 @@ void TZAWorkBase::RangeCheck(std::int64_t index, std::int64_t count) const {
 
 // --- TZACore -------------------------------------------------------------------
 
-TZACore::TZACore(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZAWorkBase(component, owner), details_(std::make_unique<TProgDetails>()) {}
+TZACore::TZACore(TZAHost& host, TZAWorkBin* owner)
+    : TZAWorkBase(host, owner), details_(std::make_unique<TProgDetails>()) {}
 
 TZACore::~TZACore() {
     CancelCode = 2;
@@ -127,17 +123,18 @@ void TZACore::SetCancelRequest(std::int32_t v) {
 }
 
 bool TZACore::CheckCancel() {
-    auto& comp = Component();
+    auto& host = Host();
+    const auto& ev = host.Events();
     const bool pending = Internal().CancelRequest != 0;
-    if (comp.OnTick)
-        comp.OnTick(comp);
-    if (comp.OnCheckTerminate) {
+    if (ev.OnTick)
+        ev.OnTick(host.Sender());
+    if (ev.OnCheckTerminate) {
         bool abort = pending;
-        comp.OnCheckTerminate(comp, abort);
+        ev.OnCheckTerminate(host.Sender(), abort);
         if (abort) {
-            comp.SetCancel(true);
+            host.SetCancel(true);
             // A work object below the current operation must see it as well.
-            if (comp.CurrentOperation() != this)
+            if (host.CurrentOperation() != this)
                 SetCancel(2);
         }
     } else if (IsApplicationThread()) {
@@ -165,18 +162,18 @@ void TZACore::ReportMessage(std::int32_t code, const std::string& text) {
 }
 
 void TZACore::reportMessage(std::int32_t code, const std::string& text, bool mayRecord) {
-    auto& comp = Component();
+    auto& host = Host();
     const std::int32_t full = ZAAbsCode(code);
     const int low = full & 31;
-    comp.SendToTraceWindow(full, text);
+    host.SendToTraceWindow(full, text);
     auto& in = Internal();
     if (mayRecord && low != 0 && in.ErrCode == 0) {
         in.ErrCode = low;
         in.LastFullCode = full;
         in.ErrMessage = text;
     }
-    if (comp.OnMessage)
-        comp.OnMessage(comp, low, text);
+    if (host.Events().OnMessage)
+        host.Events().OnMessage(host.Sender(), low, text);
     CheckCancel();
 }
 
@@ -195,7 +192,7 @@ void TZACore::ReportMessageId(int id, std::initializer_list<TZAFmtArg> args) {
 }
 
 void TZACore::ShowZipMessage(const std::string& text, std::int32_t code, bool display) {
-    auto& comp = Component();
+    auto& host = Host();
     auto& in = Internal();
     const std::int32_t full = ZAAbsCode(code);
     const int id = full & kZAMsgIdMask;
@@ -204,9 +201,9 @@ void TZACore::ShowZipMessage(const std::string& text, std::int32_t code, bool di
     in.ErrCode = id;
     if (display && !in.Unattended && id != 2 && id != 4) {
         std::string msg = text;
-        comp.ZipDialog("", msg, TMsgDlgButtons{mbOK}, zdInformation | 10000);
+        host.ZipDialog("", msg, TMsgDlgButtons{mbOK}, zdInformation | 10000);
     }
-    reportMessage(full, text, !comp.IsBusy());
+    reportMessage(full, text, !host.IsBusy());
 }
 
 void TZACore::ShowError(std::int32_t code, bool display) {
@@ -220,10 +217,6 @@ void TZACore::ReportLoadWarning(std::int32_t code) {
 
 void TZACore::ShowErrorFmt(std::int32_t code, std::initializer_list<TZAFmtArg> args, bool display) {
     ShowZipMessage(MessageTextFmt(ZAMessageIdOf(code), args), code, display);
-}
-
-std::string TZACore::WorkFolder() const {
-    return TempDir().empty() ? platform::ProcessWorkFolder() : TempDir();
 }
 
 bool TZACore::RemoveFile(const std::string& path, bool permanent) {
@@ -248,7 +241,7 @@ void TZACore::RemoveFileOrRaise(const std::string& path, bool permanent) {
 }
 
 void TZACore::LockForRewrite(const std::string& path) {
-    auto& held = Component().HeldLocks();
+    auto& held = Host().HeldLocks();
     for (const auto& h : held) {
         if (h.Lock->Path() == path) {
             return;
@@ -260,10 +253,10 @@ void TZACore::LockForRewrite(const std::string& path) {
         lock->Acquire(path, Internal().WaitForLock, [this, &path, &waited](bool first) {
             waited = true;
             // A notice, not an error of the operation: nothing is recorded.
-            auto& comp = Component();
-            if (first && comp.OnMessage) {
-                comp.OnMessage(comp, zamsg::kWaitingForWriter,
-                               MessageTextFmt(zamsg::kWaitingForWriter, {path}));
+            auto& host = Host();
+            if (first && host.Events().OnMessage) {
+                host.Events().OnMessage(host.Sender(), zamsg::kWaitingForWriter,
+                                        MessageTextFmt(zamsg::kWaitingForWriter, {path}));
             }
             return !CheckCancel();
         });
@@ -286,18 +279,11 @@ void TZACore::LockForRewrite(const std::string& path) {
     platform::RemoveLeftReplacements(path);
     held.push_back({std::move(lock), platform::IdentifyFile(path)});
     // What was loaded before the lock may be older than the archive now.
-    if (TZALister* lister = Component().Lister()) {
-        const TZAZipFile* loaded = lister->View().AttachedZip();
-        if (loaded != nullptr && (loaded->Info & TZACentral::ziLoaded) != 0 &&
-            lister->ZipFileName() == path && (waited || lister->CurrentZip().HasChanged() != 0)) {
-            ReportTrace("Reloading " + path + ": changed since it was loaded");
-            lister->Load(path, false);
-        }
-    }
+    Host().ReloadIfChanged(path, waited, *this);
 }
 
 void TZACore::CheckUnchangedSinceLocked(const std::string& path) {
-    for (const auto& h : Component().HeldLocks()) {
+    for (const auto& h : Host().HeldLocks()) {
         if (h.Lock->Path() == path && !(platform::IdentifyFile(path) == h.Identity)) {
             throw EZipArchiver(ZA_CODE(196));
         }
@@ -305,7 +291,7 @@ void TZACore::CheckUnchangedSinceLocked(const std::string& path) {
 }
 
 void TZACore::NoteReplaced(const std::string& path) {
-    for (auto& h : Component().HeldLocks()) {
+    for (auto& h : Host().HeldLocks()) {
         if (h.Lock->Path() == path) {
             h.Identity = platform::IdentifyFile(path);
         }
@@ -322,23 +308,24 @@ void TZACore::ShowExceptionError(const std::exception& e) {
 
 bool TZACore::ReportSkipping(const std::string& forFile, std::int32_t errCode,
                              TZASkipTypes skipType) {
-    auto& comp = Component();
+    auto& host = Host();
+    const auto& ev = host.Events();
     const bool mustAbort = NoSkipping().contains(skipType);
     if (mustAbort && errCode == 0)
         errCode = 17;
     int extError = ZAAbsCode(errCode);
     if (extError != 0 && mustAbort)
         extError = -extError;
-    if (comp.OnSkipped) {
-        comp.OnSkipped(comp, forFile, skipType, extError);
-    } else if (Verbose() && comp.OnMessage) {
-        comp.OnMessage(comp, 200,
-                       MessageTextFmt(6, {forFile, static_cast<std::int64_t>(skipType)}));
+    if (ev.OnSkipped) {
+        ev.OnSkipped(host.Sender(), forFile, skipType, extError);
+    } else if (Verbose() && ev.OnMessage) {
+        ev.OnMessage(host.Sender(), 200,
+                     MessageTextFmt(6, {forFile, static_cast<std::int64_t>(skipType)}));
     }
-    if (comp.TraceWindowConnected()) {
+    if (host.TraceWindowConnected()) {
         const TZAFmtArg args[] = {std::int64_t{errCode}, static_cast<std::int64_t>(skipType),
                                   std::int64_t{extError}};
-        comp.SendToTraceWindow(0, FormatText("[Skipped] IN=%d,%d OUT=%d", args));
+        host.SendToTraceWindow(0, FormatText("[Skipped] IN=%d,%d OUT=%d", args));
     }
     return extError < 0;
 }
@@ -393,9 +380,9 @@ void TZACore::ReportProgress(int kind, std::int32_t number, std::int64_t amount,
                 d.AdvanceExtra(static_cast<std::int32_t>(static_cast<std::uint32_t>(amount)));
                 break;
         }
-        auto& comp = Component();
-        if (raise && comp.OnProgress)
-            comp.OnProgress(comp, d);
+        auto& host = Host();
+        if (raise && host.Events().OnProgress)
+            host.Events().OnProgress(host.Sender(), d);
     }
     CheckCancel();
 }

@@ -2,9 +2,9 @@
 // component's options, report progress, messages, skipped files and errors,
 // notice a cancel request and remove the temporary files an operation made.
 //
-// A new operation derives from TZACore, takes the component (and optionally
-// an owning work object), raises EZipArchiver with ZA_CODE(id) for errors,
-// reports through the channels below and extends Finish for its clean-up.
+// A new operation derives from TZACore, takes the component's host interface
+// (zip/ZAHost.h; and optionally an owning work object), raises EZipArchiver with ZA_CODE(id) for
+// errors, reports through the channels below and extends Finish for its clean-up.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "zip/ZAHost.h"
 #include "zip/ZAInternal.h"
 #include "zip/ZAProgress.h"
 #include "zip/ZATypes.h"
 #include "zip/ZAXcpt.h"
 #include "zip/messages/ZAMsg.h"
-
-class TCustomZipArchiver;
 
 // --- Process-wide hooks ------------------------------------------------------
 
@@ -68,16 +67,16 @@ T* CreateOwned(Args&&... args) {
     return obj->Owner() != nullptr ? obj.release() : nullptr;
 }
 
-// Binds a work object to its component and the component's option record.
+// Binds a work object to its component's host interface and option record.
 class TZAWorkBase : public TZAWorkBin {
 public:
-    explicit TZAWorkBase(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZAWorkBase(TZAHost& host, TZAWorkBin* owner = nullptr);
 
     virtual void SetCancel(std::int32_t code);
     virtual void Finish(bool success) = 0;
     virtual void ClearCancel() = 0;
 
-    TCustomZipArchiver& Component() const { return component_; }
+    TZAHost& Host() const { return host_; }
     TZAInternal& Internal() const { return internal_; }
     // The Verbose/Trace bits; a level above 1 means tracing.
     int TraceLevel() const { return internal_.TraceBits; }
@@ -88,7 +87,7 @@ public:
     void RangeCheck(std::int64_t index, std::int64_t count) const;
 
 private:
-    TCustomZipArchiver& component_;
+    TZAHost& host_;
     TZAInternal& internal_;
 };
 
@@ -99,7 +98,7 @@ public:
         bool AlwaysRemove = false;
     };
 
-    explicit TZACore(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZACore(TZAHost& host, TZAWorkBin* owner = nullptr);
     ~TZACore() override;
 
     // Stores a cancel code (0 = go on).
@@ -215,9 +214,8 @@ public:
     TZASpanOpts SpanOptions() const { return Internal().SpanOptions; }
     std::int32_t SuccessCount() const { return Internal().SuccessCount; }
     const std::string& TempDir() const { return Internal().TempDir; }
-    // Where the operation's work files go: TempDir, else the process's own
-    // work folder (removed with what a killed run left in it by the next run).
-    std::string WorkFolder() const;
+    // Where the operation's work files go (TZAInternal::WorkFolder).
+    std::string WorkFolder() const { return Internal().WorkFolder(); }
     std::int64_t TotalToProcess() const { return Internal().TotalToProcess; }
     bool Unattended() const { return Internal().Unattended; }
     bool UseDirOnlyEntries() const { return Internal().UseDirOnlyEntries; }

@@ -17,7 +17,6 @@
 #include "zip/ZACore.h"
 #include "zip/ZADllOpr.h"
 #include "zip/ZAXcpt.h"
-#include "zip/ZipArchiver.h"
 
 // Defined by the object library that carries the packed engine (linked into the
 // program and the tests); absent in programs that link none.
@@ -136,9 +135,9 @@ std::span<const std::uint8_t> TZADLLLoader::Resource() const {
     return resourceOverride_ ? *resourceOverride_ : EmbeddedEngineResource();
 }
 
-TZADLLLoader::User* TZADLLLoader::FindUser(const TCustomZipArchiver& component) {
+TZADLLLoader::User* TZADLLLoader::FindUser(const TZAHost& host) {
     for (auto& u : users_)
-        if (u.component == &component)
+        if (u.component == &host)
             return &u;
     return nullptr;
 }
@@ -148,14 +147,14 @@ bool TZADLLLoader::AnyUser() const {
                        [](const User& u) { return u.component != nullptr && u.count > 0; });
 }
 
-int TZADLLLoader::UseCount(const TCustomZipArchiver& component) {
+int TZADLLLoader::UseCount(const TZAHost& host) {
     std::lock_guard guard(lock_);
-    const User* u = FindUser(component);
+    const User* u = FindUser(host);
     return u ? u->count : 0;
 }
 
-bool TZADLLLoader::IsUser(const TCustomZipArchiver& component) {
-    return UseCount(component) > 0;
+bool TZADLLLoader::IsUser(const TZAHost& host) {
+    return UseCount(host) > 0;
 }
 
 void TZADLLLoader::ClearEntryPoints() {
@@ -329,7 +328,7 @@ int TZADLLLoader::LoadEngine(TZACore& op) {
 
 int TZADLLLoader::Acquire(TZACore& op) {
     std::lock_guard guard(lock_);
-    TCustomZipArchiver& comp = op.Component();
+    TZAHost& comp = op.Host();
     User* u = FindUser(comp);
     if (u == nullptr) {
         auto freeSlot = std::find_if(users_.begin(), users_.end(),
@@ -372,9 +371,9 @@ int TZADLLLoader::Acquire(TZACore& op) {
     return result;
 }
 
-int TZADLLLoader::Release(TCustomZipArchiver& component, TZACore* reporter) {
+int TZADLLLoader::Release(TZAHost& host, TZACore* reporter) {
     std::lock_guard guard(lock_);
-    User* u = FindUser(component);
+    User* u = FindUser(host);
     if (u == nullptr || u->count <= 0)
         return -1;
     const int left = --u->count;
@@ -389,18 +388,18 @@ int TZADLLLoader::Release(TCustomZipArchiver& component, TZACore* reporter) {
     return left;
 }
 
-void TZADLLLoader::Forget(TCustomZipArchiver& component) {
+void TZADLLLoader::Forget(TZAHost& host) {
     std::lock_guard guard(lock_);
-    Release(component);
-    if (User* u = FindUser(component))
+    Release(host);
+    if (User* u = FindUser(host))
         *u = User{};
     if (loadNesting_ == 0 && !AnyUser())
         UnloadLocked();
 }
 
-void TZADLLLoader::AbortJob(TCustomZipArchiver& component, std::int32_t handle) {
+void TZADLLLoader::AbortJob(TZAHost& host, std::int32_t handle) {
     std::lock_guard guard(lock_);
-    const User* u = FindUser(component);
+    const User* u = FindUser(host);
     if (u != nullptr && u->count > 0 && abortFn_ != nullptr)
         abortFn_(handle);
 }
@@ -417,7 +416,7 @@ int TZADLLLoader::Exec(TZADLLOpr& op, ZEJobRec& job) {
         TZADLLLoader& self;
         TZADLLOpr& op;
         ~Cleanup() {
-            self.Release(op.Component(), &op);
+            self.Release(op.Host(), &op);
             op.AbortHandle = 0;
         }
     } cleanup{*this, op};

@@ -14,7 +14,7 @@
 
 #include "engine/ZEJob.h"
 
-class TCustomZipArchiver;
+class TZAHost;
 class TZACore;
 class TZADLLOpr;
 
@@ -40,13 +40,13 @@ public:
     int Acquire(TZACore& operation);
     // One use less; unloads when nobody uses the library any more. The remaining
     // count, -1 when the component held no use.
-    int Release(TCustomZipArchiver& component, TZACore* reporter = nullptr);
+    int Release(TZAHost& host, TZACore* reporter = nullptr);
     // Acquire, ZE_Exec, Release; clears the operation's abort handle.
     int Exec(TZADLLOpr& operation, ZEJobRec& job);
-    void AbortJob(TCustomZipArchiver& component, std::int32_t handle);
-    bool IsUser(const TCustomZipArchiver& component);
+    void AbortJob(TZAHost& host, std::int32_t handle);
+    bool IsUser(const TZAHost& host);
     // Releases one use and frees the component's slot (component destroyed).
-    void Forget(TCustomZipArchiver& component);
+    void Forget(TZAHost& host);
     // Frees the library; returns the version it had.
     int Unload();
 
@@ -59,7 +59,7 @@ public:
     const std::string& ExtractedPath() const { return extractedPath_; }
     int EmbeddedVersion() const { return embeddedVersion_; }
     const std::string& LastError() const { return lastError_; }
-    int UseCount(const TCustomZipArchiver& component);
+    int UseCount(const TZAHost& host);
 
     bool RemoveTempOnUnload = true;
 
@@ -70,7 +70,7 @@ private:
     TZADLLLoader() = default;
 
     struct User {
-        const TCustomZipArchiver* component = nullptr;
+        const TZAHost* component = nullptr;
         int count = 0;
     };
 
@@ -81,7 +81,7 @@ private:
     // Version of the embedded engine (-1 none usable); unpacks it when `unpack`.
     int ProbeEmbedded(TZACore& op, bool unpack);
     std::span<const std::uint8_t> Resource() const;
-    User* FindUser(const TCustomZipArchiver& component);
+    User* FindUser(const TZAHost& host);
     bool AnyUser() const;
     void UnloadLocked();
     // Frees the library and clears the entry points; keeps an unpacked engine file.

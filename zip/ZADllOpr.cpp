@@ -16,7 +16,6 @@
 #include "zip/ZAStream.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsgIds.h"
 
 // The engine reports its own texts by catalogue number: its numbers are the catalogue's.
@@ -130,15 +129,14 @@ std::size_t TZECallback::CopyText2(std::uint8_t* buffer, std::size_t n) const {
 
 // --- TZADLLOpr ------------------------------------------------------------------
 
-TZADLLOpr::TZADLLOpr(TCustomZipArchiver& component)
-    : TZAModOpr(component), Callback(component.UseUTF8()) {}
+TZADLLOpr::TZADLLOpr(TZAHost& host) : TZAModOpr(host), Callback(GetUseUTF8()) {}
 
 TZADLLOpr::~TZADLLOpr() = default;
 
 void TZADLLOpr::SetCancel(std::int32_t code) {
     TZAModOpr::SetCancel(code);
     if (code != 0 && AbortHandle != 0)
-        TZADLLLoader::Instance().AbortJob(Component(), AbortHandle);
+        TZADLLLoader::Instance().AbortJob(Host(), AbortHandle);
 }
 
 void TZADLLOpr::Finish(bool success) {
@@ -151,12 +149,12 @@ void TZADLLOpr::Finish(bool success) {
 
 void TZADLLOpr::SetEngineLoaded(bool on) {
     auto& loader = TZADLLLoader::Instance();
-    if (on == loader.IsUser(Component()))
+    if (on == loader.IsUser(Host()))
         return;
     if (on)
         loader.Acquire(*this);
     else
-        loader.Release(Component(), this);
+        loader.Release(Host(), this);
 }
 
 std::uint32_t TZADLLOpr::AddFlags() const {
@@ -242,7 +240,7 @@ std::unique_ptr<ZEJobRec> TZADLLOpr::BuildJob(bool isAdd) {
         job->Flags = ExtractFlags();
         job->PasswordTries = static_cast<std::int32_t>(PasswordReqCount());
     }
-    if (Component().WorkExactNames())
+    if (Host().WorkSpecs().ExactNames)
         job->Flags |= ZE_FLAG_EXACT_NAMES;
     job->Check = ZE_JOB_CHECK;
     return job;
@@ -268,8 +266,8 @@ std::int32_t TZADLLOpr::RunJob(ZEJobRec& job) {
 }
 
 void TZADLLOpr::PreparePipes() {
-    Component().Pipes().MoveTo(Pipes);
-    auto& includes = Component().WorkSpecArgs();
+    Host().Pipes().MoveTo(Pipes);
+    auto& includes = Host().WorkSpecs().Include;
     for (int n = 0; n < Pipes.Count(); ++n) {
         TZAPipe* pipe = Pipes.Find(n);
         if (pipe == nullptr)
@@ -311,7 +309,7 @@ bool TZADLLOpr::CanWrite(const std::string& path) const {
 }
 
 void TZADLLOpr::MarkForReload() {
-    TZALister* lister = Component().Lister();
+    TZALister* lister = Host().Lister();
     if (lister == nullptr)
         return;
     // An archive the job did not change is read again rather than dropped,
@@ -324,7 +322,7 @@ void TZADLLOpr::MarkForReload() {
 void TZADLLOpr::Add() {
     auto& loader = TZADLLLoader::Instance();
     bool acquired = false;
-    auto& includes = Component().WorkSpecArgs();
+    auto& includes = Host().WorkSpecs().Include;
     std::unique_ptr<ZEJobRec> job;
     // A multi-part set stays one: it is written again as a set.
     const bool spanning = WriteOptions().contains(zwoDiskSpan) || ArchiveIsSet();
@@ -336,12 +334,12 @@ void TZADLLOpr::Add() {
         std::error_code ec;
         if (newSFX && added <= 0)
             fs::remove(ZipFileName(), ec);
-        Component().WorkSpecArgs().clear();
-        Component().WorkSpecArgsExcl().clear();
+        Host().WorkSpecs().Include.clear();
+        Host().WorkSpecs().Exclude.clear();
         Pipes.Clear();
         job.reset();
         if (acquired)
-            loader.Release(Component(), this);
+            loader.Release(Host(), this);
         ClearCancel();
         MarkForReload();
     };
@@ -364,7 +362,7 @@ void TZADLLOpr::Add() {
             includes.push_back("*.*");
         }
         std::error_code ec;
-        if (AddOptions().contains(AddFreshen) && Component().Count() == 0 &&
+        if (AddOptions().contains(AddFreshen) && Host().Count() == 0 &&
             !AddOptions().contains(AddUpdate))
             throw EZipArchiver(ZA_CODE(11));
         fs::path folder = fs::absolute(fs::path(ZipFileName()), ec).parent_path();
@@ -376,8 +374,8 @@ void TZADLLOpr::Add() {
             throw EZipArchiver(ZA_CODE(125), ZipFileName());
         // A file that is there but did not load as a zip archive is not handed
         // to the engine, which would only say the same again in other words.
-        if (!spanning && Component().Count() == 0 && fs::file_size(ZipFileName(), ec) > 0 && !ec) {
-            const TZALister* lister = Component().Lister();
+        if (!spanning && Host().Count() == 0 && fs::file_size(ZipFileName(), ec) > 0 && !ec) {
+            const TZALister* lister = Host().Lister();
             const TZAZipFile* loaded = lister ? lister->View().AttachedZip() : nullptr;
             if (loaded == nullptr || (loaded->Info & TZACentral::ziLoaded) == 0)
                 throw EZipArchiver(ZA_CODE(127));
@@ -430,17 +428,17 @@ void TZADLLOpr::Extract() {
         CancelCode = 0;
         if (ZipFileName().empty())
             throw EZipArchiver(ZA_CODE(133));
-        TZALister* lister = Component().Lister();
-        if (Component().Count() == 0 && lister != nullptr)
+        TZALister* lister = Host().Lister();
+        if (Host().Count() == 0 && lister != nullptr)
             lister->Reload();
-        if (Component().Count() == 0) {
+        if (Host().Count() == 0) {
             // A valid archive without entries: nothing to do, and nothing
             // failed, but a name asked for matches nothing.
-            if (Component().ArchiveLoaded()) {
-                for (const std::string& spec : Component().WorkSpecArgs())
+            if (Host().ArchiveLoaded()) {
+                for (const std::string& spec : Host().WorkSpecs().Include)
                     if (ReportSkipping(spec, 0, stNotFound))
                         break;
-                Component().WorkSpecArgs().clear();
+                Host().WorkSpecs().Include.clear();
                 return;
             }
             if (ErrCode() == 0)
@@ -465,8 +463,8 @@ void TZADLLOpr::Extract() {
         }
         acquired = true;
         PreparePipes();
-        auto& comp = Component();
-        if (Unattended() && Password().empty() && !comp.OnPasswordError) {
+        auto& host = Host();
+        if (Unattended() && Password().empty() && !host.Events().OnPasswordError) {
             Internal().PasswordReqCount = 0;
             ReportMessageId(130);
         }
@@ -480,8 +478,8 @@ void TZADLLOpr::Extract() {
     RemoveTemporaryArchive();
     Internal().PasswordReqCount = savedTries;
     if (acquired)
-        loader.Release(Component(), this);
-    Component().WorkSpecArgs().clear();
+        loader.Release(Host(), this);
+    Host().WorkSpecs().Include.clear();
     Pipes.Clear();
     MarkForReload();
 }
@@ -518,7 +516,7 @@ std::int32_t TZADLLOpr::MemoryJob(TZAStream* output, TZAStream* input, std::uint
         result = -e.FullCode;
     }
     ArchiveName = savedName;
-    loader.Release(Component(), this);
+    loader.Release(Host(), this);
     if (result != 1)
         return result < 0 ? result : -ZA_CODE(140);
     SetSuccessCount(1);
@@ -560,20 +558,20 @@ std::int32_t TZADLLOpr::OnEngineCallback(ZECallbackRec* rec) {
             CheckCancel();
         if (CancelCode != 0 && answer >= 0) {
             answer = -2;
-            Component().SendToTraceWindow(0, "[CANCEL sent]");
+            Host().SendToTraceWindow(0, "[CANCEL sent]");
         }
     } catch (const std::exception& e) {
         if (CallbackError.empty())
             CallbackError = " #" + std::to_string(action) + " \"" + e.what() + "\"";
         CancelCode = 193;
         answer = -4;
-        Component().SendToTraceWindow(0, "[CALLBACK Exception sent] " + CallbackError);
+        Host().SendToTraceWindow(0, "[CALLBACK Exception sent] " + CallbackError);
     }
     return answer;
 }
 
 std::int32_t TZADLLOpr::Dispatch() {
-    auto& comp = Component();
+    auto& host = Host();
     const int action = Callback.Action();
     switch (action) {
         case ZE_CB_NEW_ITEM:
@@ -599,12 +597,12 @@ std::int32_t TZADLLOpr::Dispatch() {
         case ZE_CB_MESSAGE:
             return OnMessageAction();
         case ZE_CB_ADD_NAME: {
-            if (!comp.OnSetAddName)
+            if (!host.Events().OnSetAddName)
                 return 0;
             std::string name = Callback.Text2();
             const std::string original = name;
             bool changed = false;
-            comp.OnSetAddName(comp, name, Callback.Text(), changed);
+            host.Events().OnSetAddName(host.Sender(), name, Callback.Text(), changed);
             if (!changed || name == original)
                 return 0;
             Callback.SetText(name);
@@ -613,23 +611,24 @@ std::int32_t TZADLLOpr::Dispatch() {
         case ZE_CB_PASSWORD:
             return OnPasswordAction();
         case ZE_CB_CRC_ERROR: {
-            if (!comp.OnCRC32Error)
+            if (!host.Events().OnCRC32Error)
                 return 0;
             bool doExtract = true;
-            comp.OnCRC32Error(comp, Callback.Text(), static_cast<std::uint32_t>(Callback.Arg1()),
-                              static_cast<std::uint32_t>(Callback.Arg2()), doExtract);
+            host.Events().OnCRC32Error(host.Sender(), Callback.Text(),
+                                       static_cast<std::uint32_t>(Callback.Arg1()),
+                                       static_cast<std::uint32_t>(Callback.Arg2()), doExtract);
             return doExtract ? 1 : 3;
         }
         case ZE_CB_OVERWRITE: {
-            if (!comp.OnExtractOverwrite)
+            if (!host.Events().OnExtractOverwrite)
                 return 0;
             bool doOverwrite = Callback.Arg1() != 0;
-            comp.OnExtractOverwrite(comp, Callback.Text(), Callback.Arg3() != 2, doOverwrite,
-                                    Callback.Arg2());
+            host.Events().OnExtractOverwrite(host.Sender(), Callback.Text(), Callback.Arg3() != 2,
+                                             doOverwrite, Callback.Arg2());
             const int answer = doOverwrite ? 1 : 2;
             const TZAFmtArg args[] = {std::int64_t{Callback.Arg1()}, std::int64_t{Callback.Arg2()},
                                       std::int64_t{answer}};
-            comp.SendToTraceWindow(0, FormatText("[Overwrite] IN=%d,%d OUT=%d", args));
+            host.SendToTraceWindow(0, FormatText("[Overwrite] IN=%d,%d OUT=%d", args));
             return answer;
         }
         case ZE_CB_SKIPPED: {
@@ -640,11 +639,11 @@ std::int32_t TZADLLOpr::Dispatch() {
             return ReportSkipping(Callback.Text(), id, static_cast<TZASkipTypes>(type)) ? 1 : 0;
         }
         case ZE_CB_COMMENT: {
-            if (!comp.OnFileComment)
+            if (!host.Events().OnFileComment)
                 return 0;
             std::string comment = Callback.Text2();
             bool changed = false;
-            comp.OnFileComment(comp, Callback.Text(), comment, changed);
+            host.Events().OnFileComment(host.Sender(), Callback.Text(), comment, changed);
             if (!changed)
                 return 0;
             if (comment.size() > 255)
@@ -656,12 +655,12 @@ std::int32_t TZADLLOpr::Dispatch() {
         case ZE_CB_LEVEL_EXTRA:
             return OnLevelExtraAction();
         case ZE_CB_EXTRACT_NAME: {
-            if (!comp.OnSetExtName)
+            if (!host.Events().OnSetExtName)
                 return 0;
             std::string name = Callback.Text();
             const std::string original = name;
             bool changed = false;
-            comp.OnSetExtName(comp, name, Callback.Text2(), changed);
+            host.Events().OnSetExtName(host.Sender(), name, Callback.Text2(), changed);
             if (!changed || name == original || name.empty() ||
                 EndsInSeparator(name) != EndsInSeparator(original))
                 return 0;
@@ -679,7 +678,7 @@ std::int32_t TZADLLOpr::Dispatch() {
 }
 
 std::int32_t TZADLLOpr::OnMessageAction() {
-    auto& comp = Component();
+    auto& host = Host();
     const std::int32_t e = Callback.Arg1();
     if (e != 0 && LastFullCode() == 0)
         SetLastFullCode(static_cast<std::int32_t>(static_cast<std::uint32_t>(e) | 0x80000000u));
@@ -692,29 +691,30 @@ std::int32_t TZADLLOpr::OnMessageAction() {
                            : Callback.Text();
     if ((e & 0x700) >= 0x200 && (e & 0x800) != 0)
         text = MessageText(id) + text;
-    comp.SendToTraceWindow(
+    host.SendToTraceWindow(
         e != 0 ? static_cast<int>(static_cast<std::uint32_t>(e) | 0x80000000u) : 0, text);
     if (id != 0 && Internal().ErrCode == 0) {
         Internal().ErrCode = id;
         Internal().ErrMessage = text;
     }
-    if (comp.OnMessage)
-        comp.OnMessage(comp, id != 0 ? CodeOf(id, __LINE__) : 0, text);
+    if (host.Events().OnMessage)
+        host.Events().OnMessage(host.Sender(), id != 0 ? CodeOf(id, __LINE__) : 0, text);
     CheckCancel();
     return 0;
 }
 
 std::int32_t TZADLLOpr::OnPasswordAction() {
-    auto& comp = Component();
+    auto& host = Host();
     std::uint32_t repeat = static_cast<std::uint32_t>(std::max(0, Callback.Arg1()));
     TMsgDlgBtn action = mbOK;
     std::string password;
-    if (comp.OnPasswordError) {
-        comp.OnPasswordError(comp, Callback.IsAdd(), password, Callback.Text(), repeat, action);
+    if (host.Events().OnPasswordError) {
+        host.Events().OnPasswordError(host.Sender(), Callback.IsAdd(), password, Callback.Text(),
+                                      repeat, action);
         if (action != mbOK)
             password.clear();
     } else {
-        password = Callback.IsAdd() ? comp.GetAddPassword(action) : comp.GetExtrPassword(action);
+        password = Callback.IsAdd() ? host.GetAddPassword(action) : host.GetExtrPassword(action);
     }
     std::int32_t answer;
     if (!password.empty()) {
@@ -739,23 +739,23 @@ std::int32_t TZADLLOpr::OnPasswordAction() {
 }
 
 std::int32_t TZADLLOpr::OnLevelExtraAction() {
-    auto& comp = Component();
+    auto& host = Host();
     bool levelChanged = false;
     bool extraChanged = false;
-    if (comp.OnSetCompLevel) {
+    if (host.Events().OnSetCompLevel) {
         int level = Callback.Arg2();
         bool changed = false;
-        comp.OnSetCompLevel(comp, Callback.Text(), level, changed);
+        host.Events().OnSetCompLevel(host.Sender(), Callback.Text(), level, changed);
         if (changed && level < 10 && level >= 0) {
             Callback.SetArg2(level);
             levelChanged = true;
         }
     }
-    if (comp.OnFileExtra) {
+    if (host.Events().OnFileExtra) {
         std::vector<std::uint8_t> data(static_cast<std::size_t>(std::max(0, Callback.Arg1())));
         data.resize(Callback.CopyText2(data.data(), data.size()));
         bool changed = false;
-        comp.OnFileExtra(comp, Callback.Text(), data, changed);
+        host.Events().OnFileExtra(host.Sender(), Callback.Text(), data, changed);
         if (changed) {
             data.resize(std::min<std::size_t>(data.size(), 2047));
             Callback.SetData(data.data(), data.size());
@@ -792,8 +792,8 @@ std::int32_t TZADLLOpr::OnDataRequest() {
             break;
         case ZE_DATA_INCLUDE:
         case ZE_DATA_EXCLUDE: {
-            const auto& list = item == ZE_DATA_INCLUDE ? Component().WorkSpecArgs()
-                                                       : Component().WorkSpecArgsExcl();
+            const auto& list =
+                item == ZE_DATA_INCLUDE ? Host().WorkSpecs().Include : Host().WorkSpecs().Exclude;
             Callback.SetArg3(static_cast<std::int32_t>(list.size()));
             if (static_cast<std::size_t>(index) >= list.size()) {
                 Callback.SetText("");
@@ -869,11 +869,11 @@ std::int32_t TZADLLOpr::OnEngineStream(ZEStreamRec* rec) {
 // The application's OnStream handler, when one is assigned; true when it did the operation.
 bool TZADLLOpr::AskOnStream(TZAStreamOp op, const ZEStreamRec* rec, TZAStream*& strm,
                             TZASStats& stat) {
-    auto& comp = Component();
-    if (!comp.OnStream)
+    auto& host = Host();
+    if (!host.Events().OnStream)
         return false;
     bool done = false;
-    comp.OnStream(comp, op, rec->StreamNumber, strm, stat, done);
+    host.Events().OnStream(host.Sender(), op, rec->StreamNumber, strm, stat, done);
     return done;
 }
 

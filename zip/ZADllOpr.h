@@ -54,7 +54,7 @@ private:
 
 class TZADLLOpr : public TZAModOpr {
 public:
-    explicit TZADLLOpr(TCustomZipArchiver& component);
+    explicit TZADLLOpr(TZAHost& host);
     ~TZADLLOpr() override;
 
     // Runs an add job with the component's settings (errors are shown, not thrown).

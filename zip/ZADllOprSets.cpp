@@ -9,11 +9,11 @@
 
 #include <filesystem>
 
+#include "platform/TempFiles.h"
 #include "zip/ZADllOpr.h"
 #include "zip/ZALister.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 
 namespace fs = std::filesystem;
 
@@ -26,8 +26,8 @@ bool IsExeName(const std::string& name) {
 }  // namespace
 
 bool TZADLLOpr::ArchiveIsSet() {
-    TZALister* lister = Component().Lister();
-    if (lister == nullptr || Component().Count() == 0)
+    TZALister* lister = Host().Lister();
+    if (lister == nullptr || Host().Count() == 0)
         return false;
     const TZAZipFile& zip = lister->CurrentZip();
     return zip.IsMultiPart || zip.DiskCount > 1;
@@ -60,7 +60,7 @@ bool TZADLLOpr::PrepareSpannedAdd() {
     OldParts.clear();
     std::string temp;
     int parts = 1;
-    if (Component().Count() > 0) {
+    if (Host().Count() > 0) {
         // The job adds to a single-file copy of the archive: its entries stay.
         if (JoinToTemp(target, temp, false) < 0 || temp.empty())
             return false;
@@ -71,7 +71,7 @@ bool TZADLLOpr::PrepareSpannedAdd() {
             OldNaming = old->NamingScheme;
         old->Close();
     } else {
-        temp = Component().MakeTempFileName("zip", ".zip");
+        temp = platform::MakeTempFileName(WorkFolder(), "zip", ".zip");
         if (temp.empty())
             throw EZipArchiver(ZA_CODE(173));
         AddTemporary(temp, true);

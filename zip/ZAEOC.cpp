@@ -564,7 +564,7 @@ void TZAEOC::RecogniseNamingScheme() {
         return;
     }
     const std::string first = name.substr(0, name.size() - ext.size() - 3) + "001" + ext;
-    TZAWorkFile probe(Component());
+    TZAWorkFile probe(Host());
     probe.SetFileName(first);
     std::uint8_t head[8];
     if (probe.Open(kOpenRead) && probe.FileSize() > 34 && probe.Read(head, 8) == 8 &&

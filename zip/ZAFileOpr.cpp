@@ -22,7 +22,6 @@
 #include "zip/ZAStubIcon.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 #include "zip/messages/ZAMsgIds.h"
 
 namespace fs = std::filesystem;
@@ -186,8 +185,7 @@ std::vector<std::uint8_t> BuildSFXBlock(const TZASFXSettings& settings,
     return block;
 }
 
-TZAFileOpr::TZAFileOpr(TCustomZipArchiver& component)
-    : TZACore(component), lister_(component.Lister()) {}
+TZAFileOpr::TZAFileOpr(TZAHost& host) : TZACore(host), lister_(host.Lister()) {}
 
 TZALister& TZAFileOpr::Lister() const {
     if (lister_ == nullptr) {
@@ -319,7 +317,7 @@ std::int32_t TZAFileOpr::PrepareStub() {
 }
 
 std::unique_ptr<TZAZipFile> TZAFileOpr::OpenArchive(const std::string& name) {
-    auto zip = std::make_unique<TZAZipFile>(Component());
+    auto zip = std::make_unique<TZAZipFile>(Host());
     zip->SetFileName(name);
     zip->SetRequestedName(name);
     const std::int32_t r = zip->Open(false, false);
@@ -353,11 +351,11 @@ void TZAFileOpr::MakeCurrent(const std::string& name) {
 namespace {
 
 // Whether `path` holds the end records of a multi-part set.
-bool isLastPartOfSet(TCustomZipArchiver& component, const std::string& path) {
+bool isLastPartOfSet(TZAHost& host, const std::string& path) {
     if (!FileExists(path)) {
         return false;
     }
-    TZAEOC eoc(component);
+    TZAEOC eoc(host);
     eoc.SetFileName(path);
     const bool set = eoc.FindEndRecord(false) >= 0 && eoc.DiskCount > 1;
     eoc.Close();
@@ -369,13 +367,13 @@ bool isLastPartOfSet(TCustomZipArchiver& component, const std::string& path) {
 std::int32_t TZAFileOpr::WriteConverted(TZAZipFile& source, const std::string& target,
                                         std::vector<std::uint8_t> stub) {
     LockForRewrite(target);
-    if (isLastPartOfSet(Component(), target)) {
+    if (isLastPartOfSet(Host(), target)) {
         throw EZipArchiver(ZA_CODE(zamsg::kLastPartKept), target);
     }
     // The new file is written under a temporary name (in TempDir or the
     // system's temporary folder) and renamed into place when complete, so
     // that the target never holds a partial archive.
-    auto out = std::make_unique<TZAZipCopy>(Component());
+    auto out = std::make_unique<TZAZipCopy>(Host());
     if (!out->CreateTemporary(stub.empty() ? "zip" : "zsx", {})) {
         throw EZipArchiver(ZA_CODE(171));
     }
@@ -465,13 +463,13 @@ std::int32_t TZAFileOpr::JoinToTemp(const std::string& source, std::string& dest
             }
             destination = ChangeFileExt(destination, ".zip");
         } else {
-            destination = Component().MakeTempFileName("zip", ".zip");
+            destination = platform::MakeTempFileName(WorkFolder(), "zip", ".zip");
             if (destination.empty()) {
                 throw EZipArchiver(ZA_CODE(173));
             }
         }
         std::unique_ptr<TZAZipFile> in = OpenArchive(source);
-        out = std::make_unique<TZAZipCopy>(Component());
+        out = std::make_unique<TZAZipCopy>(Host());
         if (!out->Create(destination)) {
             throw EZipArchiver(ZA_CODE(171));
         }
@@ -513,7 +511,7 @@ std::int32_t TZAFileOpr::CopyToSpanned(const std::string& source, const std::str
         if (span) {
             result = WriteSetStaged(*in, target);
         } else {
-            auto out = std::make_unique<TZAZipCopy>(Component());
+            auto out = std::make_unique<TZAZipCopy>(Host());
             if (!out->Create(target)) {
                 throw EZipArchiver(ZA_CODE(171));
             }
@@ -574,7 +572,7 @@ std::int32_t TZAFileOpr::WriteSetStaged(TZAZipFile& source, const std::string& n
         std::string path;
         ~RemoveFolder() { platform::RemoveTree(path); }
     } removeFolder{folder};
-    auto out = std::make_unique<TZAZipCopy>(Component());
+    auto out = std::make_unique<TZAZipCopy>(Host());
     const std::string last = ExtractFileName(name);
     out->BeginMultiPartWrite(folder + last, source.LogicalSize);
     const std::int32_t r = out->CopyEntries(source, true);
@@ -756,7 +754,7 @@ void TZAFileOpr::NoteOldPart(const std::string& path) {
 }
 
 void TZAFileOpr::NoteOldParts(const std::string& name) {
-    TZAZipFile old(Component());
+    TZAZipFile old(Host());
     old.SetFileName(name);
     old.SetRequestedName(name);
     const bool opened = old.Open(false, false) >= 0;

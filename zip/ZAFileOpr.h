@@ -75,7 +75,7 @@ private:
 
 class TZAFileOpr : public TZACore {
 public:
-    explicit TZAFileOpr(TCustomZipArchiver& component);
+    explicit TZAFileOpr(TZAHost& host);
     ~TZAFileOpr() override;
 
     // Writes a self-extracting copy of `archive` (the lister's current one

@@ -1,5 +1,11 @@
 #include "zip/ZAInternal.h"
 
+#include "platform/InstanceFolders.h"
+
+std::string TZAInternal::WorkFolder() const {
+    return TempDir.empty() ? platform::ProcessWorkFolder() : TempDir;
+}
+
 void TZAInternal::SetSFXIcon(const TZAIcon* icon) {
     if (icon == nullptr || icon->Empty()) {
         sfxIcon_.reset();

@@ -85,6 +85,9 @@ public:
     static constexpr std::uint8_t kTraceBit = 2;
     bool Verbose() const { return (TraceBits & kVerboseBit) != 0; }
     bool Trace() const { return (TraceBits & kTraceBit) != 0; }
+    // Where an operation's work files go: TempDir, else the process's own
+    // work folder (removed with what a killed run left in it by the next run).
+    std::string WorkFolder() const;
 
     // The icon, or nullptr. Setting stores a copy; an empty or missing icon frees it.
     const TZAIcon* SFXIcon() const { return sfxIcon_.get(); }

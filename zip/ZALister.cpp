@@ -16,7 +16,6 @@
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
 #include "zip/ZAZipFile.h"
-#include "zip/ZipArchiver.h"
 
 using namespace zrec;
 
@@ -59,8 +58,7 @@ std::optional<std::size_t> ImageEnd(std::span<const std::uint8_t> image) {
 
 }  // namespace
 
-TZALister::TZALister(TCustomZipArchiver& component)
-    : TZACore(component), view_(std::make_unique<TZACenDir>(*this)) {}
+TZALister::TZALister(TZAHost& host) : TZACore(host), view_(std::make_unique<TZACenDir>(*this)) {}
 
 TZALister::~TZALister() = default;
 
@@ -138,9 +136,9 @@ void TZALister::Load(const std::string& name, bool quiet) {
         }
     }
     if (!quiet) {
-        auto& comp = Component();
-        if (comp.OnDirUpdate) {
-            comp.OnDirUpdate(comp);
+        auto& host = Host();
+        if (host.Events().OnDirUpdate) {
+            host.Events().OnDirUpdate(host.Sender());
         }
     }
 }
@@ -154,15 +152,16 @@ TZAZipFile& TZALister::PrepareZip(bool mustBeLoaded, bool confirmAfterAbort) {
         throw EZipArchiver(ZA_CODE(127));
     }
     if (confirmAfterAbort && (z.Info & TZAWorkZip::ziDiskAborted) != 0) {
-        auto& comp = Component();
+        auto& host = Host();
         bool cancelled = false;
-        if (comp.OnStatusDisk) {
+        if (host.Events().OnStatusDisk) {
             TZADiskAction action = zdaOk;
-            comp.OnStatusDisk(comp, 0, ZipFileName(), TZAZipDiskStatus{zdsSameFileName}, action);
+            host.Events().OnStatusDisk(host.Sender(), 0, ZipFileName(),
+                                       TZAZipDiskStatus{zdsSameFileName}, action);
             cancelled = action == zdaCancel;
         } else {
             std::string text = MessageText(61);
-            const int answer = comp.ZipDialog(MessageText(68), text, TMsgDlgButtons{mbOK, mbCancel},
+            const int answer = host.ZipDialog(MessageText(68), text, TMsgDlgButtons{mbOK, mbCancel},
                                               zdConfirmation);
             cancelled = answer == mrCancel;
         }
@@ -218,7 +217,7 @@ void TZALister::Finish(bool success) {
 
 void TZALister::TakeOverArchiveSettings() {
     TZAZipFile* z = view_->AttachedZip();
-    if (Component().NoReadAux() || z == nullptr || (z->Info & TZACentral::ziAuxPending) == 0) {
+    if (Host().NoReadAux() || z == nullptr || (z->Info & TZACentral::ziAuxPending) == 0) {
         return;
     }
     if (!z->Stub().empty() && ReadStubSettings(z->Stub()) != 0) {
@@ -249,7 +248,7 @@ bool TZALister::IsDetachedSelfExtractor(const std::string& given) {
     if (!SameTextAscii(ExtractFileExt(name), ".exe")) {
         return false;
     }
-    TZAZipFile probe(Component());
+    TZAZipFile probe(Host());
     probe.SetFileName(name);
     if (probe.FindEndRecord(true) < 0 || !probe.IsOpen() || probe.DiskNumber != 0 ||
         probe.StartKind != kStartExecutable) {

@@ -26,7 +26,7 @@ enum TZAAfterAction : std::uint8_t {
 
 class TZALister : public TZACore {
 public:
-    explicit TZALister(TCustomZipArchiver& component);
+    explicit TZALister(TZAHost& host);
     ~TZALister() override;
 
     void Finish(bool success) override;

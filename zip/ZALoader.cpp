@@ -9,7 +9,6 @@
 #include "zip/ZAFileOpr.h"
 #include "zip/ZALister.h"
 #include "zip/ZAUtils.h"
-#include "zip/ZipArchiver.h"
 
 using namespace zrec;
 
@@ -20,9 +19,8 @@ constexpr std::size_t kNtfsKeptAbove = 35;
 
 }  // namespace
 
-TZALoader::TZALoader(TCustomZipArchiver& component, std::int32_t parts,
-                     std::vector<std::uint8_t> stub)
-    : TZAZipFile(component), parts_(parts) {
+TZALoader::TZALoader(TZAHost& host, std::int32_t parts, std::vector<std::uint8_t> stub)
+    : TZAZipFile(host), parts_(parts) {
     Clear();
     SetStub(std::move(stub));
 }
@@ -88,7 +86,7 @@ std::int32_t TZAFileOpr::WriteDetachedStub(const std::string& setName, const std
         }
     }
     std::unique_ptr<TZAZipFile> set = OpenArchive(setName);
-    auto loader = std::make_unique<TZALoader>(Component(), std::max(1, set->DiskCount), Stub);
+    auto loader = std::make_unique<TZALoader>(Host(), std::max(1, set->DiskCount), Stub);
     for (std::int32_t i = 0; i < set->Count(); ++i) {
         if (loader->AddEntry(set->Entry(i)) < 0) {
             return -ZA_CODE(140);

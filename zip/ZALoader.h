@@ -13,7 +13,7 @@
 class TZALoader : public TZAZipFile {
 public:
     // `parts`: the set's part count; `stub`: the stub with its block.
-    TZALoader(TCustomZipArchiver& component, std::int32_t parts, std::vector<std::uint8_t> stub);
+    TZALoader(TZAHost& host, std::int32_t parts, std::vector<std::uint8_t> stub);
 
     // Adds a record with the central data of `entry`; its extra data keeps
     // only the Zip64, Unicode path and (longer than 35 bytes) NTFS blocks.

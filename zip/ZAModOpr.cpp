@@ -11,7 +11,6 @@
 #include "platform/ZipRecords.h"
 #include "zip/ZALister.h"
 #include "zip/ZAUtils.h"
-#include "zip/ZipArchiver.h"
 
 using namespace zrec;
 
@@ -75,8 +74,7 @@ std::int64_t TZACopyRec::CopyEntryData() {
 
 // ---- TZAZipCopy ------------------------------------------------------------------
 
-TZAZipCopy::TZAZipCopy(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZAZipFile(component, owner) {
+TZAZipCopy::TZAZipCopy(TZAHost& host, TZAWorkBin* owner) : TZAZipFile(host, owner) {
     Clear();
 }
 
@@ -141,7 +139,7 @@ std::int32_t TZAZipCopy::CopyEntries(TZAZipFile& source, bool copyAll) {
 
 // ---- TZAModOpr ---------------------------------------------------------------------
 
-TZAModOpr::TZAModOpr(TCustomZipArchiver& component) : TZAFileOpr(component) {
+TZAModOpr::TZAModOpr(TZAHost& host) : TZAFileOpr(host) {
     Closing = false;
 }
 
@@ -166,7 +164,7 @@ std::int32_t TZAModOpr::RewriteArchive(TZAZipFile& archive, std::int32_t expecte
     // The new archive is written in TempDir or the system's temporary
     // folder, never beside the archive: a run that is killed leaves nothing
     // next to it.
-    auto copy = std::make_unique<TZAZipCopy>(Component());
+    auto copy = std::make_unique<TZAZipCopy>(Host());
     if (!copy->CreateTemporary("ZI$", {})) {
         throw EZipArchiver(ZA_CODE(171));
     }
@@ -259,7 +257,7 @@ std::int32_t TZAModOpr::Recreate(TZAZipCopy& copy, TZAZipFile& old) {
 }
 
 std::vector<std::uint8_t> TZAModOpr::ProgramStub(const std::string& program) {
-    TZAZipFile probe(Component());
+    TZAZipFile probe(Host());
     probe.SetFileName(program);
     if (probe.FindEndRecord(true) < 0 || !probe.IsOpen() ||
         probe.CentralSize >= probe.EndRecordOffset) {
@@ -328,7 +326,7 @@ void TZAModOpr::ReplaceEnd(const std::string& archive, std::int64_t at,
 }
 
 void TZAModOpr::ChangeComment(const std::string& text) {
-    if (Component().Lister() == nullptr) {
+    if (Host().Lister() == nullptr) {
         return;
     }
     try {
@@ -337,7 +335,7 @@ void TZAModOpr::ChangeComment(const std::string& text) {
         }
         LockForRewrite(ZipFileName());
         Internal().SpanOptions.exclude(spExactName);
-        auto zip = std::make_unique<TZAZipFile>(Component());
+        auto zip = std::make_unique<TZAZipFile>(Host());
         zip->SetFileName(ZipFileName());
         zip->SetRequestedName(ZipFileName());
         // Only the end record is needed, not the directory.

@@ -30,7 +30,7 @@ public:
 // An output archive filled with copies of another archive's entries.
 class TZAZipCopy : public TZAZipFile {
 public:
-    explicit TZAZipCopy(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZAZipCopy(TZAHost& host, TZAWorkBin* owner = nullptr);
 
     std::unique_ptr<TZAZRec> CloneEntry(const TZAZRec& entry) override;
     // Adds a copy of `source`: its index, or message 104 for a name already present.
@@ -42,7 +42,7 @@ public:
 
 class TZAModOpr : public TZAFileOpr {
 public:
-    explicit TZAModOpr(TCustomZipArchiver& component);
+    explicit TZAModOpr(TZAHost& host);
     ~TZAModOpr() override;
 
     // Writes the kept entries (all, or the selected ones) of `archive` into a

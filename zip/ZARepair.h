@@ -21,7 +21,7 @@ struct TZARepairOutcome {
 
 class TZARepair : public TZACore {
 public:
-    explicit TZARepair(TCustomZipArchiver& component) : TZACore(component) {}
+    explicit TZARepair(TZAHost& host) : TZACore(host) {}
 
     // The name of the set a part belongs to: name.zip for name.z01 ... name.z99,
     // otherwise `damaged` itself.

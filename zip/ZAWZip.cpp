@@ -8,7 +8,6 @@
 #include "platform/DosTime.h"
 #include "zip/ZAUtils.h"
 #include "zip/ZAXcpt.h"
-#include "zip/ZipArchiver.h"
 
 namespace {
 
@@ -26,8 +25,8 @@ std::string InCaseOf(const std::string& like, std::string ext) {
 
 }  // namespace
 
-TZAWorkZip::TZAWorkZip(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZAWorkFile(component, owner), drive_(std::make_unique<TZAWorkDrive>(component)) {}
+TZAWorkZip::TZAWorkZip(TZAHost& host, TZAWorkBin* owner)
+    : TZAWorkFile(host, owner), drive_(std::make_unique<TZAWorkDrive>(host)) {}
 
 TZAWorkZip::~TZAWorkZip() = default;
 
@@ -81,7 +80,7 @@ std::string TZAWorkZip::CurrentPartName() const {
 int TZAWorkZip::AskUser(const std::string& text, TMsgDlgButtons buttons, std::uint32_t kind,
                         const std::string& title) {
     std::string msg = text;
-    return Component().ZipDialog(title, msg, buttons, kind);
+    return Host().ZipDialog(title, msg, buttons, kind);
 }
 
 void TZAWorkZip::AskForDisk(bool forWriting, bool acceptUnformatted) {
@@ -114,9 +113,9 @@ void TZAWorkZip::AskForDisk(bool forWriting, bool acceptUnformatted) {
         }
         text += MessageTextFmt(64, {drive_->Root()});
         bool aborted = false;
-        if (Component().OnGetNextDisk) {
-            Component().OnGetNextDisk(Component(), DiskNumber + 1, DiskCount,
-                                      std::string(1, drive_->DriveLetter()), aborted);
+        if (Host().Events().OnGetNextDisk) {
+            Host().Events().OnGetNextDisk(Host().Sender(), DiskNumber + 1, DiskCount,
+                                          std::string(1, drive_->DriveLetter()), aborted);
         } else {
             const int r = AskUser(text, {mbOK, mbCancel}, DiskNumber < 0 ? zdError : zdWarning);
             aborted = r != mrOk;
@@ -204,7 +203,7 @@ int TZAWorkZip::CheckDiskStatus(const std::string& name, int partNumber) {
     std::string text;
     if (FileExists(name)) {
         const std::int64_t date = [&] {
-            TZAWorkFile probe(Component());
+            TZAWorkFile probe(Host());
             probe.SetFileName(name);
             return probe.FileDate();
         }();
@@ -219,9 +218,9 @@ int TZAWorkZip::CheckDiskStatus(const std::string& name, int partNumber) {
     } else if (drive_->IsFloppy()) {
         diskStatus_.include(drive_->FreeSpace() == drive_->TotalSize() ? zdsEmpty : zdsHasFiles);
     }
-    if (Component().OnStatusDisk && !yesToAll_) {
+    if (Host().Events().OnStatusDisk && !yesToAll_) {
         TZADiskAction action = zdaOk;
-        Component().OnStatusDisk(Component(), partNumber, name, diskStatus_, action);
+        Host().Events().OnStatusDisk(Host().Sender(), partNumber, name, diskStatus_, action);
         DiskAction = action;
         switch (action) {
             case zdaYesToAll:
@@ -339,10 +338,10 @@ int TZAWorkZip::OpenNextOutputPart() {
         Close();
         std::error_code ec;
         std::filesystem::remove(name, ec);
-        if (Component().OnStatusDisk) {
+        if (Host().Events().OnStatusDisk) {
             TZADiskAction action = zdaOk;
-            Component().OnStatusDisk(Component(), partNumber, name,
-                                     TZAZipDiskStatus{zdsNotEnoughSpace}, action);
+            Host().Events().OnStatusDisk(Host().Sender(), partNumber, name,
+                                         TZAZipDiskStatus{zdsNotEnoughSpace}, action);
             DiskAction = action;
             if (action == zdaCancel) {
                 throw EZipArchiver(ZA_CODE(2));
@@ -395,9 +394,10 @@ int TZAWorkZip::FinishParts() {
         diskStatus_ = {zdsSameFileName};
         bool replace = yesToAll_;
         if (!replace) {
-            if (Component().OnStatusDisk) {
+            if (Host().Events().OnStatusDisk) {
                 TZADiskAction action = zdaOk;
-                Component().OnStatusDisk(Component(), DiskNumber, requested, diskStatus_, action);
+                Host().Events().OnStatusDisk(Host().Sender(), DiskNumber, requested, diskStatus_,
+                                             action);
                 DiskAction = action;
                 replace = action == zdaOk || action == zdaYesToAll;
                 yesToAll_ = yesToAll_ || action == zdaYesToAll;

@@ -50,7 +50,7 @@ inline constexpr int kDiskNo = 7;
 
 class TZAWorkZip : public TZAWorkFile {
 public:
-    explicit TZAWorkZip(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZAWorkZip(TZAHost& host, TZAWorkBin* owner = nullptr);
     ~TZAWorkZip() override;
 
     // ---- reading and writing across parts --------------------------------------

@@ -4,12 +4,11 @@
 
 #include "platform/ZipRecords.h"
 #include "zip/ZAXcpt.h"
-#include "zip/ZipArchiver.h"
 
 using namespace zrec;
 
-TZAZipFile::TZAZipFile(TCustomZipArchiver& component, TZAWorkBin* owner)
-    : TZACentral(component, owner), hash_(std::make_unique<TZADirHashList>(*this)) {}
+TZAZipFile::TZAZipFile(TZAHost& host, TZAWorkBin* owner)
+    : TZACentral(host, owner), hash_(std::make_unique<TZADirHashList>(*this)) {}
 
 TZAZipFile::~TZAZipFile() {
     // Entries go before the index that refers to them.

@@ -16,7 +16,7 @@
 
 class TZAZipFile : public TZACentral {
 public:
-    explicit TZAZipFile(TCustomZipArchiver& component, TZAWorkBin* owner = nullptr);
+    explicit TZAZipFile(TZAHost& host, TZAWorkBin* owner = nullptr);
     ~TZAZipFile() override;
 
     // ---- overrides ------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include "zip/ZALister.h"
 #include "zip/ZAMatch.h"
 #include "zip/ZAUtils.h"
-#include "zip/ZipArchiver.h"
 
 namespace {
 
@@ -51,7 +50,7 @@ void TZAZipList::Clear() {
 
 // ---- TZAZippedOpr ----------------------------------------------------------------------
 
-TZAZippedOpr::TZAZippedOpr(TCustomZipArchiver& component) : TZAModOpr(component) {}
+TZAZippedOpr::TZAZippedOpr(TZAHost& host) : TZAModOpr(host) {}
 
 TZAZippedOpr::~TZAZippedOpr() = default;
 
@@ -95,7 +94,7 @@ std::int32_t TZAZippedOpr::DeleteFromCurrent() {
         lister.AfterAction = FileExists(ZipFileName()) ? aaReload : aaDropDirectory;
     };
     TZAZipFile& zip = lister.CurrentZip();
-    if (zip.Count() < 1 || Component().WorkSpecArgs().empty()) {
+    if (zip.Count() < 1 || Host().WorkSpecs().Include.empty()) {
         return -ZA_CODE(13);
     }
     std::int32_t result = 0;
@@ -113,11 +112,11 @@ std::int32_t TZAZippedOpr::DeleteFromCurrent() {
 
 std::int32_t TZAZippedOpr::DeleteSelected(TZAZipFile& archive, bool select) {
     PrepareArchive(archive);
-    auto& include = Component().WorkSpecArgs();
-    auto& exclude = Component().WorkSpecArgsExcl();
+    auto& include = Host().WorkSpecs().Include;
+    auto& exclude = Host().WorkSpecs().Exclude;
     if (select) {
         std::vector<std::string> skipped;
-        archive.SelectFiles(include, exclude, &skipped, Component().WorkExactNames());
+        archive.SelectFiles(include, exclude, &skipped, Host().WorkSpecs().ExactNames);
         include.clear();
         exclude.clear();
         for (const std::string& spec : skipped) {
@@ -164,7 +163,7 @@ void TZAZippedOpr::SelectByLine(std::string& baseExclusion, TZAZipFile*& current
         std::int32_t code = index;
         if (index < 0 && FileExists(main)) {
             LockForRewrite(main);
-            auto zip = std::make_unique<TZAZipFile>(Component());
+            auto zip = std::make_unique<TZAZipFile>(Host());
             zip->SetFileName(main);
             zip->SetRequestedName(main);
             code = zip->Open(false, false);
@@ -215,8 +214,8 @@ void TZAZippedOpr::SelectByLine(std::string& baseExclusion, TZAZipFile*& current
 }
 
 std::int32_t TZAZippedOpr::DeleteFromList() {
-    auto& include = Component().WorkSpecArgs();
-    auto& exclude = Component().WorkSpecArgsExcl();
+    auto& include = Host().WorkSpecs().Include;
+    auto& exclude = Host().WorkSpecs().Exclude;
     if (include.empty()) {
         throw EZipArchiver(ZA_CODE(12));
     }

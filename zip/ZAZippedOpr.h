@@ -28,7 +28,7 @@ private:
 
 class TZAZippedOpr : public TZAModOpr {
 public:
-    explicit TZAZippedOpr(TCustomZipArchiver& component);
+    explicit TZAZippedOpr(TZAHost& host);
     ~TZAZippedOpr() override;
 
     // Deletes the entries named by the working specification lists: the

@@ -174,9 +174,9 @@ void TCustomZipArchiver::PrepareOperation() {
     internal_->SuccessCount = 0;
     // A request left from an earlier operation must not cancel this one.
     internal_->CancelRequest = 0;
-    workSpecArgs_ = fSpecArgs_;
-    workSpecArgsExcl_ = fSpecArgsExcl_;
-    workExactNames_ = exactNames_;
+    workSpecs_.Include = fSpecArgs_;
+    workSpecs_.Exclude = fSpecArgsExcl_;
+    workSpecs_.ExactNames = exactNames_;
     if (lister_)
         lister_->ClearCancel();
     if (operation_)
@@ -221,8 +221,8 @@ void TCustomZipArchiver::FinishWork(bool success) {
     // normally: a recorded error is a failure too, and after a failure the
     // lists keep what the caller put in.
     if (success && internal_->ErrCode == 0) {
-        fSpecArgs_ = workSpecArgs_;
-        fSpecArgsExcl_ = workSpecArgsExcl_;
+        fSpecArgs_ = workSpecs_.Include;
+        fSpecArgsExcl_ = workSpecs_.Exclude;
     }
 }
 
@@ -345,6 +345,18 @@ std::shared_ptr<TZADirEntry> TCustomZipArchiver::DirEntry(int index) const {
 
 bool TCustomZipArchiver::ArchiveLoaded() const {
     return IsActive() && lister_ && lister_->IsLoaded();
+}
+
+void TCustomZipArchiver::ReloadIfChanged(const std::string& path, bool waited, TZACore& reporter) {
+    if (!lister_) {
+        return;
+    }
+    const TZAZipFile* loaded = lister_->View().AttachedZip();
+    if (loaded != nullptr && (loaded->Info & TZACentral::ziLoaded) != 0 &&
+        lister_->ZipFileName() == path && (waited || lister_->CurrentZip().HasChanged() != 0)) {
+        reporter.ReportTrace("Reloading " + path + ": changed since it was loaded");
+        lister_->Load(path, false);
+    }
 }
 
 int TCustomZipArchiver::LoadWarning() const {
@@ -661,9 +673,7 @@ void TCustomZipArchiver::SetWriteOptions(TZAWriteOpts v) {
 
 std::string TCustomZipArchiver::MakeTempFileName(const std::string& prefix,
                                                  const std::string& extension) {
-    const std::string folder =
-        internal_->TempDir.empty() ? platform::ProcessWorkFolder() : internal_->TempDir;
-    return platform::MakeTempFileName(folder, prefix, extension);
+    return platform::MakeTempFileName(internal_->WorkFolder(), prefix, extension);
 }
 
 void TCustomZipArchiver::RecordError(std::int32_t code) {

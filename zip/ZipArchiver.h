@@ -15,6 +15,8 @@
 #include "platform/ArchiveLock.h"
 #include "zip/ZACore.h"
 #include "zip/ZADialogProvider.h"
+#include "zip/ZAEvents.h"
+#include "zip/ZAHost.h"
 #include "zip/ZAInternal.h"
 #include "zip/ZAPipes.h"
 #include "zip/ZAProgress.h"
@@ -28,60 +30,13 @@ class TZALister;
 class TZAFileOpr;
 struct TZARepairOutcome;
 
-// --- Event types (by-reference parameters are the handler's answers) -----------
-using TZANotifyEvent = std::function<void(TCustomZipArchiver& Sender)>;
-using TZABadNameEvent = std::function<void(TCustomZipArchiver& Sender, std::string& FileName,
-                                           const std::string& ExtName, TZANameFixes& Action)>;
-using TZACheckTerminateEvent = std::function<void(TCustomZipArchiver& Sender, bool& abort)>;
-using TZACopyZippedOverwriteEvent = std::function<void(TCustomZipArchiver& Sender, TZADirEntry& src,
-                                                       TZADirEntry& dst, bool& DoOverwrite)>;
-using TZACRC32ErrorEvent =
-    std::function<void(TCustomZipArchiver& Sender, const std::string& ForFile,
-                       std::uint32_t FoundCRC, std::uint32_t ExpectedCRC, bool& DoExtract)>;
-using TZAExtractOverwriteEvent =
-    std::function<void(TCustomZipArchiver& Sender, const std::string& ForFile, bool IsOlder,
-                       bool& DoOverwrite, int DirIndex)>;
-using TZAFileCommentEvent =
-    std::function<void(TCustomZipArchiver& Sender, const std::string& ForFile,
-                       std::string& FileComment, bool& IsChanged)>;
-using TZAFileExtraEvent = std::function<void(TCustomZipArchiver& Sender, const std::string& ForFile,
-                                             std::vector<std::uint8_t>& Data, bool& IsChanged)>;
-using TZAGetNextDiskEvent =
-    std::function<void(TCustomZipArchiver& Sender, int DiskSeqNo, int DiskTotal,
-                       const std::string& Drive, bool& AbortAction)>;
-using TZAMessageEvent =
-    std::function<void(TCustomZipArchiver& Sender, int ErrCode, const std::string& ErrMsg)>;
-using TZANewNameEvent = std::function<void(TCustomZipArchiver& Sender, int SeqNo)>;
-using TZAPasswordErrorEvent =
-    std::function<void(TCustomZipArchiver& Sender, bool IsZipAction, std::string& NewPassword,
-                       const std::string& ForFile, std::uint32_t& RepeatCount, TMsgDlgBtn& Action)>;
-using TZAProgressEvent =
-    std::function<void(TCustomZipArchiver& Sender, TZAProgressDetails& details)>;
-using TZASetAddNameEvent = std::function<void(TCustomZipArchiver& Sender, std::string& FileName,
-                                              const std::string& ExtName, bool& IsChanged)>;
-using TZASetCompLevelEvent = std::function<void(
-    TCustomZipArchiver& Sender, const std::string& ForFile, int& level, bool& IsChanged)>;
-using TZASetExtNameEvent = std::function<void(TCustomZipArchiver& Sender, std::string& FileName,
-                                              const std::string& BaseDir, bool& IsChanged)>;
-using TZASkippedEvent = std::function<void(TCustomZipArchiver& Sender, const std::string& ForFile,
-                                           TZASkipTypes SkipType, int& ExtError)>;
-using TZAStatusDiskEvent = std::function<void(TCustomZipArchiver& Sender, int PreviousDisk,
-                                              const std::string& PreviousFile,
-                                              TZAZipDiskStatus Status, TZADiskAction& Action)>;
-using TZAStreamEvent = std::function<void(TCustomZipArchiver& Sender, TZAStreamOp opr, int snumber,
-                                          TZAStream*& strm, TZASStats& stat, bool& done)>;
-using TZADialogEvent = std::function<void(TCustomZipArchiver& Sender, const std::string& title,
-                                          std::string& msg, int& Result, TMsgDlgButtons btns)>;
-using TZAStateChangeEvent =
-    std::function<void(TCustomZipArchiver& Sender, int State, bool& NoCursor)>;
-
 // Ends a run frame as failed for an error the operation has shown already.
 struct TZAReportedFailure {};
 
 // Shows or clears the busy cursor (the GUI installs the hourglass here).
 void SetBusyCursorHook(std::function<void(bool busy)> hook);
 
-class TCustomZipArchiver {
+class TCustomZipArchiver : public TZAHost, public TZAEvents {
 public:
     static constexpr const char* kVersion = "1.9.1.0023";
 
@@ -90,32 +45,12 @@ public:
     TCustomZipArchiver(const TCustomZipArchiver&) = delete;
     TCustomZipArchiver& operator=(const TCustomZipArchiver&) = delete;
 
-    TZAInternal& Internal() { return *internal_; }
+    TZAInternal& Internal() override { return *internal_; }
     const TZAInternal& Internal() const { return *internal_; }
 
-    // --- Events -----------------------------------------------------------
-    TZABadNameEvent OnBadName;
-    TZACheckTerminateEvent OnCheckTerminate;
-    TZACopyZippedOverwriteEvent OnCopyZippedOverwrite;
-    TZACRC32ErrorEvent OnCRC32Error;
-    TZANotifyEvent OnDirUpdate;
-    TZAExtractOverwriteEvent OnExtractOverwrite;
-    TZAFileCommentEvent OnFileComment;
-    TZAFileExtraEvent OnFileExtra;
-    TZAGetNextDiskEvent OnGetNextDisk;
-    TZAMessageEvent OnMessage;
-    TZANewNameEvent OnNewName;
-    TZAPasswordErrorEvent OnPasswordError;
-    TZAProgressEvent OnProgress;
-    TZASetAddNameEvent OnSetAddName;
-    TZASetCompLevelEvent OnSetCompLevel;
-    TZASetExtNameEvent OnSetExtName;
-    TZASkippedEvent OnSkipped;
-    TZAStatusDiskEvent OnStatusDisk;
-    TZAStreamEvent OnStream;
-    TZANotifyEvent OnTick;
-    TZADialogEvent OnZipDialog;
-    TZAStateChangeEvent OnStateChange;
+    // --- Events (the fields of TZAEvents: OnMessage, OnProgress, ...) ----------
+    const TZAEvents& Events() const override { return *this; }
+    TCustomZipArchiver& Sender() override { return *this; }
     // The catalogue's text hook is process-wide: shared by all components.
     void SetOnLoadStr(TZALoadStrEvent hook) { ::SetOnLoadStr(std::move(hook)); }
     const TZALoadStrEvent& OnLoadStr() const { return ::GetOnLoadStr(); }
@@ -126,7 +61,7 @@ public:
     bool Active() const { return active_ != 0; }
     void SetActive(bool value);
     TZAStates State() const { return state_; }
-    bool IsBusy() const { return IsBusyState(state_); }
+    bool IsBusy() const override { return IsBusyState(state_); }
     int BusyCount() const { return busyCount_; }
     int ReentryCount() const { return reentryCount_; }
     bool NotMainThread() const { return notMainThread_; }
@@ -145,7 +80,7 @@ public:
     bool RefuseWhileBusy();
 
     // The running operation's work object (owned while it runs).
-    TZACore* CurrentOperation() const { return operation_.get(); }
+    TZACore* CurrentOperation() const override { return operation_.get(); }
     TZACore& SetCurrentOperation(std::unique_ptr<TZACore> op);
     template <typename T, typename... Args>
     T& StartWork(Args&&... args) {
@@ -156,34 +91,29 @@ public:
     }
 
     // --- Services for work objects -------------------------------------------
-    int NextStamp() { return ++stamp_; }
+    int NextStamp() override { return ++stamp_; }
     // Asks OnZipDialog, then the dialog provider; returns the modal result
     // (0 when nothing could be shown). `msg` carries a handler's text or a
     // password entry back.
     int ZipDialog(const std::string& title, std::string& msg, TMsgDlgButtons buttons,
-                  std::uint32_t value);
+                  std::uint32_t value) override;
     // This component's dialog box (borrowed); nullptr uses the process-wide one.
     void SetDialogProvider(TZADialogProvider* provider) { dialogProvider_ = provider; }
     TZADialogProvider* DialogProvider() const;
     // Sets or clears the cancel request of the running operation.
-    void SetCancel(bool value);
+    void SetCancel(bool value) override;
     bool Cancel() const { return internal_->CancelRequest != 0; }
 
     // The optional diagnostic trace sink; returns false when it no longer accepts.
     std::function<bool(int code, const std::string& text)> TraceWindow;
-    bool TraceWindowConnected() const { return static_cast<bool>(TraceWindow); }
-    void SendToTraceWindow(int code, const std::string& text);
+    bool TraceWindowConnected() const override { return static_cast<bool>(TraceWindow); }
+    void SendToTraceWindow(int code, const std::string& text) override;
 
-    TZAPipeListImp& Pipes() { return pipes_; }
+    TZAPipeListImp& Pipes() override { return pipes_; }
 
     // The writers' locks the running operation holds on the archives it
-    // rewrites, with each file's identity when it was locked (or last
-    // replaced by the operation); released when the operation ends.
-    struct TZAHeldLock {
-        std::unique_ptr<platform::ArchiveLock> Lock;
-        platform::FileIdentity Identity;
-    };
-    std::vector<TZAHeldLock>& HeldLocks() { return heldLocks_; }
+    // rewrites; released when the operation ends.
+    std::vector<TZAHeldLock>& HeldLocks() override { return heldLocks_; }
 
     // The recorded error of the last operation; 197 when not active.
     int ErrCode() const { return IsActive() ? internal_->ErrCode : 197; }
@@ -205,14 +135,15 @@ public:
 
     // --- The loaded archive ---------------------------------------------------------
     // Number of entries of the current directory (0 when inactive or unnamed).
-    int Count() const;
+    int Count() const override;
     // Entry `index` of the current directory, nullptr when out of range,
     // inactive or unnamed. The handle reads empty once the directory is
     // reloaded or replaced.
     std::shared_ptr<TZADirEntry> DirEntry(int index) const;
-    TZALister* Lister() const { return lister_.get(); }
+    TZALister* Lister() const override { return lister_.get(); }
     // True when the named archive's directory is loaded.
-    bool ArchiveLoaded() const;
+    bool ArchiveLoaded() const override;
+    void ReloadIfChanged(const std::string& path, bool waited, TZACore& reporter) override;
     // The message id of the warning the loaded archive came with (20: a fault
     // in its structure, 151: a damaged archive comment), 0 when it loaded
     // cleanly or is not loaded. ErrCode holds the same id after such a load;
@@ -258,9 +189,7 @@ public:
     bool ExactNames() const { return exactNames_; }
     void SetExactNames(bool v);
     // The private copies the running operation works with.
-    std::vector<std::string>& WorkSpecArgs() { return workSpecArgs_; }
-    std::vector<std::string>& WorkSpecArgsExcl() { return workSpecArgsExcl_; }
-    bool WorkExactNames() const { return workExactNames_; }
+    TZAWorkSpecs& WorkSpecs() override { return workSpecs_; }
     TZADeleteOpts HowToDelete() const { return internal_->HowToDelete; }
     void SetHowToDelete(TZADeleteOpts v);
     std::uint32_t KeepFreeOnAllDisks() const { return internal_->KeepFreeOnAllDisks; }
@@ -280,7 +209,7 @@ public:
     std::uint32_t MinFreeVolumeSize() const { return internal_->MinFreeVolumeSize; }
     void SetMinFreeVolumeSize(std::uint32_t v);
     // The stored value, or true once any self-extractor property was set.
-    bool NoReadAux() const { return internal_->NoReadAux || sfxChanged_; }
+    bool NoReadAux() const override { return internal_->NoReadAux || sfxChanged_; }
     void SetNoReadAux(bool v);
     TZASkipAborts NoSkipping() const { return internal_->NoSkipping; }
     void SetNoSkipping(TZASkipAborts v);
@@ -329,14 +258,14 @@ public:
     void SetZipFileName(const std::string& v);
 
     // --- Services for the work objects ----------------------------------------------
-    // A unique temporary name (the file itself is not left behind): in
-    // TempDir, or the system's temporary folder; "" when none could be made.
+    // A unique temporary name (the file itself is not left behind) in the
+    // work folder (TZAInternal::WorkFolder); "" when none could be made.
     std::string MakeTempFileName(const std::string& prefix = "zip",
                                  const std::string& extension = ".zip");
     // Asks for a new password (twice); `response` gets the answering button.
-    std::string GetAddPassword(TMsgDlgBtn& response);
+    std::string GetAddPassword(TMsgDlgBtn& response) override;
     // Asks for the password of an entry to extract.
-    std::string GetExtrPassword(TMsgDlgBtn& response);
+    std::string GetExtrPassword(TMsgDlgBtn& response) override;
 
     // --- Engine operations (ZipArchiverEngineOps.cpp) ---------------------------------
     // Adds the files named by FSpecArgs (less FSpecArgsExcl) to ZipFileName.
@@ -416,10 +345,8 @@ private:
     std::unique_ptr<TZALister> lister_;
     std::vector<std::string> fSpecArgs_;
     std::vector<std::string> fSpecArgsExcl_;
-    std::vector<std::string> workSpecArgs_;
-    std::vector<std::string> workSpecArgsExcl_;
+    TZAWorkSpecs workSpecs_;
     bool exactNames_ = false;
-    bool workExactNames_ = false;
     std::string language_;
     std::uint32_t languageId_ = 0;
     bool dllLoad_ = false;
