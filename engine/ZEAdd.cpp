@@ -155,13 +155,8 @@ void encodeName(OutEntry& e, const std::string& name, const std::string& comment
     if (enc == ZE_ENC_AUTO)
         enc = needName && needComment ? ZE_ENC_UTF8 : ZE_ENC_UPATH;
     auto unicodeRecord = [&](uint16_t tag, const std::string& stored, const std::string& utf8) {
-        Bytes b;
-        b.u16(tag);
-        b.u16(uint32_t(utf8.size() + 5));
-        b.u8(1);
-        b.u32(crc32(0, stored.data(), stored.size()));
-        b.str(utf8);
-        e.extra.append(reinterpret_cast<const char*>(b.b.data()), b.b.size());
+        if (const auto r = zrec::MakeExtraRecord(tag, zrec::BuildUnicodeData(stored, utf8)))
+            e.extra += *r;
     };
     switch (enc) {
         case ZE_ENC_UTF8:
@@ -188,13 +183,11 @@ void encodeName(OutEntry& e, const std::string& name, const std::string& comment
     }
 }
 
+// The modification time as an extended timestamp record (Unix seconds).
 std::string timestampExtra(time_t mtime) {
-    Bytes b;
-    b.u16(zrec::kTagExtTime);
-    b.u16(5);
-    b.u8(1);
-    b.u32(uint32_t(int32_t(mtime)));
-    return std::string(reinterpret_cast<const char*>(b.b.data()), b.b.size());
+    zrec::TZAExtTime t;
+    t.modified = std::int64_t(mtime);
+    return *zrec::MakeExtraRecord(zrec::kTagExtTime, zrec::BuildExtTimeData(t));
 }
 
 bool hasStoreSuffix(const std::string& name, const std::vector<std::string>& suffixes) {
@@ -611,7 +604,7 @@ int32_t runAdd(JobContext& ctx) {
         encodeName(e, s.name, fileComment, set);
         e.dosTime = platform::TimeToDos(s.st.st_mtime);
         e.extra += timestampExtra(s.st.st_mtime);
-        e.extra += dropExtra(it.userExtra, {zrec::kTagZip64, zrec::kTagExtTime});
+        e.extra += zrec::CleanExtraWithout(it.userExtra, {zrec::kTagZip64, zrec::kTagExtTime});
         e.extAttr = (uint32_t(s.st.st_mode & 0xFFFF) << 16) | (s.isDir ? 0x10 : 0) |
                     ((s.st.st_mode & 0222) ? 0 : 0x01);
         e.madeBy = 0x031E;
@@ -696,7 +689,7 @@ int32_t runAdd(JobContext& ctx) {
                 }
                 OutEntry ce;
                 ce.name = oe.name;
-                ce.extra = dropExtra(oe.extra, {zrec::kTagZip64});
+                ce.extra = zrec::CleanExtraWithout(oe.extra, {zrec::kTagZip64});
                 ce.comment = oe.comment;
                 ce.madeBy = oe.madeBy;
                 ce.needed = oe.needed;

@@ -9,6 +9,7 @@
 
 #include "ZEJob.h"
 #include "ZEUtil.h"
+#include "platform/CentralSearch.h"
 #include "platform/CodePage.h"
 #include "platform/DosTime.h"
 #include "platform/EntryName.h"
@@ -27,24 +28,6 @@ namespace zip64end = zrec::zip64end;
 namespace zip64loc = zrec::zip64loc;
 }  // namespace
 
-bool findExtra(const std::string& extra, uint16_t tag, const uint8_t*& data, size_t& len) {
-    auto* p = reinterpret_cast<const uint8_t*>(extra.data());
-    size_t n = extra.size(), i = 0;
-    constexpr size_t head = zrec::kExtraHeadSize;
-    while (i + head <= n) {
-        uint16_t t = rd16(p + i), l = rd16(p + i + 2);
-        if (i + head + l > n)
-            return false;
-        if (t == tag) {
-            data = p + i + head;
-            len = l;
-            return true;
-        }
-        i += head + size_t(l);
-    }
-    return false;
-}
-
 unsigned Entry::unixMode() const {
     int host = madeBy >> 8;
     if (host == 3 || host == 19)
@@ -59,7 +42,9 @@ bool Entry::isDir() const {
     if (m && (m & 0170000) == 0040000)
         return true;
     int host = madeBy >> 8;
-    return (host == 0 || host == 11 || host == 14 || host == 6) && (extAttr & 0x10);
+    return (host == zrec::kHostFat || host == zrec::kHostNtfs || host == zrec::kHostVfat ||
+            host == zrec::kHostHpfs) &&
+           (extAttr & 0x10);
 }
 
 bool Entry::isSymlink() const {
@@ -68,19 +53,18 @@ bool Entry::isSymlink() const {
 }
 
 time_t Entry::mtime() const {
-    const uint8_t* d;
-    size_t l;
-    if (findExtra(extra, zrec::kTagExtTime, d, l) && l >= 5 && (d[0] & 1))
-        return time_t(int32_t(rd32(d + 1)));
+    if (const auto t = zrec::ParseExtTime(zrec::ExtraData(extra, zrec::kTagExtTime));
+        t && t->modified)
+        return time_t(*t->modified);
     // A stamp no calendar has gives the start of the DOS range, not a guessed date.
     return platform::DosToTime(dosTime).value_or(*platform::DosToTime(platform::kDosDateTimeMin));
 }
 
 bool Entry::aesInfo(int& strength, uint16_t& realMethod, int& vendorVersion) const {
-    const uint8_t* d;
-    size_t l;
-    if (method != 99 || !findExtra(extra, zrec::kTagAes, d, l) || l < 7)
+    const std::string_view aes = zrec::ExtraData(extra, zrec::kTagAes);
+    if (method != 99 || aes.size() < 7)
         return false;
+    const uint8_t* d = zrec::Bytes(aes);
     vendorVersion = rd16(d);
     strength = d[4];
     realMethod = rd16(d + 5);
@@ -130,10 +114,8 @@ uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localE
         return s == kLocalHeaderSig || s == kCentralHeaderSig || s == kEndRecordSig ||
                s == kDataDescriptorSig || s == kZip64EndRecordSig;
     };
-    const uint8_t* z;
-    size_t zl;
     bool z64 = e.csize >= kSentinel32 || e.usize >= kSentinel32 ||
-               (localExtraLen && findExtra(e.extra, zrec::kTagZip64, z, zl));
+               (localExtraLen && zrec::FindExtra(e.extra, zrec::kTagZip64));
     uint64_t best = 0;
     for (int withSig = 1; withSig >= 0; --withSig) {
         uint64_t crcAt = end + (withSig ? 4 : 0);
@@ -154,25 +136,6 @@ uint64_t Archive::descriptorLength(const Entry& e, uint64_t end, uint32_t localE
         }
     }
     return best;
-}
-
-// The first header of a directory that ends at `end`, searched backwards: a central header
-// belongs to it when the header after it does, or when it ends exactly at `end`.
-// UINT64_MAX when there is none.
-uint64_t Archive::searchCentralStart(uint64_t end) const {
-    std::vector<uint64_t> chain;  // the headers found, descending
-    uint64_t start = UINT64_MAX;
-    for (uint64_t at = end >= central::kSize ? end - central::kSize + 1 : 0; at-- > 0;) {
-        if (map_[at] != 'P' || rd32(map_ + at) != kCentralHeaderSig)
-            continue;
-        const auto c = zrec::TZACentralHeader::Decode(map_ + at);
-        const uint64_t next = at + central::kSize + c.nameLength + c.extraLength + c.commentLength;
-        if (next == end || std::binary_search(chain.rbegin(), chain.rend(), next)) {
-            chain.push_back(at);
-            start = at;
-        }
-    }
-    return start;
 }
 
 int Archive::parse() {
@@ -291,7 +254,8 @@ int Archive::parse() {
         const uint64_t fromSize = chosen.endOfCd - chosen.cdSize;
         cdStart = chosen.cdSize >= central::kSize && headerAt(fromSize)
                       ? fromSize
-                      : searchCentralStart(chosen.endOfCd);
+                      : zrec::FindCentralStart(std::span(map_, size_t(size_)), chosen.endOfCd)
+                            .value_or(UINT64_MAX);
         if (cdStart == UINT64_MAX) {
             problem_ = "central directory not found";
             return ZE_ERR_NO_CENTRAL;
@@ -330,31 +294,19 @@ int Archive::parse() {
         e.name.assign(reinterpret_cast<const char*>(h + fixed), nl);
         e.extra.assign(reinterpret_cast<const char*>(h + fixed + nl), xl);
         e.comment.assign(reinterpret_cast<const char*>(h + fixed + nl + xl), cl);
-        const uint8_t* z;
-        size_t zl;
-        if (findExtra(e.extra, zrec::kTagZip64, z, zl)) {
-            size_t k = 0;
-            auto take = [&](uint64_t& v) {
-                if (k + 8 <= zl) {
-                    v = rd64(z + k);
-                    k += 8;
-                    return true;
-                }
-                return false;
-            };
-            bool ok = true;
-            if (e.usize == kSentinel32)
-                ok = take(e.usize) && ok;
-            if (e.csize == kSentinel32)
-                ok = take(e.csize) && ok;
-            if (e.lho == kSentinel32)
-                ok = take(e.lho) && ok;
-            if (e.disk == kSentinel16 && k + 4 <= zl)
-                e.disk = rd32(z + k);
-            if (!ok) {
+        // The Zip64 record holds the values whose header field is the sentinel, in the
+        // record's fixed order; one that lacks a wanted value makes the directory unusable.
+        if (const auto z64 = zrec::FindExtra(e.extra, zrec::kTagZip64)) {
+            zrec::TZAZip64Values v;
+            if (!zrec::ParseZip64Data(z64->data, e.usize == kSentinel32, e.csize == kSentinel32,
+                                      e.lho == kSentinel32, e.disk == kSentinel16, v)) {
                 problem_ = "bad Zip64 extra field";
                 return ZE_ERR_INVALID_ZIP;
             }
+            e.usize = v.uncompressedSize.value_or(e.usize);
+            e.csize = v.compressedSize.value_or(e.csize);
+            e.lho = v.localHeaderOffset.value_or(e.lho);
+            e.disk = v.diskStart.value_or(e.disk);
         }
         if (e.disk != 0) {
             problem_ = "multi-part archive";
@@ -438,12 +390,9 @@ std::string Archive::decodeName(const Entry& e, int encoding, int codePage) {
     // Flag bit 11 comes before a Unicode path record, as in the component.
     const bool flagged = encoding == ZE_ENC_AUTO && (e.flags & ENTRY_NAME_FLAG_UTF8);
     std::string name;
-    const uint8_t* d;
-    size_t l;
-    if ((encoding == ZE_ENC_UPATH || (encoding == ZE_ENC_AUTO && !flagged)) &&
-        findExtra(e.extra, ENTRY_NAME_TAG_UNICODE_PATH, d, l)) {
+    if (encoding == ZE_ENC_UPATH || (encoding == ZE_ENC_AUTO && !flagged)) {
         if (auto u = platform::EntryUnicodeText(
-                std::string_view(reinterpret_cast<const char*>(d), l), e.name))
+                zrec::ExtraData(e.extra, ENTRY_NAME_TAG_UNICODE_PATH), e.name))
             name = *u;
     }
     if (name.empty()) {

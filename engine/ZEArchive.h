@@ -20,8 +20,8 @@ struct Entry {
     uint32_t disk = 0;
     uint16_t intAttr = 0;
     uint32_t extAttr = 0;
-    uint64_t lho = 0;  // local header offset in the file (prefix already added)
-    std::string name, extra, comment;
+    uint64_t lho = 0;                  // local header offset in the file (prefix already added)
+    std::string name, extra, comment;  // extra: read with platform/ZipRecords.h (zrec)
     // From the local header.
     int localError = 0;  // engine error number when the local header is unusable
     bool nameMismatch = false;
@@ -38,9 +38,6 @@ struct Entry {
     // WinZip AES: strength 1-3 and real method; false when the entry has no AES record.
     bool aesInfo(int& strength, uint16_t& realMethod, int& vendorVersion) const;
 };
-
-// Finds the data of an extra-field record; false when absent.
-bool findExtra(const std::string& extra, uint16_t tag, const uint8_t*& data, size_t& len);
 
 class Archive {
 public:
@@ -84,7 +81,6 @@ private:
         if (mapped_ && to > from)
             madvise(const_cast<uint8_t*>(map_) + from, size_t(to - from), MADV_DONTNEED);
     }
-    uint64_t searchCentralStart(uint64_t end) const;
     int fd_ = -1;
     const uint8_t* map_ = nullptr;
     uint64_t size_ = 0;

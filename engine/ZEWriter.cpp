@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ze {
@@ -15,144 +16,125 @@ uint16_t versionNeeded(uint16_t method, bool zip64, bool encrypted) {
     return v;
 }
 
-std::string dropExtra(const std::string& extra, std::initializer_list<uint16_t> tags) {
-    std::string out;
-    auto* p = reinterpret_cast<const uint8_t*>(extra.data());
-    size_t i = 0, n = extra.size();
-    constexpr size_t head = zrec::kExtraHeadSize;
-    while (i + head <= n) {
-        uint16_t t = rd16(p + i), l = rd16(p + i + 2);
-        if (i + head + l > n)
-            break;
-        bool drop = false;
-        for (uint16_t d : tags)
-            drop = drop || d == t;
-        if (!drop)
-            out.append(extra, i, head + size_t(l));
-        i += head + size_t(l);
-    }
-    return out;
+namespace {
+
+// A fixed record encoded by its platform layout, as the start of a byte buffer.
+template <typename Record>
+Bytes encoded(const Record& r, size_t size) {
+    Bytes b;
+    b.b.resize(size);
+    r.Encode(b.b.data());
+    return b;
 }
 
+uint16_t raisedTo45(uint16_t version) {
+    return (version & 0xFF) < zrec::kVersionZip64
+               ? uint16_t((version & 0xFF00) | zrec::kVersionZip64)
+               : version;
+}
+
+}  // namespace
+
 Bytes localHeader(const OutEntry& e) {
-    Bytes b;
-    b.u32(zrec::kLocalHeaderSig);
-    uint16_t needed = e.needed;
-    if (e.zip64Local && (needed & 0xFF) < 45)
-        needed = uint16_t((needed & 0xFF00) | 45);
-    b.u16(needed);
-    b.u16(e.flags);
-    b.u16(e.method);
-    b.u32(e.dosTime);
-    b.u32(e.crc);
+    // A local header whose sizes are not known yet, or may pass 4 GiB, carries both in a
+    // Zip64 record in front of the entry's other records.
+    std::string extra;
     if (e.zip64Local) {
-        b.u32(0xFFFFFFFF);
-        b.u32(0xFFFFFFFF);
-    } else {
-        b.u32(uint32_t(e.csize));
-        b.u32(uint32_t(e.usize));
+        zrec::TZAZip64Values z;
+        z.uncompressedSize = e.usize;
+        z.compressedSize = e.csize;
+        extra = *zrec::MakeExtraRecord(zrec::kTagZip64, zrec::BuildZip64Data(z));
     }
-    b.u16(uint32_t(e.name.size()));
-    b.u16(uint32_t(e.extra.size() + (e.zip64Local ? 20 : 0)));
+    extra += e.extra;
+    zrec::TZALocalHeader h;
+    h.versionNeeded = e.zip64Local ? raisedTo45(e.needed) : e.needed;
+    h.flags = e.flags;
+    h.method = e.method;
+    h.dosDateTime = e.dosTime;
+    h.crc32 = e.crc;
+    h.compressedSize = e.zip64Local ? zrec::kSentinel32 : uint32_t(e.csize);
+    h.uncompressedSize = e.zip64Local ? zrec::kSentinel32 : uint32_t(e.usize);
+    h.nameLength = uint16_t(e.name.size());
+    h.extraLength = uint16_t(extra.size());
+    Bytes b = encoded(h, zrec::local::kSize);
     b.str(e.name);
-    if (e.zip64Local) {
-        b.u16(zrec::kTagZip64);
-        b.u16(16);
-        b.u64(e.usize);
-        b.u64(e.csize);
-    }
-    b.str(e.extra);
+    b.str(extra);
     return b;
 }
 
 Bytes centralHeader(const OutEntry& e) {
-    Bytes z;
-    bool bigU = e.usize >= 0xFFFFFFFF, bigC = e.csize >= 0xFFFFFFFF, bigO = e.lho >= 0xFFFFFFFF;
+    // The Zip64 record holds exactly the values that do not fit their field.
+    const bool bigU = e.usize >= zrec::kSentinel32, bigC = e.csize >= zrec::kSentinel32,
+               bigO = e.lho >= zrec::kSentinel32;
+    zrec::TZAZip64Values z;
     if (bigU)
-        z.u64(e.usize);
+        z.uncompressedSize = e.usize;
     if (bigC)
-        z.u64(e.csize);
+        z.compressedSize = e.csize;
     if (bigO)
-        z.u64(e.lho);
-    bool zip64 = !z.b.empty() || e.zip64Local;
-    Bytes b;
-    b.u32(zrec::kCentralHeaderSig);
-    uint16_t madeBy = e.madeBy, needed = e.needed;
-    if (zip64) {
-        if ((madeBy & 0xFF) < 45)
-            madeBy = uint16_t((madeBy & 0xFF00) | 45);
-        if ((needed & 0xFF) < 45)
-            needed = uint16_t((needed & 0xFF00) | 45);
-    }
-    b.u16(madeBy);
-    b.u16(needed);
-    b.u16(e.flags);
-    b.u16(e.method);
-    b.u32(e.dosTime);
-    b.u32(e.crc);
-    b.u32(bigC ? 0xFFFFFFFF : uint32_t(e.csize));
-    b.u32(bigU ? 0xFFFFFFFF : uint32_t(e.usize));
-    b.u16(uint32_t(e.name.size()));
-    b.u16(uint32_t(e.extra.size() + (z.b.empty() ? 0 : 4 + z.b.size())));
-    b.u16(uint32_t(e.comment.size()));
-    b.u16(0);
-    b.u16(e.intAttr);
-    b.u32(e.extAttr);
-    b.u32(bigO ? 0xFFFFFFFF : uint32_t(e.lho));
+        z.localHeaderOffset = e.lho;
+    std::string extra;
+    if (bigU || bigC || bigO)
+        extra = *zrec::MakeExtraRecord(zrec::kTagZip64, zrec::BuildZip64Data(z));
+    const bool zip64 = !extra.empty() || e.zip64Local;
+    extra += e.extra;
+    zrec::TZACentralHeader h;
+    h.versionMadeBy = zip64 ? raisedTo45(e.madeBy) : e.madeBy;
+    h.versionNeeded = zip64 ? raisedTo45(e.needed) : e.needed;
+    h.flags = e.flags;
+    h.method = e.method;
+    h.dosDateTime = e.dosTime;
+    h.crc32 = e.crc;
+    h.compressedSize = bigC ? zrec::kSentinel32 : uint32_t(e.csize);
+    h.uncompressedSize = bigU ? zrec::kSentinel32 : uint32_t(e.usize);
+    h.nameLength = uint16_t(e.name.size());
+    h.extraLength = uint16_t(extra.size());
+    h.commentLength = uint16_t(e.comment.size());
+    h.diskStart = 0;
+    h.internalAttributes = e.intAttr;
+    h.externalAttributes = e.extAttr;
+    h.localHeaderOffset = bigO ? zrec::kSentinel32 : uint32_t(e.lho);
+    Bytes b = encoded(h, zrec::central::kSize);
     b.str(e.name);
-    if (!z.b.empty()) {
-        b.u16(zrec::kTagZip64);
-        b.u16(uint32_t(z.b.size()));
-        b.raw(z.b.data(), z.b.size());
-    }
-    b.str(e.extra);
+    b.str(extra);
     b.str(e.comment);
     return b;
 }
 
 Bytes dataDescriptor(const OutEntry& e) {
     Bytes b;
-    b.u32(zrec::kDataDescriptorSig);
-    b.u32(e.crc);
-    if (e.zip64Local) {
-        b.u64(e.csize);
-        b.u64(e.usize);
-    } else {
-        b.u32(uint32_t(e.csize));
-        b.u32(uint32_t(e.usize));
-    }
+    b.b.resize(zrec::descriptor::kLongSize);
+    b.b.resize(zrec::EncodeDataDescriptor(b.b.data(), e.zip64Local, e.crc, e.csize, e.usize));
     return b;
 }
 
 Bytes endRecords(uint64_t count, uint64_t cdOffset, uint64_t cdSize, const std::string& comment) {
     Bytes b;
-    bool zip64 = count >= 0xFFFF || cdOffset >= 0xFFFFFFFF || cdSize >= 0xFFFFFFFF;
+    const bool zip64 =
+        count >= zrec::kSentinel16 || cdOffset >= zrec::kSentinel32 || cdSize >= zrec::kSentinel32;
     if (zip64) {
-        uint64_t at = cdOffset + cdSize;
-        b.u32(zrec::kZip64EndRecordSig);
-        b.u64(zrec::zip64end::kMinRecordSize);
-        b.u16(0x032D);
-        b.u16(45);
-        b.u32(0);
-        b.u32(0);
-        b.u64(count);
-        b.u64(count);
-        b.u64(cdSize);
-        b.u64(cdOffset);
-        b.u32(zrec::kZip64LocatorSig);
-        b.u32(0);
-        b.u64(at);
-        b.u32(1);
+        zrec::TZAZip64EndRecord z;
+        z.versionMadeBy = 0x032D;  // Unix, 4.5
+        z.versionNeeded = zrec::kVersionZip64;
+        z.entriesOnDisk = z.totalEntries = count;
+        z.centralSize = cdSize;
+        z.centralOffset = cdOffset;
+        b = encoded(z, zrec::zip64end::kSize);
+        zrec::TZAZip64Locator l;
+        l.zip64Offset = cdOffset + cdSize;
+        l.totalDisks = 1;
+        const Bytes lb = encoded(l, zrec::zip64loc::kSize);
+        b.raw(lb.b.data(), lb.b.size());
     }
-    b.u32(zrec::kEndRecordSig);
-    b.u16(0);
-    b.u16(0);
-    b.u16(count >= 0xFFFF ? 0xFFFF : uint32_t(count));
-    b.u16(count >= 0xFFFF ? 0xFFFF : uint32_t(count));
-    b.u32(cdSize >= 0xFFFFFFFF ? 0xFFFFFFFF : uint32_t(cdSize));
-    b.u32(cdOffset >= 0xFFFFFFFF ? 0xFFFFFFFF : uint32_t(cdOffset));
-    size_t cl = std::min<size_t>(comment.size(), 0xFFFF);
-    b.u16(uint32_t(cl));
+    const size_t cl = std::min<size_t>(comment.size(), zrec::eocd::kMaxComment);
+    zrec::TZAEndRecord r;
+    r.entriesOnDisk = r.totalEntries =
+        count >= zrec::kSentinel16 ? zrec::kSentinel16 : uint16_t(count);
+    r.centralSize = cdSize >= zrec::kSentinel32 ? zrec::kSentinel32 : uint32_t(cdSize);
+    r.centralOffset = cdOffset >= zrec::kSentinel32 ? zrec::kSentinel32 : uint32_t(cdOffset);
+    r.commentLength = uint16_t(cl);
+    const Bytes eb = encoded(r, zrec::eocd::kSize);
+    b.raw(eb.b.data(), eb.b.size());
     b.raw(comment.data(), cl);
     return b;
 }

@@ -27,8 +27,6 @@ Bytes dataDescriptor(const OutEntry& e);
 Bytes endRecords(uint64_t count, uint64_t cdOffset, uint64_t cdSize, const std::string& comment);
 // Version needed for a method, raised to 4.5 for Zip64.
 uint16_t versionNeeded(uint16_t method, bool zip64, bool encrypted);
-// Removes the records with the given tags from an extra field.
-std::string dropExtra(const std::string& extra, std::initializer_list<uint16_t> tags);
 
 class OutFile {
 public:

@@ -9,6 +9,8 @@
 #ifndef TARVIK_PLATFORM_ZIPLAYOUT_H
 #define TARVIK_PLATFORM_ZIPLAYOUT_H
 
+#include <stddef.h>
+
 /* Signatures. */
 #define ZIP_SIG_LOCAL 0x04034B50u
 #define ZIP_SIG_CENTRAL 0x02014B50u
@@ -99,5 +101,22 @@
 #define ZIP_TAG_UNICODE_COMMENT 0x6375u
 #define ZIP_TAG_UNICODE_PATH 0x7075u
 #define ZIP_TAG_AES 0x9901u
+
+/* The extra-field walk that every reader shares: the data size of the record
+ * that starts `pos` bytes into a field of `size` bytes, or -1 when the walk
+ * ends there. A record is read while its 4-byte head fits, so a head that
+ * ends the field exactly is a valid record without data (the JAR marker
+ * 0xCAFE is one). Fewer than four bytes left over, or a record whose data
+ * would run past the end of the field, end the walk: no record is read from
+ * that malformed tail. Info-ZIP unzip, 7-Zip and Python's zipfile walk the
+ * same way. */
+static inline long zip_extra_data_size(const unsigned char* field, size_t size, size_t pos) {
+    size_t length;
+    if (pos > size || size - pos < ZIP_EXTRA_HEAD_SIZE) {
+        return -1;
+    }
+    length = (size_t)field[pos + 2] | ((size_t)field[pos + 3] << 8);
+    return length > size - pos - ZIP_EXTRA_HEAD_SIZE ? -1 : (long)length;
+}
 
 #endif

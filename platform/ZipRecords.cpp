@@ -252,6 +252,17 @@ std::string DropExtraTags(std::string_view extra, std::initializer_list<std::uin
     return out;
 }
 
+std::string CleanExtraWithout(std::string_view extra, std::initializer_list<std::uint16_t> tags) {
+    std::string out;
+    WalkExtra(extra, [&](const TZAExtraRecord& r) {
+        if (!Listed(r.tag, tags)) {
+            out.append(extra.substr(r.offset, r.length));
+        }
+        return true;
+    });
+    return out;
+}
+
 std::optional<std::string> MakeExtraRecord(std::uint16_t tag, std::string_view data) {
     if (data.size() > kMaxExtraLength - kExtraHeadSize) {
         return std::nullopt;

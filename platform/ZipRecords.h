@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -290,22 +291,24 @@ struct TZAExtraRecord {
     std::string_view data;
 };
 
-// Walks an extra field: a record is examined only while at least five bytes
-// remain from its start, and a record whose data would run past the end of
-// the field ends the walk. `visit` returns false to stop early. Returns the
+// Walks an extra field by the rule every reader shares (zip_extra_data_size
+// in platform/ZipLayout.h): a record is examined while its 4-byte head fits
+// (a head with size 0 that ends the field is a valid empty record), and fewer
+// than four bytes left over or a record whose data would run past the end of
+// the field end the walk. `visit` returns false to stop early. Returns the
 // offset where the walk stopped (the field's length when every byte formed a
 // well-formed record, or a shorter offset for a malformed or short tail).
 template <typename Visit>
 std::size_t WalkExtra(std::string_view extra, Visit&& visit) {
     std::size_t pos = 0;
-    while (extra.size() - pos >= kExtraHeadSize + 1) {
-        const auto* p = Bytes(extra) + pos;
-        const std::size_t size = GetU16(p + 2);
-        if (size > extra.size() - pos - kExtraHeadSize) {
+    for (;;) {
+        const long size = zip_extra_data_size(Bytes(extra), extra.size(), pos);
+        if (size < 0) {
             break;
         }
-        const TZAExtraRecord rec{pos, kExtraHeadSize + size, GetU16(p),
-                                 extra.substr(pos + kExtraHeadSize, size)};
+        const TZAExtraRecord rec{
+            pos, kExtraHeadSize + static_cast<std::size_t>(size), GetU16(Bytes(extra) + pos),
+            extra.substr(pos + kExtraHeadSize, static_cast<std::size_t>(size))};
         pos += rec.length;
         if (!visit(rec)) {
             break;
@@ -324,6 +327,10 @@ std::string KeepExtraTags(std::string_view extra, std::initializer_list<std::uin
 // tail is kept as it is (it is not ours to repair). Returns the field
 // unchanged when nothing was dropped.
 std::string DropExtraTags(std::string_view extra, std::initializer_list<std::uint16_t> tags);
+// The well-formed records whose tag is not listed, in their order, without a
+// malformed tail: for a field written anew from bytes a caller handed over or
+// from an entry being copied, so that what is written reads cleanly everywhere.
+std::string CleanExtraWithout(std::string_view extra, std::initializer_list<std::uint16_t> tags);
 // A record made of `tag` and `data`; nothing when the data is too large for
 // the 16-bit size field.
 std::optional<std::string> MakeExtraRecord(std::uint16_t tag, std::string_view data);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <optional>
 #include <set>
 
 #include "ZEngineHarness.h"
@@ -39,14 +40,17 @@ struct Item {
     std::string data;
     std::uint32_t attributes = kUnixFile;  // external attributes (made on Unix)
     std::uint16_t flags = 0;
-    std::int64_t size = -1;         // stated in both headers; -1: the real size
-    std::int64_t localOffset = -1;  // stated in the central header; -1: the real one
-    bool zip64 = false;             // sizes and offset in a Zip64 extra field
+    std::int64_t size = -1;                     // stated in both headers; -1: the real size
+    std::int64_t localOffset = -1;              // stated in the central header; -1: the real one
+    bool zip64 = false;                         // sizes and offset in a Zip64 extra field
+    std::optional<std::string> centralExtra{};  // the central extra field in place of the built one
 };
 
 struct Shape {
-    int countDelta = 0;     // added to the counts of the end records
-    bool zip64End = false;  // Zip64 end record and locator in front of the end record
+    int countDelta = 0;                  // added to the counts of the end records
+    bool zip64End = false;               // Zip64 end record and locator in front of the end record
+    const char* prefix = "";             // bytes in front whose length no offset counts
+    std::uint32_t centralSizeDelta = 0;  // added to the directory's size in the end record
 };
 
 // A stored archive of `items` laid out as `shape` says.
@@ -87,6 +91,7 @@ std::string Build(const std::vector<Item>& items, const Shape& shape = {}) {
             put64(extra, size);
             put64(extra, stated);
         }
+        extra = it.centralExtra.value_or(extra);
         put32(central, 0x02014B50);
         put16(central, 0x0300 | 20);
         put16(central, it.zip64 ? 45 : 10);
@@ -129,10 +134,11 @@ std::string Build(const std::vector<Item>& items, const Shape& shape = {}) {
     put16(tail, 0);
     put16(tail, shape.zip64End ? 0xFFFF : std::uint32_t(count & 0xFFFF));
     put16(tail, shape.zip64End ? 0xFFFF : std::uint32_t(count & 0xFFFF));
-    put32(tail, shape.zip64End ? 0xFFFFFFFFu : std::uint32_t(central.size()));
+    put32(tail,
+          shape.zip64End ? 0xFFFFFFFFu : std::uint32_t(central.size()) + shape.centralSizeDelta);
     put32(tail, shape.zip64End ? 0xFFFFFFFFu : std::uint32_t(body.size()));
     put16(tail, 0);
-    return body + central + tail;
+    return std::string(shape.prefix) + body + central + tail;
 }
 
 struct Case {
@@ -150,6 +156,23 @@ struct Case {
 };
 
 const std::string kText = "harmless text\n";
+
+// An extra-field record of `tag` with `data`.
+std::string Record(std::uint16_t tag, const std::string& data) {
+    std::string r;
+    put16(r, tag);
+    put16(r, std::uint32_t(data.size()));
+    return r + data;
+}
+// An extended timestamp record, as most writers put first.
+const std::string kTime = Record(0x5455, std::string("\x01\x00\x00\x00\x60", 5));
+// The Zip64 data of an entry of kText whose sizes are both sentinels: the
+// uncompressed size only, the compressed one is missing.
+std::string OnlyUncompressedSize() {
+    std::string d;
+    put64(d, kText.size());
+    return d;
+}
 
 std::vector<Case> Cases() {
     return {
@@ -238,6 +261,42 @@ std::vector<Case> Cases() {
          2,
          {},
          {"a.txt", "b.txt"}},
+        // The directory is searched for when neither its offset nor its size is right:
+        // both readers take the same chain of headers, not the stray signature in front.
+        {"data in front, offset and size stale, a stray central signature in it",
+         {{"a.txt", kText}, {"b.txt", kText}},
+         {0, false, "MZPK\x01\x02JJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJJ", 9},
+         2,
+         2,
+         {},
+         {"a.txt", "b.txt"}},
+        // Extra fields read by the one walk: an empty record that ends the field, a cut
+        // head and a record running past the end are read alike and harm nothing.
+        {"extra fields with an empty last record, a cut head, a record past the end",
+         {{"a.txt", kText, kUnixFile, 0, -1, -1, false, kTime + Record(0xCAFE, "")},
+          {"b.txt", kText, kUnixFile, 0, -1, -1, false, kTime + std::string("\x01\x00\x00", 3)},
+          {"c.txt", kText, kUnixFile, 0, -1, -1, false, kTime + Record(0x7075, "ab").substr(0, 5)}},
+         {},
+         3,
+         3,
+         {},
+         {"a.txt", "b.txt", "c.txt"}},
+        // A Zip64 record that lacks a value its header asks for: both readers refuse it,
+        // also when it is an empty record at the end of the field.
+        {"Zip64 record lacking the compressed size",
+         {{"z.txt", kText, kUnixFile, 0, -1, -1, true, Record(1, OnlyUncompressedSize())}},
+         {},
+         -1,
+         -9,
+         {},
+         {}},
+        {"empty Zip64 record at the end of the extra field",
+         {{"z.txt", kText, kUnixFile, 0, -1, -1, true, kTime + Record(1, "")}},
+         {},
+         -1,
+         -9,
+         {},
+         {}},
         {"encrypted flag over plain data, no password",
          {{"secret.txt", kText, kUnixFile, 1}, {"ok.txt", kText}},
          {},

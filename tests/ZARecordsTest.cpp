@@ -97,11 +97,17 @@ TEST(ZARecords, ExtraFieldWalkNeverTrustsALength) {
         {"lying length hides later records", LE16(0x5455) + LE16(0xFFFF) + z64, 1, std::nullopt, 0},
         {"good record then a lying one", z64 + LE16(0x7075) + LE16(300) + "ab", 0x7075,
          std::nullopt, 12},
-        {"zero-length record in the last four bytes", ut + LE16(0xCAFE) + LE16(0), 0xCAFE,
-         std::nullopt, 9},
+        // A head that ends the field exactly is a valid empty record (as Info-ZIP unzip,
+        // 7-Zip and Python read it); fewer than four bytes left over are a tail.
+        {"zero-length record in the last four bytes", ut + LE16(0xCAFE) + LE16(0), 0xCAFE, 9, 13},
+        {"JAR marker alone", LE16(0xCAFE) + LE16(0), 0xCAFE, 0, 4},
         {"zero-length record with a byte after it", LE16(0xCAFE) + LE16(0) + "x", 0xCAFE, 0, 4},
         {"three stray bytes", B({1, 0, 0}), 1, std::nullopt, 0},
+        {"record then a cut head of one byte", ut + B({1}), 1, std::nullopt, 9},
+        {"record then a cut head of three bytes", ut + B({1, 0, 0}), 1, std::nullopt, 9},
         {"head without data at the end", z64 + LE16(0x000A) + LE16(4), 0x000A, std::nullopt, 12},
+        {"size one past the end", ut + LE16(1) + LE16(9) + LE64(7), 1, std::nullopt, 9},
+        {"zero-length Zip64 record last", ut + LE16(1) + LE16(0), 1, 9, 13},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -130,6 +136,10 @@ TEST(ZARecords, ExtraFieldKeepDropAndReplace) {
     EXPECT_FALSE(ReplaceExtra(std::string(65530, 'x'), 0x0001, std::string(8, 'y')));
     EXPECT_FALSE(MakeExtraRecord(1, std::string(65532, 'y')));
     EXPECT_EQ(std::string(ExtraData(field, 0x7075)), "u");
+    // Cleaning keeps only well-formed records: the malformed tail goes too.
+    EXPECT_EQ(CleanExtraWithout(field, {0x0001}), b + c);
+    EXPECT_EQ(CleanExtraWithout(field + LE16(0xCAFE) + LE16(0), {0x7075}), a + c);
+    EXPECT_EQ(CleanExtraWithout(a + LE16(0x5455) + LE16(9) + "x", {}), a);
 }
 
 TEST(ZARecords, Zip64DataTakesOnlyTheWantedValuesInOrder) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/CentralSearch.h"
 #include "platform/ZipRecords.h"
 #include "zip/ZAMatch.h"
 #include "zip/ZAXcpt.h"
@@ -394,49 +395,17 @@ bool TZACentral::CentralHeaderAt(std::int64_t position) {
 }
 
 std::int64_t TZACentral::SearchCentralStart(std::int64_t end) {
-    // Walking backwards through the bytes before `end`, a central header
-    // belongs to the directory when the header after it does (or when it ends
-    // exactly at `end`); the earliest one found is the directory's start.
-    constexpr std::int64_t kChunk = 65536;
-    constexpr std::int64_t kOverlap = 3;
-    std::vector<std::int64_t> chain;  // the headers found, descending
-    std::vector<std::uint8_t> buf;
-    std::int64_t start = -1;
-    std::int64_t chunkEnd = end;
-    while (chunkEnd > 0) {
-        const std::int64_t chunkStart = std::max<std::int64_t>(0, chunkEnd - kChunk);
-        const std::int64_t length = std::min(end, chunkEnd + kOverlap) - chunkStart;
-        buf.resize(static_cast<std::size_t>(length));
-        if (Seek(kSeekBegin, chunkStart) != chunkStart ||
-            ReadPlain(buf.data(), static_cast<std::int32_t>(length)) != length) {
-            break;
-        }
-        for (std::int64_t i = chunkEnd - chunkStart - 1; i >= 0; --i) {
-            if (i + 4 > length || GetU32(buf.data() + i) != kCentralHeaderSig) {
-                continue;
-            }
-            const std::int64_t at = chunkStart + i;
-            std::uint8_t h[central::kSize];
-            if (at + static_cast<std::int64_t>(central::kSize) > end ||
-                Seek(kSeekBegin, at) != at ||
-                ReadPlain(h, central::kSize) != static_cast<std::int32_t>(central::kSize)) {
-                continue;
-            }
-            const TZACentralHeader ch = TZACentralHeader::Decode(h);
-            const std::int64_t next = at + static_cast<std::int64_t>(central::kSize) +
-                                      ch.nameLength + ch.extraLength + ch.commentLength;
-            const bool linked =
-                next == end ||
-                (!chain.empty() && std::binary_search(chain.rbegin(), chain.rend(), next));
-            if (linked) {
-                chain.push_back(at);
-                start = at;
-            }
-        }
-        CheckCancelAndRaise();
-        chunkEnd = chunkStart;
-    }
-    return start;
+    // The search itself is the platform's, shared with the engine; here it
+    // reads through the work file and can be cancelled between its chunks.
+    const auto found = FindCentralStart(
+        [this](std::uint64_t offset, std::span<std::uint8_t> out) {
+            CheckCancelAndRaise();
+            const auto at = static_cast<std::int64_t>(offset);
+            const auto length = static_cast<std::int32_t>(out.size());
+            return Seek(kSeekBegin, at) == at && ReadPlain(out.data(), length) == length;
+        },
+        static_cast<std::uint64_t>(std::max<std::int64_t>(end, 0)));
+    return found ? static_cast<std::int64_t>(*found) : -1;
 }
 
 std::int32_t TZACentral::LoadCentralDirectory() {

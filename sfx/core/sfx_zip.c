@@ -387,14 +387,13 @@ static int read_extra(SfxArchive* a, SfxEntry* e, const unsigned char* x, size_t
     size_t pos = 0;
     int need_size = e->size == ZIP_SENTINEL32, need_comp = e->compressed == ZIP_SENTINEL32,
         need_off = e->local_offset == ZIP_SENTINEL32, need_disk = e->disk == ZIP_SENTINEL16;
-    while (size - pos >= ZIP_EXTRA_HEAD_SIZE) {
-        const unsigned tag = sfx_get16(x + pos), len = sfx_get16(x + pos + 2);
+    long walked;
+    /* A cut record or a short tail ends the extra data (tolerated, as peers do). */
+    while ((walked = zip_extra_data_size(x, size, pos)) >= 0) {
+        const unsigned tag = sfx_get16(x + pos), len = (unsigned)walked;
         const unsigned char* d = x + pos + ZIP_EXTRA_HEAD_SIZE;
         const unsigned char* text;
         size_t text_length;
-        if (len > size - pos - ZIP_EXTRA_HEAD_SIZE) {
-            break; /* a cut block ends the extra data (tolerated, as peers do) */
-        }
         if (tag == ZIP_TAG_ZIP64) {
             size_t k = 0;
             if (need_size && len - k >= 8) {

@@ -42,8 +42,12 @@ void ComponentExtra(std::string_view name, std::string_view extra) {
         if (walked == extra.size()) {
             check(!FindExtra(dropped, tag));  // a well-formed field loses every such record
         }
-        // (A record without data at the very end is not examined, so only one with data.)
-        if (const auto replaced = ReplaceExtra(extra, tag, data); replaced && !data.empty()) {
+        // A cleaned field is well-formed to its end and without the tag.
+        const std::string clean = CleanExtraWithout(extra, {tag});
+        check(WalkExtra(clean, [](const TZAExtraRecord&) { return true; }) == clean.size() &&
+              !FindExtra(clean, tag));
+        // The new record comes first, also when it has no data.
+        if (const auto replaced = ReplaceExtra(extra, tag, data)) {
             const auto first = FindExtra(*replaced, tag);
             check(first && first->offset == 0 && first->data == data);
         }
@@ -110,14 +114,9 @@ void EngineEntry(std::uint16_t flags, std::string_view name, std::string_view ex
     if (e.aesInfo(strength, method, vendor)) {
         check(strength >= 1 && strength <= 3);
     }
-    for (const std::uint16_t tag : kTags) {
-        const std::uint8_t* d = nullptr;
-        std::size_t len = 0;
-        if (ze::findExtra(e.extra, tag, d, len)) {
-            check(d >= reinterpret_cast<const std::uint8_t*>(e.extra.data()) &&
-                  d + len <=
-                      reinterpret_cast<const std::uint8_t*>(e.extra.data()) + e.extra.size());
-        }
+    // The engine reads the extra field through the shared walk: its times agree with it.
+    if (const auto t = ParseExtTime(ExtraData(extra, 0x5455)); t && t->modified) {
+        check(e.mtime() == static_cast<std::time_t>(*t->modified));
     }
 }
 
