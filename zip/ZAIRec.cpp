@@ -159,6 +159,9 @@ const std::string& TZAZRec::FileName() {
     // millions of entries asks for every name once).
     if (nameState_ == NameState::Unknown && !NeedsEncoding(storedName_) &&
         storedName_.find('\\') == std::string::npos && !FindExtra(ExtraField(), kTagUnicodePath)) {
+        if (owner_->Encoding() == zeoAuto) {
+            NameEncoding();  // detected and kept in the status, as decoding does
+        }
         nameState_ = NameState::Stored;
         if (texts_) {
             texts_->decodedName.clear();
