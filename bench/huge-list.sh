@@ -95,7 +95,7 @@ for c in $cases; do
         list200k | list1m)
             n=$([[ $c == list200k ]] && echo 200000 || echo 1000000)
             f=$(archive "$n")
-            echo "$c: $n entries, $(stat -c %s "$f") bytes"
+            echo "$c: $n entries, $(stat -Lc %s "$f") bytes"
             peers "$f" "$runs"
             measure tarvik "$runs" "$cli" list --tsv "$f"
             row "  tarvik-cli list --tsv"
@@ -110,7 +110,7 @@ for c in $cases; do
             ;;
         open10m)
             f=$(archive 10000000)
-            echo "$c: 10000000 entries (Zip64), $(stat -c %s "$f") bytes"
+            echo "$c: 10000000 entries (Zip64), $(stat -Lc %s "$f") bytes"
             peers "$f" 1 "${PEERS_10M:-0}"
             measure tarvik 1 "$cli" list --tsv "$f"
             row "  tarvik-cli list --tsv"
