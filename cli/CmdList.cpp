@@ -59,50 +59,86 @@ std::string PadLeft(const std::string& s, std::size_t width) {
     return w >= width ? s : std::string(width - w, ' ') + s;
 }
 
+// Lines are collected and written in blocks of about this size.
+constexpr std::size_t kOutputBlock = 1 << 16;
+
+void Flush(CliContext& ctx, std::string& text) {
+    ctx.out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    text.clear();
+}
+
 void PrintTable(CliContext& ctx, TZipArchiver& zip) {
     struct Row {
         std::string name, packed, unpacked, date, rate;
     };
-    std::vector<Row> rows;
     const int count = zip.Count();
-    rows.reserve(static_cast<std::size_t>(count));
     std::int64_t totalPacked = 0;
     std::int64_t totalUnpacked = 0;
-    for (int i = 0; i < count; ++i) {
+    // The cells of entry i; false when it is gone. The first pass sums the sizes.
+    bool firstPass = true;
+    auto cells = [&](int i, Row& r) {
         const auto e = zip.DirEntry(i);
         if (!e) {
-            continue;
+            return false;
         }
         const std::int64_t packed = e->CompressedSize();
         const std::int64_t unpacked = e->UncompressedSize();
-        rows.push_back({EscapeControls(e->FileName()), FormatByteSize(packed),
-                        FormatByteSize(unpacked),
-                        platform::FormatDosDateTimeGerman(e->DosDateTime()),
-                        FormatPackRate(packed, unpacked)});
-        totalPacked += packed;
-        totalUnpacked += unpacked;
-    }
+        if (firstPass) {
+            totalPacked += packed;
+            totalUnpacked += unpacked;
+        }
+        r.name.clear();
+        AppendEscaped(r.name, e->FileName());
+        r.packed = FormatByteSize(packed);
+        r.unpacked = FormatByteSize(unpacked);
+        r.date = platform::FormatDosDateTimeGerman(e->DosDateTime());
+        r.rate = FormatPackRate(packed, unpacked);
+        return true;
+    };
+    // Two passes over the loaded entries, the column widths first: a
+    // listing of millions of entries holds no texts of its own.
     const Row head{"Dateiname", "Gepackt", "Ungepackt", "Geändert am", "Packrate"};
     std::size_t w[4] = {Columns(head.name), Columns(head.packed), Columns(head.unpacked),
                         Columns(head.date)};
-    for (const Row& r : rows) {
+    Row r;
+    for (int i = 0; i < count; ++i) {
+        if (!cells(i, r)) {
+            continue;
+        }
         w[0] = std::max(w[0], Columns(r.name));
         w[1] = std::max(w[1], Columns(r.packed));
         w[2] = std::max(w[2], Columns(r.unpacked));
         w[3] = std::max(w[3], Columns(r.date));
     }
-    auto line = [&](const Row& r) {
-        std::string s = PadRight(r.name, w[0]) + "  " + PadLeft(r.packed, w[1]) + "  " +
-                        PadLeft(r.unpacked, w[2]) + "  " + PadRight(r.date, w[3]) + "  " + r.rate;
-        while (!s.empty() && s.back() == ' ') {
-            s.pop_back();
+    std::string text;
+    auto line = [&](const Row& row) {
+        const std::size_t start = text.size();
+        text += PadRight(row.name, w[0]);
+        text += "  ";
+        text += PadLeft(row.packed, w[1]);
+        text += "  ";
+        text += PadLeft(row.unpacked, w[2]);
+        text += "  ";
+        text += PadRight(row.date, w[3]);
+        text += "  ";
+        text += row.rate;
+        while (text.size() > start && text.back() == ' ') {
+            text.pop_back();
         }
-        ctx.out << s << '\n';
+        text += '\n';
+        if (text.size() >= kOutputBlock) {
+            Flush(ctx, text);
+        }
     };
     line(head);
-    for (const Row& r : rows) {
+    firstPass = false;
+    for (int i = 0; i < count; ++i) {
+        if (!cells(i, r)) {
+            continue;
+        }
         line(r);
     }
+    Flush(ctx, text);
     const std::string ratio = FormatRatioText(totalPacked, totalUnpacked);
     const std::string size =
         totalPacked != 0 && totalUnpacked != 0 ? FormatSizeText(totalPacked) : std::string();
@@ -112,11 +148,17 @@ void PrintTable(CliContext& ctx, TZipArchiver& zip) {
 
 void PrintTsv(CliContext& ctx, TZipArchiver& zip) {
     const int count = zip.Count();
+    std::string text;
+    text.reserve(kOutputBlock + 512);
     for (int i = 0; i < count; ++i) {
         if (const auto e = zip.DirEntry(i)) {
-            ctx.out << FormatTsvLine(*e) << '\n';
+            AppendTsvLine(text, *e);
+            if (text.size() >= kOutputBlock) {
+                Flush(ctx, text);
+            }
         }
     }
+    Flush(ctx, text);
 }
 
 }  // namespace

@@ -153,6 +153,20 @@ const std::string& TZAZRec::LastStoredName() const {
 }
 
 const std::string& TZAZRec::FileName() {
+    // Most names are printable ASCII without a backslash and without a
+    // Unicode path record: every encoding reads them as their stored bytes,
+    // so no decoded copy is made to find that out (a loaded directory of
+    // millions of entries asks for every name once).
+    if (nameState_ == NameState::Unknown && !NeedsEncoding(storedName_) &&
+        storedName_.find('\\') == std::string::npos && !FindExtra(ExtraField(), kTagUnicodePath)) {
+        if (owner_->Encoding() == zeoAuto) {
+            NameEncoding();  // detected and kept in the status, as decoding does
+        }
+        nameState_ = NameState::Stored;
+        if (texts_) {
+            texts_->decodedName.clear();
+        }
+    }
     if (nameState_ == NameState::Unknown) {
         std::string text = DecodeStoredText(false);
         if (text == storedName_) {

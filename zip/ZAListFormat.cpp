@@ -86,9 +86,7 @@ std::string FormatSizeText(std::int64_t n) {
 
 // Control characters and the backslash written as escapes, so that every
 // entry stays on one line with its fields apart.
-std::string EscapeControls(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
+void AppendEscaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
         switch (c) {
@@ -106,14 +104,21 @@ std::string EscapeControls(const std::string& text) {
                 break;
             default:
                 if (b < 0x20 || b == 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", b);
-                    out += hex;
+                    static const char kHex[] = "0123456789ABCDEF";
+                    out += "\\x";
+                    out += kHex[b >> 4];
+                    out += kHex[b & 15];
                 } else {
                     out += c;
                 }
         }
     }
+}
+
+std::string EscapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendEscaped(out, text);
     return out;
 }
 
@@ -129,11 +134,71 @@ std::string RawDosDateTime(std::uint32_t dos) {
     return buf;
 }
 
+namespace {
+
+// `value` in `width` decimal digits (with leading zeros; more when needed).
+void AppendDigits(std::string& out, std::uint64_t value, int width) {
+    char buf[24];
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 || n < width);
+    while (n > 0) {
+        out += buf[--n];
+    }
+}
+
+// A signed value as std::to_string writes it.
+void AppendSigned(std::string& out, std::int64_t value) {
+    if (value < 0) {
+        out += '-';
+        AppendDigits(out, 0 - static_cast<std::uint64_t>(value), 1);
+    } else {
+        AppendDigits(out, static_cast<std::uint64_t>(value), 1);
+    }
+}
+
+}  // namespace
+
+void AppendTsvLine(std::string& out, TZADirEntry& e) {
+    AppendEscaped(out, e.FileName());
+    out += '\t';
+    AppendSigned(out, e.CompressedSize());
+    out += '\t';
+    AppendSigned(out, e.UncompressedSize());
+    out += '\t';
+    static const char kHex[] = "0123456789abcdef";
+    const std::uint32_t crc = e.Crc32();
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        out += kHex[(crc >> shift) & 15];
+    }
+    out += '\t';
+    AppendDigits(out, e.CompressionMethod(), 1);
+    out += '\t';
+    // The stored fields as they are, as RawDosDateTime writes them.
+    const std::uint32_t dos = e.DosDateTime();
+    const unsigned date = dos >> 16;
+    const unsigned time = dos & 0xFFFF;
+    AppendDigits(out, (date >> 9) + 1980, 4);
+    out += '-';
+    AppendDigits(out, (date >> 5) & 0xF, 2);
+    out += '-';
+    AppendDigits(out, date & 0x1F, 2);
+    out += ' ';
+    AppendDigits(out, time >> 11, 2);
+    out += ':';
+    AppendDigits(out, (time >> 5) & 0x3F, 2);
+    out += ':';
+    AppendDigits(out, (time & 0x1F) * 2, 2);
+    out += '\t';
+    out += e.IsEncrypted() ? '1' : '0';
+    out += '\n';
+}
+
 std::string FormatTsvLine(TZADirEntry& e) {
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", e.Crc32());
-    return EscapeControls(e.FileName()) + '\t' + std::to_string(e.CompressedSize()) + '\t' +
-           std::to_string(e.UncompressedSize()) + '\t' + crc + '\t' +
-           std::to_string(e.CompressionMethod()) + '\t' + RawDosDateTime(e.DosDateTime()) + '\t' +
-           (e.IsEncrypted() ? "1" : "0");
+    std::string line;
+    AppendTsvLine(line, e);
+    line.pop_back();
+    return line;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class TZADirEntry;
 
@@ -27,9 +28,14 @@ std::string FormatSizeText(std::int64_t n);
 // Control characters (and DEL) as \t, \n, \r or \xNN, and "\" as "\\", so
 // that a name stays on one line with its fields apart.
 std::string EscapeControls(const std::string& text);
+// The same, appended to `out`.
+void AppendEscaped(std::string& out, std::string_view text);
 // The stored fields of a DOS date-time as "YYYY-MM-DD HH:MM:SS", also when
 // they name no real day (as other tools print them).
 std::string RawDosDateTime(std::uint32_t dos);
 // One entry as tab-separated fields: escaped name, compressed size,
 // uncompressed size, CRC-32 (8 hex digits), method, date-time, 1/0 encrypted.
 std::string FormatTsvLine(TZADirEntry& e);
+// The same line and a line break, appended to `out` (a listing of millions
+// of entries makes no text per field).
+void AppendTsvLine(std::string& out, TZADirEntry& e);
