@@ -309,8 +309,7 @@ void TZAModOpr::ReplaceEnd(const std::string& archive, std::int64_t at,
     }
     CheckUnchangedSinceLocked(ZipFileName());
     if (ok) {
-        ok = temp.empty() ? (!platform::WaitForDisk() || ::fdatasync(out) == 0) &&
-                                platform::ReplaceFileFrom(out, archive, &error)
+        ok = temp.empty() ? platform::ReplaceFileFrom(out, archive, &error)
                           : platform::ReplaceFile(temp, archive, &error);
     }
     if (out >= 0) {
