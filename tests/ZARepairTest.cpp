@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -331,6 +332,47 @@ TEST(RepairScan, FalseHeadersAndBadData) {
     ASSERT_EQ(scan.lost.size(), 1u);
     EXPECT_EQ(scan.lost[0].name, "bad.txt");
     EXPECT_EQ(scan.lost[0].reason, TZARepairLoss::BadCrc);
+}
+
+// An encrypted entry (its CRC cannot be checked) with an empty content and a
+// signed 32-bit descriptor, followed by a central header: read as Zip64, the
+// descriptor would take the central header's signature as the uncompressed
+// size. Found by fuzzing: the rescued archive, scanned again, differed.
+TEST(RepairScan, SignedDescriptorReadsAsTheFormThatEndsAtARecord) {
+    std::string b;
+    Put32(b, kLocalHeaderSig);
+    Put16(b, 20);
+    Put16(b, kFlagEncrypted | kFlagDataDescriptor);
+    Put16(b, 0);  // stored: only the 12-byte encryption header
+    Put32(b, 0);
+    for (int i = 0; i < 3; ++i)
+        Put32(b, 0);  // CRC and sizes follow the data
+    Put16(b, 5);
+    Put16(b, 0);
+    b += "e.bin";
+    b += std::string(12, '\x5a');
+    Put32(b, kDataDescriptorSig);
+    Put32(b, 0x1234abcd);
+    Put32(b, 12);
+    Put32(b, 0);
+    b += "PK\x01\x02";  // what follows: a (cut) central header
+    b += std::string(20, '\0');
+    for (int round = 0; round < 2; ++round) {
+        TZAMemorySource src(b);
+        const TZARepairScan scan = ScanLocalHeaders(src);
+        ASSERT_EQ(scan.entries.size(), 1u) << "round " << round;
+        EXPECT_EQ(scan.entries[0].compressedSize, 12u) << "round " << round;
+        EXPECT_EQ(scan.entries[0].uncompressedSize, 0u) << "round " << round;
+        EXPECT_EQ(scan.entries[0].crc, 0x1234abcdu) << "round " << round;
+        // The rescued archive keeps the descriptor (the entry is encrypted) and
+        // must scan the same.
+        const std::string path =
+            (std::filesystem::temp_directory_path() / "tarvik-repair-desc.zip").string();
+        ASSERT_TRUE(WriteRepairedArchive(src, scan, path));
+        std::ifstream in(path, std::ios::binary);
+        b.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::filesystem::remove(path);
+    }
 }
 
 // tarvik-cli repair: the default target beside the damaged file, the exit

@@ -278,7 +278,14 @@ std::int64_t Scanner::SearchDescriptor(TZARepairEntry& entry) {
             const std::int64_t p = at + i;
             const auto dist = static_cast<std::uint64_t>(p - start);
             if (avail >= 16 && GetU32(d) == kDataDescriptorSig) {
-                if (avail >= 24 && GetU64(d + 8) == dist &&
+                // A signed descriptor whose compressed size is below 4 GiB reads
+                // both ways (the Zip64 size's high word is zero). Where the CRC
+                // cannot decide, the 32-bit reading wins when only it is followed
+                // by a record or the end; otherwise the Zip64 reading would take
+                // the next record's first bytes as the uncompressed size.
+                const bool longFits = avail >= 24 && GetU64(d + 8) == dist;
+                const bool shortFirst = longFits && !checkable && !closes(p + 24) && closes(p + 16);
+                if (longFits && !shortFirst &&
                     Accept(entry, GetU32(d + 4), GetU64(d + 8), GetU64(d + 16))) {
                     return p + 24;
                 }
