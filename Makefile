@@ -8,7 +8,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DTARVIK_WERROR=ON
 endif
 
-.PHONY: all deps configure build run screenshot bench test sanitize fuzz clean package
+.PHONY: all deps configure build run screenshot bench bench-all test sanitize fuzz clean package
 
 all: build
 
@@ -37,6 +37,11 @@ screenshot: build
 # Opening 100,000 entries (not part of `make test`).
 bench: build
 	@bench/open-100k.sh $(BUILD_DIR)
+
+# Every benchmark row against its peers in one run (20-40 minutes; bench/all.sh).
+bench-all: build
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zedrive tarvik-make-many
+	@bench/all.sh $(BUILD_DIR)
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
