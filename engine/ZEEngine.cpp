@@ -254,10 +254,6 @@ extern "C" {
 __attribute__((visibility("default"))) int32_t ZE_Exec(ZEJobRec* job) {
     if (!job || job->Check != ZE_JOB_CHECK || job->Version != ZE_INTERFACE_VERSION)
         return -ZE_ERR_BAD_OPTIONS;
-    // The large buffers kept for reuse during the job leave the process with it.
-    struct TrimAtEnd {
-        ~TrimAtEnd() { ze::ByteBuffer::trimPool(); }
-    } trimAtEnd;
     try {
         JobContext ctx(job);
         if (job->MemJob)

@@ -19,7 +19,8 @@ constexpr size_t kPage = 4096;
 
 // Mapped buffers given back, kept for the next large buffer: memory touched once is not
 // faulted in page by page again for every file or chunk. Bounded in bytes and count, so
-// that the memory kept aside stays small next to the job's queues; trimmed at a job's end.
+// that the memory kept aside stays small next to the job's queues; emptied when the last
+// job that wants it ends.
 class MapPool {
 public:
     static constexpr size_t kMaxBytes = 8u << 20, kMaxCount = 8;
@@ -51,11 +52,11 @@ public:
         return q;
     }
 
-    // Keeps the mapping when there is room, else unmaps it.
+    // Keeps the mapping when a job wants them kept and there is room, else unmaps it.
     void give(void* p, size_t cap) {
         {
             std::lock_guard<std::mutex> g(m_);
-            if (cap <= kMaxBytes - bytes_ && kept_.size() < kMaxCount) {
+            if (users_ > 0 && cap <= kMaxBytes - bytes_ && kept_.size() < kMaxCount) {
                 kept_.emplace_back(p, cap);
                 bytes_ += cap;
                 return;
@@ -64,10 +65,18 @@ public:
         munmap(p, cap);
     }
 
-    void trim() {
+    void use() {
+        std::lock_guard<std::mutex> g(m_);
+        ++users_;
+    }
+
+    // The last user gone: the kept mappings leave the process.
+    void unuse() {
         std::vector<std::pair<void*, size_t>> all;
         {
             std::lock_guard<std::mutex> g(m_);
+            if (--users_ > 0)
+                return;
             all.swap(kept_);
             bytes_ = 0;
         }
@@ -75,15 +84,11 @@ public:
             munmap(p, cap);
     }
 
-    size_t bytes() {
-        std::lock_guard<std::mutex> g(m_);
-        return bytes_;
-    }
-
 private:
     std::mutex m_;
     std::vector<std::pair<void*, size_t>> kept_;
     size_t bytes_ = 0;
+    int users_ = 0;
 };
 
 // Never destroyed: thread-local buffers give their storage back at thread exit.
@@ -94,12 +99,12 @@ MapPool& mapPool() {
 
 }  // namespace
 
-void ByteBuffer::trimPool() {
-    mapPool().trim();
+ByteBuffer::KeepFreed::KeepFreed() {
+    mapPool().use();
 }
 
-size_t ByteBuffer::pooledBytes() {
-    return mapPool().bytes();
+ByteBuffer::KeepFreed::~KeepFreed() {
+    mapPool().unuse();
 }
 
 uint32_t crc32(uint32_t crc, const void* data, size_t n) {
