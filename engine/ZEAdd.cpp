@@ -423,6 +423,9 @@ void removeMoved(JobContext& ctx, const std::vector<std::string>& moved) {
 }  // namespace
 
 int32_t runAdd(JobContext& ctx) {
+    // Large buffers freed during the job are kept for the next file or chunk; they leave
+    // the process with the job.
+    ByteBuffer::KeepFreed keepFreed;
     ctx.announce();
     ZEJobRec& job = ctx.job();
     Settings set;

@@ -23,6 +23,10 @@ namespace ze {
 
 namespace {
 
+// Pieces of a large plain entry's mapped data handed to a decoder at a time: the pages
+// behind are let go after each.
+constexpr size_t kStreamPiece = 8u << 20;
+
 struct ExtractJob {
     JobContext& ctx;
     Archive& ar;
@@ -209,10 +213,14 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         return true;
     }
 
-    // Entry data, decrypted when needed.
+    // Entry data, decrypted when needed, reaches the decoder in bounded pieces; the
+    // archive's pages behind it are let go as it reads, whatever the entry's size.
     const uint8_t* data = ar.data() + e.dataStart;
-    size_t len = size_t(e.csize);
-    std::vector<uint8_t> plain;
+    const size_t len = size_t(e.csize);
+    const uint64_t dataStart = e.dataStart;
+    auto dropBehind = [this, dataStart](size_t done) { ar.dropPagesBelow(dataStart + done); };
+    std::unique_ptr<InSource> source;
+    DecryptSource* crypt = nullptr;
     if (e.encrypted()) {
         std::string pw;
         if (findPassword(e, name, aes, pw) != 0) {
@@ -220,24 +228,22 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
                 return false;
             return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, ZE_MSG_PASSWORD);
         }
-        plain.assign(data, data + len);
-        if (aes) {
-            size_t start = 0, plen = 0;
-            int rc = aesDecrypt(pw, aes, plain.data(), plain.size(), start, plen);
-            if (rc == 1)
-                return fail(name, ZE_ERR_PASSWORD_FAILED, ZE_SKIP_BAD_PASSWORD, ZE_MSG_PASSWORD);
-            if (rc != 0)
-                return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
-                            ZE_MSG_AUTHENTICATION);
-            data = plain.data() + start;
-            len = plen;
-        } else {
-            ZipCrypto zc(pw);
-            zc.decrypt(plain.data(), plain.size());
-            data = plain.data() + 12;
-            len -= 12;
-        }
+        auto d = std::make_unique<DecryptSource>(pw, aes, data, len);
+        if (!d->ok())
+            return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
+                        aes ? ZE_MSG_AUTHENTICATION : ZE_MSG_DATA_ERROR);
+        d->consumed = dropBehind;
+        crypt = d.get();
+        source = std::move(d);
+    } else {
+        auto m = std::make_unique<MemSource>(data, len, kStreamPiece);
+        m->consumed = dropBehind;
+        source = std::move(m);
     }
+    // AES: the authentication code covers all of the cipher text and is known only at its
+    // end, so output already written from data that fails it is thrown away like output
+    // that fails its CRC.
+    auto notAuthentic = [&] { return crypt && aes && !crypt->authentic(); };
 
     bool link = e.isSymlink() && !test;
     unsigned mode = e.unixMode() & 0777;
@@ -274,12 +280,15 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
         if (pipe(p) != 0)
             return fail(name, ZE_ERR_CREATE, ZE_SKIP_NO_ACCESS, ZE_MSG_CANNOT_LINK);
         OutSink ls(p[1], e.usize);
-        dr = decodeEntry(method, data, len, e.usize, e.flags & 2, ls);
+        dr = decodeEntry(method, *source, e.usize, e.flags & 2, ls);
         close(p[1]);
         char buf[4097];
         ssize_t got = read(p[0], buf, sizeof buf - 1);
         close(p[0]);
         linkTarget.assign(buf, got > 0 ? size_t(got) : 0);
+        if (dr != kDecodeStopped && notAuthentic())
+            return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR,
+                        ZE_MSG_AUTHENTICATION);
         if (dr == kDecodeOk && ls.crc() != e.crc && !(aes && aesVersion == 2))
             return fail(name, ZE_ERR_ERROR, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_CRC_ERROR);
     } else if (ahead && ahead->eligible(pos)) {
@@ -291,7 +300,11 @@ bool ExtractJob::entry(size_t index, size_t pos, Entry& e, const std::string& na
             !sink.writeWhole(decoded->data.data(), decoded->data.size(), decoded->crc))
             dr = sink.writeFailed() ? kDecodeWrite : kDecodeStopped;
     } else {
-        dr = decodeEntry(method, data, len, e.usize, e.flags & 2, sink);
+        dr = decodeEntry(method, *source, e.usize, e.flags & 2, sink);
+    }
+    if (dr != kDecodeStopped && dr != kDecodeWrite && !ctx.stopped() && notAuthentic()) {
+        discard();
+        return fail(name, ZE_ERR_INVALID_ZIP, ZE_SKIP_GENERAL_EXTRACT_ERROR, ZE_MSG_AUTHENTICATION);
     }
     if (dr != kDecodeOk) {
         discard();

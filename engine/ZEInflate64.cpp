@@ -54,9 +54,7 @@ struct Huffman {
 
 class Inflater {
 public:
-    Inflater(const uint8_t* in, size_t inLen, OutSink& sink) : in_(in), len_(inLen), sink_(sink) {
-        out_.resize(kFlushAt);
-    }
+    Inflater(InSource& in, OutSink& sink) : src_(in), sink_(sink) { out_.resize(kFlushAt); }
 
     void run() {
         bool last = false;
@@ -80,11 +78,19 @@ public:
     }
 
 private:
+    // The next input byte; input ending inside the stream is damaged data.
+    uint8_t byte() {
+        if (pos_ >= len_) {
+            if (!src_.next(in_, len_))
+                throw BadData{};
+            pos_ = 0;
+        }
+        return in_[pos_++];
+    }
+
     uint32_t bits(int n) {
         while (count_ < n) {
-            if (pos_ >= len_)
-                throw BadData{};
-            buf_ |= uint64_t(in_[pos_++]) << count_;
+            buf_ |= uint64_t(byte()) << count_;
             count_ += 8;
         }
         uint32_t v = uint32_t(buf_ & ((1ull << n) - 1));
@@ -127,15 +133,14 @@ private:
     void stored() {
         buf_ = 0;
         count_ = 0;
-        if (len_ - pos_ < 4)
-            throw BadData{};
-        uint32_t n = in_[pos_] | (in_[pos_ + 1] << 8);
-        uint32_t check = in_[pos_ + 2] | (in_[pos_ + 3] << 8);
-        pos_ += 4;
-        if (n != (~check & 0xFFFF) || len_ - pos_ < n)
+        uint32_t n = byte();
+        n |= uint32_t(byte()) << 8;
+        uint32_t check = byte();
+        check |= uint32_t(byte()) << 8;
+        if (n != (~check & 0xFFFF))
             throw BadData{};
         for (uint32_t i = 0; i < n; ++i)
-            put(in_[pos_++]);
+            put(byte());
     }
 
     void codes(const Huffman& lit, const Huffman& dist) {
@@ -216,8 +221,9 @@ private:
         codes(lit, dist);
     }
 
-    const uint8_t* in_;
-    size_t len_, pos_ = 0;
+    InSource& src_;
+    const uint8_t* in_ = nullptr;
+    size_t len_ = 0, pos_ = 0;
     uint64_t buf_ = 0;
     int count_ = 0;
     std::vector<uint8_t> out_;
@@ -228,9 +234,9 @@ private:
 
 }  // namespace
 
-DecodeResult inflate64(const uint8_t* in, size_t inLen, uint64_t usize, OutSink& sink) {
+DecodeResult inflate64(InSource& in, uint64_t usize, OutSink& sink) {
     try {
-        Inflater(in, inLen, sink).run();
+        Inflater(in, sink).run();
     } catch (const BadData&) {
         return kDecodeBadData;
     } catch (const SinkStopped&) {

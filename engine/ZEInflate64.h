@@ -9,6 +9,6 @@
 
 namespace ze {
 
-DecodeResult inflate64(const uint8_t* in, size_t inLen, uint64_t usize, OutSink& sink);
+DecodeResult inflate64(InSource& in, uint64_t usize, OutSink& sink);
 
 }  // namespace ze

@@ -57,8 +57,11 @@ uint32_t crc32(uint32_t crc, const void* data, size_t n);
 // entries, compressed pieces). From kMapThreshold on, its storage is mapped from the kernel
 // and unmapped when freed, so that the memory really leaves the process: the C library
 // keeps freed large blocks in the arena of the thread that used them, and with several
-// worker threads the job's resident memory would grow with their number. Smaller buffers
-// come from malloc. Bytes gained by resize() are not initialised.
+// worker threads the job's resident memory would grow with their number. While an add
+// job runs (KeepFreed), a few freed mappings (at most 8 MiB) are kept for the next large
+// buffer, so that its pages are not faulted in afresh for every file or chunk. Extraction
+// keeps none: its queues use the memory bound already. Smaller buffers come from malloc.
+// Bytes gained by resize() are not initialised.
 class ByteBuffer {
 public:
     static constexpr size_t kMapThreshold = 1u << 20;
@@ -102,7 +105,15 @@ public:
     void assign(const uint8_t* p, size_t n);
     void append(const uint8_t* p, size_t n);
     void push_back(uint8_t b) { append(&b, 1); }
-    void release();  // frees the storage
+    void release();  // frees the storage (a mapping may be kept for reuse)
+    // While one of these lives, freed mappings are kept for reuse; when the last one ends,
+    // the kept ones are unmapped.
+    struct KeepFreed {
+        KeepFreed();
+        ~KeepFreed();
+        KeepFreed(const KeepFreed&) = delete;
+        KeepFreed& operator=(const KeepFreed&) = delete;
+    };
     void swap(ByteBuffer& o) noexcept {
         std::swap(data_, o.data_);
         std::swap(size_, o.size_);

@@ -529,6 +529,46 @@ TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
 
 // Cancelled while a large file is in flight (chunks compressed ahead, workers waiting for the
 // writer): the job ends, its threads are joined, and the old archive stays as it was.
+// Large buffers are kept and handed out again within a job, cut down or grown to the next
+// size asked for: a file after a larger one (stale bytes past its end), one after a smaller
+// one (kept bytes plus fresh pages), the streamed path's chunks and the decoded-ahead path
+// between them must all come out intact, stored, compressed and encrypted.
+TEST(ZEngineAddBigFile, ReusedBuffersKeepEveryFileIntact) {
+    struct Case {
+        const char* name;
+        std::string data;
+    };
+    const std::vector<Case> cases = {
+        {"1-noise-6m.bin", randomBytes((6u << 20) + 17, 21)},
+        {"2-text-3m.txt", pseudoText(3u << 20, 22)},
+        {"3-noise-1m.bin", randomBytes((1u << 20) + 1, 23)},
+        {"4-zeros.bin", std::string((4u << 20) - 4095, '\0')},
+        {"5-noise-3m.bin", randomBytes((3u << 20) + 4097, 24)},
+        {"6-text-9m.txt", pseudoText(9u << 20, 25)},
+        {"7-noise-2m.bin", randomBytes(2u << 20, 26)},
+    };
+    for (const auto& [level, password] :
+         std::vector<std::pair<int, std::string>>{{0, ""}, {6, ""}, {6, "geheim"}}) {
+        TempDir t;
+        std::vector<std::string> names;
+        for (const Case& c : cases) {
+            writeFile(t.path / "src" / c.name, c.data);
+            names.push_back(c.name);
+        }
+        Harness h = adding(t, "r.zip", names);
+        h.level = level;
+        h.password = password;
+        ASSERT_EQ(h.add(password.empty() ? 0 : ZE_FLAG_ENCRYPT), int32_t(cases.size()));
+        checkWithPeers(h.archive, password);
+        Harness x = extractingTo(h.archive, t / "out");
+        x.password = password;
+        EXPECT_EQ(x.extract(), int32_t(cases.size()));
+        for (const Case& c : cases)
+            EXPECT_TRUE(readFile(t.path / "out" / c.name) == c.data)
+                << c.name << " level " << level << (password.empty() ? "" : " encrypted");
+    }
+}
+
 TEST(ZEngineAddBigFile, CancelInTheMiddleOfALargeFileKeepsTheArchive) {
     TempDir t;
     writeFile(t.path / "src/small.txt", pseudoText(1000, 1));
