@@ -38,10 +38,10 @@ std::uint64_t sizeKey(std::int64_t size) {
 
 }  // namespace
 
-void TArchiveRows::Reserve(std::size_t count) {
+void TArchiveRows::Reserve(std::size_t count, std::size_t nameBytes) {
     rows_.reserve(count);
     nameStarts_.reserve(count + 1);
-    names_.reserve(count * 32);  // a typical name with a folder or two
+    names_.reserve(nameBytes);
 }
 
 void TArchiveRows::Add(std::string_view name, std::int64_t compressed, std::int64_t uncompressed,
@@ -145,7 +145,7 @@ void TArchiveListModel::SetRows(TArchiveRows rows, int column) {
     for (std::size_t i = 0; i < order_.size(); ++i) {
         order_[i] = static_cast<std::uint32_t>(i);
     }
-    sortRows(column);
+    sortRows(column, false);
     endResetModel();
 }
 
@@ -159,7 +159,7 @@ void TArchiveListModel::Clear() {
 
 void TArchiveListModel::SortByColumn(int column) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const std::vector<int> oldPos = sortRows(column);
+    const std::vector<int> oldPos = sortRows(column, true);
     // The selection (persistent indexes) follows its rows.
     std::vector<int> newPos(oldPos.size());
     for (std::size_t n = 0; n < oldPos.size(); ++n) {
@@ -184,7 +184,7 @@ const TNameKeys& TArchiveListModel::nameKeys() {
     return *nameKeys_;
 }
 
-std::vector<int> TArchiveListModel::sortRows(int column) {
+std::vector<int> TArchiveListModel::sortRows(int column, bool wantOldPositions) {
     const std::size_t n = order_.size();
     // Each row's key for the column and its current position: sorting these
     // pairs is a stable sort by the key, without calling back per comparison.
@@ -234,9 +234,11 @@ std::vector<int> TArchiveListModel::sortRows(int column) {
         }
     }
 
-    std::vector<int> oldPositions(n);
+    std::vector<int> oldPositions(wantOldPositions ? n : 0);
     for (std::size_t i = 0; i < n; ++i) {
-        oldPositions[i] = static_cast<int>(items[i].position);
+        if (wantOldPositions) {
+            oldPositions[i] = static_cast<int>(items[i].position);
+        }
         order_[i] = items[i].key;
     }
     return oldPositions;

@@ -28,7 +28,8 @@ struct TArchiveRow {
 // component's UTF-8 bytes, one after the other, until a row is shown.
 class TArchiveRows {
 public:
-    void Reserve(std::size_t count);
+    // Room for `count` rows whose names take about `nameBytes` bytes.
+    void Reserve(std::size_t count, std::size_t nameBytes);
     void Add(std::string_view name, std::int64_t compressed, std::int64_t uncompressed,
              std::uint32_t dosDateTime);
     std::size_t Size() const { return rows_.size(); }
@@ -89,8 +90,9 @@ private:
     QIcon iconFor(std::string_view name) const;
     // The collation keys of all names, made when a sort first needs them.
     const TNameKeys& nameKeys();
-    // Sorts the rows and returns, for each new position, the row's old position.
-    std::vector<int> sortRows(int column);
+    // Sorts the rows and returns, when wanted, for each new position the
+    // row's old position.
+    std::vector<int> sortRows(int column, bool wantOldPositions);
 
     TArchiveRows rows_;
     std::vector<std::uint32_t> order_;  // the entries in list order

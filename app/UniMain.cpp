@@ -718,10 +718,18 @@ void TfrmMain::FillGrid() {
     }
     totalPacked_ = 0;
     totalUnpacked_ = 0;
-    TArchiveRows rows;
-    rows.Reserve(static_cast<std::size_t>(count));
+    // The names' room: their stored length, and some more for names whose
+    // display form is longer than their stored bytes.
+    std::size_t nameBytes = 0;
     for (int i = 0; i < count; ++i) {
-        const std::shared_ptr<TZADirEntry> e = zip_->DirEntry(i);
+        if (const TZADirEntry* e = zip_->DirEntryNow(i)) {
+            nameBytes += e->StoredNameLength();
+        }
+    }
+    TArchiveRows rows;
+    rows.Reserve(static_cast<std::size_t>(count), nameBytes + nameBytes / 8);
+    for (int i = 0; i < count; ++i) {
+        TZADirEntry* const e = zip_->DirEntryNow(i);
         if (!e) {
             continue;
         }

@@ -9,7 +9,7 @@
 # CASES (default "list200k list1m window1m open10m") picks rows:
 #   list200k, list1m   tarvik-cli list --tsv (and the table) of 200k / 1M entries
 #   window1m           the window opening 1M entries: loaded, filled, sorted by
-#                      name (tarvik --bench-open, offscreen)
+#                      name and shown (tarvik --bench-open, offscreen)
 #   open10m            10M entries (Zip64): tarvik-cli list --tsv and the window
 # The archives (stored files in 500 folders, bench/make_many.cpp) are written
 # once into $HUGE_DIR (default $TMPDIR/tarvik-huge; the 10M one takes 1.2 GB)

@@ -114,6 +114,42 @@ TEST_F(ArchiverLoadTest, HandlesOfALargeDirectoryOutliveTheComponent) {
     }
 }
 
+// A load fills the application's list once: each update with entries
+// means a full fill (and sort) of the window's list. The direct reading the
+// window fills from shows the same entries as the handles, folders hidden
+// or shown.
+TEST_F(ArchiverLoadTest, OneLoadRaisesOneFilledUpdateAndReadsLikeHandles) {
+    const std::string path = dir.Write(
+        "u.zip", ztest::BuildZip({{"a/", ""}, {"a/x.txt", "xx"}, {"b/", ""}, {"b/y.txt", "y"}}));
+    int filled = 0;
+    comp.OnDirUpdate = [&](TCustomZipArchiver& c) { filled += c.Count() > 0 ? 1 : 0; };
+    for (const bool folders : {false, true}) {
+        SCOPED_TRACE(folders);
+        comp.SetUseDirOnlyEntries(folders);
+        filled = 0;
+        comp.SetZipFileName(path);
+        EXPECT_EQ(filled, 1);
+        filled = 0;
+        comp.SetZipFileName(path);  // the same name reloads: once again
+        EXPECT_EQ(filled, 1);
+        ASSERT_EQ(comp.Count(), folders ? 4 : 2);
+        std::string viaHandles;
+        std::string direct;
+        for (int i = 0; i <= comp.Count(); ++i) {
+            const auto handle = comp.DirEntry(i);
+            TZADirEntry* const now = comp.DirEntryNow(i);
+            EXPECT_EQ(handle == nullptr, now == nullptr) << i;
+            if (handle && now) {
+                viaHandles += handle->FileName() + std::to_string(handle->UncompressedSize()) + ";";
+                direct += now->FileName() + std::to_string(now->UncompressedSize()) + ";";
+            }
+        }
+        EXPECT_EQ(direct, folders ? "a/0;a/x.txt2;b/0;b/y.txt1;" : "a/x.txt2;b/y.txt1;");
+        EXPECT_EQ(viaHandles, direct);
+    }
+    comp.OnDirUpdate = nullptr;
+}
+
 TEST_F(ArchiverLoadTest, MissingAndDamagedFiles) {
     comp.SetZipFileName(dir.path() + "new.zip");
     EXPECT_EQ(comp.ErrCode(), 123);

@@ -103,14 +103,15 @@ std::int32_t TZADirHashList::Find(std::string_view name, bool includeDeleted) co
 
 // ---- TZACentralEntry ---------------------------------------------------------------------
 
-// Handles of one view, made together. The application holds a handle
-// through a shared pointer to its block.
-struct TZACenDir::HandleBlock {
-    explicit HandleBlock(std::shared_ptr<TZAViewLink> l) : link(std::move(l)) {
-        handles.reserve(kHandlesPerBlock);
+// A handle as the application holds it, together with the link it reads
+// through.
+struct TZACenDir::HandleBox {
+    HandleBox(std::shared_ptr<TZAViewLink> l, std::int32_t index, std::int32_t stamp)
+        : link(std::move(l)), handle(*link, index) {
+        handle.Bind(index, stamp);
     }
     std::shared_ptr<TZAViewLink> link;
-    std::vector<TZACentralEntry> handles;  // never beyond its reserve: addresses stay
+    TZACentralEntry handle;
 };
 
 TZAZRec* TZACentralEntry::Resolve() const {
@@ -118,11 +119,13 @@ TZAZRec* TZACentralEntry::Resolve() const {
     if (view == nullptr) {
         return nullptr;
     }
-    TZAZipFile* zip = view->AttachedZip();
-    if (zip == nullptr || zip->Stamp() != stamp_ || index_ < 0 || index_ >= zip->Count()) {
+    const TZAZipFile* zip = view->AttachedZip();
+    if (zip == nullptr || zip->Stamp() != stamp_) {
         return nullptr;
     }
-    return &zip->Entry(index_);
+    // The entry shown at the handle's place now: after the view changes
+    // (folders shown or hidden) the handle reads the entry that took it.
+    return view->VisibleEntry(index_);
 }
 
 namespace {
@@ -257,26 +260,19 @@ void TZACenDir::FireDirUpdate() {
 }
 
 std::shared_ptr<TZACentralEntry> TZACenDir::EntryHandle(std::int32_t i) const {
-    if (i < 0 || i >= visibleCount_ || i >= handleCount_) {
+    if (i < 0 || i >= visibleCount_ || !zip_) {
         return nullptr;
     }
-    const auto& block = handleBlocks_[static_cast<std::size_t>(i / kHandlesPerBlock)];
-    return {block, &block->handles[static_cast<std::size_t>(i % kHandlesPerBlock)]};
+    auto box = std::make_shared<HandleBox>(link_, i, zip_->Stamp());
+    return {box, &box->handle};
 }
 
-TZACentralEntry& TZACenDir::Handle(std::int32_t i) const {
-    return handleBlocks_[static_cast<std::size_t>(i / kHandlesPerBlock)]
-        ->handles[static_cast<std::size_t>(i % kHandlesPerBlock)];
-}
-
-void TZACenDir::GrowHandles(std::int32_t n) {
-    while (handleCount_ < n) {
-        if (handleCount_ % kHandlesPerBlock == 0) {
-            handleBlocks_.push_back(std::make_shared<HandleBlock>(link_));
-        }
-        handleBlocks_.back()->handles.emplace_back(*link_, handleCount_);
-        ++handleCount_;
+TZAZRec* TZACenDir::VisibleEntry(std::int32_t i) const {
+    if (i < 0 || i >= visibleCount_ || !zip_) {
+        return nullptr;
     }
+    const std::int32_t index = EntryIndex(i);
+    return index < zip_->Count() ? &zip_->Entry(index) : nullptr;
 }
 
 TZAZipFile& TZACenDir::CurrentZip() {
@@ -291,7 +287,7 @@ void TZACenDir::AttachZip(std::unique_ptr<TZAZipFile> zip) {
         zip.release();  // the same object: it stays where it is
         return;
     }
-    Renumber();
+    ForgetVisible();
     if (zip_) {
         zip_->SetNotifier(nullptr);
     }
@@ -302,8 +298,6 @@ void TZACenDir::AttachZip(std::unique_ptr<TZAZipFile> zip) {
         stamp_ = zip_->Stamp();
         const std::int32_t n = zip_->Count();
         if (n > 0) {
-            EnsureHandles(n);
-            visibleCount_ = 0;
             for (std::int32_t i = 0; i < n; ++i) {
                 if (TryAppend(i)) {
                     FireNewName(visibleCount_ - 1);
@@ -334,29 +328,9 @@ std::int32_t TZACenDir::PartCount() const {
     return zip_ ? zip_->DiskCount : 0;
 }
 
-void TZACenDir::EnsureHandles(std::int32_t n) {
-    // Handles are made as entries become visible; the count (already checked
-    // against the file by the loader) only sizes the list of blocks.
-    handleBlocks_.reserve(static_cast<std::size_t>(std::max(n, 0) / kHandlesPerBlock + 1));
-    Renumber();
-}
-
-void TZACenDir::Renumber() {
-    stamp_ = Host().NextStamp();
-    for (std::int32_t i = 0; i < handleCount_; ++i) {
-        Handle(i).Bind(i, stamp_);
-    }
-    visibleCount_ = 0;
-}
-
-void TZACenDir::FreeHandles() {
-    // Handles the application still holds stay valid objects: they only
-    // lose their binding.
-    for (std::int32_t i = 0; i < handleCount_; ++i) {
-        Handle(i).Bind(-1, 0);
-    }
-    handleBlocks_.clear();
-    handleCount_ = 0;
+void TZACenDir::ForgetVisible() {
+    visible_.clear();
+    visible_.shrink_to_fit();
     visibleCount_ = 0;
     hiddenCount_ = 0;
 }
@@ -365,35 +339,33 @@ bool TZACenDir::TryAppend(std::int32_t index) {
     if (!zip_) {
         return false;
     }
-    if (!includeDirectories_ && zip_->Entry(index).TestStatus(esDirectory)) {
+    const bool hide = !includeDirectories_ && zip_->Entry(index).TestStatus(esDirectory);
+    if (visible_.empty() && (hide || index != visibleCount_)) {
+        // The first visible entry that is not at its own index: from here
+        // on the visible entries' indexes are listed.
+        visible_.reserve(static_cast<std::size_t>(zip_->Count()));
+        for (std::int32_t i = 0; i < visibleCount_; ++i) {
+            visible_.push_back(i);
+        }
+    }
+    if (hide) {
         ++hiddenCount_;
         return false;
     }
-    GrowHandles(visibleCount_ + 1);
-    Handle(visibleCount_).Bind(index, zip_->Stamp());
+    if (!visible_.empty() || index != visibleCount_) {
+        visible_.push_back(index);
+    }
     ++visibleCount_;
     return true;
 }
 
 void TZACenDir::Rebuild() {
-    hiddenCount_ = 0;
+    ForgetVisible();
     const std::int32_t n = zip_ ? zip_->Count() : 0;
-    EnsureHandles(n);
-    visibleCount_ = 0;
-    if (!zip_) {
-        return;
-    }
-    if (includeDirectories_) {
-        GrowHandles(n);
-        for (std::int32_t i = 0; i < n; ++i) {
-            Handle(i).Bind(i, zip_->Stamp());
-        }
-        visibleCount_ = n;
-        return;
-    }
     for (std::int32_t i = 0; i < n; ++i) {
         TryAppend(i);
     }
+    visible_.shrink_to_fit();
 }
 
 void TZACenDir::DirChanged(TZACentral& sender, int argument, int code) {
@@ -402,10 +374,9 @@ void TZACenDir::DirChanged(TZACentral& sender, int argument, int code) {
     }
     switch (code) {
         case cnCleared:
-            FreeHandles();
+            ForgetVisible();
             break;
         case cnCapacity:
-            EnsureHandles(argument);
             break;
         case cnEntryAdded:
             if (TryAppend(argument)) {
@@ -413,10 +384,15 @@ void TZACenDir::DirChanged(TZACentral& sender, int argument, int code) {
             }
             break;
         case cnLoaded:
-            FireDirUpdate();
+            if (!visible_.empty()) {
+                visible_.shrink_to_fit();
+            }
+            if (!holdLoadedUpdate_) {
+                FireDirUpdate();
+            }
             break;
         case cnRenumber:
-            Renumber();
+            Rebuild();
             break;
         default:
             break;

@@ -6,13 +6,15 @@
 // counts are primes between 61 and 65537.
 //
 // TZACenDir: what the application sees of the loaded archive. It owns the
-// current zip file object and a handle (TZACentralEntry) per visible
-// entry; a handle reads through to its entry record while the archive
-// generation it was bound to is current, and reads as empty afterwards --
-// also after the view itself is gone, because handles are shared with
-// the application and only hold a link that the view cuts when it dies.
-// Handles are made in blocks; a handle the application keeps keeps its
-// block (and the link) alive.
+// current zip file object and knows which entries are shown (folder
+// entries may be hidden). A handle (TZACentralEntry) for a place in the
+// view is made when the application asks for it; it reads through to the
+// entry record shown at that place while the archive generation it was
+// made for is current, and reads as empty afterwards -- also after the
+// view itself is gone, because handles are shared with the application
+// and only hold a link that the view cuts when it dies. Nothing is kept
+// per entry for handles: a large directory costs its records alone (and
+// the list of shown entries' indexes, once an entry is hidden).
 #pragma once
 
 #include <cstdint>
@@ -74,7 +76,8 @@ struct TZAViewLink {
 
 class TZACentralEntry : public TZADirEntry {
 public:
-    // `link` must outlive the handle (the block holding both sees to that).
+    // `link` must outlive the handle (the box holding both sees to that);
+    // `index` is the handle's place in the view.
     TZACentralEntry(const TZAViewLink& link, std::int32_t index) : link_(&link), index_(index) {}
 
     std::int64_t CompressedSize() const override;
@@ -125,8 +128,12 @@ public:
 
     std::int32_t VisibleCount() const { return visibleCount_; }
     std::int32_t HiddenCount() const { return hiddenCount_; }
-    // Handle i, or nullptr when i is out of range.
+    // Handle i, or nullptr when i is out of range. Each call makes a new
+    // handle, bound to the entry record shown at i now.
     std::shared_ptr<TZACentralEntry> EntryHandle(std::int32_t i) const;
+    // The entry record shown at i, or nullptr when i is out of range; valid
+    // until the directory changes.
+    TZAZRec* VisibleEntry(std::int32_t i) const;
     // The attached zip file object; a fresh one when there is none or it
     // is stale.
     TZAZipFile& CurrentZip();
@@ -139,30 +146,34 @@ public:
     bool IsMultiPart() const;
     std::int32_t PartCount() const;
     std::int32_t Stamp() const { return stamp_; }
+    // While held, a finished load does not raise OnDirUpdate: the caller
+    // raises it once itself (a full list is not filled twice).
+    void HoldLoadedUpdate(bool on) { holdLoadedUpdate_ = on; }
 
     void DirChanged(TZACentral& sender, int argument, int code) override;
 
 private:
-    struct HandleBlock;
-    static constexpr std::int32_t kHandlesPerBlock = 512;
+    struct HandleBox;
 
-    TZACentralEntry& Handle(std::int32_t i) const;
-    // Makes handles up to `n` (bound to nothing current).
-    void GrowHandles(std::int32_t n);
-    void EnsureHandles(std::int32_t n);
-    void Renumber();
+    // The index of the entry record shown at i.
+    std::int32_t EntryIndex(std::int32_t i) const {
+        return visible_.empty() ? i : visible_[static_cast<std::size_t>(i)];
+    }
+    void ForgetVisible();
     void Rebuild();
+    // Shows entry `index` after the visible ones, unless it is hidden.
     bool TryAppend(std::int32_t index);
-    void FreeHandles();
     void FireNewName(std::int32_t seqNo);
     void FireDirUpdate();
     TZAHost& Host() const;
 
     std::int32_t visibleCount_ = 0;
     std::unique_ptr<TZAZipFile> zip_;
-    std::vector<std::shared_ptr<HandleBlock>> handleBlocks_;
-    std::int32_t handleCount_ = 0;
+    // The entry records shown, by their indexes; empty while each entry
+    // shown is at its own index (no hidden entry before it).
+    std::vector<std::int32_t> visible_;
     bool includeDirectories_ = false;
+    bool holdLoadedUpdate_ = false;
     std::int32_t stamp_ = 0;
     std::int32_t hiddenCount_ = 0;
     TZALister& lister_;

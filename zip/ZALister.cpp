@@ -120,7 +120,21 @@ void TZALister::Load(const std::string& name, bool quiet) {
         TZAZipFile& z = view_->CurrentZip();
         z.SetFileName(name);
         z.SetRequestedName(name);
-        const std::int32_t r = z.Open(false, false);
+        // The view's own update at the end of the reading is held back when
+        // this load raises the update itself below; a reading that raises
+        // still raises it on its way out.
+        view_->HoldLoadedUpdate(!quiet);
+        std::int32_t r = 0;
+        try {
+            r = z.Open(false, false);
+        } catch (...) {
+            view_->HoldLoadedUpdate(false);
+            if (!quiet) {
+                FireDirUpdate();
+            }
+            throw;
+        }
+        view_->HoldLoadedUpdate(false);
         if (r >= 0) {
             z.Close();
             Internal().ZipComment = z.ArchiveComment;
@@ -136,10 +150,14 @@ void TZALister::Load(const std::string& name, bool quiet) {
         }
     }
     if (!quiet) {
-        auto& host = Host();
-        if (host.Events().OnDirUpdate) {
-            host.Events().OnDirUpdate(host.Sender());
-        }
+        FireDirUpdate();
+    }
+}
+
+void TZALister::FireDirUpdate() {
+    auto& host = Host();
+    if (host.Events().OnDirUpdate) {
+        host.Events().OnDirUpdate(host.Sender());
     }
 }
 

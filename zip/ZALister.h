@@ -56,5 +56,7 @@ public:
     TZAAfterAction AfterAction = aaNone;
 
 private:
+    void FireDirUpdate();
+
     std::unique_ptr<TZACenDir> view_;
 };

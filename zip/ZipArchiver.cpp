@@ -343,6 +343,13 @@ std::shared_ptr<TZADirEntry> TCustomZipArchiver::DirEntry(int index) const {
     return lister_->View().EntryHandle(index);
 }
 
+TZADirEntry* TCustomZipArchiver::DirEntryNow(int index) const {
+    if (!IsActive() || internal_->ZipFileName.empty() || !lister_) {
+        return nullptr;
+    }
+    return lister_->View().VisibleEntry(index);
+}
+
 bool TCustomZipArchiver::ArchiveLoaded() const {
     return IsActive() && lister_ && lister_->IsLoaded();
 }

@@ -140,6 +140,9 @@ public:
     // inactive or unnamed. The handle reads empty once the directory is
     // reloaded or replaced.
     std::shared_ptr<TZADirEntry> DirEntry(int index) const;
+    // The same entry read directly, without a handle (for reading the whole
+    // directory at once): valid only until the directory changes.
+    TZADirEntry* DirEntryNow(int index) const;
     TZALister* Lister() const override { return lister_.get(); }
     // True when the named archive's directory is loaded.
     bool ArchiveLoaded() const override;
