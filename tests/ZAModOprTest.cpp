@@ -437,6 +437,18 @@ TEST(ZAModOpr, ArchiveReachedThroughALinkStaysALink) {
     EXPECT_TRUE(UnzipTestClean(real));
 }
 
+// Runs tarvik-cli `command` in `work` with TMPDIR `temp`, killed by strace at
+// the k-th call of the system call `call`. (LeakSanitizer cannot run under a
+// tracer: off for the traced run.)
+auto KilledRun(const std::string& call, int k, const std::string& command, const std::string& work,
+               const std::string& temp) {
+    return Shell("exec 2>/dev/null; TMPDIR=" + Quote(temp) +
+                     " ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null -e trace=" + call +
+                     " -e inject=" + call + ":signal=KILL:when=" + std::to_string(k) + " " +
+                     Quote(TARVIK_CLI_PATH) + " " + command,
+                 work);
+}
+
 // The entry names tarvik-cli lists for `name` (in `dir`) when its test
 // passes, else nothing.
 std::vector<std::string> TestedNames(const std::string& dir, const std::string& name) {
@@ -505,13 +517,7 @@ TEST(ZAModOprSet, KillAtEveryRenameOfAnExchangeLeavesAWholeSet) {
             // The next run has the killed run's temporary folder, as a user's next command does.
             ScopedEnv tmpdir("TMPDIR", temp.path().c_str());
             std::filesystem::copy(original.path(), work.path());
-            // (LeakSanitizer cannot run under a tracer: off for the traced run.)
-            const auto run = Shell("exec 2>/dev/null; TMPDIR=" + Quote(temp.path()) +
-                                       " ASAN_OPTIONS=detect_leaks=0"
-                                       " strace -f -qq -o /dev/null -e trace=renameat2 "
-                                       "-e inject=renameat2:signal=KILL:when=" +
-                                       std::to_string(k) + " " + cli + " " + c.command,
-                                   work.path());
+            const auto run = KilledRun("renameat2", k, c.command, work.path(), temp.path());
             finished = run.status == 0;
             journals += std::filesystem::exists(work / c.journal) ? 1 : 0;
             // Opened from another folder: the journal's paths hold.
@@ -602,12 +608,7 @@ TEST(ZAModOprKill, KillAtEveryStepOfAReplacementLeavesOldOrNew) {
                 ScratchFolder temp;
                 ScopedEnv tmpdir("TMPDIR", temp.path().c_str());
                 std::filesystem::copy(original.path(), work.path());
-                const auto run = Shell("TMPDIR=" + Quote(temp.path()) +
-                                           " ASAN_OPTIONS=detect_leaks=0"
-                                           " strace -f -qq -o /dev/null -e trace=" +
-                                           step + " -e inject=" + step + ":signal=KILL:when=" +
-                                           std::to_string(k) + " " + cli + " " + c.command,
-                                       work.path());
+                const auto run = KilledRun(step, k, c.command, work.path(), temp.path());
                 finished = run.status == 0;
                 // The next open (from another folder) finds old or new content, whole.
                 const std::vector<std::string> now = TestedNames("/", work / c.result);

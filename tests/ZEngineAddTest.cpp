@@ -459,16 +459,26 @@ TEST(ZEngineAddOptions, CancelLeavesTheOldArchiveAsItWas) {
     }
 }
 
+// Files for an add: written under `dir`/src; their names, in order.
+struct SourceFile {
+    const char* name;
+    std::string data;
+};
+std::vector<std::string> writeSources(const fs::path& dir, const std::vector<SourceFile>& files) {
+    std::vector<std::string> names;
+    for (const SourceFile& f : files) {
+        writeFile(dir / "src" / f.name, f.data);
+        names.push_back(f.name);
+    }
+    return names;
+}
+
 // Files above 4 MiB are compressed in 4 MiB chunks on several threads and joined into one
 // deflate stream: sizes around the chunk boundaries, data that does not compress, long runs,
 // and the encrypted form must all be one stream every peer decodes.
 TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
     const size_t kChunk = 4u << 20;
-    struct Case {
-        const char* name;
-        std::string data;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<SourceFile> cases = {
         {"two-chunks-and-a-byte.txt", pseudoText(2 * kChunk + 1, 11)},
         {"three-whole-chunks.txt", pseudoText(3 * kChunk, 12)},
         {"one-byte-short.txt", pseudoText(3 * kChunk - 1, 13)},
@@ -477,11 +487,7 @@ TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
     };
     for (const std::string password : {"", "geheim"}) {
         TempDir t;
-        std::vector<std::string> names;
-        for (const Case& c : cases) {
-            writeFile(t.path / "src" / c.name, c.data);
-            names.push_back(c.name);
-        }
+        const std::vector<std::string> names = writeSources(t.path, cases);
         Harness h = adding(t, "big.zip", names);
         h.password = password;
         ASSERT_EQ(h.add(password.empty() ? 0 : ZE_FLAG_ENCRYPT), int32_t(cases.size()));
@@ -506,7 +512,7 @@ TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
         Harness x = extractingTo(h.archive, t / "x");
         x.password = password;
         EXPECT_EQ(x.extract(), int32_t(cases.size()));
-        for (const Case& c : cases)
+        for (const SourceFile& c : cases)
             EXPECT_TRUE(readFile(fs::path(x.base) / c.name) == c.data) << c.name;
     }
     // The other levels make other block shapes (fewer, longer blocks at 1; lazier matching
@@ -534,11 +540,7 @@ TEST(ZEngineAddBigFile, ChunkedStreamsAreOneValidDeflateStream) {
 // one (kept bytes plus fresh pages), the streamed path's chunks and the decoded-ahead path
 // between them must all come out intact, stored, compressed and encrypted.
 TEST(ZEngineAddBigFile, ReusedBuffersKeepEveryFileIntact) {
-    struct Case {
-        const char* name;
-        std::string data;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<SourceFile> cases = {
         {"1-noise-6m.bin", randomBytes((6u << 20) + 17, 21)},
         {"2-text-3m.txt", pseudoText(3u << 20, 22)},
         {"3-noise-1m.bin", randomBytes((1u << 20) + 1, 23)},
@@ -550,11 +552,7 @@ TEST(ZEngineAddBigFile, ReusedBuffersKeepEveryFileIntact) {
     for (const auto& [level, password] :
          std::vector<std::pair<int, std::string>>{{0, ""}, {6, ""}, {6, "geheim"}}) {
         TempDir t;
-        std::vector<std::string> names;
-        for (const Case& c : cases) {
-            writeFile(t.path / "src" / c.name, c.data);
-            names.push_back(c.name);
-        }
+        const std::vector<std::string> names = writeSources(t.path, cases);
         Harness h = adding(t, "r.zip", names);
         h.level = level;
         h.password = password;
@@ -563,7 +561,7 @@ TEST(ZEngineAddBigFile, ReusedBuffersKeepEveryFileIntact) {
         Harness x = extractingTo(h.archive, t / "out");
         x.password = password;
         EXPECT_EQ(x.extract(), int32_t(cases.size()));
-        for (const Case& c : cases)
+        for (const SourceFile& c : cases)
             EXPECT_TRUE(readFile(t.path / "out" / c.name) == c.data)
                 << c.name << " level " << level << (password.empty() ? "" : " encrypted");
     }
