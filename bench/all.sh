@@ -31,7 +31,7 @@ echo
 echo "==================== every row against its peer ===================="
 [[ -f $out/lean.txt && $parts == *lean* ]] && {
     echo "-- memory and speed (lean.sh: peer time / ours, our memory / peer's, size)"
-    grep -E 'x +cpu|^work|^mixed:|unzip' "$out/lean.txt" || true
+    grep -E 'x +cpu|^work|^mixed:|^archive:|^extract to|^  (unzip|engine)' "$out/lean.txt" || true
 }
 [[ -f $out/run.txt && $parts == *run* ]] && {
     echo "-- mixed corpus (run.sh)"
