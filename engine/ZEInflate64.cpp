@@ -4,7 +4,6 @@
 #include "ZEInflate64.h"
 
 #include <cstring>
-#include <vector>
 
 namespace ze {
 
@@ -226,7 +225,9 @@ private:
     size_t len_ = 0, pos_ = 0;
     uint64_t buf_ = 0;
     int count_ = 0;
-    std::vector<uint8_t> out_;
+    // Not cleared: only bytes already written are read back (distances are checked
+    // against the total), and an entry that is small touches only its first pages.
+    ByteBuffer out_;
     size_t have_ = 0;
     uint64_t total_ = 0;
     OutSink& sink_;
