@@ -5,25 +5,18 @@
 #include <openssl/params.h>
 #include <sys/random.h>
 
-#include <array>
 #include <cstring>
+
+#include <zlib.h>
 
 #include "ZEUtil.h"
 
 namespace ze {
 
 namespace {
-// The cipher's key update steps one byte of CRC-32 at a time: a table step, not a call.
-constexpr auto kCrcTable = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
-    }
-    return t;
-}();
+// The cipher's key update steps one byte of CRC-32 at a time: a step of zlib's table, not a
+// call per byte.
+const z_crc_t* const kCrcTable = get_crc_table();
 
 inline uint32_t crcByte(uint32_t crc, uint8_t b) {
     return kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
