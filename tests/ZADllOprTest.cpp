@@ -12,6 +12,7 @@
 #include "ZADllTestSupport.h"
 #include "engine/ZEJob.h"
 #include "platform/AtomicReplace.h"
+#include "platform/ZipRecords.h"
 #include "sfx/core/sfx_crypt.h"
 #include "zip/ZADllLoad.h"
 #include "zip/ZADllOpr.h"
@@ -465,18 +466,17 @@ TEST(ZADllOprExtract, PasswordsThroughHandlerAndDialog) {
     // that it is asked again.
     auto falschFails = [&] {
         const std::string z = ReadFile(t.Path("p.zip"));
-        auto u16 = [&](std::size_t at) {
-            return std::uint16_t(std::uint8_t(z[at]) | std::uint8_t(z[at + 1]) << 8);
-        };
-        auto u32 = [&](std::size_t at) { return std::uint32_t(u16(at) | u16(at + 2) << 16); };
+        const auto* b = reinterpret_cast<const std::uint8_t*>(z.data());
         const std::size_t central = z.find("PK\x01\x02");
-        if (z.size() < 30 || central == std::string::npos || central + 20 > z.size())
+        if (z.size() < zrec::local::kSize || central == std::string::npos ||
+            central + 20 > z.size())
             return false;
-        const std::size_t header = 30 + u16(26) + u16(28);
+        const zrec::TZALocalHeader lh = zrec::TZALocalHeader::Decode(b);
+        const std::size_t header = zrec::local::kSize + lh.nameLength + lh.extraLength;
         SfxCrypt c;
         return header + SFX_CRYPT_HEADER <= central &&
-               sfx_crypt_check(&c, "falsch", 6, reinterpret_cast<const unsigned char*>(&z[header]),
-                               u16(6), u32(central + 16), u32(10)) == 0;
+               sfx_crypt_check(&c, "falsch", 6, b + header, lh.flags,
+                               zrec::GetU32(b + central + 16), lh.dosDateTime) == 0;
     };
     for (int i = 0; i < 40; ++i) {
         fs::remove(t.Path("p.zip"));
