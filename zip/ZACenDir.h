@@ -149,6 +149,8 @@ public:
     // While held, a finished load does not raise OnDirUpdate: the caller
     // raises it once itself (a full list is not filled twice).
     void HoldLoadedUpdate(bool on) { holdLoadedUpdate_ = on; }
+    // Tells the application that the directory changed (OnDirUpdate).
+    void FireDirUpdate();
 
     void DirChanged(TZACentral& sender, int argument, int code) override;
 
@@ -164,7 +166,6 @@ private:
     // Shows entry `index` after the visible ones, unless it is hidden.
     bool TryAppend(std::int32_t index);
     void FireNewName(std::int32_t seqNo);
-    void FireDirUpdate();
     TZAHost& Host() const;
 
     std::int32_t visibleCount_ = 0;

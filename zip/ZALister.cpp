@@ -130,7 +130,7 @@ void TZALister::Load(const std::string& name, bool quiet) {
         } catch (...) {
             view_->HoldLoadedUpdate(false);
             if (!quiet) {
-                FireDirUpdate();
+                view_->FireDirUpdate();
             }
             throw;
         }
@@ -150,14 +150,7 @@ void TZALister::Load(const std::string& name, bool quiet) {
         }
     }
     if (!quiet) {
-        FireDirUpdate();
-    }
-}
-
-void TZALister::FireDirUpdate() {
-    auto& host = Host();
-    if (host.Events().OnDirUpdate) {
-        host.Events().OnDirUpdate(host.Sender());
+        view_->FireDirUpdate();
     }
 }
 

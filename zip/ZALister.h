@@ -56,7 +56,5 @@ public:
     TZAAfterAction AfterAction = aaNone;
 
 private:
-    void FireDirUpdate();
-
     std::unique_ptr<TZACenDir> view_;
 };
